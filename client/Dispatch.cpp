@@ -1,0 +1,63 @@
+#include "Dispatch.hpp"
+
+#include "config/ClientPaths.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+namespace Dispatch {
+namespace {
+
+[[noreturn]] void exitWith(int code) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::exit(code);
+}
+
+} // namespace
+
+std::string usageText() {
+    std::string version(ClientVersion::current);
+    return "korvane-client " + version +
+           " — Korvane DynDNS-Client für macOS\n"
+           "\n"
+           "Verwendung: korvane-client <befehl>\n"
+           "\n"
+           "  run          Daemon-Modus (wird von launchd gestartet; endlos)\n"
+           "  configure    Konfiguration anlegen/ändern (root; fragt fehlende Werte ab)\n"
+           "               [--hostname <fqdn>] [--interval <min>] [--ipv4|--no-ipv4]\n"
+           "               [--ipv6|--no-ipv6] [--api-key-stdin]\n"
+           "  once         Einen Update-Zyklus ausführen [--force]\n"
+           "  status       Konfiguration und Daemon-Zustand anzeigen\n"
+           "  version      Version ausgeben\n";
+}
+
+void printUsage() {
+    std::string text = usageText();
+    std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void run(const std::vector<std::string>& arguments) {
+    if (arguments.empty()) {
+        printUsage();
+        exitWith(64);
+    }
+    const std::string& command = arguments.front();
+    std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
+    // Command words are wired here as their commands exist.
+    if (command == "version" || command == "--version" || command == "-v") {
+        std::printf("%.*s\n", static_cast<int>(ClientVersion::current.size()), ClientVersion::current.data());
+        exitWith(0);
+    }
+    if (command == "help" || command == "--help" || command == "-h") {
+        printUsage();
+        exitWith(0);
+    }
+    std::fprintf(stderr, "Unbekannter Befehl: %s\n\n", command.c_str());
+    std::fflush(stderr);
+    printUsage();
+    exitWith(64);
+}
+
+} // namespace Dispatch

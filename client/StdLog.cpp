@@ -1,0 +1,49 @@
+#include "StdLog.hpp"
+
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+
+namespace StdLog {
+namespace {
+
+std::mutex& outputLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+} // namespace
+
+std::string timestamp(std::chrono::system_clock::time_point time) {
+    std::time_t t = std::chrono::system_clock::to_time_t(time);
+    std::tm local{};
+    localtime_r(&t, &local);
+    // Formatted from numbers, not through the locale, so no other digits or calendar can appear.
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    return buffer;
+}
+
+void line(ClientLog::Level level, std::string_view message) {
+    std::string text = timestamp(std::chrono::system_clock::now());
+    text += " [";
+    text += ClientLog::rawValue(level);
+    text += "] ";
+    text += message;
+    text += '\n';
+    std::lock_guard guard(outputLock());
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+ClientLog clientLog() {
+    static const ClientLog log([](ClientLog::Level level, const std::string& message) {
+        if (level != ClientLog::Level::debug) {
+            line(level, message);
+        }
+    });
+    return log;
+}
+
+} // namespace StdLog

@@ -1,0 +1,36 @@
+// What Korvane updates and how: the seven stored settings of config.json and four fixed constants.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct ClientConfiguration {
+    std::string hostname;
+    std::string apiKey;
+    std::int64_t updateIntervalMinutes = 5;
+    bool enableIpv4 = true;
+    bool enableIpv6 = false;
+    std::vector<std::string> ipv4DiscoveryUrls = defaultIpv4DiscoveryUrls();
+    std::vector<std::string> ipv6DiscoveryUrls = defaultIpv6DiscoveryUrls();
+
+    static const std::string serverBaseUrl;
+    static const std::string updateManifestUrl;
+    static constexpr std::int64_t updateCheckIntervalHours = 12;
+    static constexpr std::int64_t minIntervalMinutes = 1;
+
+    static std::vector<std::string> defaultIpv4DiscoveryUrls();
+    static std::vector<std::string> defaultIpv6DiscoveryUrls();
+
+    // Throws ConfigurationError naming the first rule that fails; changes nothing.
+    void validate() const;
+
+    // Strict decoding: throws JsonStrict::DecodeError for anything but an object with keys of the right
+    // types.
+    static ClientConfiguration fromJson(std::string_view text);
+    // All seven keys, sorted, pretty-printed, "/" escaped.
+    std::string toJson() const;
+
+    bool operator==(const ClientConfiguration&) const = default;
+};

@@ -1,0 +1,40 @@
+#include "config/ClientLog.hpp"
+
+ClientLog::ClientLog(Sink sink) {
+    if (sink) {
+        sink_ = std::make_shared<const Sink>(std::move(sink));
+    }
+}
+
+ClientLog ClientLog::silent() {
+    return ClientLog();
+}
+
+std::string_view ClientLog::rawValue(Level level) {
+    switch (level) {
+    case Level::debug:
+        return "DEBUG";
+    case Level::info:
+        return "INFO";
+    case Level::warn:
+        return "WARN";
+    case Level::error:
+        return "ERROR";
+    }
+    return "ERROR";
+}
+
+std::optional<ClientLog::Level> ClientLog::levelFromRawValue(std::string_view text) {
+    for (Level level : {Level::debug, Level::info, Level::warn, Level::error}) {
+        if (rawValue(level) == text) {
+            return level;
+        }
+    }
+    return std::nullopt;
+}
+
+void ClientLog::emit(Level level, const std::string& message) const {
+    if (sink_) {
+        (*sink_)(level, message);
+    }
+}

@@ -1,0 +1,40 @@
+#include "config/ConfigurationStore.hpp"
+
+#include "config/ConfigurationError.hpp"
+#include "support/AtomicFile.hpp"
+#include "support/FileRead.hpp"
+#include "support/JsonStrict.hpp"
+
+#include <cstring>
+#include <system_error>
+
+std::optional<ClientConfiguration> ConfigurationStore::load() const {
+    // Only "not found" is absence; a status that cannot be asked for (no permission) is a read error below.
+    std::error_code ec;
+    if (std::filesystem::status(path_, ec).type() == std::filesystem::file_type::not_found) {
+        return std::nullopt;
+    }
+    std::string bytes = FileRead::readAll(path_);
+    try {
+        return ClientConfiguration::fromJson(bytes);
+    } catch (const std::exception&) {
+        throw ConfigurationError("Konfigurationsdatei ist leer oder ungültig: " + path_.string());
+    }
+}
+
+void ConfigurationStore::save(const ClientConfiguration& config) const {
+    std::string bytes = config.toJson();
+    AtomicFile::Result result = AtomicFile::write(path_, bytes, 0600);
+    switch (result.failedStep) {
+    case AtomicFile::Step::none:
+        return;
+    case AtomicFile::Step::createDirectory:
+        throw std::system_error(result.error, std::generic_category(), path_.parent_path().string());
+    case AtomicFile::Step::writeTemporary:
+        throw ConfigurationError("Konfigurationsdatei konnte nicht geschrieben werden: " +
+                                 result.temporaryPath.string());
+    case AtomicFile::Step::rename:
+        throw ConfigurationError(std::string("Konfigurationsdatei konnte nicht ersetzt werden: ") +
+                                 std::strerror(result.error));
+    }
+}

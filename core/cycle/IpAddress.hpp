@@ -1,0 +1,15 @@
+// Address tests and canonical text forms, delegated wholly to inet_pton/inet_ntop.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace IpAddress {
+
+bool isValidIpv4(std::string_view text);
+bool isValidIpv6(std::string_view text);
+// Canonical form (dotted quad; RFC 5952 for IPv6), or nothing when the text is neither.
+std::optional<std::string> normalize(std::string_view text);
+
+} // namespace IpAddress

@@ -1,0 +1,24 @@
+// Replace a file in one step: readers see the old or the new complete file, never a mixture.
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+#include <sys/types.h>
+
+namespace AtomicFile {
+
+enum class Step { none, createDirectory, writeTemporary, rename };
+
+struct Result {
+    Step failedStep = Step::none;
+    int error = 0; // errno of the failed step
+    std::filesystem::path temporaryPath;
+
+    bool ok() const { return failedStep == Step::none; }
+};
+
+// The temporary file is `path` + ".tmp", created with exactly `mode` (umask ignored), written whole,
+// fsync'd and renamed onto `path`. On any failure the temporary file is removed and `path` is untouched.
+Result write(const std::filesystem::path& path, std::string_view bytes, mode_t mode);
+
+} // namespace AtomicFile

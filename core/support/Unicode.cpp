@@ -1,0 +1,177 @@
+#include "support/Unicode.hpp"
+
+#include <utf8proc.h>
+
+namespace Unicode {
+namespace {
+
+struct Decoded {
+    char32_t codePoint; // 0xFFFFFFFF for an invalid byte
+    size_t length;
+};
+
+constexpr char32_t invalidCodePoint = 0xFFFFFFFF;
+
+Decoded decodeAt(std::string_view text, size_t offset) {
+    utf8proc_int32_t cp = 0;
+    auto rest = static_cast<utf8proc_ssize_t>(text.size() - offset);
+    utf8proc_ssize_t n =
+        utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data() + offset), rest, &cp);
+    if (n <= 0) {
+        return {invalidCodePoint, 1};
+    }
+    return {static_cast<char32_t>(cp), static_cast<size_t>(n)};
+}
+
+// Start offset of the code point that ends at `end` (exclusive), or end - 1 for an invalid byte.
+Decoded decodeBefore(std::string_view text, size_t end) {
+    size_t start = end - 1;
+    while (start > 0 && end - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
+        --start;
+    }
+    Decoded d = decodeAt(text, start);
+    if (d.codePoint == invalidCodePoint || start + d.length != end) {
+        return {invalidCodePoint, 1};
+    }
+    return d;
+}
+
+template <typename Predicate> std::string_view trimWith(std::string_view text, Predicate keepOut) {
+    size_t begin = 0;
+    while (begin < text.size()) {
+        Decoded d = decodeAt(text, begin);
+        if (d.codePoint == invalidCodePoint || !keepOut(d.codePoint)) {
+            break;
+        }
+        begin += d.length;
+    }
+    size_t end = text.size();
+    while (end > begin) {
+        Decoded d = decodeBefore(text, end);
+        if (d.codePoint == invalidCodePoint || !keepOut(d.codePoint)) {
+            break;
+        }
+        end -= d.length;
+    }
+    return text.substr(begin, end - begin);
+}
+
+} // namespace
+
+bool isValidUtf8(std::string_view text) {
+    for (size_t offset = 0; offset < text.size();) {
+        Decoded d = decodeAt(text, offset);
+        if (d.codePoint == invalidCodePoint) {
+            return false;
+        }
+        offset += d.length;
+    }
+    return true;
+}
+
+bool isWhiteSpace(char32_t c) {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+           c == 0x3000;
+}
+
+bool isBlank(char32_t c) {
+    if (c == 0x09) {
+        return true;
+    }
+    if (c > 0x10FFFF) {
+        return false;
+    }
+    return utf8proc_category(static_cast<utf8proc_int32_t>(c)) == UTF8PROC_CATEGORY_ZS;
+}
+
+std::string_view trim(std::string_view text) {
+    return trimWith(text, isWhiteSpace);
+}
+
+std::string_view trimBlanks(std::string_view text) {
+    return trimWith(text, isBlank);
+}
+
+std::vector<std::string_view> split(std::string_view text) {
+    std::vector<std::string_view> pieces;
+    size_t pieceStart = 0;
+    size_t offset = 0;
+    while (offset < text.size()) {
+        Decoded d = decodeAt(text, offset);
+        if (d.codePoint != invalidCodePoint && isWhiteSpace(d.codePoint)) {
+            if (offset > pieceStart) {
+                pieces.push_back(text.substr(pieceStart, offset - pieceStart));
+            }
+            pieceStart = offset + d.length;
+        }
+        offset += d.length;
+    }
+    if (text.size() > pieceStart) {
+        pieces.push_back(text.substr(pieceStart));
+    }
+    return pieces;
+}
+
+std::vector<std::string_view> graphemes(std::string_view text) {
+    std::vector<std::string_view> clusters;
+    size_t clusterStart = 0;
+    size_t offset = 0;
+    utf8proc_int32_t state = 0;
+    utf8proc_int32_t previous = -1;
+    while (offset < text.size()) {
+        Decoded d = decodeAt(text, offset);
+        bool invalid = d.codePoint == invalidCodePoint;
+        auto current = invalid ? -1 : static_cast<utf8proc_int32_t>(d.codePoint);
+        bool breakHere = offset > 0 && (invalid || previous < 0 ||
+                                        utf8proc_grapheme_break_stateful(previous, current, &state));
+        if (breakHere) {
+            clusters.push_back(text.substr(clusterStart, offset - clusterStart));
+            clusterStart = offset;
+            if (invalid || previous < 0) {
+                state = 0;
+            }
+        }
+        previous = current;
+        offset += d.length;
+    }
+    if (text.size() > clusterStart) {
+        clusters.push_back(text.substr(clusterStart));
+    }
+    return clusters;
+}
+
+bool isLetterOrNumber(std::string_view grapheme) {
+    if (grapheme.empty()) {
+        return false;
+    }
+    Decoded d = decodeAt(grapheme, 0);
+    if (d.codePoint == invalidCodePoint) {
+        return false;
+    }
+    switch (utf8proc_category(static_cast<utf8proc_int32_t>(d.codePoint))) {
+    case UTF8PROC_CATEGORY_LU:
+    case UTF8PROC_CATEGORY_LL:
+    case UTF8PROC_CATEGORY_LT:
+    case UTF8PROC_CATEGORY_LM:
+    case UTF8PROC_CATEGORY_LO:
+    case UTF8PROC_CATEGORY_ND:
+    case UTF8PROC_CATEGORY_NL:
+    case UTF8PROC_CATEGORY_NO:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::string asciiLower(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return lower;
+}
+
+} // namespace Unicode
