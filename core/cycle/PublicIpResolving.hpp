@@ -1,0 +1,14 @@
+// How the orchestrator learns the public addresses; the HTTPS implementation is HttpPublicIpResolver.
+#pragma once
+
+#include <optional>
+#include <string>
+
+class PublicIpResolving {
+public:
+    virtual ~PublicIpResolving() = default;
+
+    // Never throw: every failure is logged by the implementation and ends as nothing.
+    virtual std::optional<std::string> resolveIpv4() = 0;
+    virtual std::optional<std::string> resolveIpv6() = 0;
+};

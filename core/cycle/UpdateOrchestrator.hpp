@@ -1,0 +1,48 @@
+// One update cycle: discover, compare, send, classify; every failure becomes a result and a log line.
+#pragma once
+
+#include "config/ClientConfiguration.hpp"
+#include "config/ClientLog.hpp"
+#include "cycle/DynDnsResponse.hpp"
+#include "cycle/DynDnsUpdating.hpp"
+#include "cycle/IpStateCache.hpp"
+#include "cycle/PublicIpResolving.hpp"
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+enum class UpdateCycleStatus { updated, unchanged, noPublicIp, fatalError, transientError };
+
+struct UpdateCycleResult {
+    UpdateCycleStatus status;
+    std::string message;
+    std::optional<DynDnsResponse> response;
+    std::chrono::system_clock::time_point timestamp; // taken from the clock at construction
+
+    UpdateCycleResult(UpdateCycleStatus status, std::string message, std::optional<DynDnsResponse> response);
+
+    bool isHealthy() const;
+    bool operator==(const UpdateCycleResult&) const = default;
+};
+
+class UpdateOrchestrator {
+public:
+    UpdateOrchestrator(std::shared_ptr<PublicIpResolving> resolver, std::shared_ptr<DynDnsUpdating> updateClient,
+                       std::shared_ptr<IpStateCache> cache, ClientConfiguration config, ClientLog log);
+
+    // Never throws. Not re-entrant: one cycle at a time per instance.
+    UpdateCycleResult runOnce(bool force);
+    const std::optional<UpdateCycleResult>& lastResult() const { return lastResult_; }
+
+private:
+    UpdateCycleResult execute(bool force);
+
+    std::shared_ptr<PublicIpResolving> resolver_;
+    std::shared_ptr<DynDnsUpdating> updateClient_;
+    std::shared_ptr<IpStateCache> cache_;
+    ClientConfiguration config_;
+    ClientLog log_;
+    std::optional<UpdateCycleResult> lastResult_;
+};
