@@ -1,0 +1,100 @@
+#include "cycle/IpStateCache.hpp"
+
+#include "support/AtomicFile.hpp"
+#include "support/FileRead.hpp"
+#include "support/JsonStrict.hpp"
+#include "support/Unicode.hpp"
+
+#include <nlohmann/json.hpp>
+#include <utility>
+
+namespace {
+
+// The addresses are no secret, and the status command reads them as any user.
+constexpr mode_t stateFileMode = 0644;
+
+bool differs(const std::optional<std::string>& given, const std::optional<std::string>& recorded) {
+    if (!given) {
+        return false;
+    }
+    if (!recorded) {
+        return true;
+    }
+    return Unicode::asciiLower(*given) != Unicode::asciiLower(*recorded);
+}
+
+} // namespace
+
+IpStateCache::IpStateCache(std::optional<std::filesystem::path> path) : path_(std::move(path)) {
+    if (!path_) {
+        return;
+    }
+    // A missing or damaged file only means that nothing was pushed yet: the next cycle pushes.
+    try {
+        std::optional<std::string> bytes = FileRead::tryReadAll(*path_);
+        if (!bytes) {
+            return;
+        }
+        nlohmann::json object = JsonStrict::parseObject(*bytes);
+        State loaded;
+        loaded.ipv4 = JsonStrict::optionalString(object, "ipv4");
+        loaded.ipv6 = JsonStrict::optionalString(object, "ipv6");
+        state_ = std::move(loaded);
+    } catch (const std::exception&) {
+        state_ = State{};
+    }
+}
+
+std::optional<std::string> IpStateCache::lastIpv4() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return state_.ipv4;
+}
+
+std::optional<std::string> IpStateCache::lastIpv6() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return state_.ipv6;
+}
+
+bool IpStateCache::needsUpdate(const std::optional<std::string>& ipv4,
+                               const std::optional<std::string>& ipv6) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return differs(ipv4, state_.ipv4) || differs(ipv6, state_.ipv6);
+}
+
+void IpStateCache::record(const std::optional<std::string>& ipv4, const std::optional<std::string>& ipv6) {
+    std::lock_guard<std::mutex> guard(lock_);
+    // Recording one family must never erase what the other family last pushed.
+    if (ipv4) {
+        state_.ipv4 = ipv4;
+    }
+    if (ipv6) {
+        state_.ipv6 = ipv6;
+    }
+    persist();
+}
+
+void IpStateCache::invalidate() {
+    std::lock_guard<std::mutex> guard(lock_);
+    state_ = State{};
+    persist();
+}
+
+void IpStateCache::persist() const {
+    if (!path_) {
+        return;
+    }
+    // Best effort: a failure keeps the new state in memory, only a later process would not know it.
+    try {
+        nlohmann::json object = nlohmann::json::object();
+        if (state_.ipv4) {
+            object["ipv4"] = *state_.ipv4;
+        }
+        if (state_.ipv6) {
+            object["ipv6"] = *state_.ipv6;
+        }
+        // Replaced by rename, so a crash mid-write never leaves a half record behind.
+        AtomicFile::write(*path_, JsonStrict::writeCompact(object), stateFileMode);
+    } catch (const std::exception&) {
+        // Invalid UTF-8 in an address cannot be encoded; the file keeps its previous content.
+    }
+}

@@ -1,0 +1,137 @@
+#include "cycle/UpdateOrchestrator.hpp"
+
+#include <exception>
+#include <utility>
+
+namespace {
+
+// An empty text is no address: it must never reach the cache or the request.
+std::optional<std::string> presentAddress(std::optional<std::string> text) {
+    if (text && text->empty()) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+// The resolver promises not to throw; should one break that promise, the family is simply unresolved
+// rather than the daemon's cycle dying.
+template <typename Lookup> std::optional<std::string> lookUp(Lookup lookup) {
+    try {
+        return presentAddress(lookup());
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+std::string joinAddresses(const std::optional<std::string>& ipv4, const std::optional<std::string>& ipv6) {
+    if (ipv4 && ipv6) {
+        return *ipv4 + " / " + *ipv6;
+    }
+    return ipv4 ? *ipv4 : *ipv6;
+}
+
+std::string permanentRejectionMessage(DynDnsResponseCode code) {
+    switch (code) {
+    case DynDnsResponseCode::noHost:
+        return "Hostname nicht gefunden oder nicht diesem Key zugeordnet.";
+    case DynDnsResponseCode::badAuth:
+        return "Authentifizierung fehlgeschlagen — API-Key prüfen.";
+    case DynDnsResponseCode::notFqdn:
+        return "Hostname ist kein gültiger FQDN.";
+    case DynDnsResponseCode::abuse:
+        return "Vom Server als Missbrauch abgewiesen (gesperrt oder unzulässige Ziel-IP).";
+    case DynDnsResponseCode::badParam:
+        return "Ungültige Parameter im Update-Request.";
+    default:
+        return "";
+    }
+}
+
+// Only an accepted answer is recorded: after a rejection or failure the next cycle must send again.
+UpdateCycleResult classifyAnswer(DynDnsResponse response, const std::optional<std::string>& ipv4,
+                                 const std::optional<std::string>& ipv6, const std::string& addresses,
+                                 IpStateCache& cache, const ClientLog& log) {
+    if (response.isSuccess()) {
+        cache.record(ipv4, ipv6);
+        const bool good = response.code == DynDnsResponseCode::good;
+        std::string text =
+            "DynDNS " + std::string(good ? "aktualisiert" : "unverändert") + ": " + addresses + ".";
+        log.info(text);
+        return UpdateCycleResult(good ? UpdateCycleStatus::updated : UpdateCycleStatus::unchanged,
+                                 std::move(text), std::move(response));
+    }
+    if (response.isFatal()) {
+        log.error("DynDNS-Update dauerhaft abgewiesen: " + response.raw + ".");
+        std::string message = permanentRejectionMessage(response.code);
+        return UpdateCycleResult(UpdateCycleStatus::fatalError, std::move(message), std::move(response));
+    }
+    // serverError and unknown: the service may answer properly next time.
+    log.warn("DynDNS-Update vorübergehend fehlgeschlagen: " + response.raw + ".");
+    std::string message =
+        "Vorübergehender Serverfehler (" + response.raw + "). Erneuter Versuch im nächsten Intervall.";
+    return UpdateCycleResult(UpdateCycleStatus::transientError, std::move(message), std::move(response));
+}
+
+} // namespace
+
+UpdateCycleResult::UpdateCycleResult(UpdateCycleStatus status, std::string message,
+                                     std::optional<DynDnsResponse> response)
+    : status(status), message(std::move(message)), response(std::move(response)),
+      timestamp(std::chrono::system_clock::now()) {}
+
+bool UpdateCycleResult::isHealthy() const {
+    return status == UpdateCycleStatus::updated || status == UpdateCycleStatus::unchanged;
+}
+
+UpdateOrchestrator::UpdateOrchestrator(std::shared_ptr<PublicIpResolving> resolver,
+                                       std::shared_ptr<DynDnsUpdating> updateClient,
+                                       std::shared_ptr<IpStateCache> cache, ClientConfiguration config,
+                                       ClientLog log)
+    : resolver_(std::move(resolver)), updateClient_(std::move(updateClient)), cache_(std::move(cache)),
+      config_(std::move(config)), log_(std::move(log)) {}
+
+UpdateCycleResult UpdateOrchestrator::runOnce(bool force) {
+    UpdateCycleResult result = execute(force);
+    lastResult_ = result;
+    return result;
+}
+
+UpdateCycleResult UpdateOrchestrator::execute(bool force) {
+    std::optional<std::string> ipv4;
+    if (config_.enableIpv4) {
+        ipv4 = lookUp([this] { return resolver_->resolveIpv4(); });
+        if (!ipv4) {
+            log_.warn("IPv4 aktiviert, aber keine öffentliche Adresse ermittelbar.");
+        }
+    }
+    std::optional<std::string> ipv6;
+    if (config_.enableIpv6) {
+        ipv6 = lookUp([this] { return resolver_->resolveIpv6(); });
+        if (!ipv6) {
+            log_.warn("IPv6 aktiviert, aber keine öffentliche Adresse ermittelbar.");
+        }
+    }
+    if (!ipv4 && !ipv6) {
+        log_.warn("Keine öffentliche IP ermittelbar — Zyklus übersprungen.");
+        return UpdateCycleResult(UpdateCycleStatus::noPublicIp, "Keine öffentliche IP-Adresse ermittelbar.",
+                                 std::nullopt);
+    }
+
+    const std::string addresses = joinAddresses(ipv4, ipv6);
+    if (!force && !cache_->needsUpdate(ipv4, ipv6)) {
+        log_.debug("IP unverändert (" + addresses + ") — kein Update nötig.");
+        return UpdateCycleResult(UpdateCycleStatus::unchanged, "IP unverändert (" + addresses + ").",
+                                 std::nullopt);
+    }
+
+    DynDnsResponse response;
+    try {
+        response = updateClient_->send(ipv4, ipv6);
+    } catch (const std::exception& failure) {
+        const std::string reason = failure.what();
+        log_.warn("Update-Request fehlgeschlagen (Netzwerkfehler?): " + reason);
+        return UpdateCycleResult(UpdateCycleStatus::transientError, "Update fehlgeschlagen: " + reason,
+                                 std::nullopt);
+    }
+    return classifyAnswer(std::move(response), ipv4, ipv6, addresses, *cache_, log_);
+}

@@ -1,0 +1,142 @@
+#include "status/DaemonStatus.hpp"
+
+#include "support/AtomicFile.hpp"
+#include "support/FileRead.hpp"
+#include "support/JsonStrict.hpp"
+#include "support/Rfc3339.hpp"
+
+#include <array>
+#include <nlohmann/json.hpp>
+#include <utility>
+
+namespace {
+
+// The unprivileged menu-bar app must read what the root daemon wrote.
+constexpr mode_t statusFileMode = 0644;
+
+constexpr std::array<DaemonStatus::State, 4> allStates = {
+    DaemonStatus::State::ok, DaemonStatus::State::warning, DaemonStatus::State::error,
+    DaemonStatus::State::idle};
+
+// A required key that is missing, null or not a string makes the whole document unreadable.
+std::string requiredString(const nlohmann::json& object, const char* key) {
+    std::optional<std::string> value = JsonStrict::optionalString(object, key);
+    if (!value) {
+        throw JsonStrict::DecodeError(std::string("key \"") + key + "\" is missing");
+    }
+    return *value;
+}
+
+std::chrono::system_clock::time_point parseTime(const std::string& text, const char* key) {
+    std::optional<std::chrono::system_clock::time_point> time = Rfc3339::parse(text);
+    if (!time) {
+        throw JsonStrict::DecodeError(std::string("key \"") + key + "\" is not an internet date-time");
+    }
+    return *time;
+}
+
+void putOptional(nlohmann::json& object, const char* key, const std::optional<std::string>& value) {
+    if (value) {
+        object[key] = *value;
+    }
+}
+
+} // namespace
+
+DaemonStatus::State DaemonStatus::stateFor(UpdateCycleStatus status) {
+    switch (status) {
+    case UpdateCycleStatus::updated:
+    case UpdateCycleStatus::unchanged:
+        return State::ok;
+    case UpdateCycleStatus::fatalError:
+        return State::error;
+    case UpdateCycleStatus::noPublicIp:
+    case UpdateCycleStatus::transientError:
+        return State::warning;
+    }
+    return State::warning;
+}
+
+std::string_view DaemonStatus::text(State state) {
+    switch (state) {
+    case State::ok:
+        return "ok";
+    case State::warning:
+        return "warning";
+    case State::error:
+        return "error";
+    case State::idle:
+        return "idle";
+    }
+    return "error";
+}
+
+std::optional<DaemonStatus::State> DaemonStatus::stateFromText(std::string_view text) {
+    for (State state : allStates) {
+        if (DaemonStatus::text(state) == text) {
+            return state;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string StatusFile::encode(const DaemonStatus& status) {
+    // nlohmann's object is an ordered std::map, which gives the sorted keys readers rely on.
+    nlohmann::json object = nlohmann::json::object();
+    object["daemonVersion"] = status.daemonVersion;
+    putOptional(object, "hostname", status.hostname);
+    putOptional(object, "lastIpv4", status.lastIpv4);
+    putOptional(object, "lastIpv6", status.lastIpv6);
+    if (status.lastSuccessAt) {
+        object["lastSuccessAt"] = Rfc3339::format(*status.lastSuccessAt);
+    }
+    object["message"] = status.message;
+    object["state"] = std::string(DaemonStatus::text(status.state));
+    object["updatedAt"] = Rfc3339::format(status.updatedAt);
+    return JsonStrict::writePretty(object);
+}
+
+std::optional<DaemonStatus> StatusFile::decode(std::string_view text) {
+    try {
+        nlohmann::json object = JsonStrict::parseObject(text);
+        std::optional<DaemonStatus::State> state =
+            DaemonStatus::stateFromText(requiredString(object, "state"));
+        if (!state) {
+            return std::nullopt;
+        }
+        DaemonStatus status{*state,
+                            requiredString(object, "message"),
+                            JsonStrict::optionalString(object, "hostname"),
+                            JsonStrict::optionalString(object, "lastIpv4"),
+                            JsonStrict::optionalString(object, "lastIpv6"),
+                            std::nullopt,
+                            parseTime(requiredString(object, "updatedAt"), "updatedAt"),
+                            requiredString(object, "daemonVersion")};
+        if (std::optional<std::string> lastSuccess = JsonStrict::optionalString(object, "lastSuccessAt")) {
+            status.lastSuccessAt = parseTime(*lastSuccess, "lastSuccessAt");
+        }
+        return status;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<DaemonStatus> StatusFile::load() const {
+    try {
+        std::optional<std::string> bytes = FileRead::tryReadAll(path_);
+        if (!bytes) {
+            return std::nullopt;
+        }
+        return decode(*bytes);
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+void StatusFile::write(const DaemonStatus& status) const {
+    // Derived state, best effort: on any failure the previous complete file stays where it is.
+    try {
+        AtomicFile::write(path_, encode(status), statusFileMode);
+    } catch (...) {
+    }
+}
