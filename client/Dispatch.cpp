@@ -1,5 +1,6 @@
 #include "Dispatch.hpp"
 
+#include "commands/OnceCommand.hpp"
 #include "config/ClientPaths.hpp"
 
 #include <cstdio>
@@ -46,6 +47,9 @@ void run(const std::vector<std::string>& arguments) {
     const std::string& command = arguments.front();
     std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
     // Command words are wired here as their commands exist.
+    if (command == "once") {
+        OnceCommand::run(rest);
+    }
     if (command == "version" || command == "--version" || command == "-v") {
         std::printf("%.*s\n", static_cast<int>(ClientVersion::current.size()), ClientVersion::current.data());
         exitWith(0);

@@ -1,0 +1,93 @@
+#include "cycle/HttpDynDnsUpdateClient.hpp"
+
+#include "config/ClientPaths.hpp"
+#include "support/Base64.hpp"
+#include "support/Unicode.hpp"
+
+#include <cstdlib>
+#include <stdexcept>
+
+namespace {
+
+bool isKeptInQuery(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~' || c == ':';
+}
+
+bool isPresent(const std::optional<std::string>& value) {
+    return value.has_value() && !value->empty();
+}
+
+} // namespace
+
+HttpDynDnsUpdateClient::HttpDynDnsUpdateClient(ClientConfiguration config, ClientLog log,
+                                               std::chrono::milliseconds sessionTimeout,
+                                               std::chrono::milliseconds requestTimeout)
+    : config_(std::move(config)), session_(HttpSession::Options{.requestTimeout = sessionTimeout}),
+      log_(std::move(log)), requestTimeout_(requestTimeout) {
+    std::string base = serviceBaseUrl();
+    if (base.ends_with('/')) {
+        base.pop_back();
+    }
+    endpoint_ = base + "/nic/update";
+}
+
+std::string HttpDynDnsUpdateClient::serviceBaseUrl() {
+    const char* value = std::getenv("KORVANE_SERVER_BASE_URL");
+    if (value != nullptr && *value != '\0') {
+        return value;
+    }
+    return ClientConfiguration::serverBaseUrl;
+}
+
+std::string HttpDynDnsUpdateClient::percentEncode(std::string_view text) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string encoded;
+    encoded.reserve(text.size());
+    for (char ch : text) {
+        auto c = static_cast<unsigned char>(ch);
+        if (isKeptInQuery(c)) {
+            encoded += ch;
+            continue;
+        }
+        encoded += '%';
+        encoded += hex[c >> 4];
+        encoded += hex[c & 0x0F];
+    }
+    return encoded;
+}
+
+std::string HttpDynDnsUpdateClient::buildUrl(const std::optional<std::string>& ipv4,
+                                             const std::optional<std::string>& ipv6) const {
+    std::string url = endpoint_ + "?hostname=" + percentEncode(config_.hostname);
+    if (isPresent(ipv4)) {
+        url += "&myip=" + percentEncode(*ipv4);
+    }
+    if (isPresent(ipv6)) {
+        url += "&myipv6=" + percentEncode(*ipv6);
+    }
+    return url;
+}
+
+DynDnsResponse HttpDynDnsUpdateClient::send(const std::optional<std::string>& ipv4,
+                                            const std::optional<std::string>& ipv6) {
+    if (!isPresent(ipv4) && !isPresent(ipv6)) {
+        throw std::invalid_argument("an update needs at least one address");
+    }
+    std::vector<std::string> headers = {
+        "Authorization: Basic " + Base64::encode(config_.hostname + ":" + config_.apiKey),
+        "User-Agent: RuzEdaRoredo-macOS/" + std::string(ClientVersion::current),
+    };
+    HttpResult result = session_.get(buildUrl(ipv4, ipv6), headers, {.totalTimeout = requestTimeout_});
+    if (!result.ok()) {
+        throw TransportError(result.error);
+    }
+    const HttpResponse& response = *result.response;
+    std::string body = Unicode::isValidUtf8(response.body) ? response.body : std::string();
+    if (!Unicode::trim(body).empty()) {
+        return DynDnsResponseParser::parse(body);
+    }
+    log_.warn("Leerer Body bei HTTP " + std::to_string(response.status) + " von " + config_.hostname +
+              " — Status-Code als Fallback.");
+    return DynDnsResponse{DynDnsResponseParser::codeForStatus(response.status), body, std::nullopt};
+}

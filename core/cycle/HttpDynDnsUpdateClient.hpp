@@ -1,0 +1,39 @@
+// The DynDNS update request over HTTPS: one GET to {base}/nic/update, authenticated with the host name
+// and the API key, whose answer goes to DynDnsResponseParser.
+#pragma once
+
+#include "config/ClientConfiguration.hpp"
+#include "config/ClientLog.hpp"
+#include "cycle/DynDnsUpdating.hpp"
+#include "support/HttpSession.hpp"
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+class HttpDynDnsUpdateClient : public DynDnsUpdating {
+public:
+    // sessionTimeout is the longest wait for data; requestTimeout bounds the whole request.
+    HttpDynDnsUpdateClient(ClientConfiguration config, ClientLog log,
+                           std::chrono::milliseconds sessionTimeout = std::chrono::seconds(15),
+                           std::chrono::milliseconds requestTimeout = std::chrono::seconds(60));
+
+    DynDnsResponse send(const std::optional<std::string>& ipv4,
+                        const std::optional<std::string>& ipv6) override;
+
+    // The service's base URL: KORVANE_SERVER_BASE_URL when set and not empty, else the built-in one.
+    static std::string serviceBaseUrl();
+    // RFC 3986 query encoding: unreserved characters and ":" stay, every other byte becomes %XX.
+    static std::string percentEncode(std::string_view text);
+
+private:
+    std::string buildUrl(const std::optional<std::string>& ipv4,
+                         const std::optional<std::string>& ipv6) const;
+
+    ClientConfiguration config_;
+    HttpSession session_;
+    ClientLog log_;
+    std::chrono::milliseconds requestTimeout_;
+    std::string endpoint_;
+};

@@ -1,0 +1,60 @@
+#include "cycle/HttpPublicIpResolver.hpp"
+
+#include "cycle/IpAddress.hpp"
+#include "support/Unicode.hpp"
+
+namespace {
+
+constexpr std::size_t shownCharacters = 64;
+
+} // namespace
+
+HttpPublicIpResolver::HttpPublicIpResolver(ClientConfiguration config, ClientLog log,
+                                           std::chrono::milliseconds requestTimeout)
+    : config_(std::move(config)), session_(HttpSession::Options{.requestTimeout = requestTimeout}),
+      log_(std::move(log)) {}
+
+std::optional<std::string> HttpPublicIpResolver::resolveIpv4() {
+    return resolve(config_.ipv4DiscoveryUrls, "IPv4", &IpAddress::isValidIpv4);
+}
+
+std::optional<std::string> HttpPublicIpResolver::resolveIpv6() {
+    return resolve(config_.ipv6DiscoveryUrls, "IPv6", &IpAddress::isValidIpv6);
+}
+
+std::string HttpPublicIpResolver::shownText(std::string_view text) {
+    std::vector<std::string_view> characters = Unicode::graphemes(text);
+    if (characters.size() <= shownCharacters) {
+        return std::string(text);
+    }
+    std::string shown;
+    for (std::size_t i = 0; i < shownCharacters; ++i) {
+        shown += characters[i];
+    }
+    return shown + "…";
+}
+
+std::optional<std::string> HttpPublicIpResolver::resolve(const std::vector<std::string>& urls,
+                                                         std::string_view family,
+                                                         bool (*isValid)(std::string_view)) {
+    for (const std::string& url : urls) {
+        if (!HttpSession::isValidUrl(url)) {
+            log_.warn("IP-Discovery-URL ungültig: " + url);
+            continue;
+        }
+        HttpResult result = session_.get(url);
+        if (!result.ok()) {
+            log_.warn("IP-Discovery " + url + " fehlgeschlagen: " + result.error);
+            continue;
+        }
+        // Any status: an echo service's error page simply fails the address test below.
+        const std::string& body = result.response->body;
+        std::string_view text = Unicode::isValidUtf8(body) ? Unicode::trim(body) : std::string_view();
+        if (isValid(text)) {
+            return std::string(text);
+        }
+        log_.warn("IP-Discovery " + url + " lieferte keine gültige " + std::string(family) +
+                  "-Adresse: " + shownText(text));
+    }
+    return std::nullopt;
+}

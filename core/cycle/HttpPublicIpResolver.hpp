@@ -1,0 +1,35 @@
+// Public-address discovery over HTTPS: asks the configured echo endpoints of one family in order until
+// one answers a valid address of that family.
+#pragma once
+
+#include "config/ClientConfiguration.hpp"
+#include "config/ClientLog.hpp"
+#include "cycle/PublicIpResolving.hpp"
+#include "support/HttpSession.hpp"
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class HttpPublicIpResolver : public PublicIpResolving {
+public:
+    // requestTimeout is the longest wait for data on one endpoint.
+    HttpPublicIpResolver(ClientConfiguration config, ClientLog log,
+                         std::chrono::milliseconds requestTimeout = std::chrono::seconds(10));
+
+    std::optional<std::string> resolveIpv4() override;
+    std::optional<std::string> resolveIpv6() override;
+
+    // The answer as a log line shows it: 64 user-perceived characters and "…" when it is longer.
+    static std::string shownText(std::string_view text);
+
+private:
+    std::optional<std::string> resolve(const std::vector<std::string>& urls, std::string_view family,
+                                       bool (*isValid)(std::string_view));
+
+    ClientConfiguration config_;
+    HttpSession session_;
+    ClientLog log_;
+};

@@ -1,0 +1,94 @@
+// One HTTPS client session over a libcurl easy handle, shared by every network client of the system.
+// Ephemeral (no cookies, no .netrc, no cache, no proxy from the environment), https only, full
+// certificate verification, a cap on the body. The handle lives as long as the session, so connections
+// and the loaded CA store are reused from one request to the next.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Where the session takes its trusted roots from.
+struct HttpTrust {
+    enum class Source {
+        bundleFile, // one PEM file holding the roots
+        directory,  // an OpenSSL hashed directory: only the roots a peer needs are loaded
+        builtIn     // whatever libcurl was built with
+    };
+
+    Source source = Source::builtIn;
+    std::string path; // empty for builtIn
+
+    // SSL_CERT_FILE when set and not empty, else SSL_CERT_DIR when set and not empty, else the
+    // system's hashed directory where it exists, else libcurl's built-in default.
+    static HttpTrust fromEnvironment();
+    // The same rule over given values, so it can be checked without touching the environment.
+    static HttpTrust select(const char* certFile, const char* certDir, const std::string& systemDirectory);
+
+    static HttpTrust bundle(std::string file) { return {Source::bundleFile, std::move(file)}; }
+
+    bool operator==(const HttpTrust&) const = default;
+};
+
+struct HttpResponse {
+    long status = 0;  // the final answer's status code, after redirects
+    std::string body; // raw bytes, at most the session's body limit
+
+    bool operator==(const HttpResponse&) const = default;
+};
+
+// Either an HTTP answer or the transfer's own description of why there is none.
+struct HttpResult {
+    std::optional<HttpResponse> response;
+    std::string error; // empty when response is present
+
+    bool ok() const { return response.has_value(); }
+};
+
+class HttpSession {
+public:
+    // Enough for an address or an answer word; an unbounded body from a peer is unsafe input.
+    static constexpr std::size_t defaultBodyLimit = 64 * 1024;
+    static constexpr long maxRedirects = 5;
+
+    struct Options {
+        // Bounds the connection set-up and, after it, every wait for data: no byte for that long
+        // ends the transfer.
+        std::chrono::milliseconds requestTimeout{10000};
+        std::size_t bodyLimit = defaultBodyLimit;
+        HttpTrust trust = HttpTrust::fromEnvironment();
+    };
+
+    struct RequestOptions {
+        // An overall limit for this request, redirects included, on top of the session's bound.
+        std::optional<std::chrono::milliseconds> totalTimeout;
+    };
+
+    explicit HttpSession(Options options);
+    ~HttpSession();
+
+    HttpSession(const HttpSession&) = delete;
+    HttpSession& operator=(const HttpSession&) = delete;
+
+    // A plain GET. Headers are complete lines such as "User-Agent: x". Never throws for a failed
+    // transfer; calls on one session are serialised.
+    HttpResult get(const std::string& url, const std::vector<std::string>& headers = {},
+                   const RequestOptions& options = {});
+
+    // Whether libcurl's URL parser accepts the text as an absolute URL (RFC 3986).
+    static bool isValidUrl(const std::string& text);
+
+    const Options& options() const { return options_; }
+
+private:
+    struct Handle;
+
+    Options options_;
+    std::mutex lock_;
+    std::unique_ptr<Handle> handle_;
+};
