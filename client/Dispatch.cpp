@@ -1,6 +1,7 @@
 #include "Dispatch.hpp"
 
 #include "commands/OnceCommand.hpp"
+#include "commands/RunCommand.hpp"
 #include "config/ClientPaths.hpp"
 
 #include <cstdio>
@@ -47,6 +48,9 @@ void run(const std::vector<std::string>& arguments) {
     const std::string& command = arguments.front();
     std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
     // Command words are wired here as their commands exist.
+    if (command == "run") {
+        RunCommand::run();
+    }
     if (command == "once") {
         OnceCommand::run(rest);
     }

@@ -1,0 +1,164 @@
+#include "commands/RunCommand.hpp"
+
+#include "config/ClientPaths.hpp"
+#include "config/ConfigurationStore.hpp"
+#include "cycle/HttpDynDnsUpdateClient.hpp"
+#include "cycle/HttpPublicIpResolver.hpp"
+#include "cycle/IpStateCache.hpp"
+#include "status/DaemonStatus.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace RunCommand {
+namespace {
+
+// A permanent rejection will not pass by itself; asking again every few minutes only hammers the service.
+constexpr std::int64_t fatalPauseMinutes = 30;
+constexpr std::chrono::hours idlePause(1);
+
+using TimePoint = std::chrono::system_clock::time_point;
+
+// The same filter as StdLog::clientLog, over the injected line writer.
+ClientLog coreLog(const Dependencies& deps) {
+    auto line = deps.logLine;
+    return ClientLog([line](ClientLog::Level level, const std::string& message) {
+        if (level != ClientLog::Level::debug) {
+            line(level, message);
+        }
+    });
+}
+
+// The validated configuration, or the reason the daemon has to idle.
+struct LoadOutcome {
+    std::optional<ClientConfiguration> config;
+    std::string idleReason;
+};
+
+LoadOutcome loadConfiguration() {
+    ConfigurationStore store(ClientPaths::configFile());
+    std::optional<ClientConfiguration> config;
+    try {
+        config = store.load();
+        if (!config) {
+            return {std::nullopt, "Keine Konfiguration gefunden (" + store.path().string() +
+                                      "). Bitte mit 'sudo korvane-client configure' einrichten."};
+        }
+        config->validate();
+    } catch (const std::exception& error) {
+        return {std::nullopt, std::string("Konfiguration unbrauchbar: ") + error.what()};
+    }
+    return {config, {}};
+}
+
+// A sleep cut short by an error just means the next step comes sooner.
+void pause(const Dependencies& deps, std::chrono::nanoseconds length) {
+    try {
+        deps.sleep(length);
+    } catch (const std::exception&) {
+    }
+}
+
+std::optional<TimePoint> previousLastSuccess(const StatusFile& statusFile) {
+    std::optional<DaemonStatus> previous = statusFile.load();
+    return previous ? previous->lastSuccessAt : std::nullopt;
+}
+
+std::chrono::nanoseconds minutesToNanoseconds(std::int64_t minutes) {
+    return std::chrono::minutes(std::clamp<std::int64_t>(minutes, 0, maxPauseMinutes));
+}
+
+int idle(const std::string& reason, const Dependencies& deps) {
+    deps.logLine(ClientLog::Level::error, "korvane-client läuft im Leerlauf — " + reason);
+    StatusFile statusFile(ClientPaths::statusFile());
+    DaemonStatus status{DaemonStatus::State::idle,
+                        reason,
+                        std::nullopt,
+                        std::nullopt,
+                        std::nullopt,
+                        previousLastSuccess(statusFile),
+                        std::chrono::system_clock::now(),
+                        std::string(ClientVersion::current)};
+    statusFile.write(status);
+    while (deps.keepRunning()) {
+        pause(deps, idlePause);
+    }
+    return 0;
+}
+
+int updateLoop(const ClientConfiguration& config, const Dependencies& deps) {
+    StatusFile statusFile(ClientPaths::statusFile());
+    std::optional<TimePoint> lastSuccessAt = previousLastSuccess(statusFile);
+
+    ClientLog log = coreLog(deps);
+    auto cache = std::make_shared<IpStateCache>(ClientPaths::ipStateFile());
+    Collaborators collaborators = deps.makeCollaborators(config, log);
+    UpdateOrchestrator orchestrator(collaborators.resolver, collaborators.updateClient, cache, config, log);
+
+    // The self-update worker is started here once it exists: only on this path, never in idle mode.
+    deps.startAppUpdateWorker();
+
+    std::int64_t interval = pauseMinutes(config.updateIntervalMinutes, UpdateCycleStatus::unchanged);
+    deps.logLine(ClientLog::Level::info, "Update-Worker gestartet (Intervall " + std::to_string(interval) +
+                                             " min, Host " + config.hostname + ").");
+
+    while (deps.keepRunning()) {
+        UpdateCycleResult result = orchestrator.runOnce(false);
+        if (result.isHealthy()) {
+            lastSuccessAt = result.timestamp;
+        }
+        statusFile.write(DaemonStatus{DaemonStatus::stateFor(result.status), result.message, config.hostname,
+                                      cache->lastIpv4(), cache->lastIpv6(), lastSuccessAt,
+                                      std::chrono::system_clock::now(), std::string(ClientVersion::current)});
+        std::int64_t minutes = pauseMinutes(config.updateIntervalMinutes, result.status);
+        if (result.status == UpdateCycleStatus::fatalError) {
+            deps.logLine(ClientLog::Level::error, "Fataler Fehler — nächster Versuch in " +
+                                                      std::to_string(minutes) + " min: " + result.message);
+        }
+        pause(deps, minutesToNanoseconds(minutes));
+    }
+    return 0;
+}
+
+} // namespace
+
+Collaborators httpCollaborators(const ClientConfiguration& config, const ClientLog& log) {
+    return {std::make_shared<HttpPublicIpResolver>(config, log),
+            std::make_shared<HttpDynDnsUpdateClient>(config, log)};
+}
+
+void sleepFor(std::chrono::nanoseconds length) {
+    std::this_thread::sleep_for(length);
+}
+
+std::int64_t pauseMinutes(std::int64_t intervalMinutes, UpdateCycleStatus status) {
+    std::int64_t minutes = std::clamp<std::int64_t>(intervalMinutes, 1, maxPauseMinutes);
+    if (status == UpdateCycleStatus::fatalError) {
+        minutes = std::max(minutes, fatalPauseMinutes);
+    }
+    return minutes;
+}
+
+int execute(const Dependencies& deps) {
+    deps.logLine(ClientLog::Level::info,
+                 "korvane-client " + std::string(ClientVersion::current) + " startet (Daemon-Modus).");
+    LoadOutcome loaded = loadConfiguration();
+    if (!loaded.config) {
+        return idle(loaded.idleReason, deps);
+    }
+    return updateLoop(*loaded.config, deps);
+}
+
+void run() {
+    int code = execute();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::exit(code);
+}
+
+} // namespace RunCommand
