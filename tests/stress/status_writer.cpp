@@ -1,0 +1,74 @@
+// Writes status records to one file as fast as it can, for the crash test of the status file: killed at any
+// moment, it must leave either no file or a complete one. Each record's message carries a counter that
+// continues from the file an earlier, killed writer left, so the test can see that it never goes back.
+#include "status/DaemonStatus.hpp"
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* messagePrefix = "write ";
+
+// The counter of the file's message, 0 without a file; nothing when the file is not a valid status.
+std::optional<unsigned long long> previousCounter(const StatusFile& file) {
+    if (::access(file.path().c_str(), F_OK) != 0) {
+        return 0;
+    }
+    std::optional<DaemonStatus> status = file.load();
+    if (!status || status->message.rfind(messagePrefix, 0) != 0) {
+        return std::nullopt;
+    }
+    return std::stoull(status->message.substr(std::char_traits<char>::length(messagePrefix)));
+}
+
+// Records of changing length and shape, so a torn write could not pass for a whole one.
+DaemonStatus record(unsigned long long counter) {
+    auto now = std::chrono::system_clock::now();
+    DaemonStatus status{DaemonStatus::State::ok,
+                        messagePrefix + std::to_string(counter),
+                        "home.example.net",
+                        "203.0.113.7",
+                        std::nullopt,
+                        now,
+                        now,
+                        "0.24.0"};
+    if (counter % 2 == 0) {
+        status.state = DaemonStatus::State::warning;
+        status.lastIpv6 = "2001:db8::" + std::to_string(counter % 0xffff);
+        status.lastSuccessAt.reset();
+    }
+    if (counter % 3 == 0) {
+        status.hostname.reset();
+        status.message += " " + std::string(counter % 200, 'x');
+    }
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: korvane-status-writer STATUS-FILE\n");
+        return 64;
+    }
+    StatusFile file(argv[1]);
+    std::optional<unsigned long long> counter = previousCounter(file);
+    if (!counter) {
+        std::fprintf(stderr, "korvane-status-writer: %s holds no valid status\n", argv[1]);
+        return 2;
+    }
+    bool reported = false;
+    for (;;) {
+        ++*counter;
+        file.write(record(*counter));
+        if (!reported && file.load()) {
+            // Tells the test that from now on the file must always be there.
+            std::fputs("written\n", stdout);
+            std::fflush(stdout);
+            reported = true;
+        }
+    }
+}
