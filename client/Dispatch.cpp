@@ -1,7 +1,9 @@
 #include "Dispatch.hpp"
 
+#include "commands/ConfigureCommand.hpp"
 #include "commands/OnceCommand.hpp"
 #include "commands/RunCommand.hpp"
+#include "commands/StatusCommand.hpp"
 #include "config/ClientPaths.hpp"
 
 #include <cstdio>
@@ -51,8 +53,14 @@ void run(const std::vector<std::string>& arguments) {
     if (command == "run") {
         RunCommand::run();
     }
+    if (command == "configure") {
+        ConfigureCommand::run(rest);
+    }
     if (command == "once") {
         OnceCommand::run(rest);
+    }
+    if (command == "status") {
+        StatusCommand::run();
     }
     if (command == "version" || command == "--version" || command == "-v") {
         std::printf("%.*s\n", static_cast<int>(ClientVersion::current.size()), ClientVersion::current.data());

@@ -1,0 +1,224 @@
+#include "commands/ConfigureCommand.hpp"
+
+#include "commands/SecretInput.hpp"
+#include "config/ClientConfiguration.hpp"
+#include "config/ConfigurationError.hpp"
+#include "config/ConfigurationStore.hpp"
+#include "support/Unicode.hpp"
+
+#include <charconv>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string_view>
+#include <system_error>
+
+namespace ConfigureCommand {
+namespace {
+
+constexpr std::string_view usageLine =
+    "Verwendung: korvane-client configure [--hostname <fqdn>] [--interval <min>] [--ipv4|--no-ipv4] "
+    "[--ipv6|--no-ipv6] [--api-key-stdin]";
+constexpr std::string_view hostnamePrompt = "Hostname (z.B. home.example.net): ";
+constexpr std::string_view apiKeyPrompt = "API-Key (dyndns_…, Eingabe unsichtbar): ";
+
+struct Options {
+    std::optional<std::string> hostname;
+    std::optional<std::int64_t> intervalMinutes;
+    std::optional<bool> enableIpv4;
+    std::optional<bool> enableIpv6;
+    bool apiKeyFromStdin = false;
+};
+
+struct ParsedArguments {
+    Options options;
+    std::optional<std::string> usageError;
+};
+
+void write(std::FILE* stream, std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+// An optional single sign, then ASCII digits only, within the signed 64-bit range.
+std::optional<std::int64_t> parseMinutes(std::string_view text) {
+    std::string_view digits = text;
+    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
+        digits.remove_prefix(1);
+    }
+    if (digits.empty()) {
+        return std::nullopt;
+    }
+    for (char c : digits) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+    }
+    // from_chars takes a "-" but not a "+"; the minus stays so that the lowest value still fits.
+    std::string_view number = text.front() == '+' ? digits : text;
+    std::int64_t value = 0;
+    auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (error != std::errc() || end != number.data() + number.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
+    ParsedArguments parsed;
+    Options& options = parsed.options;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        bool hasValue = i + 1 < arguments.size();
+        if (argument == "--hostname") {
+            if (!hasValue) {
+                parsed.usageError = "--hostname braucht einen Wert.";
+                return parsed;
+            }
+            options.hostname = arguments[++i];
+        } else if (argument == "--interval") {
+            std::optional<std::int64_t> minutes = hasValue ? parseMinutes(arguments[i + 1]) : std::nullopt;
+            if (!minutes) {
+                parsed.usageError = "--interval braucht eine Minutenzahl.";
+                return parsed;
+            }
+            options.intervalMinutes = minutes;
+            ++i;
+        } else if (argument == "--ipv4" || argument == "--no-ipv4") {
+            options.enableIpv4 = argument == "--ipv4";
+        } else if (argument == "--ipv6" || argument == "--no-ipv6") {
+            options.enableIpv6 = argument == "--ipv6";
+        } else if (argument == "--api-key-stdin") {
+            options.apiKeyFromStdin = true;
+        } else {
+            parsed.usageError = "Unbekannte Option: " + argument;
+            return parsed;
+        }
+    }
+    return parsed;
+}
+
+// The stored configuration, or the defaults when there is none or it cannot be read: this command is the
+// way to replace a damaged file.
+ClientConfiguration loadOrDefaults(const std::filesystem::path& configFile) {
+    try {
+        if (std::optional<ClientConfiguration> stored = ConfigurationStore(configFile).load()) {
+            return *stored;
+        }
+    } catch (const std::exception&) {
+    }
+    return ClientConfiguration();
+}
+
+std::string trimmed(const std::optional<std::string>& line) {
+    return line ? std::string(Unicode::trim(*line)) : std::string();
+}
+
+std::string settleHostname(const Options& options, const ClientConfiguration& stored,
+                           const Dependencies& deps) {
+    if (options.hostname) {
+        return *options.hostname;
+    }
+    if (!stored.hostname.empty()) {
+        return stored.hostname;
+    }
+    write(deps.output, hostnamePrompt);
+    std::fflush(deps.output);
+    return trimmed(SecretInput::readLine(deps.input));
+}
+
+std::string settleApiKey(const Options& options, const ClientConfiguration& stored,
+                         const Dependencies& deps) {
+    if (options.apiKeyFromStdin) {
+        return trimmed(SecretInput::readLine(deps.input));
+    }
+    std::string typed = trimmed(SecretInput::read(apiKeyPrompt, deps.input, deps.output));
+    // End of input or just Enter keeps the stored key.
+    return typed.empty() ? stored.apiKey : typed;
+}
+
+std::string pathText(const std::filesystem::path& path) {
+    std::string text = path.string();
+    while (text.size() > 1 && text.back() == '/') {
+        text.pop_back();
+    }
+    return text;
+}
+
+std::string saveFailureHint(const Dependencies& deps) {
+    if (deps.effectiveUserId == 0) {
+        return "";
+    }
+    return " (Schreiben nach " + pathText(deps.configDir) +
+           " erfordert root — 'sudo korvane-client configure')";
+}
+
+bool fileExists(const std::filesystem::path& path) {
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
+const char* onOff(bool value) {
+    return value ? "an" : "aus";
+}
+
+void printSummary(const ClientConfiguration& config, const Dependencies& deps) {
+    std::string text = "Konfiguration gespeichert: " + deps.configFile.string() + "\n";
+    text += "  Hostname:  " + config.hostname + "\n";
+    text += "  Intervall: " + std::to_string(config.updateIntervalMinutes) + " min\n";
+    text += std::string("  IPv4:      ") + onOff(config.enableIpv4) + "\n";
+    text += std::string("  IPv6:      ") + onOff(config.enableIpv6) + "\n";
+    if (fileExists(deps.launchdPlist)) {
+        text += "Daemon neu starten, damit die Änderungen greifen:\n";
+        text += "  sudo launchctl kickstart -k system/" + std::string(ClientPaths::launchdLabel) + "\n";
+    }
+    write(deps.output, text);
+}
+
+} // namespace
+
+int execute(const std::vector<std::string>& arguments, const Dependencies& deps) {
+    ParsedArguments parsed = parseArguments(arguments);
+    if (parsed.usageError) {
+        write(deps.errors, *parsed.usageError + "\n" + std::string(usageLine) + "\n");
+        return 64;
+    }
+    const Options& options = parsed.options;
+
+    ClientConfiguration stored = loadOrDefaults(deps.configFile);
+    ClientConfiguration config = stored;
+    // The host name is settled first: on a piped input its line comes before the key's.
+    config.hostname = settleHostname(options, stored, deps);
+    config.apiKey = settleApiKey(options, stored, deps);
+    config.updateIntervalMinutes = options.intervalMinutes.value_or(stored.updateIntervalMinutes);
+    config.enableIpv4 = options.enableIpv4.value_or(stored.enableIpv4);
+    config.enableIpv6 = options.enableIpv6.value_or(stored.enableIpv6);
+
+    try {
+        config.validate();
+    } catch (const ConfigurationError& error) {
+        write(deps.errors, "Konfiguration ungültig: " + error.message() + "\n");
+        return 1;
+    }
+    try {
+        ConfigurationStore(deps.configFile).save(config);
+    } catch (const std::exception& error) {
+        write(deps.errors,
+              "Speichern fehlgeschlagen: " + std::string(error.what()) + saveFailureHint(deps) + "\n");
+        return 1;
+    }
+    // Forgetting the pushed addresses makes the next cycle push with the new settings.
+    std::error_code ignored;
+    std::filesystem::remove(deps.ipStateFile, ignored);
+
+    printSummary(config, deps);
+    return 0;
+}
+
+void run(const std::vector<std::string>& arguments) {
+    int code = execute(arguments);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::exit(code);
+}
+
+} // namespace ConfigureCommand

@@ -1,0 +1,127 @@
+#include "commands/StatusCommand.hpp"
+
+#include "config/ClientConfiguration.hpp"
+#include "config/ConfigurationError.hpp"
+#include "config/ConfigurationStore.hpp"
+#include "cycle/IpStateCache.hpp"
+#include "support/Subprocess.hpp"
+#include "support/Unicode.hpp"
+
+#include <cstdlib>
+#include <optional>
+#include <system_error>
+#include <vector>
+
+namespace StatusCommand {
+namespace {
+
+constexpr std::string_view keyPrefix = "dyndns_";
+constexpr size_t shownCharacters = 11; // the prefix and four more
+constexpr size_t minimumMaskedLength = 12;
+
+std::string onOff(bool value) {
+    return value ? "an" : "aus";
+}
+
+bool fileExists(const std::filesystem::path& path) {
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
+std::string configurationLines(const Dependencies& deps) {
+    std::optional<ClientConfiguration> config;
+    try {
+        config = ConfigurationStore(deps.configFile).load();
+    } catch (const std::exception& error) {
+        std::string hint =
+            deps.effectiveUserId == 0 ? "" : " — Lesen erfordert ggf. root ('sudo korvane-client status')";
+        return "  nicht lesbar: " + std::string(error.what()) + hint + "\n";
+    }
+    if (!config) {
+        return "  (noch nicht konfiguriert — 'sudo korvane-client configure')\n";
+    }
+    std::string text = "  Hostname:  " + config->hostname + "\n";
+    text += "  API-Key:   " + maskedApiKey(config->apiKey) + "\n";
+    text += "  Intervall: " + std::to_string(config->updateIntervalMinutes) + " min\n";
+    text += "  IPv4:      " + onOff(config->enableIpv4) + "\n";
+    text += "  IPv6:      " + onOff(config->enableIpv6) + "\n";
+    try {
+        config->validate();
+    } catch (const ConfigurationError& error) {
+        text += "  ⚠ ungültig: " + error.message() + "\n";
+    }
+    return text;
+}
+
+std::string lastPushedLine(const Dependencies& deps) {
+    IpStateCache cache(deps.ipStateFile);
+    std::vector<std::string> addresses;
+    if (std::optional<std::string> ipv4 = cache.lastIpv4()) {
+        addresses.push_back(*ipv4);
+    }
+    if (std::optional<std::string> ipv6 = cache.lastIpv6()) {
+        addresses.push_back(*ipv6);
+    }
+    if (addresses.empty()) {
+        return "Zuletzt gepusht: (noch nichts)\n";
+    }
+    std::string joined = addresses.front();
+    for (size_t i = 1; i < addresses.size(); ++i) {
+        joined += " / " + addresses[i];
+    }
+    return "Zuletzt gepusht: " + joined + "\n";
+}
+
+} // namespace
+
+std::string maskedApiKey(std::string_view key) {
+    if (key.substr(0, keyPrefix.size()) == keyPrefix) {
+        std::vector<std::string_view> characters = Unicode::graphemes(key);
+        if (characters.size() >= minimumMaskedLength) {
+            // The clusters are consecutive views into `key`, so the shown part is a prefix of it.
+            const std::string_view& last = characters[shownCharacters - 1];
+            size_t shownBytes = static_cast<size_t>(last.data() + last.size() - key.data());
+            return std::string(key.substr(0, shownBytes)) + "…";
+        }
+    }
+    return key.empty() ? "(leer)" : "(gesetzt)";
+}
+
+std::string daemonState(const Dependencies& deps) {
+    std::string plist = deps.launchdPlist.string();
+    if (!fileExists(deps.launchdPlist)) {
+        return "nicht installiert (kein " + plist + ")";
+    }
+    Subprocess::Stdio stdio;
+    stdio.output = Subprocess::Stream::nullDevice;
+    stdio.error = Subprocess::Stream::nullDevice;
+    Subprocess::Outcome outcome =
+        Subprocess::run(deps.launchctl, {"print", "system/" + std::string(ClientPaths::launchdLabel)},
+                        Subprocess::currentEnvironment(), stdio);
+    if (outcome.kind == Subprocess::Outcome::Kind::failed) {
+        return "Zustand unbekannt (" + outcome.reason + ")";
+    }
+    if (outcome.succeeded()) {
+        return "geladen (Log: " + std::string(ClientPaths::daemonLog) + ")";
+    }
+    return "installiert, aber nicht geladen — 'sudo launchctl bootstrap system " + plist + "'";
+}
+
+int execute(const Dependencies& deps) {
+    std::string report = "korvane-client " + std::string(ClientVersion::current) + "\n";
+    report += "Konfiguration: " + deps.configFile.string() + "\n";
+    report += configurationLines(deps);
+    report += lastPushedLine(deps);
+    report += "Daemon: " + daemonState(deps) + "\n";
+    std::fwrite(report.data(), 1, report.size(), deps.output);
+    return 0;
+}
+
+void run() {
+    int code = execute();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::exit(code);
+}
+
+} // namespace StatusCommand

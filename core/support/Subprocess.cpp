@@ -1,0 +1,226 @@
+// posix_spawn rather than fork: the daemon has a second thread, and after fork only async-signal-safe
+// calls would be allowed before exec.
+#include "support/Subprocess.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <system_error>
+#include <unistd.h>
+
+#if defined(__APPLE__)
+#include <crt_externs.h>
+#else
+extern char** environ;
+#endif
+
+namespace Subprocess {
+namespace {
+
+char** processEnvironment() {
+#if defined(__APPLE__)
+    // A library cannot rely on `environ` being linked in on macOS.
+    return *_NSGetEnviron();
+#else
+    return environ;
+#endif
+}
+
+std::string errorText(int error) {
+    return std::generic_category().message(error);
+}
+
+class FileActions {
+public:
+    FileActions() { status_ = ::posix_spawn_file_actions_init(&actions_); }
+    ~FileActions() {
+        if (status_ == 0) {
+            ::posix_spawn_file_actions_destroy(&actions_);
+        }
+    }
+    FileActions(const FileActions&) = delete;
+    FileActions& operator=(const FileActions&) = delete;
+
+    int status() const { return status_; }
+    posix_spawn_file_actions_t* get() { return &actions_; }
+
+    void connect(int fd, Stream stream) {
+        if (status_ != 0 || stream == Stream::inherit) {
+            return;
+        }
+        int flags = fd == STDIN_FILENO ? O_RDONLY : O_WRONLY;
+        status_ = ::posix_spawn_file_actions_addopen(&actions_, fd, "/dev/null", flags, 0);
+    }
+
+private:
+    posix_spawn_file_actions_t actions_{};
+    int status_ = 0;
+};
+
+class Attributes {
+public:
+    Attributes() {
+        status_ = ::posix_spawnattr_init(&attributes_);
+        if (status_ != 0) {
+            return;
+        }
+        initialised_ = true;
+        // A blocked or ignored signal would be inherited across exec and silently change how the child
+        // reacts (an ignored SIGPIPE, a mask set by one of our threads).
+        sigset_t none;
+        sigemptyset(&none);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+        status_ = ::posix_spawnattr_setsigmask(&attributes_, &none);
+        if (status_ == 0) {
+            status_ = ::posix_spawnattr_setsigdefault(&attributes_, &defaults);
+        }
+        if (status_ == 0) {
+            status_ = ::posix_spawnattr_setflags(&attributes_, flags);
+        }
+    }
+    ~Attributes() {
+        if (initialised_) {
+            ::posix_spawnattr_destroy(&attributes_);
+        }
+    }
+    Attributes(const Attributes&) = delete;
+    Attributes& operator=(const Attributes&) = delete;
+
+    int status() const { return status_; }
+    const posix_spawnattr_t* get() const { return &attributes_; }
+
+private:
+    posix_spawnattr_t attributes_{};
+    int status_ = 0;
+    bool initialised_ = false;
+};
+
+// posix_spawn wants a null-terminated array of mutable C strings; `strings` must outlive the result.
+std::vector<char*> cStrings(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    pointers.reserve(strings.size() + 1);
+    for (std::string& s : strings) {
+        pointers.push_back(s.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+Outcome waitFor(pid_t pid) {
+    int status = 0;
+    for (;;) {
+        pid_t result = ::waitpid(pid, &status, 0);
+        if (result == pid) {
+            break;
+        }
+        if (result < 0 && errno == EINTR) {
+            continue;
+        }
+        return Outcome::failedBecause(errorText(errno));
+    }
+    if (WIFEXITED(status)) {
+        return Outcome::exitedWith(WEXITSTATUS(status));
+    }
+    if (WIFSIGNALED(status)) {
+        return Outcome::killedBy(WTERMSIG(status));
+    }
+    return Outcome::failedBecause(errorText(ECHILD));
+}
+
+bool isEntryFor(std::string_view entry, std::string_view name) {
+    return entry.size() > name.size() && entry.substr(0, name.size()) == name && entry[name.size()] == '=';
+}
+
+} // namespace
+
+Outcome Outcome::exitedWith(int status) {
+    Outcome outcome;
+    outcome.kind = Kind::exited;
+    outcome.exitStatus = status;
+    return outcome;
+}
+
+Outcome Outcome::killedBy(int signal) {
+    Outcome outcome;
+    outcome.kind = Kind::signaled;
+    outcome.signal = signal;
+    return outcome;
+}
+
+Outcome Outcome::failedBecause(std::string reason) {
+    Outcome outcome;
+    outcome.kind = Kind::failed;
+    outcome.reason = std::move(reason);
+    return outcome;
+}
+
+Outcome run(const std::string& program, const std::vector<std::string>& arguments,
+            const std::vector<std::string>& environment, Stdio stdio) {
+    FileActions actions;
+    actions.connect(STDIN_FILENO, stdio.input);
+    actions.connect(STDOUT_FILENO, stdio.output);
+    actions.connect(STDERR_FILENO, stdio.error);
+    if (actions.status() != 0) {
+        return Outcome::failedBecause(errorText(actions.status()));
+    }
+    Attributes attributes;
+    if (attributes.status() != 0) {
+        return Outcome::failedBecause(errorText(attributes.status()));
+    }
+
+    std::vector<std::string> argvStrings;
+    argvStrings.reserve(arguments.size() + 1);
+    argvStrings.push_back(program);
+    argvStrings.insert(argvStrings.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> envStrings = environment;
+    std::vector<char*> argv = cStrings(argvStrings);
+    std::vector<char*> envp = cStrings(envStrings);
+
+    pid_t pid = 0;
+    int error =
+        ::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), envp.data());
+    if (error != 0) {
+        return Outcome::failedBecause(errorText(error));
+    }
+    return waitFor(pid);
+}
+
+std::vector<std::string> currentEnvironment() {
+    std::vector<std::string> entries;
+    for (char** entry = processEnvironment(); entry != nullptr && *entry != nullptr; ++entry) {
+        entries.emplace_back(*entry);
+    }
+    return entries;
+}
+
+std::vector<std::string> environmentWith(std::vector<std::string> base, std::string_view name,
+                                         std::string_view value) {
+    std::string entry = std::string(name) + "=" + std::string(value);
+    bool replaced = false;
+    std::vector<std::string> result;
+    result.reserve(base.size() + 1);
+    for (std::string& existing : base) {
+        if (!isEntryFor(existing, name)) {
+            result.push_back(std::move(existing));
+        } else if (!replaced) {
+            // Only one entry per name reaches the child, so it cannot read a stale duplicate.
+            result.push_back(entry);
+            replaced = true;
+        }
+    }
+    if (!replaced) {
+        result.push_back(std::move(entry));
+    }
+    return result;
+}
+
+std::vector<std::string> currentEnvironmentWith(std::string_view name, std::string_view value) {
+    return environmentWith(currentEnvironment(), name, value);
+}
+
+} // namespace Subprocess

@@ -1,0 +1,52 @@
+// Starting a child program and waiting for it to end: the one way the programs run launchctl, the package
+// installer and osascript.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Subprocess {
+
+// What a standard stream of the child is connected to.
+enum class Stream { inherit, nullDevice };
+
+struct Stdio {
+    Stream input = Stream::inherit;
+    Stream output = Stream::inherit;
+    Stream error = Stream::inherit;
+};
+
+struct Outcome {
+    enum class Kind { exited, signaled, failed };
+
+    Kind kind = Kind::failed;
+    int exitStatus = 0; // Kind::exited
+    int signal = 0;     // Kind::signaled
+    std::string reason; // Kind::failed: the C library's text for why it could not be started or waited for
+
+    bool succeeded() const { return kind == Kind::exited && exitStatus == 0; }
+
+    static Outcome exitedWith(int status);
+    static Outcome killedBy(int signal);
+    static Outcome failedBecause(std::string reason);
+
+    bool operator==(const Outcome&) const = default;
+};
+
+// Runs `program` (an absolute path; no search of PATH) with argv[0] = program followed by `arguments`,
+// with exactly `environment` ("NAME=value" entries) as its environment, and waits for it without a time
+// limit. The child starts with an empty signal mask and the default action for SIGPIPE, whatever this
+// process blocks or ignores.
+Outcome run(const std::string& program, const std::vector<std::string>& arguments,
+            const std::vector<std::string>& environment, Stdio stdio = {});
+
+// A copy of this process's environment.
+std::vector<std::string> currentEnvironment();
+// `base` with NAME set to `value`: an existing entry is replaced in place, otherwise one is appended.
+std::vector<std::string> environmentWith(std::vector<std::string> base, std::string_view name,
+                                         std::string_view value);
+// This process's environment with NAME set to `value`.
+std::vector<std::string> currentEnvironmentWith(std::string_view name, std::string_view value);
+
+} // namespace Subprocess
