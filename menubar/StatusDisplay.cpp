@@ -1,0 +1,83 @@
+// The display rules of the status item: symbol and label per state, and the four menu lines.
+#include "StatusDisplay.hpp"
+
+#include <QDateTime>
+#include <QStringList>
+
+namespace StatusDisplay {
+namespace {
+
+QString text(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
+
+Lines linesForNoStatus() {
+    Lines lines;
+    lines.status = {QStringLiteral("Kein Daemon-Status gefunden"), true};
+    lines.host = {QStringLiteral("Ist der Daemon installiert und gestartet?"), true};
+    lines.ip = {std::nullopt, false};
+    lines.time = {std::nullopt, false};
+    return lines;
+}
+
+Line ipLine(const DaemonStatus& status) {
+    QStringList addresses;
+    for (const std::optional<std::string>* address : {&status.lastIpv4, &status.lastIpv6}) {
+        if (address->has_value()) {
+            addresses.append(text(**address));
+        }
+    }
+    if (addresses.isEmpty()) {
+        return {QString(), false};
+    }
+    return {QStringLiteral("Zuletzt gepusht: ") + addresses.join(QStringLiteral(" / ")), true};
+}
+
+} // namespace
+
+QString TimeFormatter::format(std::chrono::system_clock::time_point time) const {
+    auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch());
+    QDateTime local = QDateTime::fromMSecsSinceEpoch(milliseconds.count());
+    return locale_.toString(local, QLocale::ShortFormat);
+}
+
+const TimeFormatter& TimeFormatter::shared() {
+    static const TimeFormatter formatter(QLocale::system());
+    return formatter;
+}
+
+Icon iconFor(const std::optional<DaemonStatus>& status) {
+    if (!status) {
+        return {QStringLiteral("questionmark.circle"), QStringLiteral("Korvane: kein Daemon-Status")};
+    }
+    switch (status->state) {
+    case DaemonStatus::State::ok:
+        return {QStringLiteral("globe"), QStringLiteral("Korvane: OK")};
+    case DaemonStatus::State::warning:
+        return {QStringLiteral("exclamationmark.triangle"), QStringLiteral("Korvane: Warnung")};
+    case DaemonStatus::State::error:
+        return {QStringLiteral("exclamationmark.triangle.fill"), QStringLiteral("Korvane: Fehler")};
+    case DaemonStatus::State::idle:
+        return {QStringLiteral("globe.slash"), QStringLiteral("Korvane: nicht konfiguriert")};
+    }
+    return {fallbackSymbol, QStringLiteral("Korvane: kein Daemon-Status")};
+}
+
+Lines linesFor(const std::optional<DaemonStatus>& status, const TimeFormatter& formatter) {
+    if (!status) {
+        return linesForNoStatus();
+    }
+    Lines lines;
+    lines.status = {text(status->message), true};
+    // Presence is the only test: an empty host name still gives the visible line "Host: ".
+    lines.host = status->hostname ? Line{QStringLiteral("Host: ") + text(*status->hostname), true}
+                                  : Line{QString(), false};
+    lines.ip = ipLine(*status);
+    lines.time =
+        status->lastSuccessAt
+            ? Line{QStringLiteral("Zuletzt erfolgreich: ") + formatter.format(*status->lastSuccessAt), true}
+            : Line{QString(), false};
+    return lines;
+}
+
+} // namespace StatusDisplay

@@ -1,0 +1,61 @@
+// What the menu-bar icon, its tooltip and the four information lines show for a daemon status, or for none.
+// Plain values, so the display rules can be checked without a menu bar.
+#pragma once
+
+#include "status/DaemonStatus.hpp"
+
+#include <QLocale>
+#include <QString>
+#include <chrono>
+#include <optional>
+
+namespace StatusDisplay {
+
+// Shown when the symbol for a state cannot be drawn.
+inline const QString fallbackSymbol = QStringLiteral("questionmark.circle");
+
+struct Icon {
+    QString symbol; // the symbol name asked for first
+    QString label;  // accessibility description and tooltip
+
+    bool operator==(const Icon&) const = default;
+};
+
+// One information line of the menu: the title to set (nothing leaves the current title) and its visibility.
+struct Line {
+    std::optional<QString> title;
+    bool visible = false;
+
+    bool operator==(const Line&) const = default;
+};
+
+struct Lines {
+    Line status;
+    Line host;
+    Line ip;
+    Line time;
+
+    bool operator==(const Lines&) const = default;
+};
+
+// The short date style and short time style of a locale, in the local time zone.
+class TimeFormatter {
+public:
+    explicit TimeFormatter(QLocale locale) : locale_(std::move(locale)) {}
+
+    QString format(std::chrono::system_clock::time_point time) const;
+
+    // The user's locale, made once on first use and reused for every refresh.
+    static const TimeFormatter& shared();
+
+private:
+    QLocale locale_;
+};
+
+// Only the state decides the icon; the message and the age of the status play no part.
+Icon iconFor(const std::optional<DaemonStatus>& status);
+
+Lines linesFor(const std::optional<DaemonStatus>& status,
+               const TimeFormatter& formatter = TimeFormatter::shared());
+
+} // namespace StatusDisplay
