@@ -253,7 +253,7 @@ TEST(IpStateCacheConcurrency, ConcurrentRecordsLeaveFileAndMemoryInAgreement) {
     ScratchDirectory dir;
     IpStateCache cache(dir / "ipstate.json");
     constexpr int threads = 4;
-    constexpr int rounds = 50;
+    constexpr int rounds = 20;
 
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; ++t) {
