@@ -18,6 +18,10 @@ const nlohmann::json* present(const nlohmann::json& object, const char* key) {
 } // namespace
 
 nlohmann::json parseObject(std::string_view text) {
+    // nlohmann stops at a NUL byte as if the text ended there; JSON text never holds one.
+    if (text.find('\0') != std::string_view::npos) {
+        throw DecodeError("not valid JSON");
+    }
     nlohmann::json value = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
     if (value.is_discarded()) {
         throw DecodeError("not valid JSON");

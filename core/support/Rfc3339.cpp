@@ -65,6 +65,11 @@ std::optional<std::chrono::system_clock::time_point> parse(std::string_view text
     sys_days date = year_month_day{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
                                    std::chrono::day{static_cast<unsigned>(day)}};
     auto time = date + hours{hour} + minutes{minute} + seconds{second} - seconds{offsetSeconds};
+    // A date the clock cannot hold would wrap around to some other instant; it is rejected instead.
+    if (time < ceil<seconds>(system_clock::time_point::min()) ||
+        time > floor<seconds>(system_clock::time_point::max())) {
+        return std::nullopt;
+    }
     return time_point_cast<system_clock::duration>(time);
 }
 
