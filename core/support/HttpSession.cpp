@@ -166,6 +166,19 @@ HttpSession::~HttpSession() = default;
 
 HttpResult HttpSession::get(const std::string& url, const std::vector<std::string>& headers,
                             const RequestOptions& options) {
+    return perform(url, headers, nullptr, options);
+}
+
+HttpResult HttpSession::post(const std::string& url, const std::vector<std::string>& headers,
+                             const std::string& body, const RequestOptions& options) {
+    // No "Expect: 100-continue" round trip: the body goes out with the request.
+    std::vector<std::string> all = headers;
+    all.emplace_back("Expect:");
+    return perform(url, all, &body, options);
+}
+
+HttpResult HttpSession::perform(const std::string& url, const std::vector<std::string>& headers,
+                                const std::string* postBody, const RequestOptions& options) {
     std::lock_guard guard(lock_);
     CURL* c = handle_->curl;
 
@@ -187,7 +200,12 @@ HttpResult HttpSession::get(const std::string& url, const std::vector<std::strin
 
     handle_->errorBuffer[0] = '\0';
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+    if (postBody != nullptr) {
+        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(postBody->size()));
+        curl_easy_setopt(c, CURLOPT_POSTFIELDS, postBody->data());
+    } else {
+        curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+    }
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, headerList.get());
     curl_easy_setopt(c, CURLOPT_TIMEOUT_MS,
                      options.totalTimeout ? clampedMilliseconds(*options.totalTimeout) : 0L);
@@ -200,6 +218,7 @@ HttpResult HttpSession::get(const std::string& url, const std::vector<std::strin
 
     // Nothing of this transfer may stay reachable from the handle once it returns.
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(c, CURLOPT_POSTFIELDS, nullptr);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, nullptr);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, nullptr);
     curl_easy_setopt(c, CURLOPT_PREREQDATA, nullptr);
@@ -218,8 +237,10 @@ HttpResult HttpSession::get(const std::string& url, const std::vector<std::strin
         return {std::nullopt, error.empty() ? curl_easy_strerror(code) : error};
     }
     long status = 0;
+    long connections = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-    return {HttpResponse{status, std::move(transfer.body)}, {}};
+    curl_easy_getinfo(c, CURLINFO_NUM_CONNECTS, &connections);
+    return {HttpResponse{status, std::move(transfer.body), connections}, {}};
 }
 
 bool HttpSession::isValidUrl(const std::string& text) {

@@ -38,6 +38,8 @@ struct HttpTrust {
 struct HttpResponse {
     long status = 0;  // the final answer's status code, after redirects
     std::string body; // raw bytes, at most the session's body limit
+    // New connections this request needed, redirects included; 0 when an open one was reused.
+    long connectionsOpened = 0;
 
     bool operator==(const HttpResponse&) const = default;
 };
@@ -79,6 +81,9 @@ public:
     // transfer; calls on one session are serialised.
     HttpResult get(const std::string& url, const std::vector<std::string>& headers = {},
                    const RequestOptions& options = {});
+    // A POST of `body` as it is; the caller gives its Content-Type among the headers.
+    HttpResult post(const std::string& url, const std::vector<std::string>& headers, const std::string& body,
+                    const RequestOptions& options = {});
 
     // Whether libcurl's URL parser accepts the text as an absolute URL (RFC 3986).
     static bool isValidUrl(const std::string& text);
@@ -87,6 +92,9 @@ public:
 
 private:
     struct Handle;
+
+    HttpResult perform(const std::string& url, const std::vector<std::string>& headers,
+                       const std::string* postBody, const RequestOptions& options);
 
     Options options_;
     std::mutex lock_;

@@ -1,0 +1,336 @@
+#include "support/HttpSession.hpp"
+
+#include "ScratchDirectory.hpp"
+#include "support/FakeService.hpp"
+#include "support/ScopedEnvironment.hpp"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* systemBundle = "/etc/ssl/certs/ca-certificates.crt";
+
+// A plain TCP port on loopback that never answers; tells whether anybody connected to it.
+class SilentListener {
+public:
+    SilentListener() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::listen(fd_, 8) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            throw std::runtime_error("cannot listen on loopback");
+        }
+        port_ = ntohs(address.sin_port);
+    }
+    ~SilentListener() { ::close(fd_); }
+
+    int port() const { return port_; }
+    bool wasConnected() const {
+        pollfd fd{fd_, POLLIN, 0};
+        return ::poll(&fd, 1, 100) > 0;
+    }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+// The subject hash OpenSSL looks a root up by in a hashed directory.
+std::string subjectHash(const std::string& pemFile) {
+    std::string command = "openssl x509 -hash -noout -in '" + pemFile + "'";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    char buffer[64] = {};
+    if (!pipe || std::fgets(buffer, sizeof buffer, pipe.get()) == nullptr) {
+        throw std::runtime_error("openssl x509 -hash failed");
+    }
+    std::string hash = buffer;
+    return hash.substr(0, hash.find('\n'));
+}
+
+class HttpSessionTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { fake_ = new FakeService(); }
+    static void TearDownTestSuite() {
+        delete fake_;
+        fake_ = nullptr;
+    }
+    void SetUp() override { fake_->reset(); }
+
+    static HttpSession::Options trusting(std::chrono::milliseconds timeout = 10s,
+                                         std::size_t limit = HttpSession::defaultBodyLimit) {
+        return {.requestTimeout = timeout, .bodyLimit = limit, .trust = HttpTrust::bundle(fake_->caFile())};
+    }
+
+    static FakeService* fake_;
+};
+
+FakeService* HttpSessionTest::fake_ = nullptr;
+
+struct TrustCase {
+    const char* name;
+    const char* certFile;
+    const char* certDir;
+    bool systemDirectoryExists;
+    HttpTrust::Source source;
+    const char* path; // "<system>" for the system directory
+};
+
+class HttpTrustSelection : public ::testing::TestWithParam<TrustCase> {};
+
+TEST_P(HttpTrustSelection, FollowsTheOrderFileDirectorySystemBuiltIn) {
+    const TrustCase& c = GetParam();
+    ScratchDirectory scratch;
+    std::string system = (scratch / "certs").string();
+    if (c.systemDirectoryExists) {
+        std::filesystem::create_directory(system);
+    }
+    HttpTrust trust = HttpTrust::select(c.certFile, c.certDir, system);
+    EXPECT_EQ(trust.source, c.source) << c.name;
+    EXPECT_EQ(trust.path, std::string(c.path) == "<system>" ? system : std::string(c.path)) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HttpTrustSelection,
+    ::testing::Values(
+        TrustCase{"file wins over dir", "/x/ca.pem", "/x/dir", true, HttpTrust::Source::bundleFile,
+                  "/x/ca.pem"},
+        TrustCase{"dir without file", nullptr, "/x/dir", true, HttpTrust::Source::directory, "/x/dir"},
+        TrustCase{"empty file is unset", "", "/x/dir", true, HttpTrust::Source::directory, "/x/dir"},
+        TrustCase{"system dir", nullptr, nullptr, true, HttpTrust::Source::directory, "<system>"},
+        TrustCase{"empty values are unset", "", "", true, HttpTrust::Source::directory, "<system>"},
+        TrustCase{"nothing at all", nullptr, nullptr, false, HttpTrust::Source::builtIn, ""}),
+    [](const auto& info) {
+        std::string name = info.param.name;
+        for (char& ch : name) {
+            ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+        }
+        return name;
+    });
+
+TEST_F(HttpSessionTest, ReturnsStatusAndBodyOfAnyAnswer) {
+    fake_->control({{"ip4", {{"status", 500}, {"body", "oops\n"}}}});
+    HttpSession session(trusting());
+    HttpResult result = session.get(fake_->url("/ip4"));
+    ASSERT_TRUE(result.ok()) << result.error;
+    EXPECT_EQ(result.response->status, 500);
+    EXPECT_EQ(result.response->body, "oops\n");
+    EXPECT_TRUE(result.error.empty());
+}
+
+TEST_F(HttpSessionTest, SendsTheGivenHeadersAndNoCookieLaterOn) {
+    fake_->control({{"ip4", {{"body", "x"}, {"headers", {{"Set-Cookie", "session=abc; Path=/"}}}}}});
+    HttpSession session(trusting());
+    ASSERT_TRUE(session.get(fake_->url("/ip4"), {"X-Probe: one", "User-Agent: probe/1"}).ok());
+    ASSERT_TRUE(session.get(fake_->url("/ip4")).ok());
+
+    nlohmann::json log = fake_->requests("/ip4");
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(FakeService::header(log[0], "X-Probe"), "one");
+    EXPECT_EQ(FakeService::header(log[0], "User-Agent"), "probe/1");
+    EXPECT_EQ(FakeService::header(log[1], "X-Probe"), std::nullopt);
+    EXPECT_EQ(FakeService::header(log[1], "Cookie"), std::nullopt);
+}
+
+TEST_F(HttpSessionTest, ReusesItsConnectionAcrossRequests) {
+    HttpSession session(trusting());
+    HttpResult first = session.get(fake_->url("/ip4"));
+    HttpResult second = session.get(fake_->url("/ip6"));
+    ASSERT_TRUE(first.ok() && second.ok()) << first.error << second.error;
+    EXPECT_EQ(first.response->connectionsOpened, 1);
+    EXPECT_EQ(second.response->connectionsOpened, 0);
+
+    HttpSession other(trusting());
+    HttpResult fresh = other.get(fake_->url("/ip4"));
+    ASSERT_TRUE(fresh.ok()) << fresh.error;
+    EXPECT_EQ(fresh.response->connectionsOpened, 1);
+}
+
+TEST_F(HttpSessionTest, PostsItsBody) {
+    HttpSession session(trusting());
+    HttpResult result = session.post(fake_->url("/_control"), {"Content-Type: application/json"},
+                                     R"({"hostname": "posted.example"})");
+    ASSERT_TRUE(result.ok()) << result.error;
+    EXPECT_EQ(result.response->status, 200);
+    EXPECT_EQ(fake_->settings().at("hostname"), "posted.example");
+    // The next GET on the same handle is a GET again.
+    HttpResult next = session.get(fake_->url("/ip4"));
+    ASSERT_TRUE(next.ok()) << next.error;
+    EXPECT_EQ(fake_->requests("/ip4").at(0).at("method"), "GET");
+}
+
+TEST_F(HttpSessionTest, RefusesPlainHttpWithoutConnecting) {
+    SilentListener listener;
+    HttpSession session(trusting(1s));
+    HttpResult result = session.get("http://127.0.0.1:" + std::to_string(listener.port()) + "/ip4");
+    EXPECT_FALSE(result.ok());
+    EXPECT_NE(result.error.find("http"), std::string::npos) << result.error;
+    EXPECT_FALSE(listener.wasConnected());
+}
+
+TEST_F(HttpSessionTest, ConnectTimeoutEndsAPeerThatNeverSpeaksTls) {
+    SilentListener listener;
+    HttpSession session(trusting(1s));
+    HttpResult result = session.get("https://127.0.0.1:" + std::to_string(listener.port()) + "/ip4");
+    EXPECT_FALSE(result.ok());
+    EXPECT_FALSE(result.error.empty());
+    EXPECT_TRUE(listener.wasConnected());
+}
+
+TEST_F(HttpSessionTest, FollowsRedirectsWithinHttpsOnly) {
+    fake_->control(
+        {{"ip4", {{"status", 302}, {"body", ""}, {"headers", {{"Location", fake_->url("/ip6")}}}}}});
+    HttpSession session(trusting());
+    HttpResult followed = session.get(fake_->url("/ip4"));
+    ASSERT_TRUE(followed.ok()) << followed.error;
+    EXPECT_EQ(followed.response->status, 200);
+    EXPECT_EQ(followed.response->body, "2001:db8::7\n");
+
+    SilentListener plain;
+    std::string insecure = "http://127.0.0.1:" + std::to_string(plain.port()) + "/ip6";
+    fake_->control({{"ip4", {{"status", 302}, {"body", ""}, {"headers", {{"Location", insecure}}}}}});
+    HttpResult refused = session.get(fake_->url("/ip4"));
+    EXPECT_FALSE(refused.ok());
+    EXPECT_FALSE(refused.error.empty());
+    EXPECT_FALSE(plain.wasConnected());
+}
+
+TEST_F(HttpSessionTest, StopsAfterFiveRedirects) {
+    fake_->control({{"ip4",
+                     {{"status", 302},
+                      {"body", ""},
+                      {"sticky", true},
+                      {"headers", {{"Location", fake_->url("/ip4")}}}}}});
+    HttpSession session(trusting());
+    HttpResult result = session.get(fake_->url("/ip4"));
+    EXPECT_FALSE(result.ok());
+    EXPECT_NE(result.error.find("redirect"), std::string::npos) << result.error;
+    EXPECT_EQ(fake_->requests("/ip4").size(), 1u + HttpSession::maxRedirects);
+}
+
+TEST_F(HttpSessionTest, KeepsAuthorizationOnTheFirstHostOnly) {
+    std::string port = std::to_string(fake_->port());
+    fake_->control({{"ip4", {{"status", 302}, {"body", ""}, {"headers", {{"Location", fake_->url("/ip6")}}}}},
+                    {"ip6",
+                     {{"status", 302},
+                      {"body", ""},
+                      {"headers", {{"Location", "https://localhost:" + port + "/ip4b"}}}}}});
+    HttpSession session(trusting());
+    HttpResult result = session.get(fake_->url("/ip4"), {"Authorization: Basic c2VjcmV0"});
+    ASSERT_TRUE(result.ok()) << result.error;
+    EXPECT_EQ(result.response->body, "203.0.113.7\n");
+
+    nlohmann::json log = fake_->requests();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(FakeService::header(log[0], "Authorization"), "Basic c2VjcmV0");
+    EXPECT_EQ(FakeService::header(log[1], "Authorization"), "Basic c2VjcmV0"); // same host
+    EXPECT_EQ(log[2].at("path"), "/ip4b");
+    EXPECT_EQ(FakeService::header(log[2], "Authorization"), std::nullopt); // another host
+}
+
+TEST_F(HttpSessionTest, CapsTheBody) {
+    HttpSession small(trusting(10s, 1000));
+    fake_->control({{"ip4", {{"body", "y"}, {"oversize", 1000}}}});
+    HttpResult atLimit = small.get(fake_->url("/ip4"));
+    ASSERT_TRUE(atLimit.ok()) << atLimit.error;
+    EXPECT_EQ(atLimit.response->body, std::string(1000, 'y'));
+
+    fake_->control({{"ip4", {{"body", "y"}, {"oversize", 1001}}}});
+    HttpResult over = small.get(fake_->url("/ip4"));
+    EXPECT_FALSE(over.ok());
+    EXPECT_EQ(over.error, "Response body exceeds the limit of 1000 bytes");
+
+    HttpSession standard(trusting());
+    fake_->control({{"ip4", {{"body", "z"}, {"oversize", HttpSession::defaultBodyLimit + 1}}}});
+    EXPECT_FALSE(standard.get(fake_->url("/ip4")).ok());
+    // The session stays usable after an aborted transfer.
+    HttpResult after = standard.get(fake_->url("/ip4"));
+    ASSERT_TRUE(after.ok()) << after.error;
+    EXPECT_EQ(after.response->body, "203.0.113.7\n");
+}
+
+TEST_F(HttpSessionTest, EndsATransferThatStallsForTheRequestTimeout) {
+    HttpSession session(trusting(1s));
+    fake_->control({{"ip4", {{"stall", 30}}}});
+    HttpResult beforeHeaders = session.get(fake_->url("/ip4"));
+    EXPECT_FALSE(beforeHeaders.ok());
+    EXPECT_EQ(beforeHeaders.error, "Timeout was reached: no data received for 1000 milliseconds");
+
+    fake_->control({{"ip4", {{"stallBody", 30}}}});
+    HttpResult afterHeaders = session.get(fake_->url("/ip4"));
+    EXPECT_FALSE(afterHeaders.ok());
+    EXPECT_NE(afterHeaders.error.find("Timeout"), std::string::npos) << afterHeaders.error;
+}
+
+TEST_F(HttpSessionTest, HonoursAnOverallLimitOnTopOfTheIdleBound) {
+    HttpSession session(trusting(20s));
+    fake_->control({{"ip4", {{"stall", 30}}}});
+    HttpResult result = session.get(fake_->url("/ip4"), {}, {.totalTimeout = 1s});
+    EXPECT_FALSE(result.ok());
+    EXPECT_NE(result.error.find("timed out"), std::string::npos) << result.error;
+}
+
+TEST_F(HttpSessionTest, TrustsTheCertificateFileFromTheEnvironmentFirst) {
+    ScopedEnvironment environment;
+    environment.set("SSL_CERT_FILE", fake_->caFile());
+    environment.set("SSL_CERT_DIR", "/nonexistent");
+    HttpSession session(HttpSession::Options{.requestTimeout = 10s});
+    EXPECT_EQ(session.options().trust, HttpTrust::bundle(fake_->caFile()));
+    HttpResult result = session.get(fake_->url("/ip4"));
+    EXPECT_TRUE(result.ok()) << result.error;
+}
+
+TEST_F(HttpSessionTest, TrustsAHashedDirectoryFromTheEnvironment) {
+    ScratchDirectory scratch;
+    std::filesystem::copy_file(fake_->caFile(), scratch / (subjectHash(fake_->caFile()) + ".0"));
+    ScopedEnvironment environment;
+    environment.unset("SSL_CERT_FILE");
+    environment.set("SSL_CERT_DIR", scratch.path().string());
+    HttpSession session(HttpSession::Options{.requestTimeout = 10s});
+    HttpResult result = session.get(fake_->url("/ip4"));
+    EXPECT_TRUE(result.ok()) << result.error;
+}
+
+TEST_F(HttpSessionTest, FailsVerificationAgainstAnotherCa) {
+    ASSERT_TRUE(std::filesystem::exists(systemBundle));
+    ScopedEnvironment environment;
+    environment.set("SSL_CERT_FILE", systemBundle);
+    HttpSession wrongFile(HttpSession::Options{.requestTimeout = 10s});
+    HttpResult result = wrongFile.get(fake_->url("/ip4"));
+    EXPECT_FALSE(result.ok());
+    EXPECT_NE(result.error.find("certificate"), std::string::npos) << result.error;
+
+    environment.unset("SSL_CERT_FILE");
+    environment.unset("SSL_CERT_DIR");
+    HttpSession systemDefault(HttpSession::Options{.requestTimeout = 10s});
+    EXPECT_FALSE(systemDefault.get(fake_->url("/ip4")).ok());
+    EXPECT_TRUE(fake_->requests("/ip4").empty());
+}
+
+TEST(HttpSessionUrl, AcceptsAbsoluteUrlsOnly) {
+    EXPECT_TRUE(HttpSession::isValidUrl("https://api.ipify.org"));
+    EXPECT_TRUE(HttpSession::isValidUrl("https://[2001:db8::1]:8443/ip?x=1"));
+    EXPECT_TRUE(HttpSession::isValidUrl("ftp://example.net/")); // parses; refused when fetched
+    EXPECT_FALSE(HttpSession::isValidUrl("api.ipify.org"));
+    EXPECT_FALSE(HttpSession::isValidUrl("not a url"));
+    EXPECT_FALSE(HttpSession::isValidUrl("https://"));
+    EXPECT_FALSE(HttpSession::isValidUrl(""));
+}
+
+} // namespace
