@@ -137,8 +137,12 @@ void AppDelegate::applicationDidFinishLaunching() {
     QAction* quit = menu_->addAction(QStringLiteral("Statusanzeige beenden"));
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q)); // Command-Q on macOS
     quit->setToolTip(QStringLiteral("Beendet nur das Menüleisten-Icon; der Update-Daemon läuft weiter."));
-    quit->setMenuRole(QAction::QuitRole);
     connect(quit, &QAction::triggered, QCoreApplication::instance(), &QCoreApplication::quit);
+    // On macOS Qt would move entries it takes for "Quit" or "Preferences" into the application menu,
+    // which this app does not have.
+    for (QAction* action : menu_->actions()) {
+        action->setMenuRole(QAction::NoRole);
+    }
 
     statusItem_->setContextMenu(menu_.get());
 

@@ -1,4 +1,4 @@
-// macOS: the app's own login item through SMAppService (macOS 13 and later), and its bundle's location.
+// macOS: the app's own login item through SMAppService, and the location of the app's bundle.
 #include "LoginItem.hpp"
 
 #import <Foundation/Foundation.h>
@@ -6,24 +6,39 @@
 
 namespace {
 
+// SMAppService exists from macOS 13 on; before that there is no service, and the entry shows off.
 class MainAppService final : public LoginItemService {
 public:
     LoginItemStatus status() const override {
-        switch (SMAppService.mainAppService.status) {
-        case SMAppServiceStatusEnabled:
-            return LoginItemStatus::enabled;
-        case SMAppServiceStatusRequiresApproval:
-            return LoginItemStatus::requiresApproval;
-        case SMAppServiceStatusNotFound:
-            return LoginItemStatus::notFound;
-        case SMAppServiceStatusNotRegistered:
-            break;
+        if (@available(macOS 13.0, *)) {
+            switch (SMAppService.mainAppService.status) {
+            case SMAppServiceStatusEnabled:
+                return LoginItemStatus::enabled;
+            case SMAppServiceStatusRequiresApproval:
+                return LoginItemStatus::requiresApproval;
+            case SMAppServiceStatusNotFound:
+                return LoginItemStatus::notFound;
+            case SMAppServiceStatusNotRegistered:
+                return LoginItemStatus::notRegistered;
+            }
+            return LoginItemStatus::notRegistered;
         }
-        return LoginItemStatus::notRegistered;
+        return LoginItemStatus::notFound;
     }
 
-    bool registerItem() override { return [SMAppService.mainAppService registerAndReturnError:nil]; }
-    bool unregisterItem() override { return [SMAppService.mainAppService unregisterAndReturnError:nil]; }
+    bool registerItem() override {
+        if (@available(macOS 13.0, *)) {
+            return [SMAppService.mainAppService registerAndReturnError:nil];
+        }
+        return false;
+    }
+
+    bool unregisterItem() override {
+        if (@available(macOS 13.0, *)) {
+            return [SMAppService.mainAppService unregisterAndReturnError:nil];
+        }
+        return false;
+    }
 };
 
 } // namespace

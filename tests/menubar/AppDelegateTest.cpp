@@ -76,6 +76,8 @@ TEST_F(AppDelegateTest, MenuHasTheElevenEntriesInOrder) {
         if (position != 11) {
             EXPECT_TRUE(action->shortcut().isEmpty()) << "entry " << position;
         }
+        // Every entry stays in this menu; none is moved to an application menu.
+        EXPECT_EQ(action->menuRole(), QAction::NoRole) << "entry " << position;
     }
     QAction* quit = actions.at(10);
     EXPECT_EQ(quit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
