@@ -100,7 +100,7 @@ int updateLoop(const ClientConfiguration& config, const Dependencies& deps) {
     Collaborators collaborators = deps.makeCollaborators(config, log);
     UpdateOrchestrator orchestrator(collaborators.resolver, collaborators.updateClient, cache, config, log);
 
-    // The self-update worker is started here once it exists: only on this path, never in idle mode.
+    // The app-update worker runs on this path only, never in idle mode; it is never waited for.
     deps.startAppUpdateWorker();
 
     std::int64_t interval = pauseMinutes(config.updateIntervalMinutes, UpdateCycleStatus::unchanged);

@@ -8,6 +8,7 @@
 #include "cycle/DynDnsUpdating.hpp"
 #include "cycle/PublicIpResolving.hpp"
 #include "cycle/UpdateOrchestrator.hpp"
+#include "selfupdate/AppUpdateWorker.hpp"
 
 #include <chrono>
 #include <cstdint>
@@ -37,7 +38,7 @@ struct Dependencies {
     // Asked before every cycle and every idle sleep; the daemon itself never stops.
     std::function<bool()> keepRunning = [] { return true; };
     // Started once, after a valid configuration was loaded and before the first cycle; never in idle mode.
-    std::function<void()> startAppUpdateWorker = [] {};
+    std::function<void()> startAppUpdateWorker = [] { AppUpdateWorker::start(); };
     // The daemon's own lines; the core objects get the same sink without debug.
     std::function<void(ClientLog::Level, std::string_view)> logLine = StdLog::line;
 };

@@ -1,0 +1,37 @@
+// Downloads the package a newer manifest names, checks its SHA-256, and runs the system's package
+// installer on it. Every step is one StdLog line; nothing throws.
+#pragma once
+
+#include "selfupdate/UpdateManifest.hpp"
+
+#include <chrono>
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace PkgAutoUpdater {
+
+struct Options {
+    std::string installerPath = "/usr/sbin/installer";
+    // Where the working directory goes; nothing means the process's temporary directory.
+    std::optional<std::filesystem::path> temporaryDirectory;
+    std::chrono::milliseconds downloadTimeout = std::chrono::seconds(300);
+    // Far above any real release; the whole package is held in memory before the digest check.
+    std::size_t maxPackageBytes = std::size_t(512) * 1024 * 1024;
+};
+
+// True exactly when the installer ended with status 0. Only version, url and sha256 are used.
+bool downloadAndInstall(const UpdateManifest& manifest, const Options& options = {});
+
+// Every grapheme that is neither a letter nor a number of any script, nor "." nor "-", becomes one "_".
+std::string sanitize(std::string_view text);
+
+// "RuzEdaRoredo-" + sanitize(version) + ".pkg".
+std::string packageFileName(std::string_view version);
+
+// A random (version 4) UUID in its canonical upper-case form, 36 characters.
+std::string randomUuid();
+
+} // namespace PkgAutoUpdater

@@ -1,0 +1,55 @@
+#include "selfupdate/UpdateManifestSource.hpp"
+
+#include "support/JsonStrict.hpp"
+
+#include <exception>
+#include <utility>
+
+namespace {
+
+HttpSession::Options sessionOptions(std::chrono::milliseconds timeout) {
+    HttpSession::Options options;
+    options.requestTimeout = timeout;
+    options.bodyLimit = UpdateManifestSource::bodyLimit;
+    return options;
+}
+
+} // namespace
+
+UpdateManifestSource::UpdateManifestSource(std::string manifestUrl, ClientLog log,
+                                           std::chrono::milliseconds timeout)
+    : manifestUrl_(std::move(manifestUrl)), log_(std::move(log)), session_(sessionOptions(timeout)) {}
+
+void UpdateManifestSource::warnUnloadable(const std::string& error) const {
+    log_.warn("Update-Manifest konnte nicht geladen werden: " + manifestUrl_ + " (" + error + ")");
+}
+
+std::optional<UpdateManifest> UpdateManifestSource::latest() {
+    try {
+        if (!HttpSession::isValidUrl(manifestUrl_)) {
+            return std::nullopt;
+        }
+        // The status is not looked at: whatever body came back has to decode as a manifest.
+        HttpResult result = session_.get(manifestUrl_);
+        if (!result.ok()) {
+            warnUnloadable(result.error);
+            return std::nullopt;
+        }
+        UpdateManifest manifest;
+        try {
+            manifest = UpdateManifest::fromJson(result.response->body);
+        } catch (const JsonStrict::DecodeError& error) {
+            warnUnloadable(error.what());
+            return std::nullopt;
+        }
+        if (!manifest.isComplete()) {
+            log_.warn("Update-Manifest unvollständig oder leer: " + manifestUrl_);
+            return std::nullopt;
+        }
+        return manifest;
+    } catch (const std::exception& error) {
+        // Out of memory and the like: the worker simply tries again at its next check.
+        warnUnloadable(error.what());
+        return std::nullopt;
+    }
+}
