@@ -280,16 +280,4 @@ TEST(ConfigureCommandTest, SaveFailureNamesTheStepAndHintsAtRootForOthers) {
     }
 }
 
-TEST(ConfigureCommandTest, DamagedFileIsReplacedFromDefaults) {
-    Configure configure;
-    std::ofstream(configure.deps.configFile) << "{ not json";
-    Result result = configure.run({}, "h.example.net\ndyndns_abcdefghijkl\n");
-    ASSERT_EQ(result.exitCode, 0) << result.errors;
-    ClientConfiguration expected;
-    expected.hostname = "h.example.net";
-    expected.apiKey = "dyndns_abcdefghijkl";
-    EXPECT_EQ(*configure.stored(), expected);
-    EXPECT_EQ(result.errors, "");
-}
-
 } // namespace
