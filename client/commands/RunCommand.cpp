@@ -69,10 +69,6 @@ std::optional<TimePoint> previousLastSuccess(const StatusFile& statusFile) {
     return previous ? previous->lastSuccessAt : std::nullopt;
 }
 
-std::chrono::nanoseconds minutesToNanoseconds(std::int64_t minutes) {
-    return std::chrono::minutes(std::clamp<std::int64_t>(minutes, 0, maxPauseMinutes));
-}
-
 int idle(const std::string& reason, const Dependencies& deps) {
     deps.logLine(ClientLog::Level::error, "korvane-client läuft im Leerlauf — " + reason);
     StatusFile statusFile(ClientPaths::statusFile());
@@ -120,7 +116,8 @@ int updateLoop(const ClientConfiguration& config, const Dependencies& deps) {
             deps.logLine(ClientLog::Level::error, "Fataler Fehler — nächster Versuch in " +
                                                       std::to_string(minutes) + " min: " + result.message);
         }
-        pause(deps, minutesToNanoseconds(minutes));
+        // pauseMinutes keeps this within what std::chrono::nanoseconds can hold.
+        pause(deps, std::chrono::minutes(minutes));
     }
     return 0;
 }
