@@ -179,6 +179,15 @@ HttpResult HttpSession::post(const std::string& url, const std::vector<std::stri
 
 HttpResult HttpSession::perform(const std::string& url, const std::vector<std::string>& headers,
                                 const std::string* postBody, const RequestOptions& options) {
+    // libcurl takes C strings: an embedded NUL would silently cut the URL, a line break would add a header.
+    if (url.find('\0') != std::string::npos) {
+        return {std::nullopt, curl_easy_strerror(CURLE_URL_MALFORMAT)};
+    }
+    for (const std::string& header : headers) {
+        if (header.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+            return {std::nullopt, "Request header contains a line break or NUL byte"};
+        }
+    }
     std::lock_guard guard(lock_);
     CURL* c = handle_->curl;
 
@@ -218,7 +227,9 @@ HttpResult HttpSession::perform(const std::string& url, const std::vector<std::s
 
     // Nothing of this transfer may stay reachable from the handle once it returns.
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, nullptr);
-    curl_easy_setopt(c, CURLOPT_POSTFIELDS, nullptr);
+    if (postBody != nullptr) {
+        curl_easy_setopt(c, CURLOPT_POSTFIELDS, nullptr);
+    }
     curl_easy_setopt(c, CURLOPT_WRITEDATA, nullptr);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, nullptr);
     curl_easy_setopt(c, CURLOPT_PREREQDATA, nullptr);
@@ -244,6 +255,9 @@ HttpResult HttpSession::perform(const std::string& url, const std::vector<std::s
 }
 
 bool HttpSession::isValidUrl(const std::string& text) {
+    if (text.find('\0') != std::string::npos) {
+        return false;
+    }
     initialiseCurlOnce();
     CURLU* parsed = curl_url();
     if (parsed == nullptr) {

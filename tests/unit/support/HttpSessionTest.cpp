@@ -331,6 +331,16 @@ TEST(HttpSessionUrl, AcceptsAbsoluteUrlsOnly) {
     EXPECT_FALSE(HttpSession::isValidUrl("not a url"));
     EXPECT_FALSE(HttpSession::isValidUrl("https://"));
     EXPECT_FALSE(HttpSession::isValidUrl(""));
+    EXPECT_FALSE(HttpSession::isValidUrl(std::string("https://a.example\0.evil.example", 31)));
+}
+
+TEST_F(HttpSessionTest, RefusesAUrlOrHeaderThatCStringsWouldAlter) {
+    HttpSession session(trusting());
+    EXPECT_FALSE(session.get(fake_->url("/ip6") + std::string("\0", 1) + "x").ok());
+    EXPECT_FALSE(session.get(fake_->url("/ip4"), {"X-A: 1\r\nX-Injected: 2"}).ok());
+    EXPECT_FALSE(session.get(fake_->url("/ip4"), {std::string("X-A: 1\0", 7)}).ok());
+    EXPECT_TRUE(fake_->requests().empty());
+    EXPECT_TRUE(session.get(fake_->url("/ip4"), {"X-A: 1"}).ok());
 }
 
 } // namespace
