@@ -18,5 +18,6 @@ public:
     virtual ~DynDnsUpdating() = default;
 
     // At least one address is present. Throws TransportError when no answer arrived.
-    virtual DynDnsResponse send(const std::optional<std::string>& ipv4, const std::optional<std::string>& ipv6) = 0;
+    virtual DynDnsResponse send(const std::optional<std::string>& ipv4,
+                                const std::optional<std::string>& ipv6) = 0;
 };

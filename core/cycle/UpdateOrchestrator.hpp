@@ -29,8 +29,9 @@ struct UpdateCycleResult {
 
 class UpdateOrchestrator {
 public:
-    UpdateOrchestrator(std::shared_ptr<PublicIpResolving> resolver, std::shared_ptr<DynDnsUpdating> updateClient,
-                       std::shared_ptr<IpStateCache> cache, ClientConfiguration config, ClientLog log);
+    UpdateOrchestrator(std::shared_ptr<PublicIpResolving> resolver,
+                       std::shared_ptr<DynDnsUpdating> updateClient, std::shared_ptr<IpStateCache> cache,
+                       ClientConfiguration config, ClientLog log);
 
     // Never throws. Not re-entrant: one cycle at a time per instance.
     UpdateCycleResult runOnce(bool force);
