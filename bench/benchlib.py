@@ -177,8 +177,8 @@ def machine_facts(client):
     facts = {
         "korvane-client version": command_output([str(client), "version"]),
         "inadyn --version": command_output(["inadyn", "--version"]),
-        "ddclient": "ddclient/" + command_output(["dpkg-query", "-W", "-f", "${Version}", "ddclient"])
-                    + " (Debian package version; ddclient has no version option)",
+        "ddclient (no version option; Debian package)": command_output(
+            ["dpkg-query", "-W", "-f", "${Version}", "ddclient"]),
         "curl-config --version": command_output(["curl-config", "--version"]),
         "openssl version": command_output(["openssl", "version"]),
         "python3 (fake service)": command_output(["/usr/bin/python3", "--version"]),
