@@ -1,6 +1,7 @@
 #include "selfupdate/PkgAutoUpdater.hpp"
 
 #include "ScratchDirectory.hpp"
+#include "TestFiles.hpp"
 #include "client/StdoutCapture.hpp"
 #include "support/FakeService.hpp"
 #include "support/ScopedEnvironment.hpp"
@@ -21,13 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using Level = ClientLog::Level;
 using Lines = StdoutCapture::Lines;
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 std::vector<std::string> readLines(const fs::path& path) {
     std::vector<std::string> lines;

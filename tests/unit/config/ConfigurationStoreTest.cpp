@@ -4,6 +4,7 @@
 #include "config/ConfigurationError.hpp"
 
 #include "ScratchDirectory.hpp"
+#include "TestFiles.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -19,26 +20,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-void writeFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-mode_t modeOf(const fs::path& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        return static_cast<mode_t>(-1);
-    }
-    return info.st_mode & 07777;
-}
 
 ClientConfiguration sampleConfiguration() {
     ClientConfiguration config;

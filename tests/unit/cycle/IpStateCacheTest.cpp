@@ -1,6 +1,7 @@
 #include "cycle/IpStateCache.hpp"
 
 #include "ScratchDirectory.hpp"
+#include "TestFiles.hpp"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -13,18 +14,6 @@
 namespace {
 
 using Address = std::optional<std::string>;
-
-void writeFile(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 // --- loading -------------------------------------------------------------------------------------------
 

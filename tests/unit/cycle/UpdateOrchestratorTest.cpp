@@ -1,6 +1,7 @@
 #include "cycle/UpdateOrchestrator.hpp"
 
 #include "ScratchDirectory.hpp"
+#include "TestFiles.hpp"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -56,13 +57,6 @@ public:
         return answer;
     }
 };
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 DynDnsResponse answer(DynDnsResponseCode code, std::string raw) {
     DynDnsResponse response;

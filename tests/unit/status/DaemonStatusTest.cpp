@@ -1,6 +1,7 @@
 #include "status/DaemonStatus.hpp"
 
 #include "ScratchDirectory.hpp"
+#include "TestFiles.hpp"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -17,26 +18,6 @@ Clock::time_point at(int year, unsigned month, unsigned day, int hour, int minut
     using namespace std::chrono;
     sys_days date = year_month_day{std::chrono::year{year}, std::chrono::month{month}, std::chrono::day{day}};
     return time_point_cast<Clock::duration>(date + hours{hour} + minutes{minute} + seconds{second});
-}
-
-void writeFile(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-mode_t modeOf(const std::filesystem::path& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        return 0;
-    }
-    return info.st_mode & 07777;
 }
 
 DaemonStatus fullStatus() {

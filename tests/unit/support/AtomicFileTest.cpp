@@ -2,6 +2,7 @@
 #include "support/AtomicFile.hpp"
 
 #include "ScratchDirectory.hpp"
+#include "TestFiles.hpp"
 
 #include <cerrno>
 #include <fstream>
@@ -16,26 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using AtomicFile::Step;
-
-void writeFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-mode_t modeOf(const fs::path& path) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0) {
-        return static_cast<mode_t>(-1);
-    }
-    return info.st_mode & 07777;
-}
 
 fs::path temporaryOf(const fs::path& path) {
     fs::path tmp = path;

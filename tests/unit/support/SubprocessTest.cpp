@@ -1,6 +1,7 @@
 #include "support/Subprocess.hpp"
 
 #include "ScratchDirectory.hpp"
+#include "TestFiles.hpp"
 
 #include <csignal>
 #include <cstdio>
@@ -20,13 +21,6 @@ namespace {
 
 using Subprocess::Outcome;
 using Subprocess::Stream;
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // Points one of this process's descriptors at a file for the lifetime of the object, so that what an
 // inherited child writes there (or reads from there) can be checked.
