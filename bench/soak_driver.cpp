@@ -100,6 +100,22 @@ long procField(const std::string& path, const std::string& key) {
     return -1;
 }
 
+// Resident size of the brk heap, where glibc's main arena lives.
+long heapResidentKiB() {
+    std::ifstream file("/proc/self/smaps");
+    std::string line;
+    bool inHeap = false;
+    while (std::getline(file, line)) {
+        bool header = !line.empty() && line.find(':') > line.find(' ');
+        if (header) {
+            inHeap = line.size() >= 6 && line.compare(line.size() - 6, 6, "[heap]") == 0;
+        } else if (inHeap && line.rfind("Rss:", 0) == 0) {
+            return std::strtol(line.c_str() + 4, nullptr, 10);
+        }
+    }
+    return -1;
+}
+
 nlohmann::json memorySample(long cycle, std::chrono::steady_clock::time_point start) {
     nlohmann::json sample;
     sample["sample"] = cycle;
@@ -110,6 +126,7 @@ nlohmann::json memorySample(long cycle, std::chrono::steady_clock::time_point st
     sample["vmHwmKiB"] = procField("/proc/self/status", "VmHWM");
     sample["privateDirtyKiB"] = procField("/proc/self/smaps_rollup", "Private_Dirty");
     sample["anonymousKiB"] = procField("/proc/self/smaps_rollup", "Anonymous");
+    sample["heapRssKiB"] = heapResidentKiB();
 #if defined(__GLIBC__)
     // What the program holds in malloc, independent of how much the allocator keeps mapped.
     struct mallinfo2 heap = mallinfo2();
