@@ -153,3 +153,12 @@ def test_build_pkg_never_stages_over_existing_files(tmp_path, build_dir):
     assert result.returncode == 1
     assert "not empty" in result.stderr
     assert [p.name for p in keep.parent.iterdir()] == ["precious.txt"]
+
+
+@pytest.mark.skipif(not os.environ.get("KORVANE_CLIENT"), reason="KORVANE_CLIENT is not set")
+def test_every_version_string_of_a_release_agrees_with_the_program():
+    version = subprocess.run([os.environ["KORVANE_CLIENT"], "version"], capture_output=True, text=True, check=True).stdout.strip()
+    cmake = (REPO / "CMakeLists.txt").read_text()
+    assert f"project(Korvane VERSION {version} " in cmake
+    info = plistlib.loads(INFO_PLIST.read_bytes())
+    assert (info["CFBundleShortVersionString"], info["CFBundleVersion"]) == (version, version)
