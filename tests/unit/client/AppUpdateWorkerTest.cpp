@@ -5,7 +5,7 @@
 #include "commands/RunCommand.hpp"
 #include "config/ClientConfiguration.hpp"
 #include "config/ConfigurationStore.hpp"
-#include "support/FakeService.hpp"
+#include "support/FakeServiceTest.hpp"
 #include "support/ScopedEnvironment.hpp"
 
 #include <gtest/gtest.h>
@@ -36,18 +36,11 @@ struct Record {
     std::promise<void> exited;
 };
 
-class AppUpdateWorkerTest : public ::testing::Test {
+class AppUpdateWorkerTest : public FakeServiceTest {
 protected:
-    static void SetUpTestSuite() { fake_ = new FakeService(); }
-    static void TearDownTestSuite() {
-        delete fake_;
-        fake_ = nullptr;
-    }
-
     void SetUp() override {
-        fake_->reset();
-        env.set("SSL_CERT_FILE", fake_->caFile());
-        env.set("KORVANE_CONFIG_DIR", (scratch / "config").string());
+        FakeServiceTest::SetUp();
+        environment_.set("KORVANE_CONFIG_DIR", (scratch / "config").string());
     }
 
     // A worker that sleeps not at all, allows `checks` checks, and installs with a script ending in `status`.
@@ -95,13 +88,9 @@ protected:
         return count;
     }
 
-    static FakeService* fake_;
     ScratchDirectory scratch;
-    ScopedEnvironment env;
     std::shared_ptr<Record> record = std::make_shared<Record>();
 };
-
-FakeService* AppUpdateWorkerTest::fake_ = nullptr;
 
 TEST_F(AppUpdateWorkerTest, TheRunningVersionIsNotInstalledAgain) {
     fake_->control({{"manifest", {{"version", "0.24.0"}}}});
@@ -173,12 +162,12 @@ TEST_F(AppUpdateWorkerTest, AnUnusableManifestOnlyLeavesTheSourcesWarning) {
 }
 
 TEST_F(AppUpdateWorkerTest, TheManifestAddressCanBeMovedByTheEnvironment) {
-    env.set("KORVANE_UPDATE_MANIFEST_URL", "https://staging.example/latest.json");
+    environment_.set("KORVANE_UPDATE_MANIFEST_URL", "https://staging.example/latest.json");
     EXPECT_EQ(AppUpdateWorker::defaultManifestUrl(), "https://staging.example/latest.json");
     EXPECT_EQ(AppUpdateWorker::Dependencies{}.manifestUrl, "https://staging.example/latest.json");
-    env.set("KORVANE_UPDATE_MANIFEST_URL", "");
+    environment_.set("KORVANE_UPDATE_MANIFEST_URL", "");
     EXPECT_EQ(AppUpdateWorker::defaultManifestUrl(), ClientConfiguration::updateManifestUrl);
-    env.unset("KORVANE_UPDATE_MANIFEST_URL");
+    environment_.unset("KORVANE_UPDATE_MANIFEST_URL");
     EXPECT_EQ(AppUpdateWorker::defaultManifestUrl(), ClientConfiguration::updateManifestUrl);
     // The product's delays and installer.
     AppUpdateWorker::Dependencies product;

@@ -3,7 +3,7 @@
 #include "ScratchDirectory.hpp"
 #include "TestFiles.hpp"
 #include "client/StdoutCapture.hpp"
-#include "support/FakeService.hpp"
+#include "support/FakeServiceTest.hpp"
 #include "support/ScopedEnvironment.hpp"
 
 #include <gtest/gtest.h>
@@ -47,18 +47,11 @@ const std::regex workingDirectoryName(
     "korvane-update-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
 
 // The installer is a shell script that records what it was given in `record` and ends with a chosen status.
-class PkgAutoUpdaterTest : public ::testing::Test {
+class PkgAutoUpdaterTest : public FakeServiceTest {
 protected:
-    static void SetUpTestSuite() { fake_ = new FakeService(); }
-    static void TearDownTestSuite() {
-        delete fake_;
-        fake_ = nullptr;
-    }
-
     void SetUp() override {
-        fake_->reset();
-        env.set("SSL_CERT_FILE", fake_->caFile());
-        env.set("KORVANE_TEST_MARK", "daemon value");
+        FakeServiceTest::SetUp();
+        environment_.set("KORVANE_TEST_MARK", "daemon value");
         fs::create_directories(record);
     }
 
@@ -113,18 +106,14 @@ protected:
 
     bool installerRan() const { return fs::exists(record / "calls"); }
 
-    static FakeService* fake_;
     ScratchDirectory scratch;
-    ScopedEnvironment env;
     fs::path tempDir = scratch / "tmp" / "nested";
     fs::path record = scratch / "record";
     Lines lines;
 };
 
-FakeService* PkgAutoUpdaterTest::fake_ = nullptr;
-
 TEST_F(PkgAutoUpdaterTest, InstallsAVerifiedPackageAndRemovesItsDirectory) {
-    env.set("KORVANE_SELF_UPDATE", "0");
+    environment_.set("KORVANE_SELF_UPDATE", "0");
     UpdateManifest manifest = served();
     manifest.sha256 = upperWithColons(manifest.sha256);
 
@@ -346,7 +335,7 @@ TEST_F(PkgAutoUpdaterTest, LocalFailuresAreInstallationFailures) {
 TEST_F(PkgAutoUpdaterTest, WithoutADirectoryGivenTheProcessTemporaryDirectoryIsUsed) {
     fs::path tmpdir = scratch / "tmpdir";
     fs::create_directories(tmpdir);
-    env.set("TMPDIR", tmpdir.string());
+    environment_.set("TMPDIR", tmpdir.string());
     PkgAutoUpdater::Options o = options(1);
     o.temporaryDirectory.reset();
     EXPECT_FALSE(install(served(), o));

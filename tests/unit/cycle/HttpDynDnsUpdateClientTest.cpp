@@ -1,6 +1,6 @@
 #include "cycle/HttpDynDnsUpdateClient.hpp"
 
-#include "support/FakeService.hpp"
+#include "support/FakeServiceTest.hpp"
 #include "support/ScopedEnvironment.hpp"
 
 #include <gtest/gtest.h>
@@ -19,16 +19,10 @@ using Address = std::optional<std::string>;
 constexpr const char* fakeHost = "home.example.net";
 constexpr const char* fakeKey = "dyndns_testkey123456";
 
-class HttpDynDnsUpdateClientTest : public ::testing::Test {
+class HttpDynDnsUpdateClientTest : public FakeServiceTest {
 protected:
-    static void SetUpTestSuite() { fake_ = new FakeService(); }
-    static void TearDownTestSuite() {
-        delete fake_;
-        fake_ = nullptr;
-    }
     void SetUp() override {
-        fake_->reset();
-        environment_.set("SSL_CERT_FILE", fake_->caFile());
+        FakeServiceTest::SetUp();
         environment_.set("KORVANE_SERVER_BASE_URL", fake_->baseUrl());
     }
 
@@ -64,12 +58,8 @@ protected:
         return {};
     }
 
-    static FakeService* fake_;
-    ScopedEnvironment environment_;
     Lines lines_;
 };
-
-FakeService* HttpDynDnsUpdateClientTest::fake_ = nullptr;
 
 TEST_F(HttpDynDnsUpdateClientTest, SendsOneAuthenticatedRequestAndParsesTheAnswer) {
     auto c = client();

@@ -1,6 +1,6 @@
 #include "cycle/HttpPublicIpResolver.hpp"
 
-#include "support/FakeService.hpp"
+#include "support/FakeServiceTest.hpp"
 #include "support/ScopedEnvironment.hpp"
 
 #include <gtest/gtest.h>
@@ -19,17 +19,9 @@ const std::string& deadUrl() {
     return url;
 }
 
-class HttpPublicIpResolverTest : public ::testing::Test {
+class HttpPublicIpResolverTest : public FakeServiceTest {
 protected:
-    static void SetUpTestSuite() { fake_ = new FakeService(); }
-    static void TearDownTestSuite() {
-        delete fake_;
-        fake_ = nullptr;
-    }
-    void SetUp() override {
-        fake_->reset();
-        environment_.set("SSL_CERT_FILE", fake_->caFile());
-    }
+    void SetUp() override { FakeServiceTest::SetUp(); }
 
     HttpPublicIpResolver resolver(std::vector<std::string> ipv4, std::vector<std::string> ipv6 = {},
                                   std::chrono::milliseconds timeout = 10s) {
@@ -44,12 +36,8 @@ protected:
 
     static std::string url(const std::string& path) { return fake_->url(path); }
 
-    static FakeService* fake_;
-    ScopedEnvironment environment_;
     Lines lines_;
 };
-
-FakeService* HttpPublicIpResolverTest::fake_ = nullptr;
 
 TEST_F(HttpPublicIpResolverTest, TakesTheFirstValidAnswerAndAsksNoFurther) {
     fake_->control({{"ip4", "192.0.2.1\n"}});

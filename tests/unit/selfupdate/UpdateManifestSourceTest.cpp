@@ -1,6 +1,6 @@
 #include "selfupdate/UpdateManifestSource.hpp"
 
-#include "support/FakeService.hpp"
+#include "support/FakeServiceTest.hpp"
 #include "support/ScopedEnvironment.hpp"
 
 #include <gtest/gtest.h>
@@ -16,17 +16,9 @@ using Lines = std::vector<std::pair<Level, std::string>>;
 
 const std::string manifestPath = "/downloads/macos/latest.json";
 
-class UpdateManifestSourceTest : public ::testing::Test {
+class UpdateManifestSourceTest : public FakeServiceTest {
 protected:
-    static void SetUpTestSuite() { fake_ = new FakeService(); }
-    static void TearDownTestSuite() {
-        delete fake_;
-        fake_ = nullptr;
-    }
-    void SetUp() override {
-        fake_->reset();
-        environment_.set("SSL_CERT_FILE", fake_->caFile());
-    }
+    void SetUp() override { FakeServiceTest::SetUp(); }
 
     UpdateManifestSource source(const std::string& url) {
         ClientLog log(
@@ -54,12 +46,8 @@ protected:
         EXPECT_GT(text.size(), unloadablePrefix().size() + 1) << "the reason is missing: " << text;
     }
 
-    static FakeService* fake_;
-    ScopedEnvironment environment_;
     Lines lines_;
 };
-
-FakeService* UpdateManifestSourceTest::fake_ = nullptr;
 
 TEST_F(UpdateManifestSourceTest, ReturnsTheServedManifestAndFetchesAfreshEveryTime) {
     nlohmann::json served = fake_->settings().at("manifest");
