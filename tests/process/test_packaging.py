@@ -122,6 +122,13 @@ def test_staged_files_are_the_built_and_shipped_ones(staged, build_dir):
     assert info["LSUIElement"] is True
 
 
+def test_staged_programs_are_stripped(staged, build_dir):
+    stage, _ = staged
+    for built, shipped in [("client/korvane-client", "usr/local/bin/korvane-client"),
+                           ("menubar/KorvaneMenuBar", "Applications/Korvane.app/Contents/MacOS/Korvane")]:
+        assert (stage / shipped).stat().st_size < (build_dir / built).stat().st_size, shipped
+
+
 def run_build_pkg(*args):
     return subprocess.run([str(BUILD_PKG), *args], capture_output=True, text=True, timeout=60)
 
