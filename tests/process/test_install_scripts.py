@@ -25,7 +25,8 @@ needs_root = pytest.mark.skipif(os.geteuid() != 0, reason="the scripts give the 
 class Machine:
     """A staged root plus the fake launchd, ps and pkgutil."""
 
-    def __init__(self, base: Path):
+    def __init__(self, base: Path, shell: str):
+        self.shell = shell
         self.root = base / "root"
         self.root.mkdir()
         self.calls_file = base / "launchctl.calls"
@@ -60,7 +61,8 @@ class Machine:
 
     def run(self, script, *args, extra_env=None):
         env = dict(self.env, **(extra_env or {}))
-        return subprocess.run([str(script), *args], env=env, capture_output=True, text=True, timeout=60)
+        return subprocess.run([*self.shell.split(), str(script), *args], env=env, capture_output=True, text=True,
+                              timeout=60)
 
     def install(self, volume="/", extra_env=None):
         """What Installer does: preinstall, the payload, postinstall; each script's result."""
@@ -71,9 +73,12 @@ class Machine:
         return pre, post
 
 
-@pytest.fixture
-def machine(tmp_path):
-    return Machine(tmp_path)
+# Debian's sh is dash; macOS runs package scripts with bash in POSIX mode. Both must work.
+@pytest.fixture(params=["/bin/sh", "bash --posix"])
+def machine(tmp_path, request):
+    if shutil.which(request.param.split()[0]) is None:
+        pytest.skip(f"{request.param} is not installed")
+    return Machine(tmp_path, request.param)
 
 
 def state_files(config_dir: Path):
