@@ -1,5 +1,7 @@
 #include "Dispatch.hpp"
 
+#include "ProcessExit.hpp"
+
 #include "commands/ConfigureCommand.hpp"
 #include "commands/OnceCommand.hpp"
 #include "commands/RunCommand.hpp"
@@ -11,16 +13,6 @@
 #include <string_view>
 
 namespace Dispatch {
-namespace {
-
-[[noreturn]] void exitWith(int code) {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::exit(code);
-}
-
-} // namespace
-
 std::string usageText() {
     std::string version(ClientVersion::current);
     return "korvane-client " + version +
@@ -45,7 +37,7 @@ void printUsage() {
 void run(const std::vector<std::string>& arguments) {
     if (arguments.empty()) {
         printUsage();
-        exitWith(64);
+        ProcessExit::exitWith(64);
     }
     const std::string& command = arguments.front();
     std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
@@ -64,16 +56,16 @@ void run(const std::vector<std::string>& arguments) {
     }
     if (command == "version" || command == "--version" || command == "-v") {
         std::printf("%.*s\n", static_cast<int>(ClientVersion::current.size()), ClientVersion::current.data());
-        exitWith(0);
+        ProcessExit::exitWith(0);
     }
     if (command == "help" || command == "--help" || command == "-h") {
         printUsage();
-        exitWith(0);
+        ProcessExit::exitWith(0);
     }
     std::fprintf(stderr, "Unbekannter Befehl: %s\n\n", command.c_str());
     std::fflush(stderr);
     printUsage();
-    exitWith(64);
+    ProcessExit::exitWith(64);
 }
 
 } // namespace Dispatch

@@ -1,17 +1,17 @@
 #include "commands/ConfigureCommand.hpp"
 
+#include "ProcessExit.hpp"
 #include "commands/SecretInput.hpp"
 #include "config/ClientConfiguration.hpp"
 #include "config/ConfigurationError.hpp"
 #include "config/ConfigurationStore.hpp"
+#include "support/DecimalInteger.hpp"
 #include "support/Unicode.hpp"
 
-#include <charconv>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <string_view>
-#include <system_error>
 
 namespace ConfigureCommand {
 namespace {
@@ -39,30 +39,6 @@ void write(std::FILE* stream, std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stream);
 }
 
-// An optional single sign, then ASCII digits only, within the signed 64-bit range.
-std::optional<std::int64_t> parseMinutes(std::string_view text) {
-    std::string_view digits = text;
-    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
-        digits.remove_prefix(1);
-    }
-    if (digits.empty()) {
-        return std::nullopt;
-    }
-    for (char c : digits) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-    }
-    // from_chars takes a "-" but not a "+"; the minus stays so that the lowest value still fits.
-    std::string_view number = text.front() == '+' ? digits : text;
-    std::int64_t value = 0;
-    auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
-    if (error != std::errc() || end != number.data() + number.size()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
     ParsedArguments parsed;
     Options& options = parsed.options;
@@ -76,7 +52,8 @@ ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
             }
             options.hostname = arguments[++i];
         } else if (argument == "--interval") {
-            std::optional<std::int64_t> minutes = hasValue ? parseMinutes(arguments[i + 1]) : std::nullopt;
+            std::optional<std::int64_t> minutes =
+                hasValue ? DecimalInteger::parseInt64(arguments[i + 1]) : std::nullopt;
             if (!minutes) {
                 parsed.usageError = "--interval braucht eine Minutenzahl.";
                 return parsed;
@@ -215,10 +192,7 @@ int execute(const std::vector<std::string>& arguments, const Dependencies& deps)
 }
 
 void run(const std::vector<std::string>& arguments) {
-    int code = execute(arguments);
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::exit(code);
+    ProcessExit::exitWith(execute(arguments));
 }
 
 } // namespace ConfigureCommand

@@ -1,5 +1,6 @@
 #include "commands/OnceCommand.hpp"
 
+#include "ProcessExit.hpp"
 #include "StdLog.hpp"
 #include "config/ClientPaths.hpp"
 #include "config/ConfigurationStore.hpp"
@@ -71,10 +72,7 @@ int execute(const std::vector<std::string>& arguments, const Dependencies& deps)
 }
 
 void run(const std::vector<std::string>& arguments) {
-    int code = execute(arguments);
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::exit(code);
+    ProcessExit::exitWith(execute(arguments));
 }
 
 } // namespace OnceCommand

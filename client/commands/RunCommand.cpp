@@ -1,5 +1,6 @@
 #include "commands/RunCommand.hpp"
 
+#include "ProcessExit.hpp"
 #include "config/ClientPaths.hpp"
 #include "config/ConfigurationStore.hpp"
 #include "cycle/HttpDynDnsUpdateClient.hpp"
@@ -152,10 +153,7 @@ int execute(const Dependencies& deps) {
 }
 
 void run() {
-    int code = execute();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::exit(code);
+    ProcessExit::exitWith(execute());
 }
 
 } // namespace RunCommand

@@ -1,5 +1,6 @@
 #include "commands/StatusCommand.hpp"
 
+#include "ProcessExit.hpp"
 #include "config/ClientConfiguration.hpp"
 #include "config/ConfigurationError.hpp"
 #include "config/ConfigurationStore.hpp"
@@ -118,10 +119,7 @@ int execute(const Dependencies& deps) {
 }
 
 void run() {
-    int code = execute();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::exit(code);
+    ProcessExit::exitWith(execute());
 }
 
 } // namespace StatusCommand

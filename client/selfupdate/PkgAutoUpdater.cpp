@@ -2,6 +2,7 @@
 
 #include "StdLog.hpp"
 #include "selfupdate/UpdatePackageVerifier.hpp"
+#include "support/AtomicFile.hpp"
 #include "support/HttpSession.hpp"
 #include "support/Subprocess.hpp"
 #include "support/Unicode.hpp"
@@ -99,18 +100,10 @@ bool writePackage(const std::filesystem::path& file, const std::string& bytes, s
         error = fileError(file, errno);
         return false;
     }
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            error = fileError(file, errno);
-            ::close(fd);
-            return false;
-        }
-        written += static_cast<std::size_t>(n);
+    if (!AtomicFile::writeAll(fd, bytes)) {
+        error = fileError(file, errno);
+        ::close(fd);
+        return false;
     }
     if (::close(fd) != 0) {
         error = fileError(file, errno);

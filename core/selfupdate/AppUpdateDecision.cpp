@@ -1,6 +1,7 @@
 #include "selfupdate/AppUpdateDecision.hpp"
 
-#include <charconv>
+#include "support/DecimalInteger.hpp"
+
 #include <vector>
 
 namespace AppUpdateDecision {
@@ -20,37 +21,13 @@ std::vector<std::string_view> components(std::string_view text) {
     }
 }
 
-// An optional sign, then ASCII digits only, within int64; negative numbers (but -0) are refused.
+// A decimal integer within int64; negative numbers (but -0) are refused.
 std::optional<std::int64_t> component(std::string_view text) {
-    bool negative = false;
-    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-        negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
-    if (text.empty()) {
+    std::optional<std::int64_t> value = DecimalInteger::parseInt64(text);
+    if (!value || *value < 0) {
         return std::nullopt;
     }
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-    }
-    // The digits as a magnitude; -9223372036854775808 is in range but negative anyway, so refused too.
-    std::uint64_t magnitude = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), magnitude);
-    if (error != std::errc() || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    if (negative) {
-        if (magnitude != 0) {
-            return std::nullopt;
-        }
-        return 0;
-    }
-    if (magnitude > static_cast<std::uint64_t>(INT64_MAX)) {
-        return std::nullopt;
-    }
-    return static_cast<std::int64_t>(magnitude);
+    return value;
 }
 
 } // namespace

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 namespace AtomicFile {
-namespace {
 
 bool writeAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -22,6 +21,8 @@ bool writeAll(int fd, std::string_view bytes) {
     }
     return true;
 }
+
+namespace {
 
 Result failure(Step step, int error, const std::filesystem::path& tmp) {
     return Result{step, error, tmp};

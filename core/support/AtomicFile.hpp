@@ -21,4 +21,8 @@ struct Result {
 // fsync'd and renamed onto `path`. On any failure the temporary file is removed and `path` is untouched.
 Result write(const std::filesystem::path& path, std::string_view bytes, mode_t mode);
 
+// Every byte to an open descriptor, retrying after EINTR; false with errno set when a write fails. For
+// callers that need a plain (non-replacing) write with their own open flags.
+bool writeAll(int fd, std::string_view bytes);
+
 } // namespace AtomicFile

@@ -58,3 +58,14 @@ def config_dir(request):
             for name in dirs:
                 os.chmod(os.path.join(root, name), 0o700)
         shutil.rmtree(path, ignore_errors=True)
+
+
+@pytest.fixture(scope="session")
+def menubar_build_dir():
+    """The build directory under test (KORVANE_BUILD_DIR); the tests that stage the whole payload need the
+    menu-bar app in it and are skipped otherwise."""
+    path = Path(os.environ.get("KORVANE_BUILD_DIR", Path(__file__).resolve().parents[2] / "build/release"))
+    cache = path / "CMakeCache.txt"
+    if not cache.exists() or "KORVANE_BUILD_MENUBAR:BOOL=ON" not in cache.read_text():
+        pytest.skip("needs a build with the menu-bar app")
+    return path

@@ -3,7 +3,6 @@ import http.client
 import json
 import os
 import select
-import signal
 import ssl
 import subprocess
 import sys
@@ -11,6 +10,8 @@ import tempfile
 import time
 from pathlib import Path
 from urllib.parse import urlsplit
+
+import processes
 
 REPO = Path(__file__).resolve().parents[2]
 
@@ -118,15 +119,9 @@ class FakeService:
         if self._connection is not None:
             self._connection.close()
             self._connection = None
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            try:
-                self.process.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        code = processes.stop(self.process)
         self.process.stdout.close()
-        return self.process.returncode
+        return code
 
     def __enter__(self):
         return self

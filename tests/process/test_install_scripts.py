@@ -198,18 +198,10 @@ def staged_payload(machine: Machine, build_dir: Path):
     return sorted(p.relative_to(machine.root) for p in machine.root.rglob("*") if not p.is_dir())
 
 
-@pytest.fixture
-def build_dir():
-    path = Path(os.environ.get("KORVANE_BUILD_DIR", REPO / "build/release"))
-    cache = path / "CMakeCache.txt"
-    if not cache.exists() or "KORVANE_BUILD_MENUBAR:BOOL=ON" not in cache.read_text():
-        pytest.skip("needs a build with the menu-bar app")
-    return path
-
-
 @pytest.mark.parametrize("purge", [False, True])
-def test_uninstall_removes_the_payload_and_keeps_the_configuration_unless_purged(machine, build_dir, purge):
-    payload = staged_payload(machine, build_dir)
+def test_uninstall_removes_the_payload_and_keeps_the_configuration_unless_purged(machine, menubar_build_dir,
+                                                                                  purge):
+    payload = staged_payload(machine, menubar_build_dir)
     assert Path("usr/local/share/korvane/uninstall") in payload
     files = state_files(machine.root / CONFIG_DIR)
     (machine.root / LOG_DIR).mkdir(parents=True)

@@ -64,19 +64,10 @@ def test_the_dtd_check_rejects_a_malformed_job(tmp_path):
 
 
 @pytest.fixture(scope="module")
-def build_dir():
-    path = Path(os.environ.get("KORVANE_BUILD_DIR", REPO / "build/release"))
-    cache = path / "CMakeCache.txt"
-    if not cache.exists() or "KORVANE_BUILD_MENUBAR:BOOL=ON" not in cache.read_text():
-        pytest.skip("needs a build with the menu-bar app")
-    return path
-
-
-@pytest.fixture(scope="module")
-def staged(build_dir, tmp_path_factory):
+def staged(menubar_build_dir, tmp_path_factory):
     stage = tmp_path_factory.mktemp("payload") / "root"
-    result = subprocess.run([str(BUILD_PKG), "--layout-only", "--build-dir", str(build_dir), "--stage", str(stage)],
-                            capture_output=True, text=True, timeout=300)
+    result = subprocess.run([str(BUILD_PKG), "--layout-only", "--build-dir", str(menubar_build_dir),
+                             "--stage", str(stage)], capture_output=True, text=True, timeout=300)
     assert result.returncode == 0, result.stderr
     return stage, result.stdout
 
@@ -108,7 +99,7 @@ def test_layout_holds_every_named_file_with_its_mode_and_nothing_writable_for_ot
     assert entries["/Applications"] == ("d", 0o775, "root:admin")
 
 
-def test_staged_files_are_the_built_and_shipped_ones(staged, build_dir):
+def test_staged_files_are_the_built_and_shipped_ones(staged):
     stage, _ = staged
     assert (stage / "Library/LaunchDaemons/com.korvane.client.plist").read_bytes() == PLIST.read_bytes()
     assert (stage / "usr/local/share/man/man1/korvane-client.1").read_bytes() == \
@@ -122,11 +113,11 @@ def test_staged_files_are_the_built_and_shipped_ones(staged, build_dir):
     assert info["LSUIElement"] is True
 
 
-def test_staged_programs_are_stripped(staged, build_dir):
+def test_staged_programs_are_stripped(staged, menubar_build_dir):
     stage, _ = staged
     for built, shipped in [("client/korvane-client", "usr/local/bin/korvane-client"),
                            ("menubar/KorvaneMenuBar", "Applications/Korvane.app/Contents/MacOS/Korvane")]:
-        assert (stage / shipped).stat().st_size < (build_dir / built).stat().st_size, shipped
+        assert (stage / shipped).stat().st_size < (menubar_build_dir / built).stat().st_size, shipped
 
 
 def run_build_pkg(*args):
@@ -152,11 +143,12 @@ def test_build_pkg_refuses_a_build_without_everything_the_package_holds(tmp_path
     assert message in result.stderr
 
 
-def test_build_pkg_never_stages_over_existing_files(tmp_path, build_dir):
+def test_build_pkg_never_stages_over_existing_files(tmp_path, menubar_build_dir):
     keep = tmp_path / "stage" / "precious.txt"
     keep.parent.mkdir()
     keep.write_text("keep me")
-    result = run_build_pkg("--layout-only", "--build-dir", str(build_dir), "--stage", str(keep.parent))
+    result = run_build_pkg("--layout-only", "--build-dir", str(menubar_build_dir),
+                           "--stage", str(keep.parent))
     assert result.returncode == 1
     assert "not empty" in result.stderr
     assert [p.name for p in keep.parent.iterdir()] == ["precious.txt"]
@@ -164,7 +156,8 @@ def test_build_pkg_never_stages_over_existing_files(tmp_path, build_dir):
 
 @pytest.mark.skipif(not os.environ.get("KORVANE_CLIENT"), reason="KORVANE_CLIENT is not set")
 def test_every_version_string_of_a_release_agrees_with_the_program():
-    version = subprocess.run([os.environ["KORVANE_CLIENT"], "version"], capture_output=True, text=True, check=True).stdout.strip()
+    version = subprocess.run([os.environ["KORVANE_CLIENT"], "version"], capture_output=True, text=True,
+                             check=True).stdout.strip()
     cmake = (REPO / "CMakeLists.txt").read_text()
     assert f"project(Korvane VERSION {version} " in cmake
     info = plistlib.loads(INFO_PLIST.read_bytes())

@@ -3,13 +3,14 @@ status.json as other processes read it, and the back-off line after a permanent 
 import json
 import os
 import re
-import signal
 import stat
 import subprocess
 import time
 from datetime import datetime, timezone
 
 import pytest
+
+import processes
 
 CLIENT = os.environ.get("KORVANE_CLIENT")
 if not CLIENT:
@@ -80,13 +81,7 @@ class Daemon:
             self.config_dir)))
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            try:
-                self.process.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        processes.stop(self.process)
 
 
 @pytest.fixture

@@ -3,11 +3,12 @@ in idle mode. The real delays (two minutes, then 12 hours) are run under faketim
 import json
 import os
 import glob
-import signal
 import subprocess
 import time
 
 import pytest
+
+import processes
 
 CLIENT = os.environ.get("KORVANE_CLIENT")
 if not CLIENT:
@@ -43,13 +44,7 @@ class Daemon:
         return self.log_path.read_text(encoding="utf-8", errors="replace")
 
     def stop(self):
-        if self.process.poll() is None:
-            os.kill(self.process.pid, signal.SIGTERM)
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                os.kill(self.process.pid, signal.SIGKILL)
-                self.process.wait()
+        processes.stop(self.process, grace=10)
         self._log.close()
 
 

@@ -1,4 +1,4 @@
-// Small file helpers for tests: whole-file read and write and the permission bits of a path.
+// Small file helpers for tests: whole-file read and write, the permission bits of a path, the umask.
 #pragma once
 
 #include <filesystem>
@@ -27,3 +27,16 @@ inline mode_t modeOf(const std::filesystem::path& path) {
     }
     return info.st_mode & 07777;
 }
+
+// Sets the umask for one scope.
+class UmaskGuard {
+public:
+    explicit UmaskGuard(mode_t mask) : previous_(::umask(mask)) {}
+    ~UmaskGuard() { ::umask(previous_); }
+
+    UmaskGuard(const UmaskGuard&) = delete;
+    UmaskGuard& operator=(const UmaskGuard&) = delete;
+
+private:
+    mode_t previous_;
+};

@@ -44,12 +44,10 @@ korvane_job_pid() {
 # True when this installation was started by the daemon itself. The daemon sets KORVANE_SELF_UPDATE=1 for
 # the installer; should that variable not reach the scripts, an installer process whose parent is the
 # job's own process gives the same answer. Stopping the job then would kill the installer's parent.
+# Asked only for installs onto the running system.
 korvane_is_self_update() {
     if [ "${KORVANE_SELF_UPDATE:-}" = "1" ]; then
         return 0
-    fi
-    if ! korvane_on_running_system; then
-        return 1
     fi
     job_pid=$(korvane_job_pid) || return 1
     ps -A -o ppid= -o comm= 2>/dev/null |

@@ -1,6 +1,7 @@
 // The program's log lines: local time in Western digits whatever the locale, the line format, and the
 // sink that drops debug. Standard output is redirected to a temporary file around each call.
 #include "StdLog.hpp"
+#include "support/TimeZoneGuard.hpp"
 
 #include <clocale>
 #include <cstdio>
@@ -19,28 +20,6 @@ namespace {
 
 using namespace std::chrono;
 using Level = ClientLog::Level;
-
-class TimeZoneGuard {
-public:
-    explicit TimeZoneGuard(const char* zone) {
-        if (const char* value = std::getenv("TZ")) {
-            saved_ = value;
-        }
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~TimeZoneGuard() {
-        if (saved_) {
-            ::setenv("TZ", saved_->c_str(), 1);
-        } else {
-            ::unsetenv("TZ");
-        }
-        ::tzset();
-    }
-
-private:
-    std::optional<std::string> saved_;
-};
 
 struct Captured {
     std::string out;

@@ -57,16 +57,6 @@ int runAsNobody(const std::function<int()>& body) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Sets the umask for one scope.
-class UmaskGuard {
-public:
-    explicit UmaskGuard(mode_t mask) : previous_(::umask(mask)) {}
-    ~UmaskGuard() { ::umask(previous_); }
-
-private:
-    mode_t previous_;
-};
-
 // --- load ------------------------------------------------------------------------------------------------
 
 TEST(ConfigurationStore, ConstructionTouchesNothing) {

@@ -275,9 +275,10 @@ TEST(StatusFileWrite, ModeIs0644WhateverTheUmaskAndTheOldMode) {
     writeFile(file.path(), "old");
     ::chmod(file.path().c_str(), 0600);
     for (mode_t umask : {mode_t{077}, mode_t{0}, mode_t{022}}) {
-        mode_t previous = ::umask(umask);
-        file.write(fullStatus());
-        ::umask(previous);
+        {
+            UmaskGuard guard(umask);
+            file.write(fullStatus());
+        }
         EXPECT_EQ(modeOf(file.path()), 0644u) << "umask " << umask;
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "status.json.tmp"));

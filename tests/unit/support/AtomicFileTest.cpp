@@ -24,15 +24,6 @@ fs::path temporaryOf(const fs::path& path) {
     return tmp;
 }
 
-class UmaskGuard {
-public:
-    explicit UmaskGuard(mode_t mask) : previous_(::umask(mask)) {}
-    ~UmaskGuard() { ::umask(previous_); }
-
-private:
-    mode_t previous_;
-};
-
 TEST(AtomicFile, WritesTheBytesWithExactlyTheMode) {
     for (mode_t mask : {mode_t(0), mode_t(022), mode_t(077), mode_t(0777)}) {
         for (mode_t mode : {mode_t(0600), mode_t(0644), mode_t(0640), mode_t(0400)}) {

@@ -1,7 +1,7 @@
 #include "support/HttpSession.hpp"
 
 #include "ScratchDirectory.hpp"
-#include "support/FakeService.hpp"
+#include "support/FakeServiceTest.hpp"
 #include "support/ScopedEnvironment.hpp"
 
 #include <arpa/inet.h>
@@ -64,24 +64,13 @@ std::string subjectHash(const std::string& pemFile) {
     return hash.substr(0, hash.find('\n'));
 }
 
-class HttpSessionTest : public ::testing::Test {
+class HttpSessionTest : public FakeServiceTest {
 protected:
-    static void SetUpTestSuite() { fake_ = new FakeService(); }
-    static void TearDownTestSuite() {
-        delete fake_;
-        fake_ = nullptr;
-    }
-    void SetUp() override { fake_->reset(); }
-
     static HttpSession::Options trusting(std::chrono::milliseconds timeout = 10s,
                                          std::size_t limit = HttpSession::defaultBodyLimit) {
         return {.requestTimeout = timeout, .bodyLimit = limit, .trust = HttpTrust::bundle(fake_->caFile())};
     }
-
-    static FakeService* fake_;
 };
-
-FakeService* HttpSessionTest::fake_ = nullptr;
 
 struct TrustCase {
     const char* name;

@@ -1,5 +1,6 @@
 // Internet date-times: written in UTC with whole seconds, read strictly.
 #include "support/Rfc3339.hpp"
+#include "support/TimeZoneGuard.hpp"
 
 #include <cstdlib>
 #include <ctime>
@@ -15,29 +16,6 @@ using TimePoint = system_clock::time_point;
 TimePoint at(year_month_day date, hours h = hours{0}, minutes m = minutes{0}, seconds s = seconds{0}) {
     return time_point_cast<system_clock::duration>(sys_days{date} + h + m + s);
 }
-
-// Switches the process time zone for one scope.
-class TimeZoneGuard {
-public:
-    explicit TimeZoneGuard(const char* zone) {
-        if (const char* value = std::getenv("TZ")) {
-            saved_ = value;
-        }
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~TimeZoneGuard() {
-        if (saved_) {
-            ::setenv("TZ", saved_->c_str(), 1);
-        } else {
-            ::unsetenv("TZ");
-        }
-        ::tzset();
-    }
-
-private:
-    std::optional<std::string> saved_;
-};
 
 TEST(Rfc3339Format, WholeSecondsInUtcWithZ) {
     EXPECT_EQ(Rfc3339::format(TimePoint{}), "1970-01-01T00:00:00Z");
