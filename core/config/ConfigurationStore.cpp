@@ -14,11 +14,18 @@ std::optional<ClientConfiguration> ConfigurationStore::load() const {
     if (std::filesystem::status(path_, ec).type() == std::filesystem::file_type::not_found) {
         return std::nullopt;
     }
-    std::string bytes = FileRead::readAll(path_);
+    ConfigurationError damaged("Konfigurationsdatei ist leer oder ungültig: " + path_.string());
+    std::string bytes;
+    try {
+        bytes = FileRead::readAll(path_);
+    } catch (const FileRead::UnusableFile&) {
+        // A FIFO, a device or a huge file cannot be a configuration this program wrote.
+        throw damaged;
+    }
     try {
         return ClientConfiguration::fromJson(bytes);
     } catch (const std::exception&) {
-        throw ConfigurationError("Konfigurationsdatei ist leer oder ungültig: " + path_.string());
+        throw damaged;
     }
 }
 

@@ -13,7 +13,7 @@ public:
     const std::filesystem::path& path() const { return path_; }
 
     // Nothing when no file exists; throws std::system_error when it cannot be read and
-    // ConfigurationError when it cannot be decoded.
+    // ConfigurationError when it cannot be decoded or is no regular file of a sensible size.
     std::optional<ClientConfiguration> load() const;
     // Writes with mode 0600 through a temporary file and rename; throws on failure, old file untouched.
     void save(const ClientConfiguration& config) const;

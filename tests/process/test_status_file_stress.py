@@ -7,6 +7,7 @@ import select
 import signal
 import stat
 import subprocess
+import time
 from datetime import datetime
 from pathlib import Path
 
@@ -105,3 +106,24 @@ def test_killed_writer_never_leaves_a_partial_status_file(config_dir):
 
     assert seen_file
     assert last_counter > 0
+
+
+def test_two_writers_at_once_never_publish_a_torn_file(config_dir):
+    writer = writer_path()
+    status = config_dir / "status.json"
+    writers = [subprocess.Popen([writer, str(status)], stdout=subprocess.PIPE) for _ in range(2)]
+    try:
+        for process in writers:
+            wait_for_first_write(process)
+        deadline = time.monotonic() + 2
+        while time.monotonic() < deadline:
+            data = status.read_bytes()
+            try:
+                check_status_document(data)
+            except (ValueError, AssertionError) as problem:
+                pytest.fail(f"status.json is not a complete status ({problem}): {data!r}")
+    finally:
+        for process in writers:
+            process.kill()
+            process.wait()
+            process.stdout.close()

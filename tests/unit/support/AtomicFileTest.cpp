@@ -5,6 +5,7 @@
 #include "TestFiles.hpp"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
@@ -69,13 +70,18 @@ TEST(AtomicFile, WritesLargeAndBinaryContentWhole) {
     EXPECT_EQ(readFile(dir / "big"), bytes);
 }
 
-TEST(AtomicFile, CreatesMissingParentDirectories) {
-    ScratchDirectory dir;
-    fs::path path = dir / "x" / "y" / "z" / "file";
-    AtomicFile::Result result = AtomicFile::write(path, "v", 0600);
-    ASSERT_TRUE(result.ok());
-    EXPECT_EQ(readFile(path), "v");
-    EXPECT_EQ(result.temporaryPath, temporaryOf(path));
+TEST(AtomicFile, CreatesMissingParentDirectoriesWith0755) {
+    for (mode_t mask : {mode_t(0), mode_t(077)}) {
+        ScratchDirectory dir;
+        fs::path path = dir / "x" / "y" / "file";
+        UmaskGuard guard(mask);
+        AtomicFile::Result result = AtomicFile::write(path, "v", 0600);
+        ASSERT_TRUE(result.ok());
+        EXPECT_EQ(readFile(path), "v");
+        EXPECT_EQ(result.temporaryPath, temporaryOf(path));
+        EXPECT_EQ(modeOf(dir / "x"), 0755u) << "umask " << std::oct << mask;
+        EXPECT_EQ(modeOf(dir / "x" / "y"), 0755u) << "umask " << std::oct << mask;
+    }
 }
 
 TEST(AtomicFile, StaleTemporaryFileIsReplaced) {
@@ -89,21 +95,40 @@ TEST(AtomicFile, StaleTemporaryFileIsReplaced) {
     EXPECT_FALSE(fs::exists(temporaryOf(path)));
 }
 
-// The writer runs as root: a link planted at the temporary name must not redirect the write elsewhere.
-TEST(AtomicFile, SymlinkAtTheTemporaryNameIsNotFollowed) {
-    ScratchDirectory dir;
-    fs::path path = dir / "config.json";
-    writeFile(path, "old");
-    writeFile(dir / "victim", "precious");
-    ::chmod((dir / "victim").c_str(), 0640);
-    fs::create_symlink(dir / "victim", temporaryOf(path));
+// The writer runs as root: whatever was planted at the temporary name, nothing behind it is written to.
+TEST(AtomicFile, LeftoverAtTheTemporaryNameIsNeverWrittenThrough) {
+    for (const char* kind : {"symlink", "hard link", "held open", "fifo"}) {
+        ScratchDirectory dir;
+        fs::path path = dir / "config.json";
+        fs::path tmp = temporaryOf(path);
+        fs::path victim = dir / "victim";
+        writeFile(path, "old");
+        writeFile(victim, "precious");
+        ::chmod(victim.c_str(), 0640);
+        int held = -1;
+        if (kind == std::string("symlink")) {
+            fs::create_symlink(victim, tmp);
+        } else if (kind == std::string("hard link")) {
+            fs::create_hard_link(victim, tmp);
+        } else if (kind == std::string("held open")) {
+            writeFile(tmp, "");
+            held = ::open(tmp.c_str(), O_RDONLY);
+        } else {
+            ::mkfifo(tmp.c_str(), 0666);
+            held = ::open(tmp.c_str(), O_RDONLY | O_NONBLOCK);
+        }
 
-    AtomicFile::Result result = AtomicFile::write(path, "new", 0600);
-    EXPECT_EQ(result.failedStep, Step::writeTemporary);
-    EXPECT_EQ(result.error, ELOOP);
-    EXPECT_EQ(readFile(dir / "victim"), "precious");
-    EXPECT_EQ(modeOf(dir / "victim"), 0640u);
-    EXPECT_EQ(readFile(path), "old");
+        EXPECT_TRUE(AtomicFile::write(path, "secret", 0600).ok()) << kind;
+        char byte = 0;
+        EXPECT_LE(::read(held, &byte, 1), 0) << kind;
+        ::close(held);
+        EXPECT_EQ(readFile(victim), "precious") << kind;
+        EXPECT_EQ(modeOf(victim), 0640u) << kind;
+        ASSERT_TRUE(fs::is_regular_file(fs::symlink_status(path))) << kind;
+        EXPECT_EQ(readFile(path), "secret") << kind;
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2)
+            << kind << ": only file and victim";
+    }
 }
 
 TEST(AtomicFile, TemporaryThatIsADirectoryFailsTheWriteStep) {
