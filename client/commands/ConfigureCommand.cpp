@@ -8,10 +8,12 @@
 #include "support/DecimalInteger.hpp"
 #include "support/Unicode.hpp"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <string_view>
+#include <system_error>
 
 namespace ConfigureCommand {
 namespace {
@@ -121,8 +123,10 @@ std::string pathText(const std::filesystem::path& path) {
     return text;
 }
 
-std::string saveFailureHint(const Dependencies& deps) {
-    if (deps.effectiveUserId == 0) {
+// The root hint only where root would get past the refusal.
+std::string saveFailureHint(const Dependencies& deps, int error) {
+    bool privilegeProblem = error == EACCES || error == EPERM || error == EROFS;
+    if (deps.effectiveUserId == 0 || !privilegeProblem) {
         return "";
     }
     return " (Schreiben nach " + pathText(deps.configDir) +
@@ -132,6 +136,23 @@ std::string saveFailureHint(const Dependencies& deps) {
 bool fileExists(const std::filesystem::path& path) {
     std::error_code ec;
     return std::filesystem::exists(path, ec);
+}
+
+// config.json is JSON text, so a host name or key that is not UTF-8 cannot be stored; said in words
+// rather than with the encoder's exception text.
+std::optional<std::string> textProblem(const ClientConfiguration& config) {
+    if (!Unicode::isValidUtf8(config.hostname)) {
+        return "Hostname ist kein gültiger UTF-8-Text.";
+    }
+    if (!Unicode::isValidUtf8(config.apiKey)) {
+        return "API-Key ist kein gültiger UTF-8-Text.";
+    }
+    return std::nullopt;
+}
+
+int saveFailed(const std::string& message, int error, const Dependencies& deps) {
+    write(deps.errors, "Speichern fehlgeschlagen: " + message + saveFailureHint(deps, error) + "\n");
+    return 1;
 }
 
 const char* onOff(bool value) {
@@ -176,12 +197,18 @@ int execute(const std::vector<std::string>& arguments, const Dependencies& deps)
         write(deps.errors, "Konfiguration ungültig: " + error.message() + "\n");
         return 1;
     }
+    if (std::optional<std::string> problem = textProblem(config)) {
+        write(deps.errors, "Konfiguration ungültig: " + *problem + "\n");
+        return 1;
+    }
     try {
         ConfigurationStore(deps.configFile).save(config);
+    } catch (const ConfigurationSaveError& error) {
+        return saveFailed(error.what(), error.error(), deps);
+    } catch (const std::system_error& error) {
+        return saveFailed(error.what(), error.code().value(), deps);
     } catch (const std::exception& error) {
-        write(deps.errors,
-              "Speichern fehlgeschlagen: " + std::string(error.what()) + saveFailureHint(deps) + "\n");
-        return 1;
+        return saveFailed(error.what(), 0, deps);
     }
     // Forgetting the pushed addresses makes the next cycle push with the new settings.
     std::error_code ignored;

@@ -73,17 +73,18 @@ std::optional<TimePoint> previousLastSuccess(const StatusFile& statusFile) {
 int idle(const std::string& reason, const Dependencies& deps) {
     deps.logLine(ClientLog::Level::error, "korvane-client läuft im Leerlauf — " + reason);
     StatusFile statusFile(ClientPaths::statusFile());
-    DaemonStatus status{DaemonStatus::State::idle,
-                        reason,
-                        std::nullopt,
-                        std::nullopt,
-                        std::nullopt,
+    DaemonStatus status{DaemonStatus::State::idle, reason, std::nullopt, std::nullopt, std::nullopt,
                         previousLastSuccess(statusFile),
-                        std::chrono::system_clock::now(),
+                        // Whole seconds, as the file holds them, so the record compares equal to its reading.
+                        std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()),
                         std::string(ClientVersion::current)};
     statusFile.write(status);
     while (deps.keepRunning()) {
         pause(deps, idlePause);
+        // One failed write must not leave an older status on display for good.
+        if (statusFile.load() != status) {
+            statusFile.write(status);
+        }
     }
     return 0;
 }

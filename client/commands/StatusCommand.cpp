@@ -109,12 +109,16 @@ std::string daemonState(const Dependencies& deps) {
 }
 
 int execute(const Dependencies& deps) {
-    std::string report = "korvane-client " + std::string(ClientVersion::current) + "\n";
-    report += "Konfiguration: " + deps.configFile.string() + "\n";
-    report += configurationLines(deps);
-    report += lastPushedLine(deps);
-    report += "Daemon: " + daemonState(deps) + "\n";
-    std::fwrite(report.data(), 1, report.size(), deps.output);
+    // Each part is out as soon as it is known: a slow or hung launchctl must not leave a blank screen.
+    auto emit = [&deps](const std::string& lines) {
+        std::fwrite(lines.data(), 1, lines.size(), deps.output);
+        std::fflush(deps.output);
+    };
+    emit("korvane-client " + std::string(ClientVersion::current) + "\n");
+    emit("Konfiguration: " + deps.configFile.string() + "\n");
+    emit(configurationLines(deps));
+    emit(lastPushedLine(deps));
+    emit("Daemon: " + daemonState(deps) + "\n");
     return 0;
 }
 

@@ -38,10 +38,12 @@ void ConfigurationStore::save(const ClientConfiguration& config) const {
     case AtomicFile::Step::createDirectory:
         throw std::system_error(result.error, std::generic_category(), path_.parent_path().string());
     case AtomicFile::Step::writeTemporary:
-        throw ConfigurationError("Konfigurationsdatei konnte nicht geschrieben werden: " +
-                                 result.temporaryPath.string());
+        throw ConfigurationSaveError("Konfigurationsdatei konnte nicht geschrieben werden: " +
+                                         result.temporaryPath.string(),
+                                     result.error);
     case AtomicFile::Step::rename:
-        throw ConfigurationError(std::string("Konfigurationsdatei konnte nicht ersetzt werden: ") +
-                                 std::strerror(result.error));
+        throw ConfigurationSaveError(std::string("Konfigurationsdatei konnte nicht ersetzt werden: ") +
+                                         std::strerror(result.error),
+                                     result.error);
     }
 }

@@ -28,6 +28,28 @@ char** processEnvironment() {
 #endif
 }
 
+// Only the standard streams reach a child; whatever else this process holds open (libcurl's sockets, a
+// file being written) is none of its business, even where a library forgot O_CLOEXEC.
+#ifdef POSIX_SPAWN_CLOEXEC_DEFAULT
+// Apple: the flag closes every descriptor the file actions do not name, so inherited streams are named.
+constexpr short closeOthersFlag = POSIX_SPAWN_CLOEXEC_DEFAULT;
+int addKeepInherited(posix_spawn_file_actions_t* actions, int fd) {
+    return ::posix_spawn_file_actions_addinherit_np(actions, fd);
+}
+int addCloseOthers(posix_spawn_file_actions_t*) {
+    return 0;
+}
+#else
+// glibc: one action closes everything from the first descriptor after standard error.
+constexpr short closeOthersFlag = 0;
+int addKeepInherited(posix_spawn_file_actions_t*, int) {
+    return 0;
+}
+int addCloseOthers(posix_spawn_file_actions_t* actions) {
+    return ::posix_spawn_file_actions_addclosefrom_np(actions, STDERR_FILENO + 1);
+}
+#endif
+
 std::string errorText(int error) {
     return std::generic_category().message(error);
 }
@@ -47,11 +69,21 @@ public:
     posix_spawn_file_actions_t* get() { return &actions_; }
 
     void connect(int fd, Stream stream) {
-        if (status_ != 0 || stream == Stream::inherit) {
+        if (status_ != 0) {
+            return;
+        }
+        if (stream == Stream::inherit) {
+            status_ = addKeepInherited(&actions_, fd);
             return;
         }
         int flags = fd == STDIN_FILENO ? O_RDONLY : O_WRONLY;
         status_ = ::posix_spawn_file_actions_addopen(&actions_, fd, "/dev/null", flags, 0);
+    }
+
+    void closeOthers() {
+        if (status_ == 0) {
+            status_ = addCloseOthers(&actions_);
+        }
     }
 
 private:
@@ -74,7 +106,7 @@ public:
         sigset_t defaults;
         sigemptyset(&defaults);
         sigaddset(&defaults, SIGPIPE);
-        short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+        short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | closeOthersFlag;
         status_ = ::posix_spawnattr_setsigmask(&attributes_, &none);
         if (status_ == 0) {
             status_ = ::posix_spawnattr_setsigdefault(&attributes_, &defaults);
@@ -165,6 +197,7 @@ Outcome run(const std::string& program, const std::vector<std::string>& argument
     actions.connect(STDIN_FILENO, stdio.input);
     actions.connect(STDOUT_FILENO, stdio.output);
     actions.connect(STDERR_FILENO, stdio.error);
+    actions.closeOthers();
     if (actions.status() != 0) {
         return Outcome::failedBecause(errorText(actions.status()));
     }

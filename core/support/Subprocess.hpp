@@ -37,7 +37,7 @@ struct Outcome {
 // Runs `program` (an absolute path; no search of PATH) with argv[0] = program followed by `arguments`,
 // with exactly `environment` ("NAME=value" entries) as its environment, and waits for it without a time
 // limit. The child starts with an empty signal mask and the default action for SIGPIPE, whatever this
-// process blocks or ignores.
+// process blocks or ignores, and with no descriptor of this process but the three standard streams.
 Outcome run(const std::string& program, const std::vector<std::string>& arguments,
             const std::vector<std::string>& environment, Stdio stdio = {});
 

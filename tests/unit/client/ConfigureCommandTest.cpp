@@ -218,6 +218,19 @@ TEST(ConfigureCommandTest, KeyInputKeepsOrReplacesTheStoredKey) {
          storedKey,
          "Konfiguration ungültig: API-Key muss mit 'dyndns_' beginnen — Account-Passwörter werden vom Server "
          "abgelehnt.\n"},
+        {"key not UTF-8",
+         {},
+         "dyndns_\xff\xfe"
+         "0000\n",
+         1,
+         storedKey,
+         "Konfiguration ungültig: API-Key ist kein gültiger UTF-8-Text.\n"},
+        {"host name not UTF-8",
+         {"--hostname", "h\xc3.example.net"},
+         "dyndns_newkey000000\n",
+         1,
+         storedKey,
+         "Konfiguration ungültig: Hostname ist kein gültiger UTF-8-Text.\n"},
     };
     for (const Case& c : cases) {
         Configure configure;
@@ -258,10 +271,11 @@ TEST(ConfigureCommandTest, SummaryAndRestartHintFollowThePlist) {
     }
 }
 
-TEST(ConfigureCommandTest, SaveFailureNamesTheStepAndHintsAtRootForOthers) {
+// The root hint only where root would help; the refusal of the directory itself is a process test.
+TEST(ConfigureCommandTest, SaveFailureNamesTheStepWithoutRootHintWhereRootCannotHelp) {
     for (uid_t euid : {uid_t(0), uid_t(501)}) {
         Configure configure;
-        // A directory where the temporary file should go makes the write fail whoever runs the test.
+        // A directory where the temporary file should go makes the write fail whoever runs the command.
         std::filesystem::create_directory(configure.dir / "config.json.tmp");
         std::filesystem::create_directory(configure.dir / "config.json.tmp" / "blocker");
         configure.deps.effectiveUserId = euid;
@@ -270,10 +284,6 @@ TEST(ConfigureCommandTest, SaveFailureNamesTheStepAndHintsAtRootForOthers) {
         std::string expected =
             "Speichern fehlgeschlagen: Konfigurationsdatei konnte nicht geschrieben werden: " +
             (configure.dir / "config.json.tmp").string();
-        if (euid != 0) {
-            expected += " (Schreiben nach " + configure.dir.path().string() +
-                        " erfordert root — 'sudo korvane-client configure')";
-        }
         EXPECT_EQ(result.exitCode, 1);
         EXPECT_EQ(result.errors, expected + "\n");
         EXPECT_EQ(result.output.find("gespeichert"), std::string::npos);

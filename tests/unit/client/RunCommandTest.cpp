@@ -425,6 +425,14 @@ TEST_F(RunCommandTest, UnusableConfigurationIdlesAndSaysWhy) {
     }
 }
 
+TEST_F(RunCommandTest, IdleRewritesItsStatusWhenTheFileLostIt) {
+    sleepFailure = [this] { std::filesystem::remove(dir / "status.json"); };
+    EXPECT_EQ(runDaemon(3), 0);
+    ASSERT_TRUE(statusAtPause.at(0).has_value());
+    EXPECT_EQ(statusAtPause.at(1), statusAtPause[0]);
+    EXPECT_EQ(statusAtPause.at(2), statusAtPause[0]);
+}
+
 TEST_F(RunCommandTest, IdleSleepsOnThroughSleepErrorsWithoutEarlierStatus) {
     sleepFailure = [] { throw std::runtime_error("cancelled"); };
 

@@ -165,6 +165,20 @@ TEST(StatusCommandTest, AsksLaunchctlForTheSystemJobAndHidesItsOutput) {
     EXPECT_EQ(lines(report.text).back(), "Daemon: geladen (Log: /Library/Logs/RuzEdaRoredo/daemon.log)");
 }
 
+TEST(StatusCommandTest, EverythingBeforeTheDaemonLineIsOutBeforeLaunchctlStarts) {
+    ScratchDirectory dir;
+    StatusCommand::Dependencies deps = dependenciesIn(dir);
+    writeFile(deps.launchdPlist, "<plist/>");
+    std::filesystem::path out = dir / "out";
+    writeFile(deps.launchctl, "#!/bin/sh\ncat '" + out.string() + "' > '" + (dir / "seen").string() + "'\n",
+              0755);
+    deps.output = std::fopen(out.c_str(), "w");
+    StatusCommand::execute(deps);
+    std::fclose(deps.output);
+    std::string text = readFile(out);
+    EXPECT_EQ(readFile(dir / "seen"), text.substr(0, text.find("Daemon: ")));
+}
+
 TEST(StatusCommandTest, ReportsConfigurationStates) {
     struct Case {
         const char* name;

@@ -147,6 +147,16 @@ TEST(SubprocessTest, NullDeviceHidesOutputAndGivesEmptyInput) {
     EXPECT_EQ(readFile(errFile), "two\n");
 }
 
+TEST(SubprocessTest, ChildGetsNoDescriptorButTheStandardStreams) {
+    ScratchDirectory dir;
+    int held = ::open("/dev/null", O_RDONLY); // without O_CLOEXEC, as a library may leave a socket
+    ASSERT_GE(held, 3);
+    std::string probe =
+        "if command : <&" + std::to_string(held) + " 2>/dev/null; then echo open; else echo closed; fi";
+    EXPECT_EQ(capturedOutput(dir, "/bin/sh", {"-c", probe}, {}), "closed\n");
+    ::close(held);
+}
+
 TEST(SubprocessTest, ChildDoesNotInheritBlockedOrIgnoredSignals) {
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
