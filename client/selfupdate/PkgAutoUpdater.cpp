@@ -137,7 +137,8 @@ bool install(const UpdateManifest& manifest, const Options& options) {
 
     Subprocess::Outcome outcome = Subprocess::run(options.installerPath, arguments, environment);
     if (outcome.kind == Subprocess::Outcome::Kind::failed) {
-        StdLog::line(Level::error, "Update-Installation fehlgeschlagen: " + outcome.reason);
+        StdLog::line(Level::error,
+                     "Update-Installation fehlgeschlagen: " + options.installerPath + ": " + outcome.reason);
         return false;
     }
     if (!outcome.succeeded()) {

@@ -67,6 +67,9 @@ std::optional<std::filesystem::path> resolved(const std::filesystem::path& base,
         error = fileError(base, code.value());
         return std::nullopt;
     }
+    if (!existing.has_filename() && existing.has_relative_path()) {
+        existing = existing.parent_path(); // a trailing "/", as TMPDIR often has
+    }
     std::vector<std::filesystem::path> missing;
     while (existing.has_relative_path() && !std::filesystem::exists(existing, code)) {
         missing.push_back(existing.filename());
