@@ -52,13 +52,18 @@ bool readRandom(std::array<unsigned char, 16>& bytes) {
     return filled == bytes.size();
 }
 
-// The process's temporary directory, whether or not it exists yet.
+// The process's temporary directory as the C++ library names it, whether or not it exists yet.
 std::filesystem::path temporaryBase(const Options& options) {
     if (options.temporaryDirectory) {
         return *options.temporaryDirectory;
     }
-    const char* tmpdir = std::getenv("TMPDIR");
-    return tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+    for (const char* name : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') {
+            return value;
+        }
+    }
+    return "/tmp";
 }
 
 // True when the installer may run the package. A development build without a pinned team only warns.
