@@ -143,7 +143,7 @@ NAME_SOURCES = [
     # The version beside them is the title line's business.
     ("core/config/ClientPaths.hpp", r'std::string_view (?!current\b)\w+ = "([^"]+)";'),
     ("core/config/ClientPaths.cpp", r'/ "([^"]+)"'),
-    ("client/selfupdate/PkgAutoUpdater.cpp", r'\("(korvane-update-)" \+'),
+    ("client/selfupdate/PkgAutoUpdater.cpp", r'"(korvane-update-)" \+'),
     ("client/selfupdate/PkgAutoUpdater.cpp", r'return "(RuzEdaRoredo-)" \+'),
 ]
 

@@ -68,6 +68,13 @@ protected:
         d.keepRunning = [left = checks]() mutable { return left-- > 0; };
         d.manifestUrl = fake_->url(manifestPath);
         d.installer.installerPath = script.string();
+        d.installer.pkgutilPath = (scratch / "pkgutil").string();
+        d.installer.teamId = "ABCDE12345";
+        std::ofstream(d.installer.pkgutilPath)
+            << "#!/bin/sh\necho 'Status: signed by a developer certificate issued by Apple for "
+               "distribution'\n"
+               "echo 'Certificate Chain:'\necho '1. Developer ID Installer: Korvane (ABCDE12345)'\n";
+        fs::permissions(d.installer.pkgutilPath, fs::perms::owner_all);
         d.installer.temporaryDirectory = scratch / "tmp";
         return d;
     }

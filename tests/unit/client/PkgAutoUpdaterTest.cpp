@@ -68,10 +68,30 @@ protected:
             << "exit " << status << "\n";
         out.close();
         fs::permissions(script, fs::perms::owner_all);
+        fakePkgutil(signedBy("Developer ID Installer: Korvane (ABCDE12345)"), 0);
         PkgAutoUpdater::Options o;
         o.installerPath = script.string();
+        o.pkgutilPath = (scratch / "pkgutil").string();
+        o.teamId = "ABCDE12345";
         o.temporaryDirectory = tempDir;
         return o;
+    }
+
+    // pkgutil's report for a package signed for distribution, with `leaf` first in the chain.
+    static std::string signedBy(const std::string& leaf) {
+        return "Package \"x.pkg\":\n   Status: signed by a developer certificate issued by Apple for "
+               "distribution\n   Certificate Chain:\n    1. " +
+               leaf +
+               "\n       Expires: 2030-01-01 00:00:00 +0000\n    2. Developer ID Certification Authority\n";
+    }
+
+    // Prints `report` and ends with `status` when asked to check an existing file.
+    void fakePkgutil(const std::string& report, int status) {
+        fs::path script = scratch / "pkgutil";
+        std::ofstream(script) << "#!/bin/sh\n[ \"$#$1\" = 2--check-signature ] && [ -f \"$2\" ] || exit 99\n"
+                              << "cat <<'EOF'\n"
+                              << report << "\nEOF\nexit " << status << "\n";
+        fs::permissions(script, fs::perms::owner_all);
     }
 
     // What the fake serves: version 0.25.0, its package's address and digest.
@@ -307,8 +327,7 @@ TEST_F(PkgAutoUpdaterTest, LocalFailuresAreInstallationFailures) {
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].first, Level::info);
     EXPECT_EQ(lines[1].first, Level::error);
-    EXPECT_TRUE(lines[1].second.starts_with(prefix)) << lines[1].second;
-    EXPECT_GT(lines[1].second.size(), prefix.size());
+    EXPECT_TRUE(lines[1].second.starts_with(prefix + missing.installerPath + ": ")) << lines[1].second;
     ASSERT_EQ(workingDirectories().size(), 1u);
     EXPECT_TRUE(fs::exists(workingDirectories()[0] / "RuzEdaRoredo-0.25.0.pkg"));
 
@@ -342,6 +361,88 @@ TEST_F(PkgAutoUpdaterTest, WithoutADirectoryGivenTheProcessTemporaryDirectoryIsU
     fs::path package = readLines(record / "argv").at(1);
     EXPECT_EQ(package.parent_path().parent_path(), tmpdir);
     EXPECT_TRUE(fs::exists(package));
+}
+
+TEST_F(PkgAutoUpdaterTest, AMissingTemporaryDirectoryIsCreatedAndFailuresNameThePath) {
+    PkgAutoUpdater::Options o = options(0);
+    o.temporaryDirectory.reset();
+    std::ofstream(scratch / "plain-file") << "x";
+    StdoutCapture capture; // made in the real temporary directory, before TMPDIR moves
+    environment_.set("TMPDIR", (scratch / "missing" / "tmp").string() + "/");
+    EXPECT_TRUE(PkgAutoUpdater::downloadAndInstall(served(), o));
+    environment_.set("TMPDIR", (scratch / "plain-file" / "tmp").string());
+    EXPECT_FALSE(PkgAutoUpdater::downloadAndInstall(served(), o));
+    capture.restore();
+
+    EXPECT_TRUE(fs::is_directory(scratch / "missing" / "tmp"));
+    Lines shown = capture.lines();
+    ASSERT_EQ(shown.size(), 3u) << testing::PrintToString(shown);
+    EXPECT_TRUE(shown[2].second.starts_with(
+        "Update-Installation fehlgeschlagen: " + fs::canonical(scratch / "plain-file").string() + ": "))
+        << shown[2].second;
+}
+
+TEST_F(PkgAutoUpdaterTest, NoDirectoryAnotherUserCanChangeHoldsThePackage) {
+    fs::path shared = scratch / "shared";
+    fs::create_directories(shared);
+    fs::permissions(shared, fs::perms::all); // 0777 without the sticky bit
+    PkgAutoUpdater::Options o = options(0);
+    o.temporaryDirectory = shared / "tmp";
+    EXPECT_FALSE(install(served(), o));
+    EXPECT_EQ(lines,
+              (Lines{{Level::error, "Update-Installation fehlgeschlagen: " + fs::canonical(shared).string() +
+                                        ": Verzeichnis ist für andere Benutzer veränderbar"}}));
+    EXPECT_FALSE(fs::exists(shared / "tmp"));
+    EXPECT_FALSE(installerRan());
+}
+
+TEST_F(PkgAutoUpdaterTest, OnlyThePinnedTeamsInstallerSignatureIsInstalled) {
+    const std::string untrusted = "   Status: signed by untrusted certificate\n   Certificate Chain:\n"
+                                  "    1. Developer ID Installer: Korvane (ABCDE12345)\n";
+    struct Case {
+        std::string team, report;
+        int status;
+        std::string problem; // empty: installed
+    };
+    const std::vector<Case> cases = {
+        {"ABCDE12345", signedBy("Developer ID Installer: Korvane (ABCDE12345)"), 0, ""},
+        {"", "Status: no signature", 1, ""}, // a development build only warns
+        {"ABCDE12345", signedBy("Developer ID Installer: Other (ZYXWV98765)"), 0,
+         "signiert vom Team ZYXWV98765"},
+        {"ABCDE12345", signedBy("Developer ID Application: Korvane (ABCDE12345)"), 0,
+         "kein Developer-ID-Installer-Zertifikat"},
+        {"ABCDE12345", signedBy("Developer ID Installer: Korvane (\x1b[2J)"), 0,
+         "kein Developer-ID-Installer-Zertifikat"},
+        {"ABCDE12345", "Package \"x.pkg\":\n   Status: no signature", 1,
+         "pkgutil beendete sich mit Status 1"},
+        {"ABCDE12345", untrusted, 0, "keine von Apple ausgestellte Developer-ID-Signatur"},
+        // A certificate's text that poses as the status line comes after the real one.
+        {"ABCDE12345", untrusted + signedBy("Developer ID Installer: Korvane (ABCDE12345)"), 0,
+         "keine von Apple ausgestellte Developer-ID-Signatur"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.report);
+        fs::remove_all(record);
+        fs::create_directories(record);
+        PkgAutoUpdater::Options o = options(0);
+        fakePkgutil(c.report, c.status);
+        o.teamId = c.team;
+        bool installed = install(served(), o);
+        EXPECT_EQ(installed, c.problem.empty());
+        EXPECT_EQ(installerRan(), c.problem.empty());
+        EXPECT_TRUE(workingDirectories().empty()) << "a refused package is deleted";
+        if (c.team.empty()) {
+            EXPECT_EQ(lines.at(0),
+                      std::make_pair(Level::warn, std::string("Signatur des pkg nicht geprüft: diesem "
+                                                              "Entwicklungs-Build ist kein "
+                                                              "Developer-ID-Team eingebaut.")));
+        } else if (!c.problem.empty()) {
+            EXPECT_EQ(lines, (Lines{{Level::error, "Das heruntergeladene pkg ist nicht mit dem "
+                                                   "Developer-ID-Installer-Zertifikat des Teams ABCDE12345 "
+                                                   "signiert (" +
+                                                       c.problem + ") — Update abgebrochen."}}));
+        }
+    }
 }
 
 TEST(PkgAutoUpdaterUuidTest, IsAFreshVersionFourUuidInUpperCase) {
