@@ -106,7 +106,9 @@ public:
 #pragma GCC diagnostic pop
     }
 
-    const std::string& failure() const { return failure_; }
+    const std::string& failure() const {
+        return failure_;
+    }
 
 private:
     CURL* curl_;
