@@ -98,6 +98,7 @@ bool install(const UpdateManifest& manifest, const Options& options) {
     {
         HttpSession::Options sessionOptions;
         sessionOptions.requestTimeout = options.downloadTimeout;
+        sessionOptions.totalTimeout = options.downloadTotalTimeout;
         sessionOptions.bodyLimit = options.maxPackageBytes;
         HttpSession session(sessionOptions);
         HttpResult result = session.get(manifest.url);

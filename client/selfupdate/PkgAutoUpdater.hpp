@@ -24,7 +24,11 @@ struct Options {
     // Where the working directory goes; nothing means the process's temporary directory. It and every
     // directory above it must be safe from other users; missing ones are created.
     std::optional<std::filesystem::path> temporaryDirectory;
+    // No byte for this long ends the download.
     std::chrono::milliseconds downloadTimeout = std::chrono::seconds(300);
+    // The whole download, so a peer that drips bytes cannot hold the worker for days: the largest package
+    // still arrives over a line of about 0.4 Mbit/s, and the next check comes hours later anyway.
+    std::chrono::milliseconds downloadTotalTimeout = std::chrono::hours(3);
     // Far above any real release; the whole package is held in memory before the digest check.
     std::size_t maxPackageBytes = std::size_t(512) * 1024 * 1024;
 };

@@ -9,7 +9,9 @@ namespace {
 
 HttpSession::Options sessionOptions(std::chrono::milliseconds timeout) {
     HttpSession::Options options;
+    // The timeout bounds the whole fetch, not only each wait for data.
     options.requestTimeout = timeout;
+    options.totalTimeout = timeout;
     options.bodyLimit = UpdateManifestSource::bodyLimit;
     return options;
 }

@@ -122,7 +122,10 @@ INSTANTIATE_TEST_SUITE_P(
                       RejectedCase{"combiningMarksStayWithTheirLetter", repeated("e\u0301", 64) + "x",
                                    repeated("e\u0301", 64) + "…"},
                       RejectedCase{"emojiWithModifierIsOneCharacter", repeated("👍🏽", 66),
-                                   repeated("👍🏽", 64) + "…"}),
+                                   repeated("👍🏽", 64) + "…"},
+                      RejectedCase{"echoedLogLineStaysOnItsLine",
+                                   "x\n2026-01-01 00:00:00 [INFO] DynDNS aktualisiert: 6.6.6.6.\n",
+                                   "x\\n2026-01-01 00:00:00 [INFO] DynDNS aktualisiert: 6.6.6.6."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HttpPublicIpResolverTest, CountsABodyThatIsNotUtf8AsEmpty) {
@@ -135,14 +138,32 @@ TEST_F(HttpPublicIpResolverTest, CountsABodyThatIsNotUtf8AsEmpty) {
               "IP-Discovery " + url("/downloads/macos/x.pkg") + " lieferte keine gültige IPv4-Adresse: ");
 }
 
-TEST_F(HttpPublicIpResolverTest, AStallingEndpointTimesOutAndTheNextOneAnswers) {
-    fake_->control({{"ip4", {{"stall", 30}}}});
+TEST_F(HttpPublicIpResolverTest, AnEndpointThatDripsItsAnswerTimesOutAsAWholeAndTheNextOneAnswers) {
+    // A byte every 0.25 s never looks idle, but the whole answer would take 2.5 s.
+    fake_->control({{"ip4", {{"body", "192.0.2.1\n"}, {"drip", 0.25}}}});
     auto r = resolver({url("/ip4"), url("/ip4b")}, {}, 1s);
     EXPECT_EQ(r.resolveIpv4(), "203.0.113.7");
     ASSERT_EQ(lines_.size(), 1u);
     EXPECT_EQ(lines_[0].second,
               "IP-Discovery " + url("/ip4") +
-                  " fehlgeschlagen: Timeout was reached: no data received for 1000 milliseconds");
+                  " fehlgeschlagen: Timeout was reached: no complete answer within 1000 milliseconds");
+}
+
+TEST_F(HttpPublicIpResolverTest, AsksAnEndpointThatDropsTheConnectionOnce) {
+    fake_->control({{"ip4", "nope"}, {"ip4b", {{"drop", true}}}});
+    auto r = resolver({url("/ip4"), url("/ip4b")});
+    EXPECT_EQ(r.resolveIpv4(), std::nullopt);
+    EXPECT_EQ(fake_->requests("/ip4b").size(), 1u);
+}
+
+TEST_F(HttpPublicIpResolverTest, SendsNoCredentialsEvenWhenTheUrlHoldsSome) {
+    std::string withUser = "https://user:secret@" + url("/ip4").substr(std::string("https://").size());
+    auto r = resolver({withUser, url("/ip4b")});
+    EXPECT_EQ(r.resolveIpv4(), "203.0.113.7");
+    for (const nlohmann::json& request : fake_->requests()) {
+        EXPECT_EQ(FakeService::header(request, "Authorization"), std::nullopt) << request.at("path");
+    }
+    EXPECT_TRUE(fake_->requests("/ip4").empty());
 }
 
 TEST_F(HttpPublicIpResolverTest, AnUntrustedCertificateIsAFailedFetch) {
@@ -168,16 +189,6 @@ TEST_F(HttpPublicIpResolverTest, AnEmptyListAsksNobody) {
     EXPECT_EQ(r.resolveIpv6(), std::nullopt);
     EXPECT_TRUE(lines_.empty());
     EXPECT_TRUE(fake_->requests().empty());
-}
-
-TEST(HttpPublicIpResolverShownText, CutsAfterSixtyFourCharactersNeverInsideOne) {
-    EXPECT_EQ(HttpPublicIpResolver::shownText(""), "");
-    EXPECT_EQ(HttpPublicIpResolver::shownText(std::string(64, 'x')), std::string(64, 'x'));
-    EXPECT_EQ(HttpPublicIpResolver::shownText(std::string(65, 'x')), std::string(64, 'x') + "…");
-    // 63 ASCII characters and one three-byte character make 64 characters, 66 bytes: shown whole.
-    std::string mixed = std::string(63, 'x') + "€";
-    EXPECT_EQ(HttpPublicIpResolver::shownText(mixed), mixed);
-    EXPECT_EQ(HttpPublicIpResolver::shownText(mixed + "y"), mixed + "…");
 }
 
 } // namespace

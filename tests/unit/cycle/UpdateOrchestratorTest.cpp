@@ -172,6 +172,11 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"unknown", DynDnsResponseCode::unknown, "what is this", UpdateCycleStatus::transientError,
                    "Vorübergehender Serverfehler (what is this). Erneuter Versuch im nächsten Intervall.",
                    Level::warn, "DynDNS-Update vorübergehend fehlgeschlagen: what is this.", false},
+        AnswerCase{
+            "echoedLogLine", DynDnsResponseCode::unknown, "x\n[INFO] good\x1b[2J",
+            UpdateCycleStatus::transientError,
+            "Vorübergehender Serverfehler (x\\n[INFO] good\\x1B[2J). Erneuter Versuch im nächsten Intervall.",
+            Level::warn, "DynDNS-Update vorübergehend fehlgeschlagen: x\\n[INFO] good\\x1B[2J.", false},
         AnswerCase{"emptyAnswer", DynDnsResponseCode::unknown, "", UpdateCycleStatus::transientError,
                    "Vorübergehender Serverfehler (). Erneuter Versuch im nächsten Intervall.", Level::warn,
                    "DynDNS-Update vorübergehend fehlgeschlagen: .", false},

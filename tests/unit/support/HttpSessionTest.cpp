@@ -67,8 +67,12 @@ std::string subjectHash(const std::string& pemFile) {
 class HttpSessionTest : public FakeServiceTest {
 protected:
     static HttpSession::Options trusting(std::chrono::milliseconds timeout = 10s,
-                                         std::size_t limit = HttpSession::defaultBodyLimit) {
-        return {.requestTimeout = timeout, .bodyLimit = limit, .trust = HttpTrust::bundle(fake_->caFile())};
+                                         std::size_t limit = HttpSession::defaultBodyLimit,
+                                         std::optional<std::chrono::milliseconds> total = std::nullopt) {
+        return {.requestTimeout = timeout,
+                .totalTimeout = total,
+                .bodyLimit = limit,
+                .trust = HttpTrust::bundle(fake_->caFile())};
     }
 };
 
@@ -137,18 +141,21 @@ TEST_F(HttpSessionTest, SendsTheGivenHeadersAndNoCookieLaterOn) {
     EXPECT_EQ(FakeService::header(log[1], "Cookie"), std::nullopt);
 }
 
-TEST_F(HttpSessionTest, ReusesItsConnectionAcrossRequests) {
+TEST_F(HttpSessionTest, SendsEachRequestOnceOnAConnectionOfItsOwn) {
     HttpSession session(trusting());
     HttpResult first = session.get(fake_->url("/ip4"));
-    HttpResult second = session.get(fake_->url("/ip6"));
-    ASSERT_TRUE(first.ok() && second.ok()) << first.error << second.error;
-    EXPECT_EQ(first.response->connectionsOpened, 1);
-    EXPECT_EQ(second.response->connectionsOpened, 0);
+    ASSERT_TRUE(first.ok()) << first.error;
+    // A kept connection that the server drops would make libcurl send the request again.
+    fake_->control({{"ip6", {{"drop", true}}}});
+    EXPECT_FALSE(session.get(fake_->url("/ip6")).ok());
+    EXPECT_EQ(fake_->requests("/ip6").size(), 1u);
 
+    // Another session of the process opens its own connection but resumes the TLS session.
     HttpSession other(trusting());
     HttpResult fresh = other.get(fake_->url("/ip4"));
     ASSERT_TRUE(fresh.ok()) << fresh.error;
     EXPECT_EQ(fresh.response->connectionsOpened, 1);
+    EXPECT_EQ(fake_->requests("/ip4").at(1).at("tlsResumed"), true);
 }
 
 TEST_F(HttpSessionTest, PostsItsBody) {
@@ -221,14 +228,14 @@ TEST_F(HttpSessionTest, KeepsAuthorizationOnTheFirstHostOnly) {
                       {"body", ""},
                       {"headers", {{"Location", "https://localhost:" + port + "/ip4b"}}}}}});
     HttpSession session(trusting());
-    HttpResult result = session.get(fake_->url("/ip4"), {"Authorization: Basic c2VjcmV0"});
+    HttpResult result = session.get(fake_->url("/ip4"), {}, {.basicAuth = HttpSession::Credential{"u", "p"}});
     ASSERT_TRUE(result.ok()) << result.error;
     EXPECT_EQ(result.response->body, "203.0.113.7\n");
 
     nlohmann::json log = fake_->requests();
     ASSERT_EQ(log.size(), 3u);
-    EXPECT_EQ(FakeService::header(log[0], "Authorization"), "Basic c2VjcmV0");
-    EXPECT_EQ(FakeService::header(log[1], "Authorization"), "Basic c2VjcmV0"); // same host
+    EXPECT_EQ(FakeService::header(log[0], "Authorization"), "Basic dTpw");
+    EXPECT_EQ(FakeService::header(log[1], "Authorization"), "Basic dTpw"); // same host
     EXPECT_EQ(log[2].at("path"), "/ip4b");
     EXPECT_EQ(FakeService::header(log[2], "Authorization"), std::nullopt); // another host
 }
@@ -255,7 +262,7 @@ TEST_F(HttpSessionTest, CapsTheBody) {
 }
 
 TEST_F(HttpSessionTest, EndsATransferThatStallsForTheRequestTimeout) {
-    HttpSession session(trusting(1s));
+    HttpSession session(trusting(1s, HttpSession::defaultBodyLimit, 20s));
     fake_->control({{"ip4", {{"stall", 30}}}});
     HttpResult beforeHeaders = session.get(fake_->url("/ip4"));
     EXPECT_FALSE(beforeHeaders.ok());
@@ -268,11 +275,21 @@ TEST_F(HttpSessionTest, EndsATransferThatStallsForTheRequestTimeout) {
 }
 
 TEST_F(HttpSessionTest, HonoursAnOverallLimitOnTopOfTheIdleBound) {
-    HttpSession session(trusting(20s));
+    HttpSession session(trusting(20s, HttpSession::defaultBodyLimit, 1s));
     fake_->control({{"ip4", {{"stall", 30}}}});
-    HttpResult result = session.get(fake_->url("/ip4"), {}, {.totalTimeout = 1s});
+    HttpResult result = session.get(fake_->url("/ip4"));
     EXPECT_FALSE(result.ok());
-    EXPECT_NE(result.error.find("timed out"), std::string::npos) << result.error;
+    EXPECT_EQ(result.error, "Timeout was reached: no complete answer within 1000 milliseconds");
+}
+
+TEST_F(HttpSessionTest, RunsNoRequestWhenLibcurlRefusesASafetyOption) {
+    SilentListener listener;
+    // Longer than libcurl accepts for any text option: its trust setting is refused.
+    HttpSession session({.requestTimeout = 1s, .trust = HttpTrust::bundle(std::string(8000001, 'x'))});
+    HttpResult result = session.get("https://127.0.0.1:" + std::to_string(listener.port()) + "/ip4");
+    EXPECT_FALSE(result.ok());
+    EXPECT_TRUE(result.error.starts_with("libcurl refused CURLOPT_CAINFO: ")) << result.error;
+    EXPECT_FALSE(listener.wasConnected());
 }
 
 TEST_F(HttpSessionTest, TrustsTheCertificateFileFromTheEnvironmentFirst) {

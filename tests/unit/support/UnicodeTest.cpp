@@ -222,6 +222,41 @@ TEST(UnicodeIsBlank, SpaceSeparatorsAndTabOnly) {
     }
 }
 
+struct ShownCase {
+    const char* name;
+    std::string text;
+    std::string shown;
+};
+
+class UnicodeShownPeerText : public ::testing::TestWithParam<ShownCase> {};
+
+TEST_P(UnicodeShownPeerText, IsOneInertLineOfBoundedLength) {
+    EXPECT_EQ(Unicode::shownPeerText(GetParam().text), GetParam().shown);
+}
+
+std::string marks(int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        text += "\u0301";
+    }
+    return text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, UnicodeShownPeerText,
+    ::testing::Values(
+        ShownCase{"plainTextStaysByteExact", "good 203.0.113.7 ä👍🏽", "good 203.0.113.7 ä👍🏽"},
+        ShownCase{"lineBreaksAndTerminalEscapes", "a\r\nb\x1b[31m\x7f\t", "a\\r\\nb\\x1B[31m\\x7F\\t"},
+        ShownCase{"c1AndLineSeparators", "a\u0085b\u009bc\u2028d\u2029", "a\\u0085b\\u009Bc\\u2028d\\u2029"},
+        ShownCase{"invalidBytes", "a\xff\xc3", "a\\xFF\\xC3"},
+        ShownCase{"sixtyFourCharactersWithAMultiByteOne", std::string(63, 'x') + "€",
+                  std::string(63, 'x') + "€"},
+        ShownCase{"sixtyFiveCut", std::string(63, 'x') + "€y", std::string(63, 'x') + "€…"},
+        ShownCase{"anEscapeCountsAsShown", std::string(63, 'x') + "\n", std::string(63, 'x') + "…"},
+        ShownCase{"oneLetterWithThousandsOfMarksStopsAtTheByteLimit", "a" + marks(32000),
+                  "a" + marks(255) + "…"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(UnicodeAsciiLower, FoldsOnlyAsciiLetters) {
     EXPECT_EQ(Unicode::asciiLower("BadAuth 911 NOCHG"), "badauth 911 nochg");
     EXPECT_EQ(Unicode::asciiLower("ÄÖÜ İ ＧＯＯＤ"), "ÄÖÜ İ ＧＯＯＤ");
