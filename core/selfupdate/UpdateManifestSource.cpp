@@ -1,6 +1,7 @@
 #include "selfupdate/UpdateManifestSource.hpp"
 
 #include "support/JsonStrict.hpp"
+#include "support/Unicode.hpp"
 
 #include <exception>
 #include <utility>
@@ -23,7 +24,9 @@ UpdateManifestSource::UpdateManifestSource(std::string manifestUrl, ClientLog lo
     : manifestUrl_(std::move(manifestUrl)), log_(std::move(log)), session_(sessionOptions(timeout)) {}
 
 void UpdateManifestSource::warnUnloadable(const std::string& error) const {
-    log_.warn("Update-Manifest konnte nicht geladen werden: " + manifestUrl_ + " (" + error + ")");
+    // A decoder's complaint quotes the bytes it choked on, and those came from the web host.
+    std::string shown = Unicode::shownPeerText(error, 256, 1024);
+    log_.warn("Update-Manifest konnte nicht geladen werden: " + manifestUrl_ + " (" + shown + ")");
 }
 
 std::optional<UpdateManifest> UpdateManifestSource::latest() {
