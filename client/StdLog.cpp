@@ -1,5 +1,7 @@
 #include "StdLog.hpp"
 
+#include "OutputStream.hpp"
+
 #include <cstdio>
 #include <ctime>
 #include <mutex>
@@ -33,8 +35,7 @@ void line(ClientLog::Level level, std::string_view message) {
     text += message;
     text += '\n';
     std::lock_guard guard(outputLock());
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    OutputStream::write(stdout, text);
 }
 
 ClientLog clientLog() {

@@ -45,12 +45,6 @@ std::string defaultManifestUrl() {
     return ClientConfiguration::updateManifestUrl;
 }
 
-void exitProcess(int code) {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::_Exit(code);
-}
-
 void autoUpdateLoop(const Dependencies& deps) {
     pause(deps, deps.startDelay);
     UpdateManifestSource source(deps.manifestUrl, StdLog::clientLog());

@@ -23,15 +23,6 @@ namespace {
 
 using Level = ClientLog::Level;
 
-// "https" exactly, as written: anything else would let a manifest steer the download off TLS.
-bool isHttpsUrl(const std::string& text) {
-    if (!HttpSession::isValidUrl(text)) {
-        return false;
-    }
-    std::size_t colon = text.find(':');
-    return colon != std::string::npos && text.compare(0, colon, "https") == 0;
-}
-
 bool readRandom(std::array<unsigned char, 16>& bytes) {
     int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -88,9 +79,10 @@ int statusOf(const Subprocess::Outcome& outcome) {
 }
 
 bool install(const UpdateManifest& manifest, const Options& options) {
-    if (!isHttpsUrl(manifest.url)) {
-        StdLog::line(Level::error,
-                     "Update-URL ungültig oder nicht https: " + manifest.url + " — Update abgebrochen.");
+    if (!HttpSession::isHttpsUrl(manifest.url)) {
+        StdLog::line(Level::error, "Update-URL ungültig oder nicht https: " +
+                                       Unicode::shownPeerText(manifest.url, 256, 1024) +
+                                       " — Update abgebrochen.");
         return false;
     }
 

@@ -380,6 +380,11 @@ HttpResult HttpSession::perform(const std::string& url, const std::vector<std::s
     return {HttpResponse{status, std::move(transfer.body), connections}, {}};
 }
 
+bool HttpSession::isHttpsUrl(const std::string& text) {
+    // "https" exactly, as written: anything else would let a peer steer a request off TLS.
+    return isValidUrl(text) && text.compare(0, 6, "https:") == 0;
+}
+
 bool HttpSession::isValidUrl(const std::string& text) {
     if (text.find('\0') != std::string::npos) {
         return false;

@@ -98,6 +98,8 @@ public:
 
     // Whether libcurl's URL parser accepts the text as an absolute URL (RFC 3986).
     static bool isValidUrl(const std::string& text);
+    // A valid URL whose scheme is written "https", in lower case.
+    static bool isHttpsUrl(const std::string& text);
 
     const Options& options() const { return options_; }
 

@@ -140,13 +140,9 @@ bool isWhiteSpace(char32_t c) {
 }
 
 bool isBlank(char32_t c) {
-    if (c == 0x09) {
-        return true;
-    }
-    if (c > 0x10FFFF) {
-        return false;
-    }
-    return utf8proc_category(static_cast<utf8proc_int32_t>(c)) == UTF8PROC_CATEGORY_ZS;
+    // The tab and the space separators: white space that does not end a line.
+    bool endsLine = (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
+    return isWhiteSpace(c) && !endsLine;
 }
 
 std::string_view trim(std::string_view text) {
