@@ -26,7 +26,7 @@ constexpr const char* systemBundle = "/etc/ssl/certs/ca-certificates.crt";
 class SilentListener {
 public:
     SilentListener() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
