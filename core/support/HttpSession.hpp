@@ -26,10 +26,15 @@ struct HttpTrust {
     std::string path; // empty for builtIn
 
     // SSL_CERT_FILE when set and not empty, else SSL_CERT_DIR when set and not empty, else the
-    // system's hashed directory where it exists, else libcurl's built-in default.
+    // system's directory when it holds hashed entries, else the first system bundle file that exists,
+    // else libcurl's built-in default.
     static HttpTrust fromEnvironment();
-    // The same rule over given values, so it can be checked without touching the environment.
-    static HttpTrust select(const char* certFile, const char* certDir, const std::string& systemDirectory);
+    // The same rule over given values, so it can be checked without touching the environment. macOS
+    // keeps an empty /etc/ssl/certs and its roots in /etc/ssl/cert.pem; Debian has both a hashed
+    // directory and a bundle.
+    static HttpTrust select(const char* certFile, const char* certDir, const std::string& systemDirectory,
+                            const std::vector<std::string>& systemBundles = {
+                                "/etc/ssl/cert.pem", "/etc/ssl/certs/ca-certificates.crt"});
 
     static HttpTrust bundle(std::string file) { return {Source::bundleFile, std::move(file)}; }
 

@@ -141,8 +141,9 @@ if [ -e "$here/hold" ]; then
     while [ ! -e "$here/release" ] && [ $n -lt 3000 ]; do sleep 0.01; n=$((n + 1)); done
 fi
 { printf '%s\n' "$#"; for a in "$@"; do printf '%s\0' "$a"; done; } > "$here/argv.$$.part"
-stdout_target=$(readlink /proc/$$/fd/1)
-stderr_target=$(readlink /proc/$$/fd/2)
+target() { if [ -d /proc/$$/fd ]; then readlink "/proc/$$/fd/$1"; else lsof -a -p $$ -d "$1" -Fn | sed -n 's/^n//p'; fi; }
+stdout_target=$(target 1)
+stderr_target=$(target 2)
 printf '%s\n' "$stdout_target" > "$here/stdout.$$"
 printf '%s\n' "$stderr_target" > "$here/stderr.$$"
 echo "output the app must not see"

@@ -247,3 +247,19 @@ def test_uninstall_rejects_an_unknown_option_and_removes_nothing(machine):
     assert program.exists()
     assert machine.calls() == []
     assert machine.job_loaded()
+
+
+def test_uninstall_quits_the_menu_bar_app_of_the_console_user_only(machine):
+    app = "/Applications/Korvane.app/Contents/MacOS/Korvane"
+    alice, bob = (subprocess.Popen(["sleep", "60"]) for _ in range(2))
+    try:
+        machine.processes(f"{alice.pid} alice {app}", f"{bob.pid} bob {app}", f"{os.getpid()} alice /bin/sleep")
+        result = machine.run(REPO / "packaging/macos/uninstall", extra_env={"FAKE_CONSOLE_USER": "alice"})
+        assert result.returncode == 0, result.stderr
+        assert alice.wait(timeout=10) == -15
+        assert bob.poll() is None
+        assert "Menüleisten-App von alice beendet." in result.stdout
+    finally:
+        for process in (alice, bob):
+            process.kill()
+            process.wait()

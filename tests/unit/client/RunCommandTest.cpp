@@ -149,7 +149,7 @@ protected:
             ++collaboratorBuilds;
             return RunCommand::Collaborators{resolver, updater};
         };
-        deps.keepRunning = [this, rounds, asked = 0]() mutable { return asked++ < rounds; };
+        deps.keepRunning = [rounds, asked = 0]() mutable { return asked++ < rounds; };
         deps.startAppUpdateWorker = [this] {
             events.push_back("worker");
             ++workerStarts;

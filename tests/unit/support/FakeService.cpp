@@ -42,8 +42,10 @@ std::filesystem::path makeStateDirectory() {
 
 FakeService::FakeService(std::vector<std::string> extraArguments) : stateDirectory_(makeStateDirectory()) {
     int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-        throw std::runtime_error(std::string("pipe2: ") + std::strerror(errno));
+    // pipe2 is Linux's; macOS has only pipe.
+    if (::pipe(pipeFds) != 0 || ::fcntl(pipeFds[0], F_SETFD, FD_CLOEXEC) != 0 ||
+        ::fcntl(pipeFds[1], F_SETFD, FD_CLOEXEC) != 0) {
+        throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
     }
     std::string stderrPath = (stateDirectory_ / "fake.stderr").string();
     posix_spawn_file_actions_t actions;
@@ -208,7 +210,7 @@ std::string FakeService::stderrText() const {
 }
 
 int FakeService::unusedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
