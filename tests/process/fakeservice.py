@@ -22,12 +22,13 @@ def fake_program():
 
 
 class FakeService:
-    """One running fake. Extra arguments go to the program, e.g. FakeService(dir, "--http")."""
+    """One running fake. Extra arguments go to the program, e.g. FakeService(dir, "--http"); `launcher`
+    goes in front of it (one that execs it, so that the pid stays the fake's)."""
 
-    def __init__(self, state_dir, *args, start_timeout=30):
+    def __init__(self, state_dir, *args, start_timeout=30, launcher=()):
         self._stderr = tempfile.TemporaryFile()
         self.process = subprocess.Popen(
-            [sys.executable, fake_program(), "--state", str(state_dir), *args],
+            [*launcher, sys.executable, fake_program(), "--state", str(state_dir), *args],
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=self._stderr)
         self._connection = None
         try:
