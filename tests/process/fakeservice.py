@@ -68,8 +68,9 @@ class FakeService:
         return self.process.poll() is None
 
     def stderr_text(self):
-        self._stderr.seek(0)
-        return self._stderr.read().decode(errors="replace")
+        # pread leaves the offset alone: the running fake writes through the same open file.
+        fd = self._stderr.fileno()
+        return os.pread(fd, os.fstat(fd).st_size, 0).decode(errors="replace")
 
     def _call(self, method, path, body=None):
         payload = json.dumps(body).encode() if body is not None else None
