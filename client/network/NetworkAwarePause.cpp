@@ -4,13 +4,15 @@
 
 namespace {
 
-using std::chrono::nanoseconds;
+using Span = NetworkAwarePause::TimePoint::duration;
 
-NetworkAwarePause::TimePoint saturatingAdd(NetworkAwarePause::TimePoint start, nanoseconds length) {
-    auto room = NetworkAwarePause::TimePoint::max() - start;
-    return length >= room
-               ? NetworkAwarePause::TimePoint::max()
-               : start + std::chrono::duration_cast<NetworkAwarePause::TimePoint::duration>(length);
+// The clock's own unit may be coarser than nanoseconds (microseconds with libc++): convert down, never up,
+// so that a pause of centuries neither overflows nor wraps.
+NetworkAwarePause::TimePoint saturatingAdd(NetworkAwarePause::TimePoint start,
+                                           std::chrono::nanoseconds length) {
+    auto span = std::chrono::duration_cast<Span>(length);
+    return span >= NetworkAwarePause::TimePoint::max() - start ? NetworkAwarePause::TimePoint::max()
+                                                               : start + span;
 }
 
 } // namespace
@@ -28,7 +30,7 @@ NetworkAwarePause::earlyDue(const std::optional<TimePoint>& lastChange) const {
     return lastEarlyEnd_ ? std::max(settled, *lastEarlyEnd_ + earlySpacing) : settled;
 }
 
-NetworkAwarePause::End NetworkAwarePause::wait(nanoseconds length, bool mayEndEarly) {
+NetworkAwarePause::End NetworkAwarePause::wait(std::chrono::nanoseconds length, bool mayEndEarly) {
     TimePoint deadline = saturatingAdd(now_(), length);
     std::optional<TimePoint> lastChange;
     for (;;) {
@@ -41,9 +43,9 @@ NetworkAwarePause::End NetworkAwarePause::wait(nanoseconds length, bool mayEndEa
             lastEarlyEnd_ = before;
             return End::networkChange;
         }
-        nanoseconds slice = std::min<nanoseconds>(deadline - before, checkEvery);
+        Span slice = std::min<Span>(deadline - before, checkEvery);
         if (due) {
-            slice = std::min<nanoseconds>(slice, *due - before);
+            slice = std::min<Span>(slice, *due - before);
         }
         bool changed = source_->waitForChange(std::chrono::ceil<std::chrono::milliseconds>(slice));
         TimePoint after = now_();
