@@ -6,6 +6,7 @@
 #include "cycle/HttpDynDnsUpdateClient.hpp"
 #include "cycle/HttpPublicIpResolver.hpp"
 #include "cycle/IpStateCache.hpp"
+#include "network/NetworkAwarePause.hpp"
 #include "status/DaemonStatus.hpp"
 
 #include <algorithm>
@@ -65,6 +66,26 @@ void pause(const Dependencies& deps, std::chrono::nanoseconds length) {
     }
 }
 
+// The update loop's pause: on the wall clock, and ended early by a settled network change unless the cycle
+// was permanently rejected (a wrong key must not hammer the service). Says why when a cycle comes early.
+void pauseBeforeNextCycle(const Dependencies& deps, NetworkAwarePause* watched, std::chrono::minutes length,
+                          UpdateCycleStatus status) {
+    if (watched == nullptr) {
+        pause(deps, length);
+        return;
+    }
+    switch (watched->wait(length, status != UpdateCycleStatus::fatalError)) {
+    case NetworkAwarePause::End::networkChange:
+        deps.logLine(ClientLog::Level::info, "Netzwerkänderung erkannt — Aktualisierung vorgezogen.");
+        break;
+    case NetworkAwarePause::End::wake:
+        deps.logLine(ClientLog::Level::info, "Ruhezustand beendet — Aktualisierung vorgezogen.");
+        break;
+    case NetworkAwarePause::End::interval:
+        break;
+    }
+}
+
 std::optional<TimePoint> previousLastSuccess(const StatusFile& statusFile) {
     std::optional<DaemonStatus> previous = statusFile.load();
     return previous ? previous->lastSuccessAt : std::nullopt;
@@ -104,6 +125,11 @@ int updateLoop(const ClientConfiguration& config, const Dependencies& deps) {
     std::int64_t interval = pauseMinutes(config.updateIntervalMinutes, UpdateCycleStatus::unchanged);
     deps.logLine(ClientLog::Level::info, "Update-Worker gestartet (Intervall " + std::to_string(interval) +
                                              " min, Host " + config.hostname + ").");
+    // Opened before the first cycle, so that a change during it is not missed.
+    std::unique_ptr<NetworkAwarePause> watched;
+    if (std::unique_ptr<NetworkChangeSource> source = deps.watchNetwork(deps.logLine)) {
+        watched = std::make_unique<NetworkAwarePause>(std::move(source));
+    }
 
     while (deps.keepRunning()) {
         UpdateCycleResult result = orchestrator.runOnce(false);
@@ -119,7 +145,7 @@ int updateLoop(const ClientConfiguration& config, const Dependencies& deps) {
                                                       std::to_string(minutes) + " min: " + result.message);
         }
         // pauseMinutes keeps this within what std::chrono::nanoseconds can hold.
-        pause(deps, std::chrono::minutes(minutes));
+        pauseBeforeNextCycle(deps, watched.get(), std::chrono::minutes(minutes), result.status);
     }
     return 0;
 }

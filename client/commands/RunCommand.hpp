@@ -8,6 +8,7 @@
 #include "cycle/DynDnsUpdating.hpp"
 #include "cycle/PublicIpResolving.hpp"
 #include "cycle/UpdateOrchestrator.hpp"
+#include "network/NetworkChangeSource.hpp"
 #include "selfupdate/AppUpdateWorker.hpp"
 
 #include <chrono>
@@ -41,6 +42,11 @@ struct Dependencies {
     std::function<void()> startAppUpdateWorker = [] { AppUpdateWorker::start(); };
     // The daemon's own lines; the core objects get the same sink without debug.
     std::function<void(ClientLog::Level, std::string_view)> logLine = StdLog::line;
+    // Watched between cycles so that a network change brings the next cycle forward; opened once, before
+    // the first cycle. Without a source the pause is one plain `sleep`.
+    std::function<std::unique_ptr<NetworkChangeSource>(
+        const std::function<void(ClientLog::Level, std::string_view)>&)>
+        watchNetwork = openNetworkChangeSource;
 };
 
 // Longest pause the daemon sleeps: the most whole minutes whose nanoseconds fit std::chrono::nanoseconds.

@@ -22,12 +22,13 @@ def fake_program():
 
 
 class FakeService:
-    """One running fake. Extra arguments go to the program, e.g. FakeService(dir, "--http")."""
+    """One running fake. Extra arguments go to the program, e.g. FakeService(dir, "--http"); `launcher`
+    goes in front of it (one that execs it, so that the pid stays the fake's)."""
 
-    def __init__(self, state_dir, *args, start_timeout=30):
+    def __init__(self, state_dir, *args, start_timeout=30, launcher=()):
         self._stderr = tempfile.TemporaryFile()
         self.process = subprocess.Popen(
-            [sys.executable, fake_program(), "--state", str(state_dir), *args],
+            [*launcher, sys.executable, fake_program(), "--state", str(state_dir), *args],
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=self._stderr)
         self._connection = None
         try:
@@ -67,8 +68,9 @@ class FakeService:
         return self.process.poll() is None
 
     def stderr_text(self):
-        self._stderr.seek(0)
-        return self._stderr.read().decode(errors="replace")
+        # pread leaves the offset alone: the running fake writes through the same open file.
+        fd = self._stderr.fileno()
+        return os.pread(fd, os.fstat(fd).st_size, 0).decode(errors="replace")
 
     def _call(self, method, path, body=None):
         payload = json.dumps(body).encode() if body is not None else None

@@ -150,6 +150,7 @@ protected:
             return RunCommand::Collaborators{resolver, updater};
         };
         deps.keepRunning = [rounds, asked = 0]() mutable { return asked++ < rounds; };
+        deps.watchNetwork = [](const auto&) { return nullptr; };
         deps.startAppUpdateWorker = [this] {
             events.push_back("worker");
             ++workerStarts;
