@@ -38,12 +38,16 @@ void line(ClientLog::Level level, std::string_view message) {
     OutputStream::write(stdout, text);
 }
 
-ClientLog clientLog() {
-    static const ClientLog log([](ClientLog::Level level, const std::string& message) {
+ClientLog withoutDebug(std::function<void(ClientLog::Level, std::string_view)> writeLine) {
+    return ClientLog([writeLine = std::move(writeLine)](ClientLog::Level level, const std::string& message) {
         if (level != ClientLog::Level::debug) {
-            line(level, message);
+            writeLine(level, message);
         }
     });
+}
+
+ClientLog clientLog() {
+    static const ClientLog log = withoutDebug(line);
     return log;
 }
 

@@ -28,10 +28,7 @@ std::optional<ClientConfiguration> loadConfiguration() {
     ConfigurationStore store(ClientPaths::configFile());
     std::optional<ClientConfiguration> config;
     try {
-        config = store.load();
-        if (config) {
-            config->validate();
-        }
+        config = store.loadValidated();
     } catch (const std::exception& error) {
         writeLine(stderr, std::string("Konfiguration unbrauchbar: ") + error.what());
         return std::nullopt;

@@ -1,5 +1,6 @@
 #include "commands/RunCommand.hpp"
 
+#include "Pause.hpp"
 #include "ProcessExit.hpp"
 #include "config/ClientPaths.hpp"
 #include "config/ConfigurationStore.hpp"
@@ -26,16 +27,6 @@ constexpr std::chrono::hours idlePause(1);
 
 using TimePoint = std::chrono::system_clock::time_point;
 
-// The same filter as StdLog::clientLog, over the injected line writer.
-ClientLog coreLog(const Dependencies& deps) {
-    auto line = deps.logLine;
-    return ClientLog([line](ClientLog::Level level, const std::string& message) {
-        if (level != ClientLog::Level::debug) {
-            line(level, message);
-        }
-    });
-}
-
 // The validated configuration, or the reason the daemon has to idle.
 struct LoadOutcome {
     std::optional<ClientConfiguration> config;
@@ -46,24 +37,15 @@ LoadOutcome loadConfiguration() {
     ConfigurationStore store(ClientPaths::configFile());
     std::optional<ClientConfiguration> config;
     try {
-        config = store.load();
-        if (!config) {
-            return {std::nullopt, "Keine Konfiguration gefunden (" + store.path().string() +
-                                      "). Bitte mit 'sudo korvane-client configure' einrichten."};
-        }
-        config->validate();
+        config = store.loadValidated();
     } catch (const std::exception& error) {
         return {std::nullopt, std::string("Konfiguration unbrauchbar: ") + error.what()};
     }
-    return {config, {}};
-}
-
-// A sleep cut short by an error just means the next step comes sooner.
-void pause(const Dependencies& deps, std::chrono::nanoseconds length) {
-    try {
-        deps.sleep(length);
-    } catch (const std::exception&) {
+    if (!config) {
+        return {std::nullopt, "Keine Konfiguration gefunden (" + store.path().string() +
+                                  "). Bitte mit 'sudo korvane-client configure' einrichten."};
     }
+    return {config, {}};
 }
 
 // The update loop's pause: on the wall clock, and ended early by a settled network change unless the cycle
@@ -71,7 +53,7 @@ void pause(const Dependencies& deps, std::chrono::nanoseconds length) {
 void pauseBeforeNextCycle(const Dependencies& deps, NetworkAwarePause* watched, std::chrono::minutes length,
                           UpdateCycleStatus status) {
     if (watched == nullptr) {
-        pause(deps, length);
+        Pause::tolerant(deps.sleep, length);
         return;
     }
     switch (watched->wait(length, status != UpdateCycleStatus::fatalError)) {
@@ -101,7 +83,7 @@ int idle(const std::string& reason, const Dependencies& deps) {
                         std::string(ClientVersion::current)};
     statusFile.write(status);
     while (deps.keepRunning()) {
-        pause(deps, idlePause);
+        Pause::tolerant(deps.sleep, idlePause);
         // One failed write must not leave an older status on display for good.
         if (statusFile.load() != status) {
             statusFile.write(status);
@@ -114,7 +96,7 @@ int updateLoop(const ClientConfiguration& config, const Dependencies& deps) {
     StatusFile statusFile(ClientPaths::statusFile());
     std::optional<TimePoint> lastSuccessAt = previousLastSuccess(statusFile);
 
-    ClientLog log = coreLog(deps);
+    ClientLog log = StdLog::withoutDebug(deps.logLine);
     auto cache = std::make_shared<IpStateCache>(ClientPaths::ipStateFile());
     Collaborators collaborators = deps.makeCollaborators(config, log);
     UpdateOrchestrator orchestrator(collaborators.resolver, collaborators.updateClient, cache, config, log);
@@ -155,10 +137,6 @@ int updateLoop(const ClientConfiguration& config, const Dependencies& deps) {
 Collaborators httpCollaborators(const ClientConfiguration& config, const ClientLog& log) {
     return {std::make_shared<HttpPublicIpResolver>(config, log),
             std::make_shared<HttpDynDnsUpdateClient>(config, log)};
-}
-
-void sleepFor(std::chrono::nanoseconds length) {
-    std::this_thread::sleep_for(length);
 }
 
 std::int64_t pauseMinutes(std::int64_t intervalMinutes, UpdateCycleStatus status) {

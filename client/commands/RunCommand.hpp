@@ -2,6 +2,7 @@
 // status.json; without a usable configuration it idles and publishes why.
 #pragma once
 
+#include "Pause.hpp"
 #include "StdLog.hpp"
 #include "config/ClientConfiguration.hpp"
 #include "config/ClientLog.hpp"
@@ -28,12 +29,9 @@ struct Collaborators {
 // HttpPublicIpResolver and HttpDynDnsUpdateClient with the product's timeouts.
 Collaborators httpCollaborators(const ClientConfiguration& config, const ClientLog& log);
 
-// std::this_thread::sleep_for.
-void sleepFor(std::chrono::nanoseconds pause);
-
 // What a test may replace; the defaults are the product's behaviour.
 struct Dependencies {
-    std::function<void(std::chrono::nanoseconds)> sleep = sleepFor;
+    std::function<void(std::chrono::nanoseconds)> sleep = Pause::sleepFor;
     std::function<Collaborators(const ClientConfiguration&, const ClientLog&)> makeCollaborators =
         httpCollaborators;
     // Asked before every cycle and every idle sleep; the daemon itself never stops.

@@ -2,6 +2,7 @@
 // process after a successful installation so that launchd starts the new program.
 #pragma once
 
+#include "Pause.hpp"
 #include "ProcessExit.hpp"
 #include "selfupdate/PkgAutoUpdater.hpp"
 
@@ -17,9 +18,7 @@ std::string defaultManifestUrl();
 
 // What a test may replace; the defaults are the product's behaviour.
 struct Dependencies {
-    std::function<void(std::chrono::nanoseconds)> sleep = [](std::chrono::nanoseconds length) {
-        std::this_thread::sleep_for(length);
-    };
+    std::function<void(std::chrono::nanoseconds)> sleep = Pause::sleepFor;
     std::chrono::nanoseconds startDelay = std::chrono::seconds(120);
     std::chrono::nanoseconds checkInterval = std::chrono::hours(12);
     // Does not return in the product; when a test's hook returns, the worker ends.

@@ -29,6 +29,14 @@ std::optional<ClientConfiguration> ConfigurationStore::load() const {
     }
 }
 
+std::optional<ClientConfiguration> ConfigurationStore::loadValidated() const {
+    std::optional<ClientConfiguration> config = load();
+    if (config) {
+        config->validate();
+    }
+    return config;
+}
+
 void ConfigurationStore::save(const ClientConfiguration& config) const {
     std::string bytes = config.toJson();
     AtomicFile::Result result = AtomicFile::write(path_, bytes, 0600);

@@ -29,6 +29,8 @@ public:
     // Nothing when no file exists; throws std::system_error when it cannot be read and
     // ConfigurationError when it cannot be decoded or is no regular file of a sensible size.
     std::optional<ClientConfiguration> load() const;
+    // load(), and a stored configuration must also pass validate(): what run and once start from.
+    std::optional<ClientConfiguration> loadValidated() const;
     // Writes with mode 0600 through a temporary file and rename; throws on failure (std::system_error when
     // the directory cannot be created, ConfigurationSaveError otherwise), old file untouched.
     void save(const ClientConfiguration& config) const;
