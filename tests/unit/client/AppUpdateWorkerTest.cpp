@@ -235,6 +235,7 @@ TEST_F(AppUpdateWorkerTest, TheDaemonStartsTheWorkerWhichEndsItAfterAnInstallati
     };
     // The update loop pauses until the worker has ended the process, then stops.
     daemon.sleep = [&exited](std::chrono::nanoseconds) { exited.wait_for(120s); };
+    daemon.watchNetwork = [](const auto&) { return nullptr; };
     // A few cycles at most, so a worker that never ends the process fails the test instead of hanging it.
     daemon.keepRunning = [&exited, resolver] {
         return exited.wait_for(0s) != std::future_status::ready && resolver->calls < 3;
