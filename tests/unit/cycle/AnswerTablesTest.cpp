@@ -1,0 +1,100 @@
+// What peers send, as tables: the update endpoint's answer words and addresses, and address normalisation.
+#include "cycle/DynDnsResponse.hpp"
+#include "cycle/IpAddress.hpp"
+
+#include <gtest/gtest.h>
+#include <optional>
+#include <string>
+
+namespace {
+
+using Code = DynDnsResponseCode;
+using DynDnsResponseParser::parse;
+
+TEST(DynDnsResponse, TheFirstWordSelectsTheCodeWhateverItsCase) {
+    const std::pair<const char*, Code> words[] = {
+        {"good", Code::good}, {"NoChg", Code::noChange}, {"NOHOST", Code::noHost}, {"badauth", Code::badAuth},
+        {"NotFQDN", Code::notFqdn}, {"abuse", Code::abuse}, {"911", Code::serverError},
+        {"DnsErr", Code::serverError}, {"BadParam", Code::badParam}, {"good.", Code::unknown},
+        {"goo", Code::unknown}, {"nochange", Code::unknown}, {"\"good\"", Code::unknown},
+        {"good\u200b", Code::unknown}, {"\xef\xbc\xa7OOD", Code::unknown}, {"9111", Code::unknown},
+        {"!yours", Code::unknown}, {"numhost", Code::unknown}, {"badagent", Code::unknown}};
+    for (const auto& [word, code] : words) {
+        EXPECT_EQ(parse(std::string(word)).code, code) << word;
+        EXPECT_EQ(parse("\r\n  " + std::string(word) + " 192.0.2.1\n").code, code) << word;
+    }
+}
+
+TEST(DynDnsResponse, ParseKeepsTheTrimmedTextAndTheSecondTokenAsAddress) {
+    const std::pair<std::optional<std::string>, DynDnsResponse> cases[] = {
+        {"good 192.0.2.1\n", {Code::good, "good 192.0.2.1", "192.0.2.1"}},
+        {"nochg", {Code::noChange, "nochg", std::nullopt}},
+        {"good 2001:0DB8::0001", {Code::good, "good 2001:0DB8::0001", "2001:db8::1"}},
+        {"good home.example.net", {Code::good, "good home.example.net", std::nullopt}},
+        {"good [2001:db8::1]", {Code::good, "good [2001:db8::1]", std::nullopt}},
+        {"good 192.0.2.1\ngood 2001:db8::1\n", {Code::good, "good 192.0.2.1\ngood 2001:db8::1", "192.0.2.1"}},
+        {"good\r\n192.0.2.7", {Code::good, "good\r\n192.0.2.7", "192.0.2.7"}},
+        {"nochg 192.0.2.1 2001:db8::1", {Code::noChange, "nochg 192.0.2.1 2001:db8::1", "192.0.2.1"}},
+        {"\u00a0good\u3000192.0.2.1\u2028", {Code::good, "good\u3000192.0.2.1", "192.0.2.1"}},
+        {"numhost 192.0.2.1", {Code::unknown, "numhost 192.0.2.1", "192.0.2.1"}},
+        {std::nullopt, {Code::unknown, "", std::nullopt}},
+        {" \r\n\t \n", {Code::unknown, "", std::nullopt}},
+        {"\xff\xfe 192.0.2.1", {Code::unknown, "\xff\xfe 192.0.2.1", "192.0.2.1"}}};
+    for (const auto& [body, expected] : cases) {
+        EXPECT_EQ(parse(body), expected) << body.value_or("(none)");
+    }
+}
+
+TEST(DynDnsResponse, ClassesAndTheStatusOfAnEmptyAnswer) {
+    const std::pair<Code, int> classes[] = {{Code::good, 1},     {Code::noChange, 1},    {Code::noHost, 2},
+                                            {Code::badAuth, 2},  {Code::notFqdn, 2},     {Code::abuse, 2},
+                                            {Code::badParam, 2}, {Code::serverError, 0}, {Code::unknown, 0}};
+    for (const auto& [code, kind] : classes) {
+        DynDnsResponse response{code, "", std::nullopt};
+        EXPECT_EQ(response.isSuccess(), kind == 1) << static_cast<int>(code);
+        EXPECT_EQ(response.isFatal(), kind == 2) << static_cast<int>(code);
+    }
+    const std::pair<long, Code> statuses[] = {
+        {0, Code::unknown},       {200, Code::unknown},     {399, Code::unknown},     {400, Code::badParam},
+        {401, Code::badAuth},     {402, Code::unknown},     {403, Code::abuse},       {404, Code::unknown},
+        {499, Code::unknown},     {500, Code::serverError}, {599, Code::serverError}, {600, Code::serverError},
+        {-1, Code::unknown}};
+    for (const auto& [status, code] : statuses) {
+        EXPECT_EQ(DynDnsResponseParser::codeForStatus(status), code) << status;
+    }
+}
+
+TEST(IpAddress, ValidityAndCanonicalForm) {
+    struct Case {
+        const char* text;
+        bool ipv4, ipv6;
+        std::optional<std::string> normalized;
+    };
+    const Case cases[] = {{"192.0.2.1", true, false, "192.0.2.1"},
+                          {"0.0.0.0", true, false, "0.0.0.0"},
+                          {"255.255.255.255", true, false, "255.255.255.255"},
+                          {"2001:0DB8:0000:0000:0000:0000:0000:0001", false, true, "2001:db8::1"},
+                          {"::ffff:192.0.2.1", false, true, "::ffff:192.0.2.1"},
+                          {"2001:db8:0:0:1:0:0:1", false, true, "2001:db8::1:0:0:1"},
+                          {"2001:0:0:1:0:0:0:1", false, true, "2001:0:0:1::1"},
+                          {"2001:db8:0000:0:1::", false, true, "2001:db8:0:0:1::"},
+                          {"::", false, true, "::"},
+                          {" 192.0.2.1", false, false, std::nullopt},
+                          {"192.0.2.1\n", false, false, std::nullopt},
+                          {"fe80::1%en0", false, false, std::nullopt},
+                          {"[2001:db8::1]", false, false, std::nullopt},
+                          {"192.0.2.256", false, false, std::nullopt},
+                          {"", false, false, std::nullopt},
+                          {"1:2:3:4:5:6:7:8:9", false, false, std::nullopt},
+                          {"2001:db8::1::2", false, false, std::nullopt},
+                          {"0x7f.0.0.1", false, false, std::nullopt},
+                          {"127.1", false, false, std::nullopt}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(IpAddress::isValidIpv4(c.text), c.ipv4) << c.text;
+        EXPECT_EQ(IpAddress::isValidIpv6(c.text), c.ipv6) << c.text;
+        EXPECT_EQ(IpAddress::normalize(c.text), c.normalized) << c.text;
+    }
+    EXPECT_EQ(IpAddress::normalize(std::string("192.0.2.1\0x", 11)), std::nullopt);
+}
+
+} // namespace
