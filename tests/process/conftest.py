@@ -75,10 +75,9 @@ def _shared_fake(tmp_path_factory):
 def fake_service(_shared_fake):
     """The session's fake (its certificates are made once), reset to its defaults."""
     service = _shared_fake.get("service")
-    if service is None or not service.running():
+    if service is None or service.process.poll() is not None:
         service = _shared_fake["service"] = FakeService(_shared_fake["dir"])
-    else:
-        service.reset()
+    service.control(reset=True)
     return service
 
 

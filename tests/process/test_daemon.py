@@ -3,7 +3,6 @@ read it, the back-off after a permanent rejection, and the app-update worker und
 import glob
 import hashlib
 import json
-import os
 import re
 import stat
 import subprocess
@@ -29,11 +28,11 @@ FAKETIME = sorted(glob.glob("/usr/lib/*/faketime/libfaketimeMT.so.1"))
 class Daemon:
     """One `korvane-client run`, its output in a file; ended by its own pid."""
 
-    def __init__(self, config_dir, env, user=None):
+    def __init__(self, config_dir, env):
         self.config_dir, self.log = config_dir, config_dir.parent / "daemon.log"
         with open(self.log, "wb") as out:
             self.process = subprocess.Popen([CLIENT, "run"], stdin=subprocess.DEVNULL, stdout=out,
-                                            stderr=subprocess.STDOUT, env=env, user=user, start_new_session=True)
+                                            stderr=subprocess.STDOUT, env=env, start_new_session=True)
 
     def messages(self):
         """Each line without its time stamp, after checking that it has one."""
@@ -70,8 +69,8 @@ class Daemon:
 def daemon(config_dir, fake_service):
     started = []
 
-    def start(user=None, **extra):
-        started.append(Daemon(config_dir, client_env(config_dir, fake_service, **extra), user))
+    def start(**extra):
+        started.append(Daemon(config_dir, client_env(config_dir, fake_service, **extra)))
         return started[-1]
 
     yield start
@@ -92,7 +91,6 @@ def now():
     ("missing", "Keine Konfiguration gefunden ({path}). Bitte mit 'sudo korvane-client configure' einrichten.",
      True),
     ("directory", "Konfiguration unbrauchbar: {path}: Is a directory", False),
-    ("mode 000", "Konfiguration unbrauchbar: {path}: Permission denied", True),
     ("not json", "Konfiguration unbrauchbar: Konfigurationsdatei ist leer oder ungültig: {path}", False),
     ("both families off",
      "Konfiguration unbrauchbar: Mindestens eine Adressfamilie (IPv4 oder IPv6) muss aktiviert sein.", True),
@@ -100,15 +98,9 @@ def now():
                            "werden vom Server abgelehnt.", False),
 ])
 def test_unusable_configuration_idles_and_publishes_why(case, reason, earlier, config_dir, fake_service, daemon):
-    config, user = config_dir / "config.json", None
+    config = config_dir / "config.json"
     if case == "directory":
         config.mkdir()
-    elif case == "mode 000":
-        write_config(config_dir, fake_service)
-        config.chmod(0)
-        # root reads any file: the daemon then runs as nobody, in a directory it may write.
-        config_dir.chmod(0o777)
-        user = 65534 if os.geteuid() == 0 else None
     elif case == "not json":
         config.write_text('{"hostname": ')
     elif case != "missing":
@@ -117,7 +109,7 @@ def test_unusable_configuration_idles_and_publishes_why(case, reason, earlier, c
     if earlier:
         (config_dir / "status.json").write_text(json.dumps(EARLIER))
     before = now()
-    d = daemon(user=user)
+    d = daemon()
     status = d.new_status()
     assert [key for key, _ in status] == ["daemonVersion", *(["lastSuccessAt"] if earlier else []), "message",
                                          "state", "updatedAt"]

@@ -176,14 +176,6 @@ def test_the_job_runs_the_daemon_as_root_restarted_but_throttled():
     assert JOB["ThrottleInterval"] >= 10
 
 
-@pytest.mark.skipif(shutil.which("xmllint") is None, reason="xmllint not installed")
-@pytest.mark.parametrize("document", ["packaging/macos/com.korvane.client.plist", "menubar/resources/Info.plist"])
-def test_property_lists_are_valid_against_the_plist_dtd(document):
-    result = subprocess.run(["xmllint", "--noout", "--valid", "--nonet", str(REPO / document)], capture_output=True,
-                            text=True, env=dict(os.environ, XML_CATALOG_FILES=str(HERE / "data/plist-catalog.xml")))
-    assert (result.returncode, result.stderr) == (0, "")
-
-
 @needs_client
 def test_the_staged_payload_is_the_recorded_one_built_stripped_and_versioned(menubar_build_dir, tmp_path):
     stage = tmp_path / "root"
@@ -209,24 +201,13 @@ def test_the_staged_payload_is_the_recorded_one_built_stripped_and_versioned(men
         assert (info["CFBundleShortVersionString"], info["CFBundleVersion"]) == (version, version)
 
 
-@pytest.mark.parametrize("cache, stage, message", [
-    (None, None, "not a configured build directory"),
-    ("KORVANE_BUILD_MENUBAR:BOOL=OFF\n", None, "has no menu-bar app"),
-    ("KORVANE_BUILD_MENUBAR:BOOL=ON\n", "precious.txt", "not empty"),
-    ("KORVANE_BUILD_MENUBAR:BOOL=ON\n", "", "--layout-only"),
-])
-def test_build_pkg_refuses_what_it_cannot_do(tmp_path, cache, stage, message):
+@pytest.mark.parametrize("cache, message", [(None, "not a configured build directory"),
+                                            ("KORVANE_BUILD_MENUBAR:BOOL=OFF\n", "has no menu-bar app")])
+def test_build_pkg_refuses_a_build_without_everything_the_package_holds(tmp_path, cache, message):
     if cache:
         (tmp_path / "CMakeCache.txt").write_text(cache)
-    (tmp_path / "stage").mkdir()
-    if stage:
-        (tmp_path / "stage" / stage).write_text("keep me")
-    if stage == "" and os.uname().sysname == "Darwin":
-        pytest.skip("pkgbuild exists there")
-    args = ["--build-dir", tmp_path] if stage == "" else ["--layout-only", "--build-dir", tmp_path]
-    result = build_pkg(*args, *(["--stage", tmp_path / "stage"] if stage else []), timeout=60)
+    result = build_pkg("--layout-only", "--build-dir", tmp_path, timeout=60)
     assert result.returncode == 1 and message in result.stderr
-    assert [p.name for p in (tmp_path / "stage").iterdir()] == ([stage] if stage else [])
 
 
 # --- the man page ------------------------------------------------------------------------------------------
@@ -338,11 +319,3 @@ def test_the_script_accepts_exactly_the_versions_the_clients_parse(manifest, ver
 def test_the_script_refuses_anything_but_an_https_address(manifest, url):
     done, seen = manifest("0.25.0", url)
     assert done.returncode == 64 and "URL" in done.stderr and seen is None
-
-
-def test_an_unreadable_package_is_an_error_and_writes_nothing(manifest):
-    manifest.package.unlink()
-    manifest.out.write_text("old")
-    done, _ = manifest()
-    assert done.returncode == 1 and "cannot read the package" in done.stderr
-    assert manifest.out.read_text() == "old"

@@ -1,4 +1,5 @@
-// config.json: strict decoding with defaults for missing and null keys, writing it back, and the rules in order.
+// config.json: strict decoding with defaults for missing and null keys, writing it back, and the rules in
+// order.
 #include "config/ClientConfiguration.hpp"
 
 #include "config/ConfigurationError.hpp"
@@ -18,22 +19,32 @@ TEST(ClientConfiguration, DecodesEveryKeyAndDefaultsMissingAndNullOnes) {
         "enableIpv4": false, "enableIpv6": true, "ipv4DiscoveryUrls": ["https:\/\/a.example", "b"],
         "ipv6DiscoveryUrls": [], "HostName": 7, "comment": {"n": [null]}})");
     EXPECT_EQ(config, (C{"h.example", "dyndns_x", -3, false, true, {"https://a.example", "b"}, {}}));
-    EXPECT_EQ(C::fromJson(R"({"hostname": null, "apiKey": null, "updateIntervalMinutes": null, "enableIpv4": null,
+    EXPECT_EQ(
+        C::fromJson(R"({"hostname": null, "apiKey": null, "updateIntervalMinutes": null, "enableIpv4": null,
         "enableIpv6": null, "ipv4DiscoveryUrls": null, "ipv6DiscoveryUrls": null})"),
-              C());
-    EXPECT_EQ(C(), (C{"", "", 5, true, false, {"https://api.ipify.org", "https://ipv4.icanhazip.com"},
+        C());
+    EXPECT_EQ(C(), (C{"",
+                      "",
+                      5,
+                      true,
+                      false,
+                      {"https://api.ipify.org", "https://ipv4.icanhazip.com"},
                       {"https://api6.ipify.org", "https://ipv6.icanhazip.com"}}));
-    EXPECT_EQ(C::fromJson(R"({"updateIntervalMinutes": -9223372036854775808})").updateIntervalMinutes, INT64_MIN);
+    EXPECT_EQ(C::fromJson(R"({"updateIntervalMinutes": -9223372036854775808})").updateIntervalMinutes,
+              INT64_MIN);
 }
 
 TEST(ClientConfiguration, AWrongTypeAnywhereFailsTheWholeDocument) {
-    for (const char* text :
-         {"", "hostname=h", R"({"hostname": "h",})", "[]", "null", "{\"hostname\": \"h\xff\"}",
-          R"({"updateIntervalMinutes": "5"})", R"({"updateIntervalMinutes": 5.0})",
-          R"({"updateIntervalMinutes": 9223372036854775808})", R"({"updateIntervalMinutes": true})",
-          R"({"enableIpv4": 1})", R"({"enableIpv6": "false"})", R"({"hostname": 5})", R"({"apiKey": []})",
-          R"({"ipv4DiscoveryUrls": ["https://a.example", 1]})", R"({"ipv6DiscoveryUrls": [null]})",
-          R"({"ipv4DiscoveryUrls": "https://a.example"})", R"({"hostname": "h", "enableIpv6": "yes"})"}) {
+    // clang-format off
+    const char* rejected[] = {
+        "", "hostname=h", R"({"hostname": "h",})", "[]", "null", "{\"hostname\": \"h\xff\"}",
+        R"({"updateIntervalMinutes": "5"})", R"({"updateIntervalMinutes": 5.0})",
+        R"({"updateIntervalMinutes": 9223372036854775808})", R"({"updateIntervalMinutes": true})",
+        R"({"enableIpv4": 1})", R"({"enableIpv6": "false"})", R"({"hostname": 5})", R"({"apiKey": []})",
+        R"({"ipv4DiscoveryUrls": ["https://a.example", 1]})", R"({"ipv6DiscoveryUrls": [null]})",
+        R"({"ipv4DiscoveryUrls": "https://a.example"})", R"({"hostname": "h", "enableIpv6": "yes"})"};
+    // clang-format on
+    for (const char* text : rejected) {
         EXPECT_THROW(C::fromJson(text), JsonStrict::DecodeError) << text;
     }
 }
@@ -51,12 +62,15 @@ TEST(ClientConfiguration, WritesSortedPrettyJsonThatReadsBackEqual) {
 }
 
 TEST(ClientConfiguration, ValidationReportsTheFirstFailingRule) {
-    const std::string host = "Hostname fehlt.", key = "API-Key fehlt.",
-                      prefix = "API-Key muss mit 'dyndns_' beginnen — Account-Passwörter werden vom Server abgelehnt.",
-                      interval = "Update-Intervall muss mindestens 1 Minute(n) betragen.",
-                      family = "Mindestens eine Adressfamilie (IPv4 oder IPv6) muss aktiviert sein.",
-                      url4 = "IPv4 ist aktiviert, aber es ist keine IPv4-Discovery-URL konfiguriert.",
-                      url6 = "IPv6 ist aktiviert, aber es ist keine IPv6-Discovery-URL konfiguriert.";
+    const std::string
+        host = "Hostname fehlt.",
+        key = "API-Key fehlt.",
+        prefix = "API-Key muss mit 'dyndns_' beginnen — Account-Passwörter werden vom Server abgelehnt.",
+        interval = "Update-Intervall muss mindestens 1 Minute(n) betragen.",
+        family = "Mindestens eine Adressfamilie (IPv4 oder IPv6) muss aktiviert sein.",
+        url4 = "IPv4 ist aktiviert, aber es ist keine IPv4-Discovery-URL konfiguriert.",
+        url6 = "IPv6 ist aktiviert, aber es ist keine IPv6-Discovery-URL konfiguriert.";
+    // clang-format off
     const std::pair<std::function<void(C&)>, std::optional<std::string>> rules[] = {
         {[](C&) {}, std::nullopt},
         {[](C& c) { c.hostname = "\u00a0\u3000\u2028\u0085 \t"; }, host},
@@ -77,6 +91,7 @@ TEST(ClientConfiguration, ValidationReportsTheFirstFailingRule) {
         {[](C& c) { c.enableIpv6 = true; c.ipv4DiscoveryUrls.clear(); c.ipv6DiscoveryUrls.clear(); }, url4},
         {[](C& c) { c.enableIpv4 = false; c.enableIpv6 = true; c.ipv4DiscoveryUrls.clear(); }, std::nullopt},
         {[](C& c) { c.ipv6DiscoveryUrls.clear(); c.ipv4DiscoveryUrls = {"", "ftp://x"}; }, std::nullopt}};
+    // clang-format on
     for (std::size_t i = 0; i < std::size(rules); ++i) {
         C config;
         config.hostname = "home.example.net";

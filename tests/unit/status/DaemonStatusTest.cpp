@@ -21,6 +21,7 @@ std::string replaced(const std::string& key, const std::string& value) {
 }
 
 TEST(StatusFile, AnyMissingOrMistypedKeyMakesTheWholeDocumentUnreadable) {
+    // clang-format off
     const std::string rejected[] = {
         R"({"message":"m","state":"ok","updatedAt":"2026-01-31T08:15:00Z"})",
         R"({"daemonVersion":"0.24.0","state":"ok","updatedAt":"2026-01-31T08:15:00Z"})",
@@ -32,6 +33,7 @@ TEST(StatusFile, AnyMissingOrMistypedKeyMakesTheWholeDocumentUnreadable) {
         with(R"("lastSuccessAt":"gestern")"), with(R"("lastSuccessAt":0)"), with(R"("hostname":5)"),
         with(R"("lastIpv4":["203.0.113.7"])"), with(R"("lastIpv6":{})"), "[" + with("") + "]",
         with("").substr(0, 40), "", with("\"hostname\":\"h\xc3\"")};
+    // clang-format on
     for (const std::string& text : rejected) {
         EXPECT_EQ(StatusFile::decode(text), std::nullopt) << text;
     }
@@ -39,8 +41,8 @@ TEST(StatusFile, AnyMissingOrMistypedKeyMakesTheWholeDocumentUnreadable) {
 
 TEST(StatusFile, OptionalKeysMayBeNullAndTimesCarryAnyZone) {
     EXPECT_EQ(StatusFile::decode(with(R"("hostname":null,"lastIpv4":null,"lastSuccessAt":null,"extra":[1])")),
-              (DaemonStatus{DaemonStatus::State::ok, "m", std::nullopt, std::nullopt, std::nullopt, std::nullopt,
-                            *Rfc3339::parse("2026-01-31T08:15:00Z"), "0.24.0"}));
+              (DaemonStatus{DaemonStatus::State::ok, "m", std::nullopt, std::nullopt, std::nullopt,
+                            std::nullopt, *Rfc3339::parse("2026-01-31T08:15:00Z"), "0.24.0"}));
     std::optional<DaemonStatus> status = StatusFile::decode(
         R"({"updatedAt":"2026-01-31T09:15:00+01:00","state":"idle","message":"m","daemonVersion":"0.23.1",)"
         R"("lastSuccessAt":"2026-01-30T23:00:00-02:00","lastIpv6":"2001:db8::1"})");
