@@ -212,10 +212,9 @@ def test_build_pkg_refuses_a_build_without_everything_the_package_holds(tmp_path
 
 # --- the man page ------------------------------------------------------------------------------------------
 
-@pytest.fixture(scope="module")
-def page():
-    if shutil.which("groff") is None:
-        pytest.skip("groff is not installed")
+@needs_client
+@pytest.mark.skipif(shutil.which("groff") is None, reason="groff is not installed")
+def test_the_man_page_renders_cleanly_and_describes_every_command_option_and_variable():
     source = REPO / "packaging/man/korvane-client.1"
     assert all(byte < 0x80 for byte in source.read_bytes()), "the page source is not ASCII"
     check = subprocess.run(["groff", "-man", "-ww", "-z", str(source)], capture_output=True, timeout=60)
@@ -223,22 +222,13 @@ def page():
     # One endless line per paragraph and no hyphenation, so no line break splits a word.
     text = subprocess.run(["groff", "-man", "-Tutf8", "-rLL=1000n", "-rHY=0", "-rcR=1", "-P-c", str(source)],
                           capture_output=True, timeout=60, check=True).stdout.decode()
-    text = re.sub(r".\x08", "", text).replace("\u2010", "-").replace("\u2212", "-")
     sections, name = {}, None
-    for line in text.split("\n"):
+    for line in re.sub(r".\x08", "", text).replace("\u2010", "-").replace("\u2212", "-").split("\n"):
         if line and not line[0].isspace():
             name = line.strip()
         elif name:
             sections[name] = sections.get(name, "") + line + "\n"
-    return source.read_text(), sections
-
-
-@needs_client
-def test_the_man_page_describes_what_the_program_and_its_code_do(page):
-    source, sections = page
     usage = subprocess.run([CLIENT, "help"], capture_output=True, text=True, check=True).stdout
-    version = subprocess.run([CLIENT, "version"], capture_output=True, text=True, check=True).stdout.strip()
-    assert re.search(rf'^\.TH KORVANE\\-CLIENT 1 \S+ "korvane\\-client {re.escape(version)}"', source, re.M)
     squeezed = {k: re.sub(r"\s+", " ", v) for k, v in sections.items()}
     for line in usage.splitlines():
         if re.match(r"  [a-z]", line):
@@ -251,13 +241,6 @@ def test_the_man_page_describes_what_the_program_and_its_code_do(page):
     for name in {n for pair in names for n in pair if n} | {"TMPDIR"}:
         assert re.search(rf"(?<![\w-]){name}(?![\w-])", sections["UMGEBUNG"]), name
     assert set(re.findall(r"^ {7}(\d+) {2,}\S", sections["EXIT-STATUS"], re.M)) == {"0", "1", "64"}
-    for name in ("/Library/Application Support/RuzEdaRoredo", "config.json", "ipstate.json", "status.json",
-                 JOB["StandardOutPath"], "/Library/LaunchDaemons/com.korvane.client.plist"):
-        assert name in sections["DATEIEN"], name
-    job = squeezed["LAUNCHD-JOB"]
-    assert " ".join(JOB["ProgramArguments"]) in job and f"ThrottleInterval {JOB['ThrottleInterval']}" in job
-    for command in ("kickstart -k", "print", "bootout"):
-        assert f"sudo launchctl {command} {SERVICE}" in job
 
 
 # --- scripts/release-manifest ------------------------------------------------------------------------------
