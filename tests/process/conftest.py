@@ -64,32 +64,35 @@ def snapshot(directory):
 
 
 @pytest.fixture(scope="session")
-def _shared_fake(tmp_path_factory):
-    holder = {"dir": tmp_path_factory.mktemp("fake-dyndns")}
-    yield holder
-    if "service" in holder:
-        holder["service"].stop()
+def _fake(tmp_path_factory):
+    with FakeService(tmp_path_factory.mktemp("fake-dyndns")) as service:
+        yield service
 
 
 @pytest.fixture
-def fake_service(_shared_fake):
+def fake_service(_fake):
     """The session's fake (its certificates are made once), reset to its defaults."""
-    service = _shared_fake.get("service")
-    if service is None or service.process.poll() is not None:
-        service = _shared_fake["service"] = FakeService(_shared_fake["dir"])
-    service.control(reset=True)
-    return service
+    _fake.control(reset=True)
+    return _fake
+
+
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item, call):
+    report = (yield).get_result()
+    if report.failed and "config_dir" in getattr(item, "funcargs", {}):
+        item.kept = item.funcargs["config_dir"]
+        report.sections.append(("kept configuration directory", str(item.kept)))
 
 
 @pytest.fixture
-def config_dir():
-    """A fresh, empty configuration directory (0700) where another user could reach it."""
+def config_dir(request):
+    """A fresh, empty configuration directory (0700) where another user could reach it; a failing test keeps
+    it and says where it is."""
     path = Path(tempfile.mkdtemp(prefix="korvane-config-"))
     yield path
-    for root, dirs, _ in os.walk(path):  # tests take permissions away to provoke errors
-        for name in dirs:
-            os.chmod(os.path.join(root, name), 0o700)
-    shutil.rmtree(path, ignore_errors=True)
+    if not getattr(request.node, "kept", None):
+        subprocess.run(["chmod", "-R", "u+rwx", str(path)], check=False)  # tests take permissions away
+        shutil.rmtree(path, ignore_errors=True)
 
 
 @pytest.fixture(scope="session")
