@@ -151,6 +151,9 @@ class Terminal:
         def become_terminal_session():
             fcntl.ioctl(0, termios.TIOCSCTTY, 0)
             resource.setrlimit(resource.RLIMIT_CORE, (0, 0))  # SIGQUIT must not leave a core file
+            # A background job inherits these ignored, and the program rightly keeps them so.
+            signal.signal(signal.SIGINT, signal.SIG_DFL)
+            signal.signal(signal.SIGQUIT, signal.SIG_DFL)
 
         self.process = subprocess.Popen([CLIENT, "configure"], stdin=self.slave, stdout=self.slave,
                                         stderr=self.slave, env=client_env(config_dir), start_new_session=True,
