@@ -176,16 +176,17 @@ def test_first_cycle(config_dir, fake_service, daemon, fields, control, pushed, 
 # The real delays (two minutes, then 12 hours) pass 20 times faster: libfaketime is preloaded directly, so the
 # pid started is the daemon's own.
 @pytest.mark.skipif(not FAKETIME, reason="libfaketime is not installed")
-@pytest.mark.parametrize("configured", [True, False])
-def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_service, daemon, tmp_path,
-                                                             configured):
-    if configured:
+@pytest.mark.parametrize("case", ["installs", "idle"])
+def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_service, daemon, tmp_path, case):
+    if case != "idle":
         write_config(config_dir, fake_service)
-    d = daemon(KORVANE_UPDATE_MANIFEST_URL=fake_service.url("/downloads/macos/latest.json"), TMPDIR=str(tmp_path),
+    temporary = tmp_path / "tmp"
+    temporary.mkdir()
+    d = daemon(KORVANE_UPDATE_MANIFEST_URL=fake_service.url("/downloads/macos/latest.json"), TMPDIR=str(temporary),
                LD_PRELOAD=FAKETIME[0], FAKETIME="+0 x20", FAKETIME_NO_CACHE="1",
                # An AddressSanitizer build refuses a preloaded library ahead of its runtime unless told it is fine.
                ASAN_OPTIONS="verify_asan_link_order=0:" + client_env(config_dir).get("ASAN_OPTIONS", ""))
-    if not configured:
+    if case == "idle":
         d.wait_for(lambda: any("läuft im Leerlauf" in m for m in d.messages()))
         time.sleep(3 * 120 / 20)  # long enough for three checks, had the worker been started
         assert fake_service.requests() == [] and not any("App-Update" in m for m in d.messages())
@@ -197,10 +198,11 @@ def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_se
     assert "[INFO] Neue Version 0.25.0 verfügbar (aktuell 0.24.0)." in messages
     paths = [r["path"] for r in fake_service.requests() if r["path"].startswith("/downloads/")]
     assert paths == ["/downloads/macos/latest.json", "/downloads/macos/RuzEdaRoredo-0.25.0.pkg"]
+    assert d.still_running()
     # The verified package is kept in a private directory of its own for the next attempt.
-    [kept] = tmp_path.glob("korvane-update-*/RuzEdaRoredo-0.25.0.pkg")
+    [kept] = temporary.glob("korvane-update-*/RuzEdaRoredo-0.25.0.pkg")
+    assert f"[INFO] Update 0.25.0 wird installiert ({kept})." in messages
     assert re.fullmatch(r"korvane-update-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}",
                         kept.parent.name)
     assert stat.S_IMODE(kept.parent.stat().st_mode) == 0o700
     assert fake_service.settings()["packageSha256"] == hashlib.sha256(kept.read_bytes()).hexdigest()
-    assert d.still_running()
