@@ -1,7 +1,7 @@
 /* The floor of one forced update cycle: the same two HTTPS GETs as `korvane-client once --force`
  * (the address echo, then the update request with the same headers) over one libcurl easy handle and
- * nothing else. Whatever this costs is the price of libcurl and OpenSSL alone; once-bench compares the
- * client against it.
+ * nothing else, each on a connection of its own as the client sends them. Whatever this costs is the
+ * price of libcurl and OpenSSL alone; once-bench compares the client against it.
  *
  *   floor BASE_URL HOSTNAME API_KEY [CA_FILE]
  *
@@ -96,6 +96,10 @@ int main(int argc, char** argv) {
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(curl, CURLOPT_TCP_NODELAY, 1L);
+    /* Each request on a connection of its own, as the client must: the second handshake resumes the
+       first one's TLS session from the handle's own cache. */
+    curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, body);
     if (caFile != NULL) {

@@ -1,5 +1,6 @@
 #include "Dispatch.hpp"
 
+#include "OutputStream.hpp"
 #include "ProcessExit.hpp"
 
 #include "commands/ConfigureCommand.hpp"
@@ -30,8 +31,7 @@ std::string usageText() {
 }
 
 void printUsage() {
-    std::string text = usageText();
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    OutputStream::write(stdout, usageText());
 }
 
 void run(const std::vector<std::string>& arguments) {
@@ -55,15 +55,14 @@ void run(const std::vector<std::string>& arguments) {
         StatusCommand::run();
     }
     if (command == "version" || command == "--version" || command == "-v") {
-        std::printf("%.*s\n", static_cast<int>(ClientVersion::current.size()), ClientVersion::current.data());
+        OutputStream::write(stdout, std::string(ClientVersion::current) + "\n");
         ProcessExit::exitWith(0);
     }
     if (command == "help" || command == "--help" || command == "-h") {
         printUsage();
         ProcessExit::exitWith(0);
     }
-    std::fprintf(stderr, "Unbekannter Befehl: %s\n\n", command.c_str());
-    std::fflush(stderr);
+    OutputStream::write(stderr, "Unbekannter Befehl: " + command + "\n\n");
     printUsage();
     ProcessExit::exitWith(64);
 }

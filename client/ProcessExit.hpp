@@ -7,10 +7,20 @@
 
 namespace ProcessExit {
 
-[[noreturn]] inline void exitWith(int code) {
+inline void flushStandardStreams() {
     std::fflush(stdout);
     std::fflush(stderr);
+}
+
+[[noreturn]] inline void exitWith(int code) {
+    flushStandardStreams();
     std::exit(code);
+}
+
+// Ends the process without running static destructors, for a thread that ends it while another still runs.
+[[noreturn]] inline void exitNow(int code) {
+    flushStandardStreams();
+    std::_Exit(code);
 }
 
 } // namespace ProcessExit

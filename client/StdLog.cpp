@@ -1,5 +1,7 @@
 #include "StdLog.hpp"
 
+#include "OutputStream.hpp"
+
 #include <cstdio>
 #include <ctime>
 #include <mutex>
@@ -33,16 +35,19 @@ void line(ClientLog::Level level, std::string_view message) {
     text += message;
     text += '\n';
     std::lock_guard guard(outputLock());
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    OutputStream::write(stdout, text);
+}
+
+ClientLog withoutDebug(std::function<void(ClientLog::Level, std::string_view)> writeLine) {
+    return ClientLog([writeLine = std::move(writeLine)](ClientLog::Level level, const std::string& message) {
+        if (level != ClientLog::Level::debug) {
+            writeLine(level, message);
+        }
+    });
 }
 
 ClientLog clientLog() {
-    static const ClientLog log([](ClientLog::Level level, const std::string& message) {
-        if (level != ClientLog::Level::debug) {
-            line(level, message);
-        }
-    });
+    static const ClientLog log = withoutDebug(line);
     return log;
 }
 

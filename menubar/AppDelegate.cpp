@@ -29,7 +29,7 @@ QString text(const std::filesystem::path& path) {
 
 void show(QAction* line, const StatusDisplay::Line& display) {
     if (display.title) {
-        line->setText(*display.title);
+        line->setText(StatusDisplay::menuTitle(*display.title));
     }
     line->setVisible(display.visible);
 }
@@ -173,6 +173,11 @@ void AppDelegate::updateIcon(const std::optional<DaemonStatus>& status) {
         return;
     }
     StatusDisplay::Icon icon = StatusDisplay::iconFor(status);
+    // Desktops take every setting as a change and announce it, even with the same image.
+    if (icon == shownIcon_) {
+        return;
+    }
+    shownIcon_ = icon;
     std::optional<QIcon> image = services_.symbols(icon.symbol);
     if (!image) {
         image = services_.symbols(StatusDisplay::fallbackSymbol);

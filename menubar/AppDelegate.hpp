@@ -4,6 +4,7 @@
 
 #include "DesktopServices.hpp"
 #include "LoginItem.hpp"
+#include "StatusDisplay.hpp"
 #include "SymbolImages.hpp"
 #include "status/DaemonStatus.hpp"
 
@@ -94,5 +95,6 @@ private:
     QAction* ipLine_;
     QAction* timeLine_;
     QAction* loginItem_;
+    std::optional<StatusDisplay::Icon> shownIcon_; // what the status item shows now
     std::shared_ptr<Mailbox> mailbox_;
 };

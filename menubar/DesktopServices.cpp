@@ -1,6 +1,8 @@
 // The real desktop behind the menu actions: QMessageBox, QDesktopServices and access(2).
 #include "DesktopServices.hpp"
 
+#include "AppActivation.hpp"
+
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <system_error>
@@ -11,6 +13,7 @@ void MessageBoxAlerts::warn(const QString& message, const QString& informativeTe
     box.setInformativeText(informativeText);
     // The app has no window of its own, so the alert would otherwise open behind the active application.
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    AppActivation::bringToFront();
     box.show();
     box.raise();
     box.activateWindow();

@@ -3,6 +3,7 @@
 
 #import <Foundation/Foundation.h>
 #import <ServiceManagement/ServiceManagement.h>
+#include <cstdio>
 
 namespace {
 
@@ -28,16 +29,32 @@ public:
 
     bool registerItem() override {
         if (@available(macOS 13.0, *)) {
-            return [SMAppService.mainAppService registerAndReturnError:nil];
+            NSError* error = nil;
+            return reported([SMAppService.mainAppService registerAndReturnError:&error], "register", error);
         }
         return false;
     }
 
     bool unregisterItem() override {
         if (@available(macOS 13.0, *)) {
-            return [SMAppService.mainAppService unregisterAndReturnError:nil];
+            NSError* error = nil;
+            return reported([SMAppService.mainAppService unregisterAndReturnError:&error], "unregister",
+                            error);
         }
         return false;
+    }
+
+private:
+    // The menu shows only the resulting status; why the service refused goes to standard error.
+    static bool reported(BOOL succeeded, const char* action, NSError* error) {
+        if (!succeeded) {
+            @autoreleasepool {
+                NSString* reason = error != nil ? error.localizedDescription : @"unknown error";
+                std::fprintf(stderr, "KorvaneMenuBar: login item %s failed: %s\n", action,
+                             reason.UTF8String != nullptr ? reason.UTF8String : "?");
+            }
+        }
+        return succeeded;
     }
 };
 

@@ -11,6 +11,11 @@ QString text(const std::string& utf8) {
     return QString::fromStdString(utf8);
 }
 
+bool breaksTheLine(QChar c) {
+    char16_t code = c.unicode();
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x2028 || code == 0x2029;
+}
+
 Lines linesForNoStatus() {
     Lines lines;
     lines.status = {QStringLiteral("Kein Daemon-Status gefunden"), true};
@@ -44,6 +49,24 @@ QString TimeFormatter::format(std::chrono::system_clock::time_point time) const 
 const TimeFormatter& TimeFormatter::shared() {
     static const TimeFormatter formatter(QLocale::system());
     return formatter;
+}
+
+QString menuTitle(const QString& title) {
+    QString shown;
+    shown.reserve(title.size());
+    for (qsizetype i = 0; i < title.size(); ++i) {
+        QChar c = title.at(i);
+        if (breaksTheLine(c)) {
+            if (i == 0 || !breaksTheLine(title.at(i - 1))) {
+                shown += QLatin1Char(' ');
+            }
+        } else if (c == QLatin1Char('&')) {
+            shown += QStringLiteral("&&");
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
 }
 
 Icon iconFor(const std::optional<DaemonStatus>& status) {

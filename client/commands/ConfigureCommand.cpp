@@ -1,6 +1,8 @@
 #include "commands/ConfigureCommand.hpp"
 
+#include "OutputStream.hpp"
 #include "ProcessExit.hpp"
+#include "commands/ConfigurationSummary.hpp"
 #include "commands/SecretInput.hpp"
 #include "config/ClientConfiguration.hpp"
 #include "config/ConfigurationError.hpp"
@@ -8,10 +10,12 @@
 #include "support/DecimalInteger.hpp"
 #include "support/Unicode.hpp"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <string_view>
+#include <system_error>
 
 namespace ConfigureCommand {
 namespace {
@@ -34,10 +38,6 @@ struct ParsedArguments {
     Options options;
     std::optional<std::string> usageError;
 };
-
-void write(std::FILE* stream, std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stream);
-}
 
 ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
     ParsedArguments parsed;
@@ -98,8 +98,7 @@ std::string settleHostname(const Options& options, const ClientConfiguration& st
     if (!stored.hostname.empty()) {
         return stored.hostname;
     }
-    write(deps.output, hostnamePrompt);
-    std::fflush(deps.output);
+    OutputStream::write(deps.output, hostnamePrompt);
     return trimmed(SecretInput::readLine(deps.input));
 }
 
@@ -121,34 +120,42 @@ std::string pathText(const std::filesystem::path& path) {
     return text;
 }
 
-std::string saveFailureHint(const Dependencies& deps) {
-    if (deps.effectiveUserId == 0) {
+// The root hint only where root would get past the refusal.
+std::string saveFailureHint(const Dependencies& deps, int error) {
+    bool privilegeProblem = error == EACCES || error == EPERM || error == EROFS;
+    if (deps.effectiveUserId == 0 || !privilegeProblem) {
         return "";
     }
     return " (Schreiben nach " + pathText(deps.configDir) +
            " erfordert root — 'sudo korvane-client configure')";
 }
 
-bool fileExists(const std::filesystem::path& path) {
-    std::error_code ec;
-    return std::filesystem::exists(path, ec);
+// config.json is JSON text, so a host name or key that is not UTF-8 cannot be stored; said in words
+// rather than with the encoder's exception text.
+std::optional<std::string> textProblem(const ClientConfiguration& config) {
+    if (!Unicode::isValidUtf8(config.hostname)) {
+        return "Hostname ist kein gültiger UTF-8-Text.";
+    }
+    if (!Unicode::isValidUtf8(config.apiKey)) {
+        return "API-Key ist kein gültiger UTF-8-Text.";
+    }
+    return std::nullopt;
 }
 
-const char* onOff(bool value) {
-    return value ? "an" : "aus";
+int saveFailed(const std::string& message, int error, const Dependencies& deps) {
+    OutputStream::write(deps.errors,
+                        "Speichern fehlgeschlagen: " + message + saveFailureHint(deps, error) + "\n");
+    return 1;
 }
 
 void printSummary(const ClientConfiguration& config, const Dependencies& deps) {
     std::string text = "Konfiguration gespeichert: " + deps.configFile.string() + "\n";
-    text += "  Hostname:  " + config.hostname + "\n";
-    text += "  Intervall: " + std::to_string(config.updateIntervalMinutes) + " min\n";
-    text += std::string("  IPv4:      ") + onOff(config.enableIpv4) + "\n";
-    text += std::string("  IPv6:      ") + onOff(config.enableIpv6) + "\n";
-    if (fileExists(deps.launchdPlist)) {
+    text += ConfigurationSummary::settingsLines(config, std::nullopt);
+    if (ConfigurationSummary::fileExists(deps.launchdPlist)) {
         text += "Daemon neu starten, damit die Änderungen greifen:\n";
         text += "  sudo launchctl kickstart -k system/" + std::string(ClientPaths::launchdLabel) + "\n";
     }
-    write(deps.output, text);
+    OutputStream::write(deps.output, text);
 }
 
 } // namespace
@@ -156,7 +163,7 @@ void printSummary(const ClientConfiguration& config, const Dependencies& deps) {
 int execute(const std::vector<std::string>& arguments, const Dependencies& deps) {
     ParsedArguments parsed = parseArguments(arguments);
     if (parsed.usageError) {
-        write(deps.errors, *parsed.usageError + "\n" + std::string(usageLine) + "\n");
+        OutputStream::write(deps.errors, *parsed.usageError + "\n" + std::string(usageLine) + "\n");
         return 64;
     }
     const Options& options = parsed.options;
@@ -173,15 +180,21 @@ int execute(const std::vector<std::string>& arguments, const Dependencies& deps)
     try {
         config.validate();
     } catch (const ConfigurationError& error) {
-        write(deps.errors, "Konfiguration ungültig: " + error.message() + "\n");
+        OutputStream::write(deps.errors, "Konfiguration ungültig: " + error.message() + "\n");
+        return 1;
+    }
+    if (std::optional<std::string> problem = textProblem(config)) {
+        OutputStream::write(deps.errors, "Konfiguration ungültig: " + *problem + "\n");
         return 1;
     }
     try {
         ConfigurationStore(deps.configFile).save(config);
+    } catch (const ConfigurationSaveError& error) {
+        return saveFailed(error.what(), error.error(), deps);
+    } catch (const std::system_error& error) {
+        return saveFailed(error.what(), error.code().value(), deps);
     } catch (const std::exception& error) {
-        write(deps.errors,
-              "Speichern fehlgeschlagen: " + std::string(error.what()) + saveFailureHint(deps) + "\n");
-        return 1;
+        return saveFailed(error.what(), 0, deps);
     }
     // Forgetting the pushed addresses makes the next cycle push with the new settings.
     std::error_code ignored;

@@ -1,5 +1,6 @@
 #include "commands/OnceCommand.hpp"
 
+#include "OutputStream.hpp"
 #include "ProcessExit.hpp"
 #include "StdLog.hpp"
 #include "config/ClientPaths.hpp"
@@ -19,9 +20,7 @@ namespace OnceCommand {
 namespace {
 
 void writeLine(std::FILE* stream, const std::string& text) {
-    std::string line = text + "\n";
-    std::fwrite(line.data(), 1, line.size(), stream);
-    std::fflush(stream);
+    OutputStream::write(stream, text + "\n");
 }
 
 // The validated configuration, or nothing after the error message has been written.
@@ -29,10 +28,7 @@ std::optional<ClientConfiguration> loadConfiguration() {
     ConfigurationStore store(ClientPaths::configFile());
     std::optional<ClientConfiguration> config;
     try {
-        config = store.load();
-        if (config) {
-            config->validate();
-        }
+        config = store.loadValidated();
     } catch (const std::exception& error) {
         writeLine(stderr, std::string("Konfiguration unbrauchbar: ") + error.what());
         return std::nullopt;

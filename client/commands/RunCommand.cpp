@@ -1,11 +1,13 @@
 #include "commands/RunCommand.hpp"
 
+#include "Pause.hpp"
 #include "ProcessExit.hpp"
 #include "config/ClientPaths.hpp"
 #include "config/ConfigurationStore.hpp"
 #include "cycle/HttpDynDnsUpdateClient.hpp"
 #include "cycle/HttpPublicIpResolver.hpp"
 #include "cycle/IpStateCache.hpp"
+#include "network/NetworkAwarePause.hpp"
 #include "status/DaemonStatus.hpp"
 
 #include <algorithm>
@@ -25,16 +27,6 @@ constexpr std::chrono::hours idlePause(1);
 
 using TimePoint = std::chrono::system_clock::time_point;
 
-// The same filter as StdLog::clientLog, over the injected line writer.
-ClientLog coreLog(const Dependencies& deps) {
-    auto line = deps.logLine;
-    return ClientLog([line](ClientLog::Level level, const std::string& message) {
-        if (level != ClientLog::Level::debug) {
-            line(level, message);
-        }
-    });
-}
-
 // The validated configuration, or the reason the daemon has to idle.
 struct LoadOutcome {
     std::optional<ClientConfiguration> config;
@@ -45,23 +37,34 @@ LoadOutcome loadConfiguration() {
     ConfigurationStore store(ClientPaths::configFile());
     std::optional<ClientConfiguration> config;
     try {
-        config = store.load();
-        if (!config) {
-            return {std::nullopt, "Keine Konfiguration gefunden (" + store.path().string() +
-                                      "). Bitte mit 'sudo korvane-client configure' einrichten."};
-        }
-        config->validate();
+        config = store.loadValidated();
     } catch (const std::exception& error) {
         return {std::nullopt, std::string("Konfiguration unbrauchbar: ") + error.what()};
+    }
+    if (!config) {
+        return {std::nullopt, "Keine Konfiguration gefunden (" + store.path().string() +
+                                  "). Bitte mit 'sudo korvane-client configure' einrichten."};
     }
     return {config, {}};
 }
 
-// A sleep cut short by an error just means the next step comes sooner.
-void pause(const Dependencies& deps, std::chrono::nanoseconds length) {
-    try {
-        deps.sleep(length);
-    } catch (const std::exception&) {
+// The update loop's pause: on the wall clock, and ended early by a settled network change unless the cycle
+// was permanently rejected (a wrong key must not hammer the service). Says why when a cycle comes early.
+void pauseBeforeNextCycle(const Dependencies& deps, NetworkAwarePause* watched, std::chrono::minutes length,
+                          UpdateCycleStatus status) {
+    if (watched == nullptr) {
+        Pause::tolerant(deps.sleep, length);
+        return;
+    }
+    switch (watched->wait(length, status != UpdateCycleStatus::fatalError)) {
+    case NetworkAwarePause::End::networkChange:
+        deps.logLine(ClientLog::Level::info, "Netzwerkänderung erkannt — Aktualisierung vorgezogen.");
+        break;
+    case NetworkAwarePause::End::wake:
+        deps.logLine(ClientLog::Level::info, "Ruhezustand beendet — Aktualisierung vorgezogen.");
+        break;
+    case NetworkAwarePause::End::interval:
+        break;
     }
 }
 
@@ -73,17 +76,18 @@ std::optional<TimePoint> previousLastSuccess(const StatusFile& statusFile) {
 int idle(const std::string& reason, const Dependencies& deps) {
     deps.logLine(ClientLog::Level::error, "korvane-client läuft im Leerlauf — " + reason);
     StatusFile statusFile(ClientPaths::statusFile());
-    DaemonStatus status{DaemonStatus::State::idle,
-                        reason,
-                        std::nullopt,
-                        std::nullopt,
-                        std::nullopt,
+    DaemonStatus status{DaemonStatus::State::idle, reason, std::nullopt, std::nullopt, std::nullopt,
                         previousLastSuccess(statusFile),
-                        std::chrono::system_clock::now(),
+                        // Whole seconds, as the file holds them, so the record compares equal to its reading.
+                        std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()),
                         std::string(ClientVersion::current)};
     statusFile.write(status);
     while (deps.keepRunning()) {
-        pause(deps, idlePause);
+        Pause::tolerant(deps.sleep, idlePause);
+        // One failed write must not leave an older status on display for good.
+        if (statusFile.load() != status) {
+            statusFile.write(status);
+        }
     }
     return 0;
 }
@@ -92,7 +96,7 @@ int updateLoop(const ClientConfiguration& config, const Dependencies& deps) {
     StatusFile statusFile(ClientPaths::statusFile());
     std::optional<TimePoint> lastSuccessAt = previousLastSuccess(statusFile);
 
-    ClientLog log = coreLog(deps);
+    ClientLog log = StdLog::withoutDebug(deps.logLine);
     auto cache = std::make_shared<IpStateCache>(ClientPaths::ipStateFile());
     Collaborators collaborators = deps.makeCollaborators(config, log);
     UpdateOrchestrator orchestrator(collaborators.resolver, collaborators.updateClient, cache, config, log);
@@ -103,6 +107,11 @@ int updateLoop(const ClientConfiguration& config, const Dependencies& deps) {
     std::int64_t interval = pauseMinutes(config.updateIntervalMinutes, UpdateCycleStatus::unchanged);
     deps.logLine(ClientLog::Level::info, "Update-Worker gestartet (Intervall " + std::to_string(interval) +
                                              " min, Host " + config.hostname + ").");
+    // Opened before the first cycle, so that a change during it is not missed.
+    std::unique_ptr<NetworkAwarePause> watched;
+    if (std::unique_ptr<NetworkChangeSource> source = deps.watchNetwork(deps.logLine)) {
+        watched = std::make_unique<NetworkAwarePause>(std::move(source));
+    }
 
     while (deps.keepRunning()) {
         UpdateCycleResult result = orchestrator.runOnce(false);
@@ -118,7 +127,7 @@ int updateLoop(const ClientConfiguration& config, const Dependencies& deps) {
                                                       std::to_string(minutes) + " min: " + result.message);
         }
         // pauseMinutes keeps this within what std::chrono::nanoseconds can hold.
-        pause(deps, std::chrono::minutes(minutes));
+        pauseBeforeNextCycle(deps, watched.get(), std::chrono::minutes(minutes), result.status);
     }
     return 0;
 }
@@ -128,10 +137,6 @@ int updateLoop(const ClientConfiguration& config, const Dependencies& deps) {
 Collaborators httpCollaborators(const ClientConfiguration& config, const ClientLog& log) {
     return {std::make_shared<HttpPublicIpResolver>(config, log),
             std::make_shared<HttpDynDnsUpdateClient>(config, log)};
-}
-
-void sleepFor(std::chrono::nanoseconds length) {
-    std::this_thread::sleep_for(length);
 }
 
 std::int64_t pauseMinutes(std::int64_t intervalMinutes, UpdateCycleStatus status) {

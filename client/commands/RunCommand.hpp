@@ -2,12 +2,14 @@
 // status.json; without a usable configuration it idles and publishes why.
 #pragma once
 
+#include "Pause.hpp"
 #include "StdLog.hpp"
 #include "config/ClientConfiguration.hpp"
 #include "config/ClientLog.hpp"
 #include "cycle/DynDnsUpdating.hpp"
 #include "cycle/PublicIpResolving.hpp"
 #include "cycle/UpdateOrchestrator.hpp"
+#include "network/NetworkChangeSource.hpp"
 #include "selfupdate/AppUpdateWorker.hpp"
 
 #include <chrono>
@@ -27,12 +29,9 @@ struct Collaborators {
 // HttpPublicIpResolver and HttpDynDnsUpdateClient with the product's timeouts.
 Collaborators httpCollaborators(const ClientConfiguration& config, const ClientLog& log);
 
-// std::this_thread::sleep_for.
-void sleepFor(std::chrono::nanoseconds pause);
-
 // What a test may replace; the defaults are the product's behaviour.
 struct Dependencies {
-    std::function<void(std::chrono::nanoseconds)> sleep = sleepFor;
+    std::function<void(std::chrono::nanoseconds)> sleep = Pause::sleepFor;
     std::function<Collaborators(const ClientConfiguration&, const ClientLog&)> makeCollaborators =
         httpCollaborators;
     // Asked before every cycle and every idle sleep; the daemon itself never stops.
@@ -41,6 +40,11 @@ struct Dependencies {
     std::function<void()> startAppUpdateWorker = [] { AppUpdateWorker::start(); };
     // The daemon's own lines; the core objects get the same sink without debug.
     std::function<void(ClientLog::Level, std::string_view)> logLine = StdLog::line;
+    // Watched between cycles so that a network change brings the next cycle forward; opened once, before
+    // the first cycle. Without a source the pause is one plain `sleep`.
+    std::function<std::unique_ptr<NetworkChangeSource>(
+        const std::function<void(ClientLog::Level, std::string_view)>&)>
+        watchNetwork = openNetworkChangeSource;
 };
 
 // Longest pause the daemon sleeps: the most whole minutes whose nanoseconds fit std::chrono::nanoseconds.

@@ -1,5 +1,7 @@
 #include "commands/SecretInput.hpp"
 
+#include "OutputStream.hpp"
+
 #include <cerrno>
 #include <csignal>
 #include <pthread.h>
@@ -72,11 +74,6 @@ private:
     struct sigaction previous_[std::size(interruptSignals)]{};
 };
 
-void writeAndFlush(std::FILE* output, std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), output);
-    std::fflush(output);
-}
-
 } // namespace
 
 std::optional<std::string> readLine(int fd) {
@@ -114,14 +111,14 @@ std::optional<std::string> read(std::string_view prompt, int inputFd, std::FILE*
     if (::isatty(inputFd) == 0) {
         return readLine(inputFd);
     }
-    writeAndFlush(output, prompt);
+    OutputStream::write(output, prompt);
 
     termios visible{};
     // Without the current settings there is nothing safe to put back: applying zeroed settings would leave
     // the terminal unusable, so the line is read as the terminal stands.
     if (::tcgetattr(inputFd, &visible) != 0) {
         std::optional<std::string> line = readLine(inputFd);
-        writeAndFlush(output, "\n");
+        OutputStream::write(output, "\n");
         return line;
     }
     termios hidden = visible;
@@ -138,7 +135,7 @@ std::optional<std::string> read(std::string_view prompt, int inputFd, std::FILE*
         ::tcsetattr(inputFd, TCSANOW, &visible);
     }
     // Enter was not echoed either.
-    writeAndFlush(output, "\n");
+    OutputStream::write(output, "\n");
     return line;
 }
 

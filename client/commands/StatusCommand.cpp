@@ -1,6 +1,8 @@
 #include "commands/StatusCommand.hpp"
 
+#include "OutputStream.hpp"
 #include "ProcessExit.hpp"
+#include "commands/ConfigurationSummary.hpp"
 #include "config/ClientConfiguration.hpp"
 #include "config/ConfigurationError.hpp"
 #include "config/ConfigurationStore.hpp"
@@ -20,15 +22,6 @@ constexpr std::string_view keyPrefix = "dyndns_";
 constexpr size_t shownCharacters = 11; // the prefix and four more
 constexpr size_t minimumMaskedLength = 12;
 
-std::string onOff(bool value) {
-    return value ? "an" : "aus";
-}
-
-bool fileExists(const std::filesystem::path& path) {
-    std::error_code ec;
-    return std::filesystem::exists(path, ec);
-}
-
 std::string configurationLines(const Dependencies& deps) {
     std::optional<ClientConfiguration> config;
     try {
@@ -41,11 +34,7 @@ std::string configurationLines(const Dependencies& deps) {
     if (!config) {
         return "  (noch nicht konfiguriert — 'sudo korvane-client configure')\n";
     }
-    std::string text = "  Hostname:  " + config->hostname + "\n";
-    text += "  API-Key:   " + maskedApiKey(config->apiKey) + "\n";
-    text += "  Intervall: " + std::to_string(config->updateIntervalMinutes) + " min\n";
-    text += "  IPv4:      " + onOff(config->enableIpv4) + "\n";
-    text += "  IPv6:      " + onOff(config->enableIpv6) + "\n";
+    std::string text = ConfigurationSummary::settingsLines(*config, maskedApiKey(config->apiKey));
     try {
         config->validate();
     } catch (const ConfigurationError& error) {
@@ -90,7 +79,7 @@ std::string maskedApiKey(std::string_view key) {
 
 std::string daemonState(const Dependencies& deps) {
     std::string plist = deps.launchdPlist.string();
-    if (!fileExists(deps.launchdPlist)) {
+    if (!ConfigurationSummary::fileExists(deps.launchdPlist)) {
         return "nicht installiert (kein " + plist + ")";
     }
     Subprocess::Stdio stdio;
@@ -109,12 +98,13 @@ std::string daemonState(const Dependencies& deps) {
 }
 
 int execute(const Dependencies& deps) {
-    std::string report = "korvane-client " + std::string(ClientVersion::current) + "\n";
-    report += "Konfiguration: " + deps.configFile.string() + "\n";
-    report += configurationLines(deps);
-    report += lastPushedLine(deps);
-    report += "Daemon: " + daemonState(deps) + "\n";
-    std::fwrite(report.data(), 1, report.size(), deps.output);
+    // Each part is out as soon as it is known: a slow or hung launchctl must not leave a blank screen.
+    auto emit = [&deps](const std::string& lines) { OutputStream::write(deps.output, lines); };
+    emit("korvane-client " + std::string(ClientVersion::current) + "\n");
+    emit("Konfiguration: " + deps.configFile.string() + "\n");
+    emit(configurationLines(deps));
+    emit(lastPushedLine(deps));
+    emit("Daemon: " + daemonState(deps) + "\n");
     return 0;
 }
 

@@ -16,14 +16,6 @@
 namespace AppUpdateWorker {
 namespace {
 
-// A sleep cut short by an error just means the next step comes sooner.
-void pause(const Dependencies& deps, std::chrono::nanoseconds length) {
-    try {
-        deps.sleep(length);
-    } catch (const std::exception&) {
-    }
-}
-
 // One check; true when the installation succeeded and the process is to end.
 bool check(UpdateManifestSource& source, const Dependencies& deps) {
     std::optional<UpdateManifest> manifest = source.latest();
@@ -45,14 +37,8 @@ std::string defaultManifestUrl() {
     return ClientConfiguration::updateManifestUrl;
 }
 
-void exitProcess(int code) {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::_Exit(code);
-}
-
 void autoUpdateLoop(const Dependencies& deps) {
-    pause(deps, deps.startDelay);
+    Pause::tolerant(deps.sleep, deps.startDelay);
     UpdateManifestSource source(deps.manifestUrl, StdLog::clientLog());
     StdLog::line(ClientLog::Level::info, "App-Update-Worker gestartet (aktuelle Version " +
                                              std::string(ClientVersion::current) + ", Prüfintervall " +
@@ -63,7 +49,7 @@ void autoUpdateLoop(const Dependencies& deps) {
             deps.exit(0);
             return;
         }
-        pause(deps, deps.checkInterval);
+        Pause::tolerant(deps.sleep, deps.checkInterval);
     }
 }
 

@@ -2,6 +2,8 @@
 // process after a successful installation so that launchd starts the new program.
 #pragma once
 
+#include "Pause.hpp"
+#include "ProcessExit.hpp"
 #include "selfupdate/PkgAutoUpdater.hpp"
 
 #include <chrono>
@@ -14,19 +16,14 @@ namespace AppUpdateWorker {
 // KORVANE_UPDATE_MANIFEST_URL when set and not empty, else the built-in manifest address.
 std::string defaultManifestUrl();
 
-// Flushes standard output and error and ends the process at once: no static destructor runs while the
-// update worker is in the middle of a cycle.
-[[noreturn]] void exitProcess(int code);
-
 // What a test may replace; the defaults are the product's behaviour.
 struct Dependencies {
-    std::function<void(std::chrono::nanoseconds)> sleep = [](std::chrono::nanoseconds length) {
-        std::this_thread::sleep_for(length);
-    };
+    std::function<void(std::chrono::nanoseconds)> sleep = Pause::sleepFor;
     std::chrono::nanoseconds startDelay = std::chrono::seconds(120);
     std::chrono::nanoseconds checkInterval = std::chrono::hours(12);
     // Does not return in the product; when a test's hook returns, the worker ends.
-    std::function<void(int)> exit = exitProcess;
+    // No static destructor may run while the update loop is in the middle of a cycle.
+    std::function<void(int)> exit = ProcessExit::exitNow;
     std::string manifestUrl = defaultManifestUrl();
     PkgAutoUpdater::Options installer;
     // Asked before every check: false ends the worker (the daemon itself never stops it).

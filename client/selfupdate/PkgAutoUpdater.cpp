@@ -1,21 +1,19 @@
 #include "selfupdate/PkgAutoUpdater.hpp"
 
 #include "StdLog.hpp"
+#include "selfupdate/PackageSignature.hpp"
 #include "selfupdate/UpdatePackageVerifier.hpp"
-#include "support/AtomicFile.hpp"
+#include "selfupdate/WorkingDirectory.hpp"
 #include "support/HttpSession.hpp"
 #include "support/Subprocess.hpp"
 #include "support/Unicode.hpp"
 
 #include <array>
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <exception>
 #include <fcntl.h>
 #include <random>
-#include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -24,19 +22,6 @@ namespace PkgAutoUpdater {
 namespace {
 
 using Level = ClientLog::Level;
-
-std::string fileError(const std::filesystem::path& path, int error) {
-    return path.string() + ": " + std::generic_category().message(error);
-}
-
-// "https" exactly, as written: anything else would let a manifest steer the download off TLS.
-bool isHttpsUrl(const std::string& text) {
-    if (!HttpSession::isValidUrl(text)) {
-        return false;
-    }
-    std::size_t colon = text.find(':');
-    return colon != std::string::npos && text.compare(0, colon, "https") == 0;
-}
 
 bool readRandom(std::array<unsigned char, 16>& bytes) {
     int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
@@ -58,58 +43,34 @@ bool readRandom(std::array<unsigned char, 16>& bytes) {
     return filled == bytes.size();
 }
 
-// The working directory: a fresh name, refused if it exists already (nobody can slip one in beforehand).
-std::optional<std::filesystem::path> makeWorkingDirectory(const Options& options, std::string& error) {
-    std::error_code code;
-    std::filesystem::path base;
+// The process's temporary directory as the C++ library names it, whether or not it exists yet.
+std::filesystem::path temporaryBase(const Options& options) {
     if (options.temporaryDirectory) {
-        base = *options.temporaryDirectory;
-    } else {
-        base = std::filesystem::temp_directory_path(code);
-        if (code) {
-            error = code.message();
-            return std::nullopt;
+        return *options.temporaryDirectory;
+    }
+    for (const char* name : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') {
+            return value;
         }
     }
-    base = std::filesystem::absolute(base, code);
-    if (code) {
-        error = code.message();
-        return std::nullopt;
-    }
-    std::filesystem::create_directories(base, code);
-    if (code) {
-        error = fileError(base, code.value());
-        return std::nullopt;
-    }
-    std::filesystem::path directory = base / ("korvane-update-" + randomUuid());
-    if (::mkdir(directory.c_str(), 0700) != 0) {
-        error = fileError(directory, errno);
-        return std::nullopt;
-    }
-    // The umask may have taken bits away; the mode is set exactly.
-    if (::chmod(directory.c_str(), 0700) != 0) {
-        error = fileError(directory, errno);
-        return std::nullopt;
-    }
-    return directory;
+    return "/tmp";
 }
 
-bool writePackage(const std::filesystem::path& file, const std::string& bytes, std::string& error) {
-    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        error = fileError(file, errno);
-        return false;
+// True when the installer may run the package. A development build without a pinned team only warns.
+bool signatureAccepted(const std::filesystem::path& file, const Options& options) {
+    if (options.teamId.empty()) {
+        StdLog::line(Level::warn, "Signatur des pkg nicht geprüft: diesem Entwicklungs-Build ist kein "
+                                  "Developer-ID-Team eingebaut.");
+        return true;
     }
-    if (!AtomicFile::writeAll(fd, bytes)) {
-        error = fileError(file, errno);
-        ::close(fd);
-        return false;
+    std::optional<std::string> problem = PackageSignature::problem(options.pkgutilPath, file, options.teamId);
+    if (problem) {
+        StdLog::line(Level::error, "Das heruntergeladene pkg ist nicht mit dem Developer-ID-Installer-"
+                                   "Zertifikat des Teams " +
+                                       options.teamId + " signiert (" + *problem + ") — Update abgebrochen.");
     }
-    if (::close(fd) != 0) {
-        error = fileError(file, errno);
-        return false;
-    }
-    return true;
+    return !problem;
 }
 
 // The number installer(8) ended with; a signal is reported by its number.
@@ -118,9 +79,10 @@ int statusOf(const Subprocess::Outcome& outcome) {
 }
 
 bool install(const UpdateManifest& manifest, const Options& options) {
-    if (!isHttpsUrl(manifest.url)) {
-        StdLog::line(Level::error,
-                     "Update-URL ungültig oder nicht https: " + manifest.url + " — Update abgebrochen.");
+    if (!HttpSession::isHttpsUrl(manifest.url)) {
+        StdLog::line(Level::error, "Update-URL ungültig oder nicht https: " +
+                                       Unicode::shownPeerText(manifest.url, 256, 1024) +
+                                       " — Update abgebrochen.");
         return false;
     }
 
@@ -128,6 +90,7 @@ bool install(const UpdateManifest& manifest, const Options& options) {
     {
         HttpSession::Options sessionOptions;
         sessionOptions.requestTimeout = options.downloadTimeout;
+        sessionOptions.totalTimeout = options.downloadTotalTimeout;
         sessionOptions.bodyLimit = options.maxPackageBytes;
         HttpSession session(sessionOptions);
         HttpResult result = session.get(manifest.url);
@@ -148,17 +111,23 @@ bool install(const UpdateManifest& manifest, const Options& options) {
     }
 
     std::string error;
-    std::optional<std::filesystem::path> directory = makeWorkingDirectory(options, error);
-    if (!directory) {
+    std::optional<WorkingDirectory> working =
+        WorkingDirectory::create(temporaryBase(options), "korvane-update-" + randomUuid(), error);
+    if (!working) {
         StdLog::line(Level::error, "Update-Installation fehlgeschlagen: " + error);
         return false;
     }
-    std::filesystem::path file = *directory / packageFileName(manifest.version);
-    if (!writePackage(file, package, error)) {
+    std::string fileName = packageFileName(manifest.version);
+    std::filesystem::path file = working->path() / fileName;
+    if (!working->writeNewFile(fileName, package, error)) {
         StdLog::line(Level::error, "Update-Installation fehlgeschlagen: " + error);
         return false;
     }
     std::string().swap(package);
+    if (!signatureAccepted(file, options)) {
+        working->remove(fileName);
+        return false;
+    }
 
     std::vector<std::string> arguments{"-pkg", file.string(), "-target", "/"};
     std::vector<std::string> environment = Subprocess::currentEnvironmentWith("KORVANE_SELF_UPDATE", "1");
@@ -166,7 +135,8 @@ bool install(const UpdateManifest& manifest, const Options& options) {
 
     Subprocess::Outcome outcome = Subprocess::run(options.installerPath, arguments, environment);
     if (outcome.kind == Subprocess::Outcome::Kind::failed) {
-        StdLog::line(Level::error, "Update-Installation fehlgeschlagen: " + outcome.reason);
+        StdLog::line(Level::error,
+                     "Update-Installation fehlgeschlagen: " + options.installerPath + ": " + outcome.reason);
         return false;
     }
     if (!outcome.succeeded()) {
@@ -175,8 +145,7 @@ bool install(const UpdateManifest& manifest, const Options& options) {
         return false;
     }
 
-    std::error_code ignored;
-    std::filesystem::remove_all(*directory, ignored);
+    working->remove(fileName);
     StdLog::line(Level::info, "Update " + manifest.version + " installiert — Daemon startet neu.");
     return true;
 }

@@ -14,12 +14,27 @@ std::optional<ClientConfiguration> ConfigurationStore::load() const {
     if (std::filesystem::status(path_, ec).type() == std::filesystem::file_type::not_found) {
         return std::nullopt;
     }
-    std::string bytes = FileRead::readAll(path_);
+    ConfigurationError damaged("Konfigurationsdatei ist leer oder ungültig: " + path_.string());
+    std::string bytes;
+    try {
+        bytes = FileRead::readAll(path_);
+    } catch (const FileRead::UnusableFile&) {
+        // A FIFO, a device or a huge file cannot be a configuration this program wrote.
+        throw damaged;
+    }
     try {
         return ClientConfiguration::fromJson(bytes);
     } catch (const std::exception&) {
-        throw ConfigurationError("Konfigurationsdatei ist leer oder ungültig: " + path_.string());
+        throw damaged;
     }
+}
+
+std::optional<ClientConfiguration> ConfigurationStore::loadValidated() const {
+    std::optional<ClientConfiguration> config = load();
+    if (config) {
+        config->validate();
+    }
+    return config;
 }
 
 void ConfigurationStore::save(const ClientConfiguration& config) const {
@@ -31,10 +46,12 @@ void ConfigurationStore::save(const ClientConfiguration& config) const {
     case AtomicFile::Step::createDirectory:
         throw std::system_error(result.error, std::generic_category(), path_.parent_path().string());
     case AtomicFile::Step::writeTemporary:
-        throw ConfigurationError("Konfigurationsdatei konnte nicht geschrieben werden: " +
-                                 result.temporaryPath.string());
+        throw ConfigurationSaveError("Konfigurationsdatei konnte nicht geschrieben werden: " +
+                                         result.temporaryPath.string(),
+                                     result.error);
     case AtomicFile::Step::rename:
-        throw ConfigurationError(std::string("Konfigurationsdatei konnte nicht ersetzt werden: ") +
-                                 std::strerror(result.error));
+        throw ConfigurationSaveError(std::string("Konfigurationsdatei konnte nicht ersetzt werden: ") +
+                                         std::strerror(result.error),
+                                     result.error);
     }
 }

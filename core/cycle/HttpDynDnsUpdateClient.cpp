@@ -1,7 +1,6 @@
 #include "cycle/HttpDynDnsUpdateClient.hpp"
 
 #include "config/ClientPaths.hpp"
-#include "support/Base64.hpp"
 #include "support/Unicode.hpp"
 
 #include <cstdlib>
@@ -23,8 +22,9 @@ bool isPresent(const std::optional<std::string>& value) {
 HttpDynDnsUpdateClient::HttpDynDnsUpdateClient(ClientConfiguration config, ClientLog log,
                                                std::chrono::milliseconds sessionTimeout,
                                                std::chrono::milliseconds requestTimeout)
-    : config_(std::move(config)), session_(HttpSession::Options{.requestTimeout = sessionTimeout}),
-      log_(std::move(log)), requestTimeout_(requestTimeout) {
+    : config_(std::move(config)),
+      session_(HttpSession::Options{.requestTimeout = sessionTimeout, .totalTimeout = requestTimeout}),
+      log_(std::move(log)) {
     std::string base = serviceBaseUrl();
     if (base.ends_with('/')) {
         base.pop_back();
@@ -74,11 +74,12 @@ DynDnsResponse HttpDynDnsUpdateClient::send(const std::optional<std::string>& ip
     if (!isPresent(ipv4) && !isPresent(ipv6)) {
         throw std::invalid_argument("an update needs at least one address");
     }
-    std::vector<std::string> headers = {
-        "Authorization: Basic " + Base64::encode(config_.hostname + ":" + config_.apiKey),
-        "User-Agent: RuzEdaRoredo-macOS/" + std::string(ClientVersion::current),
-    };
-    HttpResult result = session_.get(buildUrl(ipv4, ipv6), headers, {.totalTimeout = requestTimeout_});
+    std::vector<std::string> headers = {"User-Agent: RuzEdaRoredo-macOS/" +
+                                        std::string(ClientVersion::current)};
+    // libcurl builds the Basic credential itself and keeps it to this host, whatever its version.
+    HttpSession::RequestOptions options{.basicAuth =
+                                            HttpSession::Credential{config_.hostname, config_.apiKey}};
+    HttpResult result = session_.get(buildUrl(ipv4, ipv6), headers, options);
     if (!result.ok()) {
         throw TransportError(result.error);
     }

@@ -34,6 +34,5 @@ private:
     ClientConfiguration config_;
     HttpSession session_;
     ClientLog log_;
-    std::chrono::milliseconds requestTimeout_;
     std::string endpoint_;
 };

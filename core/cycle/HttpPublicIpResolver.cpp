@@ -3,15 +3,10 @@
 #include "cycle/IpAddress.hpp"
 #include "support/Unicode.hpp"
 
-namespace {
-
-constexpr std::size_t shownCharacters = 64;
-
-} // namespace
-
 HttpPublicIpResolver::HttpPublicIpResolver(ClientConfiguration config, ClientLog log,
                                            std::chrono::milliseconds requestTimeout)
-    : config_(std::move(config)), session_(HttpSession::Options{.requestTimeout = requestTimeout}),
+    : config_(std::move(config)),
+      session_(HttpSession::Options{.requestTimeout = requestTimeout, .totalTimeout = requestTimeout}),
       log_(std::move(log)) {}
 
 std::optional<std::string> HttpPublicIpResolver::resolveIpv4() {
@@ -20,18 +15,6 @@ std::optional<std::string> HttpPublicIpResolver::resolveIpv4() {
 
 std::optional<std::string> HttpPublicIpResolver::resolveIpv6() {
     return resolve(config_.ipv6DiscoveryUrls, "IPv6", &IpAddress::isValidIpv6);
-}
-
-std::string HttpPublicIpResolver::shownText(std::string_view text) {
-    std::vector<std::string_view> characters = Unicode::graphemes(text);
-    if (characters.size() <= shownCharacters) {
-        return std::string(text);
-    }
-    std::string shown;
-    for (std::size_t i = 0; i < shownCharacters; ++i) {
-        shown += characters[i];
-    }
-    return shown + "…";
 }
 
 std::optional<std::string> HttpPublicIpResolver::resolve(const std::vector<std::string>& urls,
@@ -54,7 +37,7 @@ std::optional<std::string> HttpPublicIpResolver::resolve(const std::vector<std::
             return std::string(text);
         }
         log_.warn("IP-Discovery " + url + " lieferte keine gültige " + std::string(family) +
-                  "-Adresse: " + shownText(text));
+                  "-Adresse: " + Unicode::shownPeerText(text));
     }
     return std::nullopt;
 }

@@ -15,15 +15,13 @@
 
 class HttpPublicIpResolver : public PublicIpResolving {
 public:
-    // requestTimeout is the longest wait for data on one endpoint.
+    // requestTimeout bounds each endpoint's request as a whole, so a peer that drips its answer cannot hold
+    // the walk longer than that and the next endpoint is still tried.
     HttpPublicIpResolver(ClientConfiguration config, ClientLog log,
                          std::chrono::milliseconds requestTimeout = std::chrono::seconds(10));
 
     std::optional<std::string> resolveIpv4() override;
     std::optional<std::string> resolveIpv6() override;
-
-    // The answer as a log line shows it: 64 user-perceived characters and "…" when it is longer.
-    static std::string shownText(std::string_view text);
 
 private:
     std::optional<std::string> resolve(const std::vector<std::string>& urls, std::string_view family,

@@ -1,5 +1,7 @@
 #include "cycle/UpdateOrchestrator.hpp"
 
+#include "support/Unicode.hpp"
+
 #include <exception>
 #include <utility>
 
@@ -60,15 +62,17 @@ UpdateCycleResult classifyAnswer(DynDnsResponse response, const std::optional<st
         return UpdateCycleResult(good ? UpdateCycleStatus::updated : UpdateCycleStatus::unchanged,
                                  std::move(text), std::move(response));
     }
+    // The service's own words, but inert: an echo of the request must not forge a log line.
+    const std::string raw = Unicode::shownPeerText(response.raw);
     if (response.isFatal()) {
-        log.error("DynDNS-Update dauerhaft abgewiesen: " + response.raw + ".");
+        log.error("DynDNS-Update dauerhaft abgewiesen: " + raw + ".");
         std::string message = permanentRejectionMessage(response.code);
         return UpdateCycleResult(UpdateCycleStatus::fatalError, std::move(message), std::move(response));
     }
     // serverError and unknown: the service may answer properly next time.
-    log.warn("DynDNS-Update vorübergehend fehlgeschlagen: " + response.raw + ".");
+    log.warn("DynDNS-Update vorübergehend fehlgeschlagen: " + raw + ".");
     std::string message =
-        "Vorübergehender Serverfehler (" + response.raw + "). Erneuter Versuch im nächsten Intervall.";
+        "Vorübergehender Serverfehler (" + raw + "). Erneuter Versuch im nächsten Intervall.";
     return UpdateCycleResult(UpdateCycleStatus::transientError, std::move(message), std::move(response));
 }
 

@@ -1,6 +1,7 @@
 #include "selfupdate/UpdateManifestSource.hpp"
 
 #include "support/JsonStrict.hpp"
+#include "support/Unicode.hpp"
 
 #include <exception>
 #include <utility>
@@ -9,7 +10,9 @@ namespace {
 
 HttpSession::Options sessionOptions(std::chrono::milliseconds timeout) {
     HttpSession::Options options;
+    // The timeout bounds the whole fetch, not only each wait for data.
     options.requestTimeout = timeout;
+    options.totalTimeout = timeout;
     options.bodyLimit = UpdateManifestSource::bodyLimit;
     return options;
 }
@@ -21,7 +24,9 @@ UpdateManifestSource::UpdateManifestSource(std::string manifestUrl, ClientLog lo
     : manifestUrl_(std::move(manifestUrl)), log_(std::move(log)), session_(sessionOptions(timeout)) {}
 
 void UpdateManifestSource::warnUnloadable(const std::string& error) const {
-    log_.warn("Update-Manifest konnte nicht geladen werden: " + manifestUrl_ + " (" + error + ")");
+    // A decoder's complaint quotes the bytes it choked on, and those came from the web host.
+    std::string shown = Unicode::shownPeerText(error, 256, 1024);
+    log_.warn("Update-Manifest konnte nicht geladen werden: " + manifestUrl_ + " (" + shown + ")");
 }
 
 std::optional<UpdateManifest> UpdateManifestSource::latest() {

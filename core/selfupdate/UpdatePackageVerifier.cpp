@@ -1,26 +1,23 @@
 #include "selfupdate/UpdatePackageVerifier.hpp"
 
+#include "support/Sha256.hpp"
 #include "support/Unicode.hpp"
-
-#include <array>
-#include <openssl/evp.h>
 
 namespace UpdatePackageVerifier {
 namespace {
 
 std::string sha256Hex(std::string_view data) {
-    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-    unsigned int length = 0;
-    if (EVP_Digest(data.data(), data.size(), digest.data(), &length, EVP_sha256(), nullptr) != 1) {
-        // Only an allocation failure inside OpenSSL gets here; no real digest can equal this text.
+    std::optional<Sha256::Digest> digest = Sha256::digest(data);
+    if (!digest) {
+        // No real digest can equal this text.
         return std::string();
     }
     static constexpr char hexDigits[] = "0123456789abcdef";
     std::string hex;
-    hex.reserve(length * 2);
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += hexDigits[digest[i] >> 4];
-        hex += hexDigits[digest[i] & 0x0F];
+    hex.reserve(digest->size() * 2);
+    for (unsigned char byte : *digest) {
+        hex += hexDigits[byte >> 4];
+        hex += hexDigits[byte & 0x0F];
     }
     return hex;
 }

@@ -122,15 +122,14 @@ std::optional<DaemonStatus> StatusFile::decode(std::string_view text) {
 }
 
 std::optional<DaemonStatus> StatusFile::load() const {
+    std::optional<std::string> bytes;
     try {
-        std::optional<std::string> bytes = FileRead::tryReadAll(path_);
-        if (!bytes) {
-            return std::nullopt;
-        }
-        return decode(*bytes);
+        bytes = FileRead::tryReadAll(path_);
     } catch (...) {
         return std::nullopt;
     }
+    // decode catches on its own.
+    return bytes ? decode(*bytes) : std::nullopt;
 }
 
 void StatusFile::write(const DaemonStatus& status) const {

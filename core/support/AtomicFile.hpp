@@ -12,13 +12,17 @@ enum class Step { none, createDirectory, writeTemporary, rename };
 struct Result {
     Step failedStep = Step::none;
     int error = 0; // errno of the failed step
+    // `path` + ".tmp", the name messages give the temporary file; each write's own file carries a
+    // unique suffix after it.
     std::filesystem::path temporaryPath;
 
     bool ok() const { return failedStep == Step::none; }
 };
 
-// The temporary file is `path` + ".tmp", created with exactly `mode` (umask ignored), written whole,
-// fsync'd and renamed onto `path`. On any failure the temporary file is removed and `path` is untouched.
+// Missing parent directories are created with mode 0755. A leftover at `path` + ".tmp" is removed by name
+// (a directory there fails the write step). The data goes to a new file `path` + ".tmp." + a unique
+// suffix, created with exactly `mode` (umask ignored), written whole, synced to the disk and renamed onto
+// `path`. On any failure that file is removed and `path` is untouched.
 Result write(const std::filesystem::path& path, std::string_view bytes, mode_t mode);
 
 // Every byte to an open descriptor, retrying after EINTR; false with errno set when a write fails. For

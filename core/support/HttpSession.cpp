@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -33,6 +34,89 @@ struct CurlListDeleter {
 };
 using CurlList = std::unique_ptr<curl_slist, CurlListDeleter>;
 
+// The TLS session cache and the name cache of the whole process. Every request opens its own
+// connection, so without it each handshake would be a full one. The daemon's two threads use it at
+// once: libcurl takes one lock per kind of shared data through the callbacks.
+class ProcessShare {
+public:
+    // Null when libcurl cannot share: then each session simply does its own handshakes.
+    static CURLSH* handle() {
+        // Never destroyed: a session may still run on another thread while the process exits.
+        static ProcessShare* share = new ProcessShare();
+        return share->share_;
+    }
+
+private:
+    ProcessShare() {
+        share_ = curl_share_init();
+        if (share_ == nullptr) {
+            return;
+        }
+        bool ok = curl_share_setopt(share_, CURLSHOPT_USERDATA, this) == CURLSHE_OK &&
+                  curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &ProcessShare::lock) == CURLSHE_OK &&
+                  curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &ProcessShare::unlock) == CURLSHE_OK &&
+                  curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK &&
+                  curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) == CURLSHE_OK;
+        if (!ok) {
+            curl_share_cleanup(share_);
+            share_ = nullptr;
+        }
+    }
+
+    static void lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
+        static_cast<ProcessShare*>(self)->mutexFor(data).lock();
+    }
+    static void unlock(CURL*, curl_lock_data data, void* self) {
+        static_cast<ProcessShare*>(self)->mutexFor(data).unlock();
+    }
+    std::mutex& mutexFor(curl_lock_data data) {
+        auto index = static_cast<std::size_t>(data);
+        return locks_[index < locks_.size() ? index : 0];
+    }
+
+    CURLSH* share_ = nullptr;
+    std::array<std::mutex, CURL_LOCK_DATA_LAST> locks_;
+};
+
+// Sets options and remembers the first one libcurl refused: an older libcurl that does not know an
+// option must not silently run a request without it.
+class OptionSetter {
+public:
+    explicit OptionSetter(CURL* curl) : curl_(curl) {}
+
+    template <typename Value> bool set(CURLoption option, const char* name, Value value) {
+        CURLcode code = curl_easy_setopt(curl_, option, value);
+        if (code != CURLE_OK && failure_.empty()) {
+            failure_ = std::string("libcurl refused ") + name + ": " + curl_easy_strerror(code);
+        }
+        return code == CURLE_OK;
+    }
+
+    // https only, for the first request and every redirect. CURLOPT_PROTOCOLS_STR came with libcurl
+    // 7.85; an older one still knows the bit mask, so the fallback restricts just as much.
+    void restrictToHttps() {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+        if (curl_easy_setopt(curl_, CURLOPT_PROTOCOLS_STR, "https") != CURLE_OK) {
+            set(CURLOPT_PROTOCOLS, "CURLOPT_PROTOCOLS", static_cast<long>(CURLPROTO_HTTPS));
+        }
+        if (curl_easy_setopt(curl_, CURLOPT_REDIR_PROTOCOLS_STR, "https") != CURLE_OK) {
+            set(CURLOPT_REDIR_PROTOCOLS, "CURLOPT_REDIR_PROTOCOLS", static_cast<long>(CURLPROTO_HTTPS));
+        }
+#pragma GCC diagnostic pop
+    }
+
+    const std::string& failure() const {
+        return failure_;
+    }
+
+private:
+    CURL* curl_;
+    std::string failure_;
+};
+
+#define KORVANE_SET(setter, option, value) (setter).set(option, #option, value)
+
 // The state of one transfer, reached from libcurl's callbacks.
 struct Transfer {
     using Clock = std::chrono::steady_clock;
@@ -41,6 +125,7 @@ struct Transfer {
     std::size_t bodyLimit = 0;
     bool overLimit = false;
 
+    // Zero when the overall bound is the shorter one anyway.
     std::chrono::milliseconds idleLimit{0};
     Clock::time_point lastActivity = Clock::now();
     bool requestSent = false;
@@ -77,7 +162,8 @@ struct Transfer {
     // libcurl calls this at least about once a second, also while no byte arrives.
     static int onProgress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
         auto* self = static_cast<Transfer*>(context);
-        if (self->requestSent && Clock::now() - self->lastActivity > self->idleLimit) {
+        if (self->idleLimit.count() > 0 && self->requestSent &&
+            Clock::now() - self->lastActivity > self->idleLimit) {
             self->idleExpired = true;
             return 1;
         }
@@ -87,16 +173,36 @@ struct Transfer {
 
 } // namespace
 
-HttpTrust HttpTrust::select(const char* certFile, const char* certDir, const std::string& systemDirectory) {
+HttpTrust HttpTrust::select(const char* certFile, const char* certDir, const std::string& systemDirectory,
+                            const std::vector<std::string>& systemBundles) {
     if (isSet(certFile)) {
         return {Source::bundleFile, certFile};
     }
     if (isSet(certDir)) {
         return {Source::directory, certDir};
     }
+    // OpenSSL looks a root up by its subject hash ("xxxxxxxx.N"); a directory without such entries
+    // verifies nothing.
+    auto isHashedEntry = [](const std::filesystem::directory_entry& entry) {
+        std::string name = entry.path().filename().string();
+        std::size_t dot = name.find('.');
+        auto isHex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
+        return dot == 8 && name.size() > 9 && std::all_of(name.begin(), name.begin() + 8, isHex) &&
+               std::all_of(name.begin() + 9, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
     std::error_code ec;
-    if (!systemDirectory.empty() && std::filesystem::is_directory(systemDirectory, ec)) {
-        return {Source::directory, systemDirectory};
+    if (!systemDirectory.empty()) {
+        for (std::filesystem::directory_iterator it(systemDirectory, ec), end; !ec && it != end;
+             it.increment(ec)) {
+            if (isHashedEntry(*it)) {
+                return {Source::directory, systemDirectory};
+            }
+        }
+    }
+    for (const std::string& bundle : systemBundles) {
+        if (std::filesystem::is_regular_file(bundle, ec)) {
+            return {Source::bundleFile, bundle};
+        }
     }
     return {};
 }
@@ -108,6 +214,8 @@ HttpTrust HttpTrust::fromEnvironment() {
 struct HttpSession::Handle {
     CURL* curl = nullptr;
     char errorBuffer[CURL_ERROR_SIZE] = {};
+    // Set when libcurl refused an option: the handle then runs no request at all.
+    std::string refused;
 
     ~Handle() {
         if (curl != nullptr) {
@@ -123,43 +231,52 @@ HttpSession::HttpSession(Options options)
     if (handle_->curl == nullptr) {
         throw std::runtime_error("curl_easy_init failed");
     }
-    CURL* c = handle_->curl;
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, handle_->errorBuffer);
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "https");
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(c, CURLOPT_MAXREDIRS, maxRedirects);
-    // libcurl never sends Authorization to a host other than the first one unless this is set.
-    curl_easy_setopt(c, CURLOPT_UNRESTRICTED_AUTH, 0L);
-    curl_easy_setopt(c, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
+    const std::chrono::milliseconds total = options_.totalTimeout.value_or(options_.requestTimeout);
+    OptionSetter s(handle_->curl);
+    KORVANE_SET(s, CURLOPT_ERRORBUFFER, handle_->errorBuffer);
+    KORVANE_SET(s, CURLOPT_NOSIGNAL, 1L);
+    s.restrictToHttps();
+    KORVANE_SET(s, CURLOPT_FOLLOWLOCATION, 1L);
+    KORVANE_SET(s, CURLOPT_MAXREDIRS, maxRedirects);
+    // Credentials go only through the options, which libcurl never sends to a host other than the first.
+    KORVANE_SET(s, CURLOPT_UNRESTRICTED_AUTH, 0L);
+    KORVANE_SET(s, CURLOPT_DISALLOW_USERNAME_IN_URL, 1L);
+    KORVANE_SET(s, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
     // An empty proxy disables the *_proxy environment variables too: no variable may reroute the key.
-    curl_easy_setopt(c, CURLOPT_PROXY, "");
-    curl_easy_setopt(c, CURLOPT_TCP_NODELAY, 1L);
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(c, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, clampedMilliseconds(options_.requestTimeout));
-    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
-    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
-    curl_easy_setopt(c, CURLOPT_PREREQFUNCTION, &Transfer::onRequestReady);
-    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
+    KORVANE_SET(s, CURLOPT_PROXY, "");
+    KORVANE_SET(s, CURLOPT_TCP_NODELAY, 1L);
+    KORVANE_SET(s, CURLOPT_SSL_VERIFYPEER, 1L);
+    KORVANE_SET(s, CURLOPT_SSL_VERIFYHOST, 2L);
+    KORVANE_SET(s, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+    // A new connection for every request, closed after it: a request is never resent on a second one.
+    KORVANE_SET(s, CURLOPT_FRESH_CONNECT, 1L);
+    KORVANE_SET(s, CURLOPT_FORBID_REUSE, 1L);
+    KORVANE_SET(s, CURLOPT_CONNECTTIMEOUT_MS, clampedMilliseconds(std::min(options_.requestTimeout, total)));
+    KORVANE_SET(s, CURLOPT_TIMEOUT_MS, clampedMilliseconds(total));
+    KORVANE_SET(s, CURLOPT_NOPROGRESS, 0L);
+    KORVANE_SET(s, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
+    KORVANE_SET(s, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+    KORVANE_SET(s, CURLOPT_PREREQFUNCTION, &Transfer::onRequestReady);
+    KORVANE_SET(s, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
+    if (CURLSH* share = ProcessShare::handle(); share != nullptr) {
+        KORVANE_SET(s, CURLOPT_SHARE, share);
+    }
 
     switch (options_.trust.source) {
     case HttpTrust::Source::bundleFile:
-        curl_easy_setopt(c, CURLOPT_CAINFO, options_.trust.path.c_str());
-        curl_easy_setopt(c, CURLOPT_CAPATH, nullptr);
+        KORVANE_SET(s, CURLOPT_CAINFO, options_.trust.path.c_str());
+        KORVANE_SET(s, CURLOPT_CAPATH, nullptr);
         break;
     case HttpTrust::Source::directory:
         // Debian's libcurl has a built-in bundle file too; without clearing it OpenSSL would parse
         // the whole bundle as well.
-        curl_easy_setopt(c, CURLOPT_CAINFO, nullptr);
-        curl_easy_setopt(c, CURLOPT_CAPATH, options_.trust.path.c_str());
+        KORVANE_SET(s, CURLOPT_CAINFO, nullptr);
+        KORVANE_SET(s, CURLOPT_CAPATH, options_.trust.path.c_str());
         break;
     case HttpTrust::Source::builtIn:
         break;
     }
+    handle_->refused = s.failure();
 }
 
 HttpSession::~HttpSession() = default;
@@ -188,7 +305,14 @@ HttpResult HttpSession::perform(const std::string& url, const std::vector<std::s
             return {std::nullopt, "Request header contains a line break or NUL byte"};
         }
     }
+    if (options.basicAuth && (options.basicAuth->user.find('\0') != std::string::npos ||
+                              options.basicAuth->password.find('\0') != std::string::npos)) {
+        return {std::nullopt, "Credential contains a NUL byte"};
+    }
     std::lock_guard guard(lock_);
+    if (!handle_->refused.empty()) {
+        return {std::nullopt, handle_->refused};
+    }
     CURL* c = handle_->curl;
 
     CurlList headerList;
@@ -205,36 +329,54 @@ HttpResult HttpSession::perform(const std::string& url, const std::vector<std::s
 
     Transfer transfer;
     transfer.bodyLimit = options_.bodyLimit;
-    transfer.idleLimit = options_.requestTimeout;
+    const std::chrono::milliseconds total = options_.totalTimeout.value_or(options_.requestTimeout);
+    if (options_.requestTimeout < total) {
+        transfer.idleLimit = options_.requestTimeout;
+    }
 
     handle_->errorBuffer[0] = '\0';
-    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+    OptionSetter s(c);
+    KORVANE_SET(s, CURLOPT_URL, url.c_str());
     if (postBody != nullptr) {
-        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(postBody->size()));
-        curl_easy_setopt(c, CURLOPT_POSTFIELDS, postBody->data());
+        KORVANE_SET(s, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(postBody->size()));
+        KORVANE_SET(s, CURLOPT_POSTFIELDS, postBody->data());
     } else {
-        curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+        KORVANE_SET(s, CURLOPT_HTTPGET, 1L);
     }
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headerList.get());
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS,
-                     options.totalTimeout ? clampedMilliseconds(*options.totalTimeout) : 0L);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(c, CURLOPT_HEADERDATA, &transfer);
-    curl_easy_setopt(c, CURLOPT_PREREQDATA, &transfer);
-    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &transfer);
+    KORVANE_SET(s, CURLOPT_HTTPHEADER, headerList.get());
+    if (options.basicAuth) {
+        KORVANE_SET(s, CURLOPT_HTTPAUTH, static_cast<unsigned long>(CURLAUTH_BASIC));
+        KORVANE_SET(s, CURLOPT_USERNAME, options.basicAuth->user.c_str());
+        KORVANE_SET(s, CURLOPT_PASSWORD, options.basicAuth->password.c_str());
+    }
+    KORVANE_SET(s, CURLOPT_WRITEDATA, &transfer);
+    KORVANE_SET(s, CURLOPT_HEADERDATA, &transfer);
+    KORVANE_SET(s, CURLOPT_PREREQDATA, &transfer);
+    KORVANE_SET(s, CURLOPT_XFERINFODATA, &transfer);
 
-    CURLcode code = curl_easy_perform(c);
+    CURLcode code = s.failure().empty() ? curl_easy_perform(c) : CURLE_OK;
+    const std::string refused = s.failure();
 
     // Nothing of this transfer may stay reachable from the handle once it returns.
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, nullptr);
+    OptionSetter reset(c);
+    KORVANE_SET(reset, CURLOPT_HTTPHEADER, nullptr);
     if (postBody != nullptr) {
-        curl_easy_setopt(c, CURLOPT_POSTFIELDS, nullptr);
+        KORVANE_SET(reset, CURLOPT_POSTFIELDS, nullptr);
     }
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, nullptr);
-    curl_easy_setopt(c, CURLOPT_HEADERDATA, nullptr);
-    curl_easy_setopt(c, CURLOPT_PREREQDATA, nullptr);
-    curl_easy_setopt(c, CURLOPT_XFERINFODATA, nullptr);
+    if (options.basicAuth) {
+        KORVANE_SET(reset, CURLOPT_USERNAME, nullptr);
+        KORVANE_SET(reset, CURLOPT_PASSWORD, nullptr);
+    }
+    KORVANE_SET(reset, CURLOPT_WRITEDATA, nullptr);
+    KORVANE_SET(reset, CURLOPT_HEADERDATA, nullptr);
+    KORVANE_SET(reset, CURLOPT_PREREQDATA, nullptr);
+    KORVANE_SET(reset, CURLOPT_XFERINFODATA, nullptr);
+    // A handle that could not be cleared could leak one request's pointers or password into the next.
+    handle_->refused = reset.failure();
 
+    if (!refused.empty()) {
+        return {std::nullopt, refused};
+    }
     if (transfer.overLimit) {
         return {std::nullopt,
                 "Response body exceeds the limit of " + std::to_string(options_.bodyLimit) + " bytes"};
@@ -242,6 +384,10 @@ HttpResult HttpSession::perform(const std::string& url, const std::vector<std::s
     if (transfer.idleExpired) {
         return {std::nullopt, "Timeout was reached: no data received for " +
                                   std::to_string(options_.requestTimeout.count()) + " milliseconds"};
+    }
+    if (code == CURLE_OPERATION_TIMEDOUT && transfer.requestSent) {
+        return {std::nullopt, "Timeout was reached: no complete answer within " +
+                                  std::to_string(clampedMilliseconds(total)) + " milliseconds"};
     }
     if (code != CURLE_OK) {
         std::string error = handle_->errorBuffer;
@@ -252,6 +398,11 @@ HttpResult HttpSession::perform(const std::string& url, const std::vector<std::s
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_getinfo(c, CURLINFO_NUM_CONNECTS, &connections);
     return {HttpResponse{status, std::move(transfer.body), connections}, {}};
+}
+
+bool HttpSession::isHttpsUrl(const std::string& text) {
+    // "https" exactly, as written: anything else would let a peer steer a request off TLS.
+    return isValidUrl(text) && text.compare(0, 6, "https:") == 0;
 }
 
 bool HttpSession::isValidUrl(const std::string& text) {

@@ -1,7 +1,8 @@
 // One HTTPS client session over a libcurl easy handle, shared by every network client of the system.
 // Ephemeral (no cookies, no .netrc, no cache, no proxy from the environment), https only, full
-// certificate verification, a cap on the body. The handle lives as long as the session, so connections
-// and the loaded CA store are reused from one request to the next.
+// certificate verification, a cap on the body, an overall time bound. Each request is sent exactly once,
+// on a connection of its own: libcurl silently sends a request again when a kept connection turns out
+// dead. The sessions of a process share TLS sessions and resolved names, so later handshakes resume.
 #pragma once
 
 #include <chrono>
@@ -25,10 +26,15 @@ struct HttpTrust {
     std::string path; // empty for builtIn
 
     // SSL_CERT_FILE when set and not empty, else SSL_CERT_DIR when set and not empty, else the
-    // system's hashed directory where it exists, else libcurl's built-in default.
+    // system's directory when it holds hashed entries, else the first system bundle file that exists,
+    // else libcurl's built-in default.
     static HttpTrust fromEnvironment();
-    // The same rule over given values, so it can be checked without touching the environment.
-    static HttpTrust select(const char* certFile, const char* certDir, const std::string& systemDirectory);
+    // The same rule over given values, so it can be checked without touching the environment. macOS
+    // keeps an empty /etc/ssl/certs and its roots in /etc/ssl/cert.pem; Debian has both a hashed
+    // directory and a bundle.
+    static HttpTrust select(const char* certFile, const char* certDir, const std::string& systemDirectory,
+                            const std::vector<std::string>& systemBundles = {
+                                "/etc/ssl/cert.pem", "/etc/ssl/certs/ca-certificates.crt"});
 
     static HttpTrust bundle(std::string file) { return {Source::bundleFile, std::move(file)}; }
 
@@ -38,7 +44,7 @@ struct HttpTrust {
 struct HttpResponse {
     long status = 0;  // the final answer's status code, after redirects
     std::string body; // raw bytes, at most the session's body limit
-    // New connections this request needed, redirects included; 0 when an open one was reused.
+    // Connections this request opened, redirects included.
     long connectionsOpened = 0;
 
     bool operator==(const HttpResponse&) const = default;
@@ -62,13 +68,22 @@ public:
         // Bounds the connection set-up and, after it, every wait for data: no byte for that long
         // ends the transfer.
         std::chrono::milliseconds requestTimeout{10000};
+        // Bounds each request as a whole, redirects included; absent means requestTimeout. A peer that
+        // drips one byte at a time never trips the idle bound, only this one.
+        std::optional<std::chrono::milliseconds> totalTimeout = std::nullopt;
         std::size_t bodyLimit = defaultBodyLimit;
         HttpTrust trust = HttpTrust::fromEnvironment();
     };
 
+    struct Credential {
+        std::string user;
+        std::string password;
+    };
+
     struct RequestOptions {
-        // An overall limit for this request, redirects included, on top of the session's bound.
-        std::optional<std::chrono::milliseconds> totalTimeout;
+        // Sent as HTTP Basic by libcurl itself, to the first host only, never after a redirect elsewhere.
+        // Credentials inside a URL are refused: a request carries none unless given here.
+        std::optional<Credential> basicAuth;
     };
 
     explicit HttpSession(Options options);
@@ -78,7 +93,8 @@ public:
     HttpSession& operator=(const HttpSession&) = delete;
 
     // A plain GET. Headers are complete lines such as "User-Agent: x". Never throws for a failed
-    // transfer; calls on one session are serialised.
+    // transfer; calls on one session are serialised. A session whose safety settings libcurl refused
+    // sends nothing and answers every call with the refusal.
     HttpResult get(const std::string& url, const std::vector<std::string>& headers = {},
                    const RequestOptions& options = {});
     // A POST of `body` as it is; the caller gives its Content-Type among the headers.
@@ -87,6 +103,8 @@ public:
 
     // Whether libcurl's URL parser accepts the text as an absolute URL (RFC 3986).
     static bool isValidUrl(const std::string& text);
+    // A valid URL whose scheme is written "https", in lower case.
+    static bool isHttpsUrl(const std::string& text);
 
     const Options& options() const { return options_; }
 

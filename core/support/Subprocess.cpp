@@ -2,6 +2,7 @@
 // calls would be allowed before exec.
 #include "support/Subprocess.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -28,6 +29,28 @@ char** processEnvironment() {
 #endif
 }
 
+// Only the standard streams reach a child; whatever else this process holds open (libcurl's sockets, a
+// file being written) is none of its business, even where a library forgot O_CLOEXEC.
+#ifdef POSIX_SPAWN_CLOEXEC_DEFAULT
+// Apple: the flag closes every descriptor the file actions do not name, so inherited streams are named.
+constexpr short closeOthersFlag = POSIX_SPAWN_CLOEXEC_DEFAULT;
+int addKeepInherited(posix_spawn_file_actions_t* actions, int fd) {
+    return ::posix_spawn_file_actions_addinherit_np(actions, fd);
+}
+int addCloseOthers(posix_spawn_file_actions_t*) {
+    return 0;
+}
+#else
+// glibc: one action closes everything from the first descriptor after standard error.
+constexpr short closeOthersFlag = 0;
+int addKeepInherited(posix_spawn_file_actions_t*, int) {
+    return 0;
+}
+int addCloseOthers(posix_spawn_file_actions_t* actions) {
+    return ::posix_spawn_file_actions_addclosefrom_np(actions, STDERR_FILENO + 1);
+}
+#endif
+
 std::string errorText(int error) {
     return std::generic_category().message(error);
 }
@@ -47,11 +70,27 @@ public:
     posix_spawn_file_actions_t* get() { return &actions_; }
 
     void connect(int fd, Stream stream) {
-        if (status_ != 0 || stream == Stream::inherit) {
+        if (status_ != 0) {
+            return;
+        }
+        if (stream == Stream::inherit) {
+            status_ = addKeepInherited(&actions_, fd);
             return;
         }
         int flags = fd == STDIN_FILENO ? O_RDONLY : O_WRONLY;
         status_ = ::posix_spawn_file_actions_addopen(&actions_, fd, "/dev/null", flags, 0);
+    }
+
+    void closeOthers() {
+        if (status_ == 0) {
+            status_ = addCloseOthers(&actions_);
+        }
+    }
+
+    void duplicate(int from, int to) {
+        if (status_ == 0) {
+            status_ = ::posix_spawn_file_actions_adddup2(&actions_, from, to);
+        }
     }
 
 private:
@@ -74,7 +113,7 @@ public:
         sigset_t defaults;
         sigemptyset(&defaults);
         sigaddset(&defaults, SIGPIPE);
-        short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+        short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | closeOthersFlag;
         status_ = ::posix_spawnattr_setsigmask(&attributes_, &none);
         if (status_ == 0) {
             status_ = ::posix_spawnattr_setsigdefault(&attributes_, &defaults);
@@ -136,6 +175,85 @@ bool isEntryFor(std::string_view entry, std::string_view name) {
     return entry.size() > name.size() && entry.substr(0, name.size()) == name && entry[name.size()] == '=';
 }
 
+// Starts the child with `actions` applied; 0 or the error that kept it from starting.
+int spawn(const std::string& program, const std::vector<std::string>& arguments,
+          const std::vector<std::string>& environment, FileActions& actions, pid_t& pid) {
+    // Last, so that the descriptors the other actions set up are the only ones left.
+    actions.closeOthers();
+    if (actions.status() != 0) {
+        return actions.status();
+    }
+    Attributes attributes;
+    if (attributes.status() != 0) {
+        return attributes.status();
+    }
+
+    std::vector<std::string> argvStrings;
+    argvStrings.reserve(arguments.size() + 1);
+    argvStrings.push_back(program);
+    argvStrings.insert(argvStrings.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> envStrings = environment;
+    std::vector<char*> argv = cStrings(argvStrings);
+    std::vector<char*> envp = cStrings(envStrings);
+
+    return ::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), envp.data());
+}
+
+// Closes the descriptors of one pipe it still holds.
+class Pipe {
+public:
+    Pipe() {
+        int ends[2];
+        if (::pipe(ends) != 0) {
+            error_ = errno;
+            return;
+        }
+        readEnd_ = ends[0];
+        writeEnd_ = ends[1];
+        // Only the duplicates on the child's output and error survive exec.
+        ::fcntl(readEnd_, F_SETFD, FD_CLOEXEC);
+        ::fcntl(writeEnd_, F_SETFD, FD_CLOEXEC);
+    }
+    ~Pipe() {
+        closeWriteEnd();
+        if (readEnd_ >= 0) {
+            ::close(readEnd_);
+        }
+    }
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
+
+    int error() const { return error_; }
+    int readEnd() const { return readEnd_; }
+    int writeEnd() const { return writeEnd_; }
+    void closeWriteEnd() {
+        if (writeEnd_ >= 0) {
+            ::close(writeEnd_);
+            writeEnd_ = -1;
+        }
+    }
+
+private:
+    int readEnd_ = -1;
+    int writeEnd_ = -1;
+    int error_ = 0;
+};
+
+void drain(int fd, std::string& output, std::size_t limit) {
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;
+        }
+        std::size_t kept = std::min(static_cast<std::size_t>(n), limit - std::min(limit, output.size()));
+        output.append(buffer, kept);
+    }
+}
+
 } // namespace
 
 Outcome Outcome::exitedWith(int status) {
@@ -165,29 +283,35 @@ Outcome run(const std::string& program, const std::vector<std::string>& argument
     actions.connect(STDIN_FILENO, stdio.input);
     actions.connect(STDOUT_FILENO, stdio.output);
     actions.connect(STDERR_FILENO, stdio.error);
-    if (actions.status() != 0) {
-        return Outcome::failedBecause(errorText(actions.status()));
-    }
-    Attributes attributes;
-    if (attributes.status() != 0) {
-        return Outcome::failedBecause(errorText(attributes.status()));
-    }
-
-    std::vector<std::string> argvStrings;
-    argvStrings.reserve(arguments.size() + 1);
-    argvStrings.push_back(program);
-    argvStrings.insert(argvStrings.end(), arguments.begin(), arguments.end());
-    std::vector<std::string> envStrings = environment;
-    std::vector<char*> argv = cStrings(argvStrings);
-    std::vector<char*> envp = cStrings(envStrings);
-
     pid_t pid = 0;
-    int error =
-        ::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), envp.data());
-    if (error != 0) {
+    if (int error = spawn(program, arguments, environment, actions, pid); error != 0) {
         return Outcome::failedBecause(errorText(error));
     }
     return waitFor(pid);
+}
+
+Captured capture(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::vector<std::string>& environment, std::size_t limit) {
+    Captured captured;
+    Pipe pipe;
+    if (pipe.error() != 0) {
+        captured.outcome = Outcome::failedBecause(errorText(pipe.error()));
+        return captured;
+    }
+    FileActions actions;
+    actions.connect(STDIN_FILENO, Stream::nullDevice);
+    actions.duplicate(pipe.writeEnd(), STDOUT_FILENO);
+    actions.duplicate(pipe.writeEnd(), STDERR_FILENO);
+    pid_t pid = 0;
+    if (int error = spawn(program, arguments, environment, actions, pid); error != 0) {
+        captured.outcome = Outcome::failedBecause(errorText(error));
+        return captured;
+    }
+    // Our copy of the write end would keep the pipe open after the child has ended.
+    pipe.closeWriteEnd();
+    drain(pipe.readEnd(), captured.output, limit);
+    captured.outcome = waitFor(pid);
+    return captured;
 }
 
 std::vector<std::string> currentEnvironment() {

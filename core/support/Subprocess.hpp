@@ -2,6 +2,7 @@
 // installer and osascript.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,9 +38,20 @@ struct Outcome {
 // Runs `program` (an absolute path; no search of PATH) with argv[0] = program followed by `arguments`,
 // with exactly `environment` ("NAME=value" entries) as its environment, and waits for it without a time
 // limit. The child starts with an empty signal mask and the default action for SIGPIPE, whatever this
-// process blocks or ignores.
+// process blocks or ignores, and with no descriptor of this process but the three standard streams.
 Outcome run(const std::string& program, const std::vector<std::string>& arguments,
             const std::vector<std::string>& environment, Stdio stdio = {});
+
+// What a child wrote to its standard output and error, and how it ended.
+struct Captured {
+    Outcome outcome;
+    std::string output; // at most the limit asked for
+};
+
+// Like run(), with standard input from the null device and standard output and error both read into
+// `output`: the first `limit` bytes are kept, the rest is read and dropped so the child never blocks.
+Captured capture(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::vector<std::string>& environment, std::size_t limit);
 
 // A copy of this process's environment.
 std::vector<std::string> currentEnvironment();

@@ -2,6 +2,9 @@
 
 #include <utf8proc.h>
 
+#include <cstdint>
+#include <utility>
+
 namespace Unicode {
 namespace {
 
@@ -56,6 +59,67 @@ template <typename Predicate> std::string_view trimWith(std::string_view text, P
     return text.substr(begin, end - begin);
 }
 
+// Controls of every kind and the two separators that end a line without being a control.
+bool needsEscape(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+}
+
+void appendHex(std::string& out, std::uint32_t value, int digits) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
+        out += hex[(value >> shift) & 0xF];
+    }
+}
+
+void appendEscape(std::string& out, Decoded d, unsigned char firstByte) {
+    if (d.codePoint == invalidCodePoint) {
+        out += "\\x";
+        appendHex(out, firstByte, 2);
+    } else if (d.codePoint == '\n') {
+        out += "\\n";
+    } else if (d.codePoint == '\r') {
+        out += "\\r";
+    } else if (d.codePoint == '\t') {
+        out += "\\t";
+    } else if (d.codePoint < 0x80) {
+        out += "\\x";
+        appendHex(out, d.codePoint, 2);
+    } else {
+        out += "\\u";
+        appendHex(out, d.codePoint, 4);
+    }
+}
+
+// One grapheme as shown, and whether it had to be escaped (controls always stand alone as graphemes).
+std::pair<std::string, bool> shownGrapheme(std::string_view grapheme) {
+    std::string shown;
+    bool escaped = false;
+    for (size_t offset = 0; offset < grapheme.size();) {
+        Decoded d = decodeAt(grapheme, offset);
+        if (d.codePoint == invalidCodePoint || needsEscape(d.codePoint)) {
+            appendEscape(shown, d, static_cast<unsigned char>(grapheme[offset]));
+            escaped = true;
+        } else {
+            shown.append(grapheme.substr(offset, d.length));
+        }
+        offset += d.length;
+    }
+    return {std::move(shown), escaped};
+}
+
+// The leading whole code points of a grapheme that fit in `room` bytes.
+std::string_view leadingCodePoints(std::string_view grapheme, size_t room) {
+    size_t end = 0;
+    while (end < grapheme.size()) {
+        size_t next = end + decodeAt(grapheme, end).length;
+        if (next > room) {
+            break;
+        }
+        end = next;
+    }
+    return grapheme.substr(0, end);
+}
+
 } // namespace
 
 bool isValidUtf8(std::string_view text) {
@@ -76,13 +140,9 @@ bool isWhiteSpace(char32_t c) {
 }
 
 bool isBlank(char32_t c) {
-    if (c == 0x09) {
-        return true;
-    }
-    if (c > 0x10FFFF) {
-        return false;
-    }
-    return utf8proc_category(static_cast<utf8proc_int32_t>(c)) == UTF8PROC_CATEGORY_ZS;
+    // The tab and the space separators: white space that does not end a line.
+    bool endsLine = (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
+    return isWhiteSpace(c) && !endsLine;
 }
 
 std::string_view trim(std::string_view text) {
@@ -162,6 +222,26 @@ bool isLetterOrNumber(std::string_view grapheme) {
     default:
         return false;
     }
+}
+
+std::string shownPeerText(std::string_view text, size_t maxCharacters, size_t maxBytes) {
+    std::string shown;
+    size_t characters = 0;
+    for (std::string_view grapheme : graphemes(text)) {
+        auto [piece, escaped] = shownGrapheme(grapheme);
+        size_t width = escaped ? piece.size() : 1;
+        if (characters + width <= maxCharacters && shown.size() + piece.size() <= maxBytes) {
+            shown += piece;
+            characters += width;
+            continue;
+        }
+        // One character of thousands of combining marks still ends at the byte limit.
+        if (!escaped && characters < maxCharacters) {
+            shown += leadingCodePoints(piece, maxBytes - shown.size());
+        }
+        return shown + "…";
+    }
+    return shown;
 }
 
 std::string asciiLower(std::string_view text) {

@@ -2,6 +2,7 @@
 // grapheme clusters and character classes.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,16 @@ std::vector<std::string_view> split(std::string_view text);
 std::vector<std::string_view> graphemes(std::string_view text);
 // A grapheme whose first code point is a letter (L*) or a number (N*), in any script.
 bool isLetterOrNumber(std::string_view grapheme);
+
+// Text a peer chose (an echo body, a service's answer), made inert for a log line, a message or a status
+// file: every C0 control, DEL, C1 control and line or paragraph separator becomes a visible escape ("\n",
+// "\x1B", "\u0085"), and bytes that are not UTF-8 become "\xFF"-style escapes, so the text stays one line
+// and sends nothing to a terminal. Longer than maxCharacters user-perceived characters (an escape counts
+// as the characters it shows) or maxBytes bytes, it is cut there and "…" follows.
+inline constexpr std::size_t shownCharacters = 64;
+inline constexpr std::size_t shownBytes = 512;
+std::string shownPeerText(std::string_view text, std::size_t maxCharacters = shownCharacters,
+                          std::size_t maxBytes = shownBytes);
 
 // Lower-cases A-Z only: enough for protocol words and address texts.
 std::string asciiLower(std::string_view text);

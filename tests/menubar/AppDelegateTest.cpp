@@ -86,8 +86,11 @@ protected:
             QString::fromStdString((dir / "defaults.ini").string()), QSettings::IniFormat);
         // The restart program's stand-in records how it was started, may publish a status, and exits.
         std::ofstream(dir / "restart")
-            << "#!/bin/sh\nprintf '%s|' \"$@\" \"$(readlink /proc/$$/fd/1)\" "
-               "\"$(readlink /proc/$$/fd/2)\" >> \"$0.calls\"\necho noise; echo noise >&2\n"
+            << "#!/bin/sh\ntarget() { if [ -d /proc/$$/fd ]; then readlink /proc/$$/fd/$1; else lsof -a -p "
+               "$$ -d $1 -Fn "
+               "| sed -n 's/^n//p'; fi; }\nprintf '%s|' \"$@\" \"$(target 1)\" \"$(target 2)\" >> "
+               "\"$0.calls\"\n"
+               "echo noise; echo noise >&2\n"
                "[ -e \"$0.json\" ] && mv \"$0.json\" \"$KORVANE_CONFIG_DIR/status.json\"\n"
                "exit 3\n";
         fs::permissions(dir / "restart", fs::perms::owner_all);
@@ -149,6 +152,8 @@ TEST_F(AppDelegateTest, EachStatusFileIsShownAsItsIconTooltipAndLines) {
     onlyIpv6.lastIpv6 = "2001:db8::7";
     DaemonStatus emptyHost = status(State::warning, "Keine IPv4", false);
     emptyHost.hostname = "";
+    DaemonStatus marked = status(State::warning, "Wartung & Umbau:\r\n\tab 22 Uhr");
+    marked.hostname = "a&b.example";
     const std::string none =
         "questionmark.circle | Korvane: kein Daemon-Status | Kein Daemon-Status gefunden | "
         "Ist der Daemon installiert und gestartet? | -";
@@ -169,6 +174,8 @@ TEST_F(AppDelegateTest, EachStatusFileIsShownAsItsIconTooltipAndLines) {
          "globe.slash | Korvane: nicht konfiguriert | Keine Konfiguration | - | - | -"},
         {[&] { write(onlyIpv6); }, "globe | Korvane: OK | IPv6 unverändert | - | Zuletzt gepusht: 2001:db8::7 | -"},
         {[&] { write(emptyHost); }, "exclamationmark.triangle | Korvane: Warnung | Keine IPv4 | Host:  | - | -"},
+        {[&] { write(marked); }, // "&&" shows one "&" rather than marking a mnemonic; a tab would open the shortcut column.
+         "exclamationmark.triangle | Korvane: Warnung | Wartung && Umbau: ab 22 Uhr | Host: a&&b.example" + full.substr(full.find(" | Zuletzt"))},
     };
     // clang-format on
     services.refreshInterval = 10ms;
@@ -179,6 +186,18 @@ TEST_F(AppDelegateTest, EachStatusFileIsShownAsItsIconTooltipAndLines) {
                                                                                  << expected;
         EXPECT_TRUE(delegate->statusItem()->icon().isMask()) << "a template image";
     }
+}
+
+TEST_F(AppDelegateTest, TheIconIsSetOnlyWhenItChanges) {
+    write(status(State::ok, "IP unverändert"));
+    launch();
+    qint64 shown = delegate->statusItem()->icon().cacheKey();
+    write(status(State::ok, "IP wieder unverändert"));
+    delegate->refresh();
+    EXPECT_EQ(delegate->statusItem()->icon().cacheKey(), shown);
+    write(status(State::error, "Abgelehnt"));
+    delegate->refresh();
+    EXPECT_NE(delegate->statusItem()->icon().cacheKey(), shown);
 }
 
 TEST_F(AppDelegateTest, ForceUpdateRunsTheRestartProgramQuietlyThenShowsWhatTheDaemonWrote) {

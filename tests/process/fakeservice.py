@@ -25,12 +25,13 @@ def stop(process, grace=5):
 
 
 class FakeService:
-    """One running fake. Extra arguments go to the program, e.g. FakeService(dir, "--http")."""
+    """One running fake. Extra arguments go to the program, e.g. FakeService(dir, "--http"); `launcher`
+    goes in front of it (one that execs it, so that the pid stays the fake's)."""
 
-    def __init__(self, state_dir, *args):
+    def __init__(self, state_dir, *args, launcher=()):
         program = os.environ.get("FAKE_DYNDNS") or str(REPO / "tools/fake-dyndns/fake-dyndns")
         self._stderr = tempfile.TemporaryFile()
-        self.process = subprocess.Popen([sys.executable, program, "--state", str(state_dir), *args],
+        self.process = subprocess.Popen([*launcher, sys.executable, program, "--state", str(state_dir), *args],
                                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=self._stderr)
         # The fake prints one line of JSON once it listens (CTest's timeout bounds a hang).
         line = self.process.stdout.readline()

@@ -6,6 +6,7 @@ import os
 import re
 import resource
 import select
+import shutil
 import signal
 import subprocess
 import termios
@@ -83,6 +84,8 @@ def store(config_dir, mode=0o600):
     (["--interval", "-5"], b"", 1, "", INVALID + "Update-Intervall muss mindestens 1 Minute(n) betragen.\n", None),
     (["--hostname", "   "], b"", 1, "", INVALID + "Hostname fehlt.\n", None),
     (["--api-key-stdin"], b"", 1, "", INVALID + "API-Key fehlt.\n", None),
+    (["--api-key-stdin"], b"dyndns_\xff\xfe0000\n", 1, "", INVALID + "API-Key ist kein gültiger UTF-8-Text.\n", None),
+    (["--hostname", "h\udcc3.example.net"], b"", 1, "", INVALID + "Hostname ist kein gültiger UTF-8-Text.\n", None),
     ([], b"", 0, None, "", {"apiKey": STORED_KEY, "hostname": "stored.example.net"}),
     (["--api-key-stdin"], b"dyndns_fromstdin0001\r\n", 0, None, "", {"apiKey": "dyndns_fromstdin0001"}),
     (["--hostname", "--ipv6", "--interval", "+15", "--no-ipv4", "--interval", "7"], b"\n", 0, None, "",
@@ -121,20 +124,19 @@ def test_configure_from_nothing_asks_for_host_then_key(config_dir, before):
     assert stored(target)["hostname"] == "fresh.example.net" and stored(target)["apiKey"] == "dyndns_pipedkey12345"
 
 
-@pytest.mark.parametrize("as_nobody", [False, True])
-def test_configure_save_failure_keeps_the_old_file(config_dir, as_nobody):
+# The root hint only where root would help: a directory in place of the temporary file fails even root.
+@pytest.mark.parametrize("as_nobody, blocked", [(False, True), (True, False), (True, True)])
+def test_configure_save_failure_keeps_the_old_file(config_dir, as_nobody, blocked):
     message = (f"Speichern fehlgeschlagen: Konfigurationsdatei konnte nicht geschrieben werden: "
                f"{config_dir}/config.json.tmp")
-    if as_nobody:
-        if os.geteuid() != 0:
-            pytest.skip("needs root to run the program as another user")
-        config_dir.chmod(0o755)
-        store(config_dir, mode=0o644)  # readable, so the stored values are the base
-        message += f" (Schreiben nach {config_dir} erfordert root — 'sudo korvane-client configure')"
-    else:
-        # A directory in place of the temporary file makes the write fail even for root.
+    if as_nobody and os.geteuid() != 0:
+        pytest.skip("needs root to run the program as another user")
+    config_dir.chmod(0o777 if blocked else 0o755)
+    store(config_dir, mode=0o644)  # readable, so the stored values are the base
+    if blocked:
         (config_dir / "config.json.tmp" / "keep").mkdir(parents=True)
-        store(config_dir)
+    else:
+        message += f" (Schreiben nach {config_dir} erfordert root — 'sudo korvane-client configure')"
     before = snapshot(config_dir)
     done = run(config_dir, "configure", "--interval", "10", "--api-key-stdin", input=b"dyndns_other123456\n",
                user=NOBODY if as_nobody else None)
@@ -348,6 +350,21 @@ def matches(lines, expected):
      {"ipv4": "198.51.100.4"}),
     ({"ipv4DiscoveryUrls": ["https://127.0.0.1:1/ip4", "{f}/ip4"]}, {}, None, [], 0,
      ["[WARN] IP-Discovery https://127.0.0.1:1/ip4 fehlgeschlagen: *", *GOOD], "", {"ipv4": "203.0.113.7"}),
+    # Credentials in a discovery address are never sent; an answer that drips is cut by the total bound.
+    ({"ipv4DiscoveryUrls": ["https://user:secret@{h}/ip4", "{f}/ip4b"]}, {}, None, [], 0,
+     ["[WARN] IP-Discovery https://user:secret@{h}/ip4 fehlgeschlagen: *", *GOOD], "", {"ipv4": "203.0.113.7"}),
+    ({}, {"ip4": {"body": "192.0.2.1\n" * 5, "drip": 0.25}}, None, [], 0,
+     ["[WARN] IP-Discovery {f}/ip4 fehlgeschlagen: Timeout was reached: no complete answer within 10000 "
+      "milliseconds", *GOOD], "", {"ipv4": "203.0.113.7"}),
+    ({}, {"ip4": "x\n2026-01-01 00:00:00 [INFO] DynDNS aktualisiert: 6.6.6.6.\n", "ip4b": {"drop": True}}, None,
+     [], 1, ["[WARN] IP-Discovery {f}/ip4 lieferte keine gültige IPv4-Adresse: x\\n2026-01-01 00:00:00 [INFO] "
+             "DynDNS aktualisiert: 6.6.6.6.", "[WARN] IP-Discovery {f}/ip4b fehlgeschlagen: *",
+             "[WARN] IPv4 aktiviert, aber keine öffentliche Adresse ermittelbar.",
+             "[WARN] Keine öffentliche IP ermittelbar — Zyklus übersprungen.",
+             "Keine öffentliche IP-Adresse ermittelbar."], "", None),
+    ({}, {"update": {"body": "x\n[INFO] good\x1b[2J"}}, None, [], 1,
+     ["[WARN] DynDNS-Update vorübergehend fehlgeschlagen: x\\n[INFO] good\\x1B[2J.",
+      TRANSIENT.format("x\\n[INFO] good\\x1B[2J")], "", None),
     ({"enableIpv6": True}, {"ip4": "x\n", "ip4b": "", "ip6": {"status": 503, "body": "<html>busy</html>"},
                             "ip6b": "192.0.2.1"}, None, [], 1,
      ["[WARN] IP-Discovery {f}/ip4 *", "[WARN] IP-Discovery {f}/ip4b *",
@@ -372,10 +389,11 @@ def matches(lines, expected):
 ])
 def test_once(fake_service, config_dir, config, control, before, args, code, out, err, after):
     path, f = config_dir / "config.json", fake_service.base_url
+    h = f.split("//")[1]
     if isinstance(config, str):
         path.write_text(config)
     elif config is not None:
-        urls = {k: [u.format(f=f) for u in v] for k, v in config.items() if k.endswith("Urls")}
+        urls = {k: [u.format(f=f, h=h) for u in v] for k, v in config.items() if k.endswith("Urls")}
         write_config(config_dir, fake_service, **{**config, **urls})
     if before:
         (config_dir / "ipstate.json").write_text(json.dumps(before, separators=(",", ":")))
@@ -385,15 +403,19 @@ def test_once(fake_service, config_dir, config, control, before, args, code, out
     assert base64.b64encode(f"{HOST}:{KEY}".encode()) not in done.stdout
     lines = shown_lines(done.stdout.decode())
     assert done.returncode == code, lines
-    assert matches(lines, [line.format(f=f) for line in out]), lines
+    assert matches(lines, [line.format(f=f, h=h) for line in out]), lines
     assert done.stderr.decode() == err.format(path=path)
     if after == "same":
         assert (config_dir / "ipstate.json").read_bytes() == kept
     else:
         assert stored(config_dir, "ipstate.json") == after
     assert not (config_dir / "status.json").exists()
+    log = fake_service.requests()
     if code != 0 and not out:
-        assert fake_service.requests() == []
+        assert log == []
+    # Each request is sent once; the key goes to the update server only.
+    assert len({r["path"] for r in log}) == len(log), log
+    assert not [r for r in log if r["path"] != "/nic/update" and "authorization" in str(r["headers"]).lower()]
     # What a pushed address was sent with: one authenticated request naming the host and the addresses.
     if isinstance(after, dict) and code == 0:
         [request] = fake_service.requests("/nic/update")
@@ -402,6 +424,8 @@ def test_once(fake_service, config_dir, config, control, before, args, code, out
         headers = {name.lower(): value for name, value in request["headers"]}
         assert headers["authorization"] == "Basic " + base64.b64encode(f"{HOST}:{KEY}".encode()).decode()
         assert headers["user-agent"] == "RuzEdaRoredo-macOS/0.24.0"
+        # A connection of its own per request, each resuming the one TLS session of the process.
+        assert all(r["tlsResumed"] for r in log[1:]), log
 
 
 def test_once_sends_nothing_to_an_untrusted_update_server(fake_service, config_dir, tmp_path):
@@ -414,3 +438,53 @@ def test_once_sends_nothing_to_an_untrusted_update_server(fake_service, config_d
     assert done.returncode == 1
     assert lines[0].startswith("[WARN] Update-Request fehlgeschlagen (Netzwerkfehler?): ") and "certificate" in lines[0]
     assert stored(config_dir, "ipstate.json") is None
+
+
+@pytest.mark.parametrize("kind", ["fifo", "device", "huge"])
+def test_once_reads_only_a_regular_configuration_of_bounded_size(config_dir, kind):
+    path = config_dir / "config.json"
+    if kind == "fifo":
+        os.mkfifo(path)
+    elif kind == "device":
+        path.symlink_to("/dev/zero")
+    else:
+        path.write_bytes(b"")
+        os.truncate(path, 64 << 20)
+    done = run(config_dir, "once")
+    assert (done.returncode, done.stdout, done.stderr.decode()) == (
+        1, b"", f"{UNUSABLE}Konfigurationsdatei ist leer oder ungültig: {path}\n")
+
+
+def test_once_finishes_its_cycle_after_its_reader_has_gone(fake_service, config_dir):
+    # The first endpoint's answer is unusable: a WARN line is written before the update goes out.
+    write_config(config_dir, fake_service)
+    fake_service.control(ip4="x\n", ip4b="198.51.100.4\n")
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    try:
+        done = subprocess.run([CLIENT, "once"], env=client_env(config_dir, fake_service), stdin=subprocess.DEVNULL,
+                              stdout=write_end, stderr=subprocess.PIPE, timeout=120)
+    finally:
+        os.close(write_end)
+    assert (done.returncode, done.stderr) == (0, b"")
+    assert stored(config_dir, "ipstate.json") == {"ipv4": "198.51.100.4"}
+    assert len(fake_service.requests("/nic/update")) == 1
+
+
+def test_once_trusts_the_bundle_file_where_the_system_directory_is_empty(fake_service, config_dir, tmp_path):
+    """As on macOS: /etc/ssl/certs exists but is empty, the roots are in /etc/ssl/cert.pem (a private mount)."""
+    unshare = next((c for c in (["unshare", "-m"], ["unshare", "-r", "-m"])
+                    if subprocess.run([*c, "true"], capture_output=True).returncode == 0), None)
+    if unshare is None:
+        pytest.skip("no private mount namespace (unshare not permitted)")
+    ssl_dir = tmp_path / "ssl"
+    (ssl_dir / "certs").mkdir(parents=True)
+    shutil.copy(fake_service.ca_file, ssl_dir / "cert.pem")
+    if os.path.exists("/etc/ssl/openssl.cnf"):
+        shutil.copy("/etc/ssl/openssl.cnf", ssl_dir / "openssl.cnf")
+    write_config(config_dir, ipv4DiscoveryUrls=[fake_service.url("/ip4")])
+    env = {k: v for k, v in client_env(config_dir, fake_service).items() if not k.startswith("SSL_CERT_")}
+    done = subprocess.run([*unshare, "sh", "-c", 'mount --bind "$1" /etc/ssl && exec "$2" once --force', "sh",
+                           str(ssl_dir), CLIENT], env=env, stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+    assert (done.returncode, done.stderr) == (0, b""), done.stdout
+    assert len(fake_service.requests("/nic/update")) == 1

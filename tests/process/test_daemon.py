@@ -3,6 +3,7 @@ read it, the back-off after a permanent rejection, and the app-update worker und
 import glob
 import hashlib
 import json
+import os
 import re
 import stat
 import subprocess
@@ -12,7 +13,7 @@ from datetime import datetime, timezone
 import pytest
 
 from conftest import CLIENT, HOST, KEY, client_env, needs_client, write_config
-from fakeservice import stop
+from fakeservice import FakeService, stop
 
 pytestmark = needs_client
 START = "[INFO] korvane-client 0.24.0 startet (Daemon-Modus)."
@@ -173,27 +174,41 @@ def test_first_cycle(config_dir, fake_service, daemon, fields, control, pushed, 
     assert KEY not in d.log.read_text() and "wrongkey" not in d.log.read_text()
 
 
-# The real delays (two minutes, then 12 hours) pass 20 times faster: libfaketime is preloaded directly, so the
-# pid started is the daemon's own.
+# The real delays (two minutes, then 12 hours; an hour when idle) pass 20 (1000) times faster: libfaketime is
+# preloaded directly, so the pid started is the daemon's own.
 @pytest.mark.skipif(not FAKETIME, reason="libfaketime is not installed")
-@pytest.mark.parametrize("case", ["installs", "idle"])
+@pytest.mark.parametrize("case", ["installs", "idle", "garbled manifest"])
 def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_service, daemon, tmp_path, case):
     if case != "idle":
         write_config(config_dir, fake_service)
-    temporary = tmp_path / "tmp"
-    temporary.mkdir()
-    d = daemon(KORVANE_UPDATE_MANIFEST_URL=fake_service.url("/downloads/macos/latest.json"), TMPDIR=str(temporary),
-               LD_PRELOAD=FAKETIME[0], FAKETIME="+0 x20", FAKETIME_NO_CACHE="1",
+    if case == "garbled manifest":
+        fake_service.control(latest={"body": '{"version": "0.25.0\x1b[2J\n[INFO] x', "sticky": True})
+    temporary = tmp_path / "missing" / "tmp"  # made when needed; the trailing slash is fine
+    d = daemon(KORVANE_UPDATE_MANIFEST_URL=fake_service.url("/downloads/macos/latest.json"), TMPDIR=f"{temporary}/",
+               LD_PRELOAD=FAKETIME[0], FAKETIME="+0 x" + ("1000" if case == "idle" else "20"), FAKETIME_NO_CACHE="1",
                # An AddressSanitizer build refuses a preloaded library ahead of its runtime unless told it is fine.
                ASAN_OPTIONS="verify_asan_link_order=0:" + client_env(config_dir).get("ASAN_OPTIONS", ""))
     if case == "idle":
-        d.wait_for(lambda: any("läuft im Leerlauf" in m for m in d.messages()))
-        time.sleep(3 * 120 / 20)  # long enough for three checks, had the worker been started
+        # An idle daemon puts back a status that went missing, at its next hourly look.
+        d.new_status()
+        (config_dir / "status.json").unlink()
+        d.wait_for(lambda: d.status())
+        time.sleep(3 * 120 / 1000)  # long enough for three checks, had the worker been started
         assert fake_service.requests() == [] and not any("App-Update" in m for m in d.messages())
+        return
+    if case == "garbled manifest":
+        d.wait_for(lambda: any("Update-Manifest" in m for m in d.messages()), 60)
+        [line] = [m for m in d.messages() if "Update-Manifest" in m]
+        # The decoder's complaint stays one inert line whatever bytes the host sent.
+        assert line == ("[WARN] Update-Manifest konnte nicht geladen werden: "
+                        f"{fake_service.url('/downloads/macos/latest.json')} (not valid JSON)")
         return
     # Well before the real two minutes; this system has no /usr/sbin/installer, so the installation fails.
     d.wait_for(lambda: any(m.startswith("[ERROR] Update-Installation fehlgeschlagen: ") for m in d.messages()), 60)
     messages = d.messages()
+    assert "[ERROR] Update-Installation fehlgeschlagen: /usr/sbin/installer: No such file or directory" in messages
+    assert ("[WARN] Signatur des pkg nicht geprüft: diesem Entwicklungs-Build ist kein Developer-ID-Team "
+            "eingebaut.") in messages
     assert "[INFO] App-Update-Worker gestartet (aktuelle Version 0.24.0, Prüfintervall 12h)." in messages
     assert "[INFO] Neue Version 0.25.0 verfügbar (aktuell 0.24.0)." in messages
     paths = [r["path"] for r in fake_service.requests() if r["path"].startswith("/downloads/")]
@@ -206,3 +221,69 @@ def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_se
                         kept.parent.name)
     assert stat.S_IMODE(kept.parent.stat().st_mode) == 0o700
     assert fake_service.settings()["packageSha256"] == hashlib.sha256(kept.read_bytes()).hexdigest()
+
+
+# --- network changes, in a network namespace of its own with the fake on the namespace's loopback -----------
+
+@pytest.fixture
+def netns():
+    """A namespace held open by a sleeping process; yields the prefix that runs a program inside it."""
+    root = os.geteuid() == 0
+    holder = subprocess.Popen(["unshare", *(["-n"] if root else ["-r", "-n"]), "--", "sleep", "600"],
+                              stderr=subprocess.PIPE)
+    own, deadline = os.readlink("/proc/self/ns/net"), time.monotonic() + 5
+    while holder.poll() is None and time.monotonic() < deadline:
+        try:
+            if os.readlink(f"/proc/{holder.pid}/ns/net") != own:
+                break
+        except OSError:
+            pass
+        time.sleep(0.01)
+    else:
+        stop(holder)
+        pytest.skip(f"network namespaces not permitted here: {holder.stderr.read().decode().strip()}")
+    prefix = ["nsenter", "-t", str(holder.pid), "-n", *([] if root else ["-U", "--preserve-credentials"])]
+    for step in ["link set lo up", "link add kv0 type dummy || ip link add kv0 type veth peer name kv1 && "
+                 "ip link set kv1 up", "link set kv0 up"]:
+        done = subprocess.run([*prefix, "sh", "-c", "ip " + step], capture_output=True, text=True)
+        if done.returncode != 0:
+            stop(holder)
+            pytest.skip(f"cannot set up the namespace's interfaces: {done.stderr.strip()}")
+    yield prefix
+    stop(holder)
+
+
+# A changed address brings the next cycle forward, a flapping link once a minute at most, and nothing wakes
+# the pause that follows a permanent rejection.
+@pytest.mark.parametrize("api_key, changes, early", [
+    (KEY, ["addr add 10.77.0.2/24 dev kv0"], 1),
+    (KEY, ["link set kv0 down", "link set kv0 up", "link set kv0 down", "link set kv0 up"], 1),
+    ("dyndns_wrongkey", ["addr add 10.77.0.2/24 dev kv0"], 0),
+], ids=["address", "flapping link", "after badauth"])
+def test_network_change_brings_the_next_cycle_forward(api_key, changes, early, netns, config_dir, tmp_path):
+    with FakeService(tmp_path / "fake", "--verbose", launcher=netns) as fake:
+        write_config(config_dir, fake, updateIntervalMinutes=5, apiKey=api_key)
+        with open(tmp_path / "daemon.log", "wb") as out:
+            daemon = subprocess.Popen([*netns, CLIENT, "run"], stdin=subprocess.DEVNULL, stdout=out,
+                                      stderr=subprocess.STDOUT, env=client_env(config_dir, fake))
+        try:
+            deadline = time.monotonic() + 30
+            while not (config_dir / "status.json").exists() and time.monotonic() < deadline:
+                time.sleep(0.05)
+            time.sleep(0.5)
+            log = (tmp_path / "daemon.log").read_text
+            assert fake.stderr_text().count('"GET /ip4 ') == 1, log()
+            # Changes 2.5 s apart: each one settles (2 s) before the next, so only the rate limit holds the
+            # later ones back.
+            for change in changes:
+                subprocess.run([*netns, "sh", "-c", "ip " + change], check=True)
+                time.sleep(2.5)
+            time.sleep(1.5)
+            requests = fake.stderr_text()
+            assert requests.count('"GET /ip4 ') == 1 + early, requests
+            # An early cycle is an ordinary one: the address is unchanged, so nothing is sent.
+            assert requests.count('"GET /nic/update') == 1, requests
+            assert log().count("[INFO] Netzwerkänderung erkannt — Aktualisierung vorgezogen.") == early, log()
+            assert daemon.poll() is None
+        finally:
+            stop(daemon)

@@ -165,6 +165,21 @@ def test_uninstall_from_the_source_tree(machine, args, code, loaded):
         assert machine.calls() == [PRINT, "pkgutil --forget com.korvane.client"] and not program.exists()
 
 
+def test_uninstall_quits_the_menu_bar_app_of_the_console_user_only(machine):
+    app = "/Applications/Korvane.app/Contents/MacOS/Korvane"
+    alice, bob = (subprocess.Popen(["sleep", "60"]) for _ in range(2))
+    try:
+        (machine.base / "ps").write_text(f"{alice.pid} alice {app}\n{bob.pid} bob {app}\n{os.getpid()} alice /bin/x\n")
+        result = machine.run(REPO / "packaging/macos/uninstall", FAKE_CONSOLE_USER="alice")
+        assert result.returncode == 0, result.stderr
+        assert (alice.wait(timeout=10), bob.poll()) == (-15, None)
+        assert "Menüleisten-App von alice beendet." in result.stdout
+    finally:
+        for process in (alice, bob):
+            process.kill()
+            process.wait()
+
+
 # --- the package -------------------------------------------------------------------------------------------
 
 def test_the_job_runs_the_daemon_as_root_restarted_but_throttled():
@@ -302,3 +317,19 @@ def test_the_script_accepts_exactly_the_versions_the_clients_parse(manifest, ver
 def test_the_script_refuses_anything_but_an_https_address(manifest, url):
     done, seen = manifest("0.25.0", url)
     assert done.returncode == 64 and "URL" in done.stderr and seen is None
+
+
+# --- the macOS workflow ------------------------------------------------------------------------------------
+
+def test_the_macos_workflow_builds_tests_packages_and_checks_the_links(tmp_path):
+    yaml = pytest.importorskip("yaml")
+    [job] = yaml.safe_load((REPO / ".github/workflows/macos.yml").read_text())["jobs"].values()
+    assert job["runs-on"].startswith("macos-")
+    assert all(("run" in step) != ("uses" in step) for step in job["steps"]), job["steps"]
+    scripts = "\n".join(step["run"] for step in job["steps"] if "run" in step)
+    for needed in ("cmake --build", "korvane-unit-tests", "build-pkg --unsigned", "otool -L"):
+        assert needed in scripts, needed
+    if shutil.which("shellcheck"):
+        (tmp_path / "steps.sh").write_text("#!/bin/bash\nset -e\n" + scripts)
+        done = subprocess.run(["shellcheck", str(tmp_path / "steps.sh")], capture_output=True, text=True)
+        assert done.returncode == 0, done.stdout

@@ -7,9 +7,28 @@ import select
 import signal
 import stat
 import subprocess
+import time
 from datetime import datetime
 
 import pytest
+
+
+def check(text):
+    """The writer's counter from a complete status document; fails on anything else."""
+    pairs = json.loads(text, object_pairs_hook=list)
+    keys = [key for key, _ in pairs]
+    # Pretty-printed and sorted, the four required keys and only known ones, every value a string.
+    lines = text.split("\n")
+    assert (lines[0], lines[-1], len(lines)) == ("{", "}", len(keys) + 2)
+    assert keys == sorted(set(keys))
+    assert {"daemonVersion", "message", "state", "updatedAt"} <= set(keys) <= {
+        "daemonVersion", "message", "state", "updatedAt", "hostname", "lastIpv4", "lastIpv6", "lastSuccessAt"}
+    values = dict(pairs)
+    assert all(isinstance(v, str) for v in values.values()) and values["state"] in ("ok", "warning", "error", "idle")
+    for key in ("updatedAt", "lastSuccessAt"):
+        if key in values:
+            datetime.strptime(values[key], "%Y-%m-%dT%H:%M:%SZ")
+    return int(re.fullmatch(r"write (\d+)( x*)?", values["message"]).group(1))
 
 
 def test_killed_writer_never_leaves_a_partial_status_file(config_dir):
@@ -34,21 +53,27 @@ def test_killed_writer_never_leaves_a_partial_status_file(config_dir):
             assert not written, f"{context}: status.json vanished after a write"
             continue
         assert stat.S_IMODE(status.stat().st_mode) == 0o644, context
-        text = status.read_text(encoding="utf-8")
-        pairs = json.loads(text, object_pairs_hook=list)
-        keys = [key for key, _ in pairs]
-        # Pretty-printed and sorted, the four required keys and only known ones, every value a string.
-        lines = text.split("\n")
-        assert (lines[0], lines[-1], len(lines)) == ("{", "}", len(keys) + 2), context
-        assert keys == sorted(set(keys)), context
-        assert {"daemonVersion", "message", "state", "updatedAt"} <= set(keys) <= {
-            "daemonVersion", "message", "state", "updatedAt", "hostname", "lastIpv4", "lastIpv6", "lastSuccessAt"}
-        values = dict(pairs)
-        assert all(isinstance(v, str) for v in values.values()) and values["state"] in ("ok", "warning", "error", "idle")
-        for key in ("updatedAt", "lastSuccessAt"):
-            if key in values:
-                datetime.strptime(values[key], "%Y-%m-%dT%H:%M:%SZ")
-        counter = int(re.fullmatch(r"write (\d+)( x*)?", values["message"]).group(1))
+        try:
+            counter = check(status.read_text(encoding="utf-8"))
+        except (ValueError, AssertionError) as problem:
+            pytest.fail(f"{context}: status.json is not a complete status ({problem})")
         assert counter >= last, f"{context}: counter went back from {last} to {counter}"
         last = counter
     assert last > 0
+
+
+def test_two_writers_at_once_never_publish_a_torn_file(config_dir):
+    status = config_dir / "status.json"
+    writer = os.environ.get("KORVANE_STATUS_WRITER") or pytest.skip("KORVANE_STATUS_WRITER is not set")
+    writers = [subprocess.Popen([writer, str(status)], stdout=subprocess.PIPE) for _ in range(2)]
+    try:
+        for process in writers:
+            assert select.select([process.stdout], [], [], 60)[0] and process.stdout.readline() == b"written\n"
+        deadline = time.monotonic() + 2
+        while time.monotonic() < deadline:
+            check(status.read_text(encoding="utf-8"))
+    finally:
+        for process in writers:
+            process.kill()
+            process.wait()
+            process.stdout.close()

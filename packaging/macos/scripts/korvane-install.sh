@@ -19,6 +19,7 @@ korvane_set_root() {
     korvane_man_page="$korvane_root/usr/local/share/man/man1/korvane-client.1"
     korvane_share_dir="$korvane_root/usr/local/share/korvane"
     korvane_app="$korvane_root/Applications/Korvane.app"
+    korvane_newsyslog_conf="$korvane_root/private/etc/newsyslog.d/$korvane_label.conf"
     korvane_log_dir="$korvane_root/Library/Logs/RuzEdaRoredo"
     korvane_config_dir="$korvane_root/Library/Application Support/RuzEdaRoredo"
 }
@@ -81,4 +82,19 @@ korvane_make_directories() {
         chown 0:0 "$dir" || return 1
         chmod 0755 "$dir" || return 1
     done
+}
+
+# Ends the menu-bar app of the user logged in at the console, whose bundle is about to be removed. The
+# console belongs to root while nobody is logged in.
+korvane_quit_app() {
+    console_user=$(stat -f %Su /dev/console 2>/dev/null) || return 0
+    if [ -z "$console_user" ] || [ "$console_user" = root ]; then
+        return 0
+    fi
+    ps -A -o pid= -o user= -o comm= 2>/dev/null |
+        awk -v user="$console_user" -v app="/Applications/Korvane.app/Contents/MacOS/Korvane" \
+            '$2 == user && $3 == app { print $1 }' |
+        while read -r pid; do
+            kill -TERM "$pid" 2>/dev/null && korvane_say "Menüleisten-App von $console_user beendet."
+        done
 }

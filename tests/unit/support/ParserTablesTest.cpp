@@ -119,6 +119,23 @@ TEST(Unicode, Utf8GraphemesAndLettersOrNumbers) {
     }
 }
 
+TEST(Unicode, PeerTextIsShownAsOneInertLineOfBoundedLength) {
+    std::string marks;
+    for (int i = 0; i < 32000; ++i) {
+        marks += "\u0301";
+    }
+    // clang-format off
+    const std::pair<std::string, std::string> cases[] = {
+        {"good 203.0.113.7 ä👍🏽", "good 203.0.113.7 ä👍🏽"}, {"a\r\nb\x1b[31m\x7f\t", "a\\r\\nb\\x1B[31m\\x7F\\t"},
+        {"a\u0085b\u009bc\u2028d\u2029", "a\\u0085b\\u009Bc\\u2028d\\u2029"}, {"a\xff\xc3", "a\\xFF\\xC3"},
+        {std::string(63, 'x') + "€", std::string(63, 'x') + "€"}, {std::string(63, 'x') + "€y", std::string(63, 'x') + "€…"},
+        {std::string(63, 'x') + "\n", std::string(63, 'x') + "…"}, {"a" + marks, "a" + marks.substr(0, 510) + "…"}};
+    // clang-format on
+    for (const auto& [text, shown] : cases) {
+        EXPECT_EQ(Unicode::shownPeerText(text), shown) << text.substr(0, 80);
+    }
+}
+
 // The readers' type rules are covered through config.json and the manifest; this is what only the parser
 // sees.
 TEST(JsonStrict, ReadsOneObjectOfStrictJsonOnly) {

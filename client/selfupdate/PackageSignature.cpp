@@ -1,0 +1,92 @@
+#include "selfupdate/PackageSignature.hpp"
+
+#include "support/Subprocess.hpp"
+
+#include <algorithm>
+#include <string_view>
+#include <vector>
+
+namespace PackageSignature {
+namespace {
+
+// pkgutil's report is a few hundred bytes; the cap only bounds a misbehaving one.
+constexpr std::size_t reportLimit = 64 * 1024;
+
+std::string_view trimmed(std::string_view line) {
+    std::size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return line.substr(first, line.find_last_not_of(" \t\r") - first + 1);
+}
+
+std::vector<std::string_view> trimmedLines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    for (std::size_t start = 0; start <= text.size();) {
+        std::size_t end = std::min(text.find('\n', start), text.size());
+        lines.push_back(trimmed(text.substr(start, end - start)));
+        start = end + 1;
+    }
+    return lines;
+}
+
+// "1. Developer ID Installer: Name (TEAMID)" gives TEAMID, when it has the form of one.
+std::optional<std::string> installerTeam(std::string_view leaf) {
+    constexpr std::string_view prefix = "1. Developer ID Installer: ";
+    std::size_t open = leaf.rfind(" (");
+    if (!leaf.starts_with(prefix) || !leaf.ends_with(")") || open == std::string_view::npos ||
+        open < prefix.size()) {
+        return std::nullopt;
+    }
+    std::string_view team = leaf.substr(open + 2, leaf.size() - open - 3);
+    bool wellFormed = !team.empty() && team.size() <= 20 && std::all_of(team.begin(), team.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    });
+    return wellFormed ? std::optional<std::string>(team) : std::nullopt;
+}
+
+// Only the first status line counts, and only the chain after it: a certificate's own text, printed
+// further down, cannot pose as either.
+std::optional<std::string> reportProblem(std::string_view report, const std::string& team) {
+    std::vector<std::string_view> lines = trimmedLines(report);
+    auto status = std::find_if(lines.begin(), lines.end(),
+                               [](std::string_view line) { return line.starts_with("Status:"); });
+    if (status == lines.end() ||
+        *status != "Status: signed by a developer certificate issued by Apple for distribution") {
+        return "keine von Apple ausgestellte Developer-ID-Signatur";
+    }
+    auto chain = std::find(status, lines.end(), "Certificate Chain:");
+    auto leaf =
+        std::find_if(chain, lines.end(), [](std::string_view line) { return line.starts_with("1."); });
+    std::optional<std::string> signer = leaf == lines.end() ? std::nullopt : installerTeam(*leaf);
+    if (!signer) {
+        return "kein Developer-ID-Installer-Zertifikat";
+    }
+    if (*signer != team) {
+        return "signiert vom Team " + *signer;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::string> problem(const std::string& pkgutilPath, const std::filesystem::path& package,
+                                   const std::string& team) {
+    Subprocess::Captured checked = Subprocess::capture(pkgutilPath, {"--check-signature", package.string()},
+                                                       Subprocess::currentEnvironment(), reportLimit);
+    const Subprocess::Outcome& outcome = checked.outcome;
+    switch (outcome.kind) {
+    case Subprocess::Outcome::Kind::failed:
+        return "pkgutil nicht startbar: " + outcome.reason;
+    case Subprocess::Outcome::Kind::signaled:
+        return "pkgutil durch Signal " + std::to_string(outcome.signal) + " beendet";
+    case Subprocess::Outcome::Kind::exited:
+        break;
+    }
+    if (outcome.exitStatus != 0) {
+        return "pkgutil beendete sich mit Status " + std::to_string(outcome.exitStatus);
+    }
+    return reportProblem(checked.output, team);
+}
+
+} // namespace PackageSignature

@@ -1,0 +1,18 @@
+// Whether a downloaded package carries the release team's signature, as pkgutil(1) reports it. The digest
+// in the manifest only ties the package to the manifest's web host; this ties it to the team that signs
+// the releases, so a compromised web host cannot have its own package installed.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace PackageSignature {
+
+// Nothing when `pkgutil --check-signature` ends with 0 and reports a package signed for distribution by
+// a Developer ID Installer certificate of `team`; otherwise a short German reason for the log. Nothing
+// the package itself says reaches the reason but a team ID of the usual form.
+std::optional<std::string> problem(const std::string& pkgutilPath, const std::filesystem::path& package,
+                                   const std::string& team);
+
+} // namespace PackageSignature

@@ -1,0 +1,174 @@
+#include "selfupdate/WorkingDirectory.hpp"
+
+#include "support/AtomicFile.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr int directoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+std::string fileError(const std::filesystem::path& path, int error) {
+    return path.string() + ": " + std::generic_category().message(error);
+}
+
+// One open descriptor, closed when it goes unless released.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+// Only the owner (root, or the user the daemon runs as) can rename or replace what is in it; a sticky
+// directory such as /tmp protects the entries that are not another user's own.
+std::string unsafeBecause(const Descriptor& directory, const std::filesystem::path& path) {
+    struct stat info {};
+    if (::fstat(directory.get(), &info) != 0) {
+        return fileError(path, errno);
+    }
+    bool trustedOwner = info.st_uid == 0 || info.st_uid == ::geteuid();
+    bool othersMayWrite = (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    if (!trustedOwner || (othersMayWrite && (info.st_mode & S_ISVTX) == 0)) {
+        return path.string() + ": Verzeichnis ist für andere Benutzer veränderbar";
+    }
+    return {};
+}
+
+// The absolute path with the symbolic links of its existing part resolved, so that the walk below can
+// refuse to follow any.
+std::optional<std::filesystem::path> resolved(const std::filesystem::path& base, std::string& error) {
+    std::error_code code;
+    std::filesystem::path existing = std::filesystem::absolute(base, code).lexically_normal();
+    if (code) {
+        error = fileError(base, code.value());
+        return std::nullopt;
+    }
+    if (!existing.has_filename() && existing.has_relative_path()) {
+        existing = existing.parent_path(); // a trailing "/", as TMPDIR often has
+    }
+    std::vector<std::filesystem::path> missing;
+    while (existing.has_relative_path() && !std::filesystem::exists(existing, code)) {
+        missing.push_back(existing.filename());
+        existing = existing.parent_path();
+    }
+    std::filesystem::path result = std::filesystem::canonical(existing, code);
+    if (code) {
+        error = fileError(existing, code.value());
+        return std::nullopt;
+    }
+    for (auto part = missing.rbegin(); part != missing.rend(); ++part) {
+        result /= *part;
+    }
+    return result;
+}
+
+// Opens `base` one directory at a time from the root, making the missing ones, and checks each: nobody
+// else can swap anything below a directory only its trusted owner can change.
+Descriptor openSafely(const std::filesystem::path& base, std::string& error) {
+    std::filesystem::path reached = "/";
+    Descriptor current(::open("/", directoryFlags));
+    if (!current.valid()) {
+        error = fileError(reached, errno);
+        return current;
+    }
+    for (const std::filesystem::path& part : base.relative_path()) {
+        if (error = unsafeBecause(current, reached); !error.empty()) {
+            return Descriptor(-1);
+        }
+        reached /= part;
+        Descriptor next(::openat(current.get(), part.c_str(), directoryFlags));
+        // Made only where missing: a read-only system volume refuses even to make what exists.
+        bool made = !next.valid() && errno == ENOENT && ::mkdirat(current.get(), part.c_str(), 0700) == 0;
+        if (made) {
+            next = Descriptor(::openat(current.get(), part.c_str(), directoryFlags));
+        }
+        current = std::move(next);
+        // The umask may have taken bits away; the mode is set exactly.
+        if (!current.valid() || (made && ::fchmod(current.get(), 0700) != 0)) {
+            error = fileError(reached, errno);
+            return Descriptor(-1);
+        }
+    }
+    if (error = unsafeBecause(current, reached); !error.empty()) {
+        return Descriptor(-1);
+    }
+    return current;
+}
+
+} // namespace
+
+std::optional<WorkingDirectory> WorkingDirectory::create(const std::filesystem::path& base,
+                                                         const std::string& name, std::string& error) {
+    std::optional<std::filesystem::path> parentPath = resolved(base, error);
+    if (!parentPath) {
+        return std::nullopt;
+    }
+    Descriptor parent = openSafely(*parentPath, error);
+    if (!parent.valid()) {
+        return std::nullopt;
+    }
+    std::filesystem::path path = *parentPath / name;
+    // A name that exists already is refused: nobody can slip a directory in beforehand.
+    if (::mkdirat(parent.get(), name.c_str(), 0700) != 0) {
+        error = fileError(path, errno);
+        return std::nullopt;
+    }
+    Descriptor directory(::openat(parent.get(), name.c_str(), directoryFlags));
+    if (!directory.valid() || ::fchmod(directory.get(), 0700) != 0) {
+        error = fileError(path, errno);
+        return std::nullopt;
+    }
+    return WorkingDirectory(parent.release(), directory.release(), name, std::move(path));
+}
+
+WorkingDirectory::WorkingDirectory(int parent, int directory, std::string name, std::filesystem::path path)
+    : parent_(parent), directory_(directory), name_(std::move(name)), path_(std::move(path)) {}
+
+WorkingDirectory::WorkingDirectory(WorkingDirectory&& other) noexcept
+    : parent_(std::exchange(other.parent_, -1)), directory_(std::exchange(other.directory_, -1)),
+      name_(std::move(other.name_)), path_(std::move(other.path_)) {}
+
+WorkingDirectory::~WorkingDirectory() {
+    Descriptor closeParent(parent_);
+    Descriptor closeDirectory(directory_);
+}
+
+bool WorkingDirectory::writeNewFile(const std::string& fileName, std::string_view bytes,
+                                    std::string& error) const {
+    Descriptor file(
+        ::openat(directory_, fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!file.valid() || !AtomicFile::writeAll(file.get(), bytes) || ::close(file.release()) != 0) {
+        error = fileError(path_ / fileName, errno);
+        return false;
+    }
+    return true;
+}
+
+void WorkingDirectory::remove(const std::string& fileName) const {
+    ::unlinkat(directory_, fileName.c_str(), 0);
+    ::unlinkat(parent_, name_.c_str(), AT_REMOVEDIR);
+}

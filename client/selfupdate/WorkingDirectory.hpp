@@ -1,0 +1,41 @@
+// The private directory one self-update attempt writes its package into. It is created below a directory
+// that no other user can change, and held open: the files in it are made and removed through its
+// descriptor, so nobody can swap it for another between the download and the installer.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+class WorkingDirectory {
+public:
+    // Makes `name` (mode 0700) in `base`, creating the missing directories of `base` (0700). Refused when
+    // `base` or a directory above it is writable by another user (a sticky one such as /tmp is fine) or
+    // owned by one. On failure `error` names the path and why.
+    static std::optional<WorkingDirectory> create(const std::filesystem::path& base, const std::string& name,
+                                                  std::string& error);
+
+    ~WorkingDirectory();
+    WorkingDirectory(WorkingDirectory&& other) noexcept;
+    WorkingDirectory& operator=(WorkingDirectory&&) = delete;
+    WorkingDirectory(const WorkingDirectory&) = delete;
+    WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+
+    // Its absolute path, symbolic links resolved: what pkgutil and the installer are given.
+    const std::filesystem::path& path() const { return path_; }
+
+    // A new file (never one that is there already), written whole with mode 0600.
+    bool writeNewFile(const std::string& fileName, std::string_view bytes, std::string& error) const;
+
+    // Removes `fileName` and then the directory, without recursion; failures are ignored.
+    void remove(const std::string& fileName) const;
+
+private:
+    WorkingDirectory(int parent, int directory, std::string name, std::filesystem::path path);
+
+    int parent_;
+    int directory_;
+    std::string name_;
+    std::filesystem::path path_;
+};
