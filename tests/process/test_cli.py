@@ -6,7 +6,6 @@ import os
 import re
 import resource
 import select
-import shutil
 import signal
 import subprocess
 import termios
@@ -470,21 +469,3 @@ def test_once_finishes_its_cycle_after_its_reader_has_gone(fake_service, config_
     assert stored(config_dir, "ipstate.json") == {"ipv4": "198.51.100.4"}
     assert len(fake_service.requests("/nic/update")) == 1
 
-
-def test_once_trusts_the_bundle_file_where_the_system_directory_is_empty(fake_service, config_dir, tmp_path):
-    """As on macOS: /etc/ssl/certs exists but is empty, the roots are in /etc/ssl/cert.pem (a private mount)."""
-    unshare = next((c for c in (["unshare", "-m"], ["unshare", "-r", "-m"])
-                    if subprocess.run([*c, "true"], capture_output=True).returncode == 0), None)
-    if unshare is None:
-        pytest.skip("no private mount namespace (unshare not permitted)")
-    ssl_dir = tmp_path / "ssl"
-    (ssl_dir / "certs").mkdir(parents=True)
-    shutil.copy(fake_service.ca_file, ssl_dir / "cert.pem")
-    if os.path.exists("/etc/ssl/openssl.cnf"):
-        shutil.copy("/etc/ssl/openssl.cnf", ssl_dir / "openssl.cnf")
-    write_config(config_dir, ipv4DiscoveryUrls=[fake_service.url("/ip4")])
-    env = {k: v for k, v in client_env(config_dir, fake_service).items() if not k.startswith("SSL_CERT_")}
-    done = subprocess.run([*unshare, "sh", "-c", 'mount --bind "$1" /etc/ssl && exec "$2" once --force', "sh",
-                           str(ssl_dir), CLIENT], env=env, stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
-    assert (done.returncode, done.stderr) == (0, b""), done.stdout
-    assert len(fake_service.requests("/nic/update")) == 1
