@@ -49,10 +49,13 @@ TEST(Rfc3339, WritesWholeUtcSecondsAndReadsExactlyTheInternetFormat) {
     for (const char* text : invalidTimes) {
         EXPECT_EQ(Rfc3339::parse(text), std::nullopt) << text;
     }
-    // Dates beyond the clock's range are rejected, never wrapped around to another instant.
-    for (const char* text : {"0000-01-01T00:00:00Z", "2262-04-11T23:47:17Z", "9999-12-31T23:59:59-23:59"}) {
+    // Dates beyond the clock's range (nanoseconds with libstdc++, microseconds with libc++) are rejected,
+    // never wrapped around to another instant.
+    for (const auto& [text, utc] : {std::pair{"0000-01-01T00:00:00Z", "0000-01-01T00:00:00Z"},
+                                    {"2262-04-11T23:47:17Z", "2262-04-11T23:47:17Z"},
+                                    {"9999-12-31T23:59:59-23:59", "10000-01-01T23:58:59Z"}}) {
         std::optional<Time> parsed = Rfc3339::parse(text);
-        EXPECT_TRUE(!parsed || Rfc3339::format(*parsed).substr(0, 4) == std::string(text, 4)) << text;
+        EXPECT_TRUE(!parsed || Rfc3339::format(*parsed) == utc) << text;
     }
 }
 
