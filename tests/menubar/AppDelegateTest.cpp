@@ -1,288 +1,289 @@
-// The real AppDelegate, offscreen: its menu, and what the icon, tooltip and lines show for status files.
-#include "MenuBarFixture.hpp"
-
-#include "config/ClientPaths.hpp"
+// The real AppDelegate, offscreen, with fake desktop services: what it shows for each status file, and one
+// test per menu action (forced update through a fake restart program, the log, the login item, quit).
+#include "AppDelegate.hpp"
+#include "SymbolImages.hpp"
+#include "support/Rfc3339.hpp"
 
 #include <QApplication>
+#include <QImage>
 #include <QKeySequence>
+#include <QMenu>
+#include <QPixmap>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTest>
 #include <QTimer>
-#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
 
 namespace {
 
+namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using State = DaemonStatus::State;
 
-struct ShownLine {
-    QString title;
-    bool visible;
+struct FakeDesktop final : Alerting, FileOpening, FileAccess, LoginItemService {
+    void warn(const QString& message, const QString& text) override {
+        alerts.push_back(message + "|" + text);
+    }
+    void open(const QUrl& url) override { opened.push_back(url); }
+    // The tests run as root, for whom file modes cannot make a file unreadable.
+    bool isReadable(const fs::path& path) const override { return path != denied && real.isReadable(path); }
+    bool exists(const fs::path& path) const override { return real.exists(path); }
+    LoginItemStatus status() const override { return login; }
+    bool registerItem() override {
+        calls +=
+            settings->value("didRegisterLoginItem").toBool() ? "R" : "r"; // remembered before registering?
+        login = afterRegister;
+        return login == LoginItemStatus::enabled;
+    }
+    bool unregisterItem() override {
+        calls += "u";
+        login = LoginItemStatus::notRegistered;
+        return true;
+    }
 
-    bool operator==(const ShownLine&) const = default;
+    std::vector<QString> alerts;
+    std::vector<QUrl> opened;
+    PosixFileAccess real;
+    fs::path denied;
+    LoginItemStatus login = LoginItemStatus::notRegistered, afterRegister = LoginItemStatus::enabled;
+    std::string calls;
+    std::shared_ptr<QSettings> settings;
 };
 
-std::ostream& operator<<(std::ostream& out, const ShownLine& line) {
-    return out << '"' << line.title.toStdString() << '"' << (line.visible ? " shown" : " hidden");
+const QStringList symbols = {"globe", "globe.slash", "exclamationmark.triangle",
+                             "exclamationmark.triangle.fill", "questionmark.circle"};
+
+QImage imageOf(const QIcon& icon) {
+    return icon.pixmap(QSize(22, 22)).toImage();
 }
 
-class AppDelegateTest : public MenuBarTest {
+std::string read(const fs::path& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+DaemonStatus status(State state, const std::string& message, bool full = true) {
+    DaemonStatus s{state, message, {}, {}, {}, {}, *Rfc3339::parse("2026-01-31T08:16:00Z"), "0.24.0"};
+    if (full) {
+        s.hostname = "home.example.org";
+        s.lastIpv4 = "203.0.113.7";
+        s.lastIpv6 = "2001:db8::7";
+        s.lastSuccessAt = *Rfc3339::parse("2026-01-31T08:15:00Z");
+    }
+    return s;
+}
+
+class AppDelegateTest : public ::testing::Test {
 protected:
-    ShownLine line(int position) const { return {entry(position)->text(), entry(position)->isVisible()}; }
-
-    void expectLines(const std::vector<ShownLine>& expected) const {
-        for (int i = 0; i < 4; ++i) {
-            EXPECT_EQ(line(i + 1), expected[static_cast<std::size_t>(i)]) << "line " << i + 1;
-        }
+    AppDelegateTest() {
+        fs::create_directories(configDir);
+        ::setenv("KORVANE_CONFIG_DIR", configDir.c_str(), 1);
+        desktop->settings = std::make_shared<QSettings>(
+            QString::fromStdString((dir / "defaults.ini").string()), QSettings::IniFormat);
+        // The restart program's stand-in records how it was started, may publish a status, and exits.
+        std::ofstream(dir / "restart")
+            << "#!/bin/sh\ntarget() { if [ -d /proc/$$/fd ]; then readlink /proc/$$/fd/$1; else lsof -a -p "
+               "$$ -d $1 -Fn "
+               "| sed -n 's/^n//p'; fi; }\nprintf '%s|' \"$@\" \"$(target 1)\" \"$(target 2)\" >> "
+               "\"$0.calls\"\n"
+               "echo noise; echo noise >&2\n"
+               "[ -e \"$0.json\" ] && mv \"$0.json\" \"$KORVANE_CONFIG_DIR/status.json\"\n"
+               "exit 3\n";
+        fs::permissions(dir / "restart", fs::perms::owner_all);
+        // clang-format off
+        services = {desktop, "/Applications/Korvane.app", desktop->settings, desktop, desktop, desktop,
+                    SymbolImages::load, (dir / "restart").string(), dir / "daemon.log", 1h, 20ms};
+        // clang-format on
     }
+
+    ~AppDelegateTest() override {
+        delegate.reset();
+        ::unsetenv("KORVANE_CONFIG_DIR");
+        fs::remove_all(dir);
+    }
+
+    void launch() {
+        delegate = std::make_unique<AppDelegate>(services);
+        delegate->applicationDidFinishLaunching();
+    }
+
+    QAction* entry(const QString& title) const {
+        for (QAction* action : delegate->menu()->actions()) {
+            if (action->text() == title) {
+                return action;
+            }
+        }
+        throw std::runtime_error("no menu entry " + title.toStdString());
+    }
+
+    // Symbol, tooltip and the four information lines ("-" before a hidden one's title).
+    std::string shown() const {
+        QString symbol = delegate->statusItem()->icon().isNull() ? "none" : "?";
+        for (const QString& name : symbols) {
+            if (imageOf(*SymbolImages::load(name)) == imageOf(delegate->statusItem()->icon())) {
+                symbol = name;
+            }
+        }
+        QString text = symbol + " | " + delegate->statusItem()->toolTip();
+        for (int i = 0; i < 4; ++i) {
+            QAction* line = delegate->menu()->actions().at(i);
+            EXPECT_FALSE(line->isEnabled());
+            text += " | " + QString(line->isVisible() ? "" : "-") + line->text();
+        }
+        return text.toStdString();
+    }
+
+    void write(const DaemonStatus& s) const { StatusFile(configDir / "status.json").write(s); }
+
+    fs::path dir = fs::temp_directory_path() / ("korvane-menubar-" + std::to_string(::getpid()));
+    fs::path configDir = dir / "config";
+    std::shared_ptr<FakeDesktop> desktop = std::make_shared<FakeDesktop>();
+    MenuBarServices services;
+    std::unique_ptr<AppDelegate> delegate;
 };
 
-TEST_F(AppDelegateTest, NothingExistsBeforeLaunch) {
-    AppDelegate unlaunched(services);
-    EXPECT_EQ(unlaunched.statusItem(), nullptr);
-    EXPECT_EQ(unlaunched.menu(), nullptr);
-    EXPECT_EQ(unlaunched.timer(), nullptr);
+// One delegate through a series of status files: the next tick shows each file's symbol, tooltip and lines.
+TEST_F(AppDelegateTest, EachStatusFileIsShownAsItsIconTooltipAndLines) {
+    DaemonStatus onlyIpv6 = status(State::ok, "IPv6 unverändert", false);
+    onlyIpv6.lastIpv6 = "2001:db8::7";
+    DaemonStatus emptyHost = status(State::warning, "Keine IPv4", false);
+    emptyHost.hostname = "";
+    DaemonStatus marked = status(State::warning, "Wartung & Umbau:\r\n\tab 22 Uhr");
+    marked.hostname = "a&b.example";
+    const std::string none =
+        "questionmark.circle | Korvane: kein Daemon-Status | Kein Daemon-Status gefunden | "
+        "Ist der Daemon installiert und gestartet? | -";
+    const std::string full = " | Host: home.example.org | Zuletzt gepusht: 203.0.113.7 / 2001:db8::7 | "
+                             "Zuletzt erfolgreich: 31.01.26 08:15";
+    // clang-format off
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[] {}, none + " | -"},
+        {[this] { write(status(State::ok, "IP unverändert")); }, "globe | Korvane: OK | IP unverändert" + full},
+        {[this] { write(status(State::warning, "Zeitüberschreitung")); },
+         "exclamationmark.triangle | Korvane: Warnung | Zeitüberschreitung" + full},
+        {[this] { write(status(State::error, "Abgelehnt")); },
+         "exclamationmark.triangle.fill | Korvane: Fehler | Abgelehnt" + full},
+        // Without a status the address and time lines keep their last titles, hidden.
+        {[this] { std::ofstream(configDir / "status.json") << R"({"state": "ok", )"; },
+         none + "Zuletzt gepusht: 203.0.113.7 / 2001:db8::7 | -Zuletzt erfolgreich: 31.01.26 08:15"},
+        {[this] { write(status(State::idle, "Keine Konfiguration", false)); },
+         "globe.slash | Korvane: nicht konfiguriert | Keine Konfiguration | - | - | -"},
+        {[&] { write(onlyIpv6); }, "globe | Korvane: OK | IPv6 unverändert | - | Zuletzt gepusht: 2001:db8::7 | -"},
+        {[&] { write(emptyHost); }, "exclamationmark.triangle | Korvane: Warnung | Keine IPv4 | Host:  | - | -"},
+        {[&] { write(marked); }, // "&&" shows one "&" rather than marking a mnemonic; a tab would open the shortcut column.
+         "exclamationmark.triangle | Korvane: Warnung | Wartung && Umbau: ab 22 Uhr | Host: a&&b.example" + full.substr(full.find(" | Zuletzt"))},
+    };
+    // clang-format on
+    services.refreshInterval = 10ms;
+    launch();
+    for (const auto& [prepare, expected] : cases) {
+        prepare();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == expected; }, 20000)) << shown() << "\n"
+                                                                                 << expected;
+        EXPECT_TRUE(delegate->statusItem()->icon().isMask()) << "a template image";
+    }
 }
 
-TEST_F(AppDelegateTest, MenuHasTheElevenEntriesInOrder) {
+TEST_F(AppDelegateTest, TheIconIsSetOnlyWhenItChanges) {
+    write(status(State::ok, "IP unverändert"));
     launch();
-    struct Expected {
-        QString title; // empty for a separator
-        bool enabled;
-    };
-    const std::vector<Expected> expected = {
-        {"Kein Daemon-Status gefunden", false},
-        {"Ist der Daemon installiert und gestartet?", false},
-        {"", false},
-        {"", false},
-        {"", true},
-        {"Jetzt aktualisieren", true},
-        {"Log öffnen", true},
-        {"", true},
-        {"Bei Anmeldung starten", true},
-        {"", true},
-        {"Statusanzeige beenden", true},
-    };
-    QList<QAction*> actions = delegate->menu()->actions();
-    ASSERT_EQ(actions.size(), 11);
-    const std::vector<int> separators = {5, 8, 10};
-    for (int position = 1; position <= 11; ++position) {
-        QAction* action = actions.at(position - 1);
-        const Expected& want = expected[static_cast<std::size_t>(position - 1)];
-        bool separator = std::find(separators.begin(), separators.end(), position) != separators.end();
-        EXPECT_EQ(action->isSeparator(), separator) << "entry " << position;
-        EXPECT_EQ(action->text(), want.title) << "entry " << position;
-        if (!separator) {
-            EXPECT_EQ(action->isEnabled(), want.enabled) << "entry " << position;
-        }
-        if (position != 11) {
-            EXPECT_TRUE(action->shortcut().isEmpty()) << "entry " << position;
-        }
-        // Every entry stays in this menu; none is moved to an application menu.
-        EXPECT_EQ(action->menuRole(), QAction::NoRole) << "entry " << position;
+    qint64 shown = delegate->statusItem()->icon().cacheKey();
+    write(status(State::ok, "IP wieder unverändert"));
+    delegate->refresh();
+    EXPECT_EQ(delegate->statusItem()->icon().cacheKey(), shown);
+    write(status(State::error, "Abgelehnt"));
+    delegate->refresh();
+    EXPECT_NE(delegate->statusItem()->icon().cacheKey(), shown);
+}
+
+TEST_F(AppDelegateTest, ForceUpdateRunsTheRestartProgramQuietlyThenShowsWhatTheDaemonWrote) {
+    write(status(State::ok, "IP unverändert"));
+    launch();
+    QSignalSpy refreshes(delegate.get(), &AppDelegate::refreshed);
+    StatusFile(dir / "restart.json").write(status(State::error, "Abgelehnt"));
+    entry("Jetzt aktualisieren")->trigger();
+    EXPECT_EQ(refreshes.count(), 0) << "the selection returns at once";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return refreshes.count() == 1; }, 20000));
+    EXPECT_EQ(read(dir / "restart.calls"),
+              "-e|do shell script \"launchctl kickstart -k system/com.korvane.client\" "
+              "with administrator privileges|/dev/null|/dev/null|");
+    EXPECT_TRUE(shown().starts_with("exclamationmark.triangle.fill | Korvane: Fehler | Abgelehnt"));
+    // A program that cannot start still gives the refresh.
+    services.updateProgram = (dir / "missing").string();
+    launch();
+    QSignalSpy again(delegate.get(), &AppDelegate::refreshed);
+    entry("Jetzt aktualisieren")->trigger();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return again.count() == 1; }, 20000));
+}
+
+TEST_F(AppDelegateTest, OpenLogOpensAReadableLogOrSaysWhatIsWrong) {
+    const QString log = QString::fromStdString(services.daemonLog.string());
+    launch();
+    entry("Log öffnen")->trigger();
+    std::ofstream(services.daemonLog) << "secret for root\n";
+    desktop->denied = services.daemonLog;
+    entry("Log öffnen")->trigger();
+    desktop->denied.clear();
+    entry("Log öffnen")->trigger();
+    EXPECT_EQ(desktop->opened, std::vector<QUrl>{QUrl::fromLocalFile(log)});
+    EXPECT_EQ(
+        desktop->alerts,
+        (std::vector<QString>{"Log nicht lesbar|" + log +
+                                  " existiert (noch) nicht — läuft der Daemon? Prüfen mit: korvane-client "
+                                  "status",
+                              "Log nicht lesbar|Die Log-Datei existiert, ist aber für deinen Benutzer nicht "
+                              "lesbar. Meist stimmen "
+                              "die Verzeichnisrechte nicht — im Terminal reparieren mit:\n\nsudo chmod 755 "
+                              "/Library/Logs/RuzEdaRoredo"}));
+}
+
+TEST_F(AppDelegateTest, TheLoginItemIsRegisteredOnceFromABundleAndToggledAfterwards) {
+    desktop->afterRegister = LoginItemStatus::requiresApproval;
+    launch();
+    launch();
+    EXPECT_EQ(desktop->calls, "R") << "registered at the first launch only, remembered before";
+    EXPECT_FALSE(entry("Bei Anmeldung starten")->isChecked()) << "only enabled counts";
+    desktop->afterRegister = LoginItemStatus::enabled;
+    entry("Bei Anmeldung starten")->trigger();
+    EXPECT_TRUE(entry("Bei Anmeldung starten")->isChecked());
+    entry("Bei Anmeldung starten")->trigger();
+    EXPECT_FALSE(entry("Bei Anmeldung starten")->isChecked());
+    EXPECT_EQ(desktop->calls, "RRu");
+    for (const char* path :
+         {"/usr/local/bin/KorvaneMenuBar", "/Applications/Korvane.app/Contents/MacOS", ""}) {
+        services.bundlePath = path;
+        desktop->settings->clear();
+        launch();
+        EXPECT_FALSE(entry("Bei Anmeldung starten")->isEnabled());
+        delegate->toggleLoginItem();
     }
-    QAction* quit = actions.at(10);
+    EXPECT_EQ(desktop->calls, "RRu");
+    EXPECT_FALSE(desktop->settings->contains("didRegisterLoginItem"));
+}
+
+TEST_F(AppDelegateTest, TheMenuHasItsElevenEntriesAndQuitEndsTheEventLoopStartingNothing) {
+    launch();
+    std::string titles;
+    for (QAction* action : delegate->menu()->actions()) {
+        titles += (action->isSeparator() ? "---" : action->text().toStdString()) +
+                  (action->isEnabled() ? "|" : "#");
+        EXPECT_EQ(action->menuRole(), QAction::NoRole);
+    }
+    EXPECT_EQ(titles, "Kein Daemon-Status gefunden#Ist der Daemon installiert und gestartet?###---|"
+                      "Jetzt aktualisieren|Log öffnen|---|Bei Anmeldung starten|---|Statusanzeige beenden|");
+    QAction* quit = entry("Statusanzeige beenden");
     EXPECT_EQ(quit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
     EXPECT_EQ(quit->toolTip(), "Beendet nur das Menüleisten-Icon; der Update-Daemon läuft weiter.");
-    EXPECT_TRUE(delegate->menu()->toolTipsVisible());
-    EXPECT_EQ(delegate->statusItem()->contextMenu(), delegate->menu());
-}
-
-TEST_F(AppDelegateTest, InformationLinesStayDisabledThroughRefreshes) {
-    writeStatus(fullStatus(State::ok, "IP unverändert"));
-    launch();
-    delegate->refresh();
-    writeStatusText("{");
-    delegate->refresh();
-    for (int position = 1; position <= 4; ++position) {
-        EXPECT_FALSE(entry(position)->isEnabled()) << "line " << position;
-    }
-}
-
-TEST_F(AppDelegateTest, EachStatusFileIsShownAsItsIconTooltipAndLines) {
-    DaemonStatus onlyIpv6 = bareStatus(State::ok, "IPv6 unverändert");
-    onlyIpv6.lastIpv6 = "2001:db8::7";
-    DaemonStatus emptyHost = bareStatus(State::warning, "Keine öffentliche IPv4-Adresse");
-    emptyHost.hostname = "";
-
-    struct Case {
-        const char* name;
-        std::function<void()> prepare;
-        QString symbol;
-        QString toolTip;
-        std::vector<ShownLine> lines;
-    };
-    const std::vector<Case> cases = {
-        {"no file",
-         [] {},
-         "questionmark.circle",
-         "Korvane: kein Daemon-Status",
-         {{"Kein Daemon-Status gefunden", true},
-          {"Ist der Daemon installiert und gestartet?", true},
-          {"", false},
-          {"", false}}},
-        {"invalid JSON",
-         [this] { writeStatusText("{\"state\": \"ok\", "); },
-         "questionmark.circle",
-         "Korvane: kein Daemon-Status",
-         {{"Kein Daemon-Status gefunden", true},
-          {"Ist der Daemon installiert und gestartet?", true},
-          {"", false},
-          {"", false}}},
-        {"ok with everything",
-         [this] { writeStatus(fullStatus(State::ok, "IP unverändert (203.0.113.7)")); },
-         "globe",
-         "Korvane: OK",
-         {{"IP unverändert (203.0.113.7)", true},
-          {"Host: home.example.org", true},
-          {"Zuletzt gepusht: 203.0.113.7 / 2001:db8::7", true},
-          {"Zuletzt erfolgreich: 31.01.26 08:15", true}}},
-        {"warning",
-         [this] { writeStatus(fullStatus(State::warning, "Zeitüberschreitung")); },
-         "exclamationmark.triangle",
-         "Korvane: Warnung",
-         {{"Zeitüberschreitung", true},
-          {"Host: home.example.org", true},
-          {"Zuletzt gepusht: 203.0.113.7 / 2001:db8::7", true},
-          {"Zuletzt erfolgreich: 31.01.26 08:15", true}}},
-        {"error",
-         [this] { writeStatus(fullStatus(State::error, "Zugangsdaten abgelehnt")); },
-         "exclamationmark.triangle.fill",
-         "Korvane: Fehler",
-         {{"Zugangsdaten abgelehnt", true},
-          {"Host: home.example.org", true},
-          {"Zuletzt gepusht: 203.0.113.7 / 2001:db8::7", true},
-          {"Zuletzt erfolgreich: 31.01.26 08:15", true}}},
-        {"idle with only a message",
-         [this] { writeStatus(bareStatus(State::idle, "Keine Konfiguration gefunden")); },
-         "globe.slash",
-         "Korvane: nicht konfiguriert",
-         {{"Keine Konfiguration gefunden", true}, {"", false}, {"", false}, {"", false}}},
-        {"only IPv6",
-         [this, onlyIpv6] { writeStatus(onlyIpv6); },
-         "globe",
-         "Korvane: OK",
-         {{"IPv6 unverändert", true}, {"", false}, {"Zuletzt gepusht: 2001:db8::7", true}, {"", false}}},
-        {"present but empty host name",
-         [this, emptyHost] { writeStatus(emptyHost); },
-         "exclamationmark.triangle",
-         "Korvane: Warnung",
-         {{"Keine öffentliche IPv4-Adresse", true}, {"Host: ", true}, {"", false}, {"", false}}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::filesystem::remove(statusPath());
-        c.prepare();
-        launch();
-        EXPECT_EQ(shownSymbol(), c.symbol);
-        EXPECT_EQ(shownToolTip(), c.toolTip);
-        expectLines(c.lines);
-    }
-}
-
-TEST_F(AppDelegateTest, LinesHideAgainAfterAFullerStatus) {
-    writeStatus(fullStatus(State::ok, "Aktualisiert"));
-    launch();
-    expectLines({{"Aktualisiert", true},
-                 {"Host: home.example.org", true},
-                 {"Zuletzt gepusht: 203.0.113.7 / 2001:db8::7", true},
-                 {"Zuletzt erfolgreich: 31.01.26 08:15", true}});
-
-    writeStatus(bareStatus(State::idle, "Konfiguration entfernt"));
-    delegate->refresh();
-    EXPECT_EQ(shownSymbol(), "globe.slash");
-    expectLines({{"Konfiguration entfernt", true}, {"", false}, {"", false}, {"", false}});
-
-    // Without a status the address and time lines keep their last titles, hidden.
-    writeStatus(fullStatus(State::ok, "Aktualisiert"));
-    delegate->refresh();
-    std::filesystem::remove(statusPath());
-    delegate->refresh();
-    expectLines({{"Kein Daemon-Status gefunden", true},
-                 {"Ist der Daemon installiert und gestartet?", true},
-                 {"Zuletzt gepusht: 203.0.113.7 / 2001:db8::7", false},
-                 {"Zuletzt erfolgreich: 31.01.26 08:15", false}});
-}
-
-TEST_F(AppDelegateTest, TheNextTickShowsAChangedStatusFile) {
-    services.refreshInterval = 10ms;
-    writeStatus(fullStatus(State::ok, "IP unverändert"));
-    launch();
-    EXPECT_EQ(delegate->timer()->interval(), 10);
-    EXPECT_TRUE(delegate->timer()->isActive());
-    EXPECT_FALSE(delegate->timer()->isSingleShot());
-    ASSERT_EQ(shownSymbol(), "globe");
-
-    writeStatus(fullStatus(State::error, "Host gesperrt"));
-    ASSERT_TRUE(waitFor([this] { return shownToolTip() == "Korvane: Fehler"; }));
-    EXPECT_EQ(shownSymbol(), "exclamationmark.triangle.fill");
-    EXPECT_EQ(entry(1)->text(), "Host gesperrt");
-
-    // The display recovers by itself from a damaged file, and ticks keep coming.
-    writeStatusText("not json");
-    ASSERT_TRUE(waitFor([this] { return shownSymbol() == "questionmark.circle"; }));
-    writeStatus(bareStatus(State::warning, "Keine öffentliche IP"));
-    ASSERT_TRUE(waitFor([this] { return shownSymbol() == "exclamationmark.triangle"; }));
-}
-
-TEST_F(AppDelegateTest, TheStatusFileIsTheOneOfTheConfigurationDirectoryAtConstruction) {
-    writeStatus(fullStatus(State::ok, "IP unverändert"));
-    delegate = std::make_unique<AppDelegate>(services);
-
-    std::filesystem::path elsewhere = scratch / "elsewhere";
-    std::filesystem::create_directories(elsewhere);
-    StatusFile(elsewhere / "status.json").write(fullStatus(State::error, "anderswo"));
-    ::setenv("KORVANE_CONFIG_DIR", elsewhere.c_str(), 1);
-
-    delegate->applicationDidFinishLaunching();
-    delegate->refresh();
-    EXPECT_EQ(shownToolTip(), "Korvane: OK");
-    EXPECT_EQ(entry(1)->text(), "IP unverändert");
-}
-
-TEST_F(AppDelegateTest, AMissingSymbolFallsBackToTheQuestionMarkThenToNoImage) {
-    std::vector<QString> asked;
-    services.symbols = [&asked](const QString& name) -> std::optional<QIcon> {
-        asked.push_back(name);
-        return name == "globe" ? std::nullopt : SymbolImages::load(name);
-    };
-    writeStatus(fullStatus(State::ok, "IP unverändert"));
-    launch();
-    EXPECT_EQ(shownSymbol(), "questionmark.circle");
-    EXPECT_EQ(shownToolTip(), "Korvane: OK");
-    EXPECT_EQ(asked, (std::vector<QString>{"globe", "questionmark.circle"}));
-
-    services.symbols = [](const QString&) -> std::optional<QIcon> { return std::nullopt; };
-    launch();
-    EXPECT_TRUE(delegate->statusItem()->icon().isNull());
-    EXPECT_EQ(shownToolTip(), "Korvane: OK");
-}
-
-TEST_F(AppDelegateTest, TheIconIsATemplateImage) {
-    writeStatus(fullStatus(State::warning, "Zeitüberschreitung"));
-    launch();
-    EXPECT_TRUE(delegate->statusItem()->icon().isMask());
-}
-
-TEST_F(AppDelegateTest, QuitEndsTheEventLoopAndStartsNothing) {
-    launch();
-    QAction* quit = entry(11);
     QTimer::singleShot(0, quit, &QAction::trigger);
-    // Only reached when quitting does not work; the guard cancels it otherwise.
     QObject guard;
     QTimer::singleShot(20000, &guard, [] { QCoreApplication::exit(99); });
     EXPECT_EQ(QApplication::exec(), 0);
-    EXPECT_TRUE(childRecords().empty());
-    EXPECT_EQ(StatusFile(statusPath()).load(), std::nullopt) << "quitting must not write a status";
-}
-
-TEST(MenuBarServices, ProductValues) {
-    MenuBarServices product = MenuBarServices::product();
-    EXPECT_EQ(product.updateProgram, "/usr/bin/osascript");
-    EXPECT_EQ(product.daemonLog, std::filesystem::path("/Library/Logs/RuzEdaRoredo/daemon.log"));
-    EXPECT_EQ(product.refreshInterval, 5s);
-    EXPECT_EQ(product.refreshDelayAfterUpdate, 3s);
-    // There are no application bundles here, so the login item is never offered.
-    EXPECT_FALSE(product.bundlePath.endsWith(".app")) << product.bundlePath.toStdString();
-    EXPECT_EQ(product.loginItem->status(), LoginItemStatus::notFound);
+    EXPECT_FALSE(fs::exists(dir / "restart.calls"));
+    EXPECT_FALSE(fs::exists(configDir / "status.json"));
 }
 
 } // namespace

@@ -1,6 +1,8 @@
-"""Fixtures shared by the process tests."""
+"""What the process tests share: the built program, one fake service, a scratch directory, one runner."""
+import json
 import os
 import shutil
+import subprocess
 import tempfile
 from pathlib import Path
 
@@ -8,63 +10,95 @@ import pytest
 
 from fakeservice import FakeService
 
+CLIENT = os.environ.get("KORVANE_CLIENT")
+REPO = Path(__file__).resolve().parents[2]
+HOST, KEY = "home.example.net", "dyndns_testkey123456"
+PLIST = Path("/Library/LaunchDaemons/com.korvane.client.plist")
+# Variables of the program's own that the runner's environment must not carry in.
+OWN = ("KORVANE_CONFIG_DIR", "KORVANE_SERVER_BASE_URL", "KORVANE_UPDATE_MANIFEST_URL", "SSL_CERT_FILE",
+       "SSL_CERT_DIR", "KORVANE_SELF_UPDATE")
+needs_client = pytest.mark.skipif(not CLIENT, reason="KORVANE_CLIENT is not set")
+# The restart hint and the daemon line depend on the launchd job, which a test machine does not have.
+no_job = pytest.mark.skipif(PLIST.exists(), reason="a launchd job definition is installed here")
 
-@pytest.hookimpl(hookwrapper=True)
-def pytest_runtest_makereport(item, call):
-    # A failing test keeps its temporary directories and says where they are.
-    report = (yield).get_result()
-    if report.failed:
-        item.korvane_failed = True
-        kept = getattr(item, "korvane_dirs", [])
-        if kept:
-            report.sections.append(("kept temporary directories", "\n".join(map(str, kept))))
+
+def client_env(config_dir, fake=None, **extra):
+    env = {k: v for k, v in os.environ.items() if k not in OWN}
+    env["KORVANE_CONFIG_DIR"] = str(config_dir)
+    if fake:
+        env.update(KORVANE_SERVER_BASE_URL=fake.base_url, SSL_CERT_FILE=fake.ca_file)
+    env.update(extra)
+    return env
+
+
+def run(config_dir, *args, fake=None, input=b"", user=None, env=None):
+    """korvane-client with its own configuration directory; the key never shows on either stream."""
+    command = [CLIENT, *args]
+    if user is not None:
+        command = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups", *command]
+    done = subprocess.run(command, input=input, capture_output=True, timeout=120,
+                          env=env or client_env(config_dir, fake))
+    assert KEY.encode() not in done.stdout + done.stderr
+    return done
+
+
+def write_config(config_dir, fake=None, **fields):
+    config = {"hostname": HOST, "apiKey": KEY}
+    if fake:
+        config.update(ipv4DiscoveryUrls=[fake.url("/ip4"), fake.url("/ip4b")],
+                      ipv6DiscoveryUrls=[fake.url("/ip6"), fake.url("/ip6b")])
+    config.update(fields)
+    path = config_dir / "config.json"
+    path.write_text(json.dumps(config), encoding="utf-8")
+    path.chmod(0o600)
+    return path
+
+
+def stored(config_dir, name="config.json"):
+    path = config_dir / name
+    return json.loads(path.read_text(encoding="utf-8")) if path.exists() else None
+
+
+def snapshot(directory):
+    return {p.name: p.read_bytes() for p in sorted(directory.iterdir()) if p.is_file()}
 
 
 @pytest.fixture(scope="session")
-def fake_state_dir(tmp_path_factory):
-    """One state directory for the whole session, so the fake's certificates are made once."""
-    return tmp_path_factory.mktemp("fake-dyndns")
-
-
-@pytest.fixture(scope="session")
-def _shared_fake():
-    holder = {}
-    yield holder
-    if "service" in holder:
-        holder["service"].stop()
+def _fake(tmp_path_factory):
+    with FakeService(tmp_path_factory.mktemp("fake-dyndns")) as service:
+        yield service
 
 
 @pytest.fixture
-def fake_service(_shared_fake, fake_state_dir):
-    """The session's fake, reset to its defaults; started again if a test ended it."""
-    service = _shared_fake.get("service")
-    if service is None or not service.running():
-        service = _shared_fake["service"] = FakeService(fake_state_dir)
-    else:
-        service.reset()
-    return service
+def fake_service(_fake):
+    """The session's fake (its certificates are made once), reset to its defaults."""
+    _fake.control(reset=True)
+    return _fake
+
+
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item, call):
+    report = (yield).get_result()
+    if report.failed and "config_dir" in getattr(item, "funcargs", {}):
+        item.kept = item.funcargs["config_dir"]
+        report.sections.append(("kept configuration directory", str(item.kept)))
 
 
 @pytest.fixture
 def config_dir(request):
-    """A fresh, empty configuration directory (0700); removed unless the test failed."""
+    """A fresh, empty configuration directory (0700) where another user could reach it; a failing test keeps
+    it and says where it is."""
     path = Path(tempfile.mkdtemp(prefix="korvane-config-"))
-    request.node.korvane_dirs = getattr(request.node, "korvane_dirs", []) + [path]
     yield path
-    if not getattr(request.node, "korvane_failed", False):
-        # Tests may take permissions away to provoke write errors; give them back first.
-        os.chmod(path, 0o700)
-        for root, dirs, _ in os.walk(path):
-            for name in dirs:
-                os.chmod(os.path.join(root, name), 0o700)
+    if not getattr(request.node, "kept", None):
+        subprocess.run(["chmod", "-R", "u+rwx", str(path)], check=False)  # tests take permissions away
         shutil.rmtree(path, ignore_errors=True)
 
 
 @pytest.fixture(scope="session")
 def menubar_build_dir():
-    """The build directory under test (KORVANE_BUILD_DIR); the tests that stage the whole payload need the
-    menu-bar app in it and are skipped otherwise."""
-    path = Path(os.environ.get("KORVANE_BUILD_DIR", Path(__file__).resolve().parents[2] / "build/release"))
+    """The build under test; the tests that stage the whole payload need the menu-bar app in it."""
+    path = Path(os.environ.get("KORVANE_BUILD_DIR", REPO / "build/release"))
     cache = path / "CMakeCache.txt"
     if not cache.exists() or "KORVANE_BUILD_MENUBAR:BOOL=ON" not in cache.read_text():
         pytest.skip("needs a build with the menu-bar app")

@@ -1,6 +1,10 @@
-"""What the installer package puts on a Mac: the launchd job, the staged payload and its modes."""
+"""What a release ships: the package's payload and launchd job, its install scripts and uninstaller (against
+a fake launchctl, ps and pkgutil), the man page, and scripts/release-manifest against the daemon's decoder."""
+import hashlib
+import json
 import os
 import plistlib
+import re
 import shutil
 import stat
 import subprocess
@@ -8,157 +12,324 @@ from pathlib import Path
 
 import pytest
 
-REPO = Path(__file__).resolve().parents[2]
-DATA = Path(__file__).resolve().parent / "data"
-PLIST = REPO / "packaging/macos/com.korvane.client.plist"
-INFO_PLIST = REPO / "menubar/resources/Info.plist"
-BUILD_PKG = REPO / "packaging/macos/build-pkg"
+from conftest import CLIENT, REPO, needs_client
 
-# Every location the programs name, and the program the job starts.
-NAMED_FILES = {
-    "/Library/LaunchDaemons/com.korvane.client.plist": 0o644,
-    "/usr/local/bin/korvane-client": 0o755,
-    "/Applications/Korvane.app/Contents/MacOS/Korvane": 0o755,
-    "/Applications/Korvane.app/Contents/Info.plist": 0o644,
-    "/usr/local/share/man/man1/korvane-client.1": 0o644,
-    "/usr/local/share/korvane/uninstall": 0o755,
-}
+HERE = Path(__file__).resolve().parent
+JOB = plistlib.loads((REPO / "packaging/macos/com.korvane.client.plist").read_bytes())
+PLIST, LOG_DIR, CONFIG_DIR = ("Library/LaunchDaemons/com.korvane.client.plist", "Library/Logs/RuzEdaRoredo",
+                              "Library/Application Support/RuzEdaRoredo")
+SERVICE = "system/com.korvane.client"
+needs_root = pytest.mark.skipif(os.geteuid() != 0, reason="the scripts give the directories to root")
 
 
-def test_job_runs_the_daemon_as_root_with_its_log():
-    job = plistlib.loads(PLIST.read_bytes())
-    assert job["Label"] == "com.korvane.client"
-    assert job["ProgramArguments"] == ["/usr/local/bin/korvane-client", "run"]
-    assert job["UserName"] == "root"
-    assert job["StandardOutPath"] == "/Library/Logs/RuzEdaRoredo/daemon.log"
-    assert job["StandardErrorPath"] == job["StandardOutPath"]
+def build_pkg(*args, timeout=300):
+    return subprocess.run([str(REPO / "packaging/macos/build-pkg"), *map(str, args)], capture_output=True,
+                          text=True, timeout=timeout)
 
 
-def test_job_is_restarted_but_throttled():
-    job = plistlib.loads(PLIST.read_bytes())
-    assert job["RunAtLoad"] is True
-    # Restarted after every exit: the exit 0 after a self-installation as much as a crash.
-    assert job["KeepAlive"] is True
-    assert job["ThrottleInterval"] >= 10
+class Machine:
+    """A staged root (DESTDIR) plus the fake launchd, whose state file exists while the job is loaded."""
+
+    def __init__(self, base, shell):
+        self.shell, self.root, self.base = shell, base / "root", base
+        self.root.mkdir()
+        self.env = {k: v for k, v in os.environ.items() if k != "KORVANE_SELF_UPDATE"}
+        self.env.update(PATH=f"{HERE / 'fakes'}:{os.environ['PATH']}", DESTDIR=str(self.root),
+                        FAKE_LAUNCHCTL_LOG=str(base / "calls"), FAKE_LAUNCHCTL_STATE=str(base / "state"),
+                        FAKE_PS_LINES=str(base / "ps"))
+
+    def load_job(self, pid=4711):
+        (self.base / "state").write_text(f"{pid}\n")
+
+    def job(self):
+        return (self.base / "state").read_text().strip() if (self.base / "state").exists() else None
+
+    def calls(self):
+        return (self.base / "calls").read_text().splitlines() if (self.base / "calls").exists() else []
+
+    def run(self, script, *args, **extra):
+        return subprocess.run([*self.shell.split(), str(script), *args], env=dict(self.env, **extra),
+                              capture_output=True, text=True, timeout=60)
+
+    def install(self, volume="/", **extra):
+        """What Installer does: preinstall, the payload, postinstall."""
+        args = ("/tmp/Korvane-0.25.0.pkg", "/", volume)
+        pre = self.run(REPO / "packaging/macos/scripts/preinstall", *args, **extra)
+        (self.root / PLIST).parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy(REPO / "packaging/macos/com.korvane.client.plist", self.root / PLIST)
+        return pre, self.run(REPO / "packaging/macos/scripts/postinstall", *args, **extra)
+
+    def state_files(self):
+        """config.json, ipstate.json and status.json as an administrator's machine holds them."""
+        directory = self.root / CONFIG_DIR
+        directory.mkdir(parents=True, exist_ok=True)
+        for name, mode in (("config.json", 0o600), ("ipstate.json", 0o644), ("status.json", 0o644)):
+            (directory / name).write_text(name)
+            os.chmod(directory / name, mode)
+            os.utime(directory / name, (1_000_000_000, 1_000_000_000))
+        return {p.name: (p.read_bytes(), p.stat().st_mode, p.stat().st_mtime) for p in directory.iterdir()}
+
+    def kept(self):
+        return {p.name: (p.read_bytes(), p.stat().st_mode, p.stat().st_mtime) for p in (self.root / CONFIG_DIR).iterdir()}
 
 
-@pytest.mark.skipif(shutil.which("xmllint") is None, reason="xmllint not installed")
-@pytest.mark.parametrize("document", [PLIST, INFO_PLIST], ids=lambda p: p.name)
-def test_property_lists_are_valid_against_the_plist_dtd(document):
-    env = dict(os.environ, XML_CATALOG_FILES=str(DATA / "plist-catalog.xml"))
-    result = subprocess.run(["xmllint", "--noout", "--valid", "--nonet", str(document)],
-                            env=env, capture_output=True, text=True)
-    assert (result.returncode, result.stderr) == (0, "")
+# Debian's sh is dash; macOS runs package scripts with bash in POSIX mode. Both must work.
+@pytest.fixture(params=["/bin/sh", "bash --posix"])
+def machine(tmp_path, request):
+    return Machine(tmp_path, request.param)
 
 
-@pytest.mark.skipif(shutil.which("xmllint") is None, reason="xmllint not installed")
-def test_the_dtd_check_rejects_a_malformed_job(tmp_path):
-    broken = tmp_path / "job.plist"
-    # Two keys in a row: well-formed XML, but not a property list.
-    broken.write_text(PLIST.read_text().replace("<key>RunAtLoad</key>", "<key>RunAtLoad</key><key>X</key>"))
-    env = dict(os.environ, XML_CATALOG_FILES=str(DATA / "plist-catalog.xml"))
-    result = subprocess.run(["xmllint", "--noout", "--valid", "--nonet", str(broken)],
-                            env=env, capture_output=True, text=True)
-    assert result.returncode != 0
-    assert "validity error" in result.stderr
+# Each script first asks for the job's pid (is this the job's own installer?), then whether it is loaded.
+PRINT = f"print {SERVICE}"
+REPLACE = [PRINT, PRINT, f"bootout {SERVICE}", PRINT, PRINT, "bootstrap system {plist}"]
 
 
-@pytest.fixture(scope="module")
-def staged(menubar_build_dir, tmp_path_factory):
-    stage = tmp_path_factory.mktemp("payload") / "root"
-    result = subprocess.run([str(BUILD_PKG), "--layout-only", "--build-dir", str(menubar_build_dir),
-                             "--stage", str(stage)], capture_output=True, text=True, timeout=300)
+@needs_root
+@pytest.mark.parametrize("loaded, env, ps, calls, pid", [
+    (False, {}, "", [PRINT, PRINT, PRINT, PRINT, "bootstrap system {plist}"], "4242"),
+    (True, {}, "", REPLACE, "4242"),
+    # The daemon's own installer: the job is its parent and must not be stopped.
+    (True, {"KORVANE_SELF_UPDATE": "1"}, "", [], "4711"),
+    # The variable did not reach the scripts, but the installer is a child of the job's process.
+    (True, {}, "4711 /usr/sbin/installer\n1 /usr/sbin/installd\n", [PRINT, PRINT], "4711"),
+    # Some other installer is running: an ordinary upgrade.
+    (True, {"KORVANE_SELF_UPDATE": "0"}, "1 /usr/sbin/installer\n4711 sleep\n", REPLACE, "4242"),
+], ids=["fresh", "upgrade", "self-update", "self-update by process tree", "beside another installer"])
+def test_install_replaces_the_job_unless_it_is_a_self_update(machine, loaded, env, ps, calls, pid):
+    log_dir = machine.root / LOG_DIR
+    log_dir.mkdir(parents=True)
+    os.chmod(log_dir, 0o700)  # what the menu-bar app's chmod hint is about
+    (log_dir / "daemon.log").write_text("alt\n")
+    if loaded:
+        machine.load_job()
+    files = machine.state_files() if loaded else None
+    (machine.base / "ps").write_text(ps)
+
+    pre, post = machine.install(**env)
+
+    assert (pre.returncode, post.returncode) == (0, 0), pre.stdout + pre.stderr + post.stdout + post.stderr
+    assert machine.calls() == [call.format(plist=machine.root / PLIST) for call in calls]
+    assert machine.job() == pid
+    for relative in (LOG_DIR, CONFIG_DIR):
+        info = (machine.root / relative).stat()
+        assert (stat.S_IMODE(info.st_mode), info.st_uid, info.st_gid) == (0o755, 0, 0), relative
+    assert (log_dir / "daemon.log").read_text() == "alt\n"
+    assert machine.kept() == (files or {})
+
+
+@needs_root
+def test_install_onto_another_volume_leaves_launchd_alone(machine):
+    machine.load_job()
+    pre, post = machine.install(volume="/Volumes/Reserve")
+    assert (pre.returncode, post.returncode, machine.calls()) == (0, 0, [])
+    assert (machine.root / "Volumes/Reserve" / LOG_DIR).is_dir() and not (machine.root / LOG_DIR).exists()
+
+
+@needs_root
+@pytest.mark.parametrize("failing, script", [("bootstrap", 1), ("bootout", 0)])
+def test_a_failing_launchctl_fails_the_install_with_a_hint(machine, failing, script):
+    machine.load_job()
+    result = machine.install(FAKE_LAUNCHCTL_FAIL=failing)[script]
+    assert result.returncode == 1 and f"launchctl {failing}" in result.stdout
+
+
+@pytest.mark.parametrize("purge", [False, True])
+def test_uninstall_removes_the_payload_and_keeps_the_configuration_unless_purged(machine, menubar_build_dir,
+                                                                                  purge):
+    assert build_pkg("--layout-only", "--build-dir", menubar_build_dir, "--stage", machine.root).returncode == 0
+    payload = {p for p in machine.root.rglob("*") if not p.is_dir()}
+    files = machine.state_files()
+    machine.load_job()
+    result = machine.run(machine.root / "usr/local/share/korvane/uninstall", *(["--purge"] if purge else []))
     assert result.returncode == 0, result.stderr
-    return stage, result.stdout
+    assert machine.calls() == [PRINT, f"bootout {SERVICE}", "pkgutil --forget com.korvane.client"]
+    assert machine.job() is None
+    left = {p for p in machine.root.rglob("*") if not p.is_dir()}
+    assert not left & payload and not (machine.root / "Applications/Korvane.app").exists()
+    assert left == set() if purge else machine.kept() == files and str(machine.root / CONFIG_DIR) in result.stdout
 
 
-def layout_entries(text):
-    """path -> (kind, mode, owner) from build-pkg's listing."""
-    entries = {}
-    for line in text.splitlines():
+@pytest.mark.parametrize("args, code, loaded", [([], 0, False), (["--purge-all"], 64, True)])
+def test_uninstall_from_the_source_tree(machine, args, code, loaded):
+    program = machine.root / "usr/local/bin/korvane-client"
+    program.parent.mkdir(parents=True)
+    program.write_text("#!/bin/sh\n")
+    if loaded:
+        machine.load_job()
+    result = machine.run(REPO / "packaging/macos/uninstall", *args)
+    assert result.returncode == code
+    if code:
+        assert "Unbekannte Option: --purge-all" in result.stderr
+        assert program.exists() and machine.calls() == [] and machine.job()
+    else:
+        assert machine.calls() == [PRINT, "pkgutil --forget com.korvane.client"] and not program.exists()
+
+
+def test_uninstall_quits_the_menu_bar_app_of_the_console_user_only(machine):
+    app = "/Applications/Korvane.app/Contents/MacOS/Korvane"
+    alice, bob = (subprocess.Popen(["sleep", "60"]) for _ in range(2))
+    try:
+        (machine.base / "ps").write_text(f"{alice.pid} alice {app}\n{bob.pid} bob {app}\n{os.getpid()} alice /bin/x\n")
+        result = machine.run(REPO / "packaging/macos/uninstall", FAKE_CONSOLE_USER="alice")
+        assert result.returncode == 0, result.stderr
+        assert (alice.wait(timeout=10), bob.poll()) == (-15, None)
+        assert "Menüleisten-App von alice beendet." in result.stdout
+    finally:
+        for process in (alice, bob):
+            process.kill()
+            process.wait()
+
+
+# --- the package -------------------------------------------------------------------------------------------
+
+def test_the_job_runs_the_daemon_as_root_restarted_but_throttled():
+    assert {k: JOB[k] for k in ("Label", "ProgramArguments", "UserName", "StandardOutPath", "StandardErrorPath",
+                                "RunAtLoad", "KeepAlive")} == {
+        "Label": "com.korvane.client", "ProgramArguments": ["/usr/local/bin/korvane-client", "run"],
+        "UserName": "root", "StandardOutPath": "/Library/Logs/RuzEdaRoredo/daemon.log",
+        "StandardErrorPath": "/Library/Logs/RuzEdaRoredo/daemon.log", "RunAtLoad": True, "KeepAlive": True}
+    assert JOB["ThrottleInterval"] >= 10
+
+
+@needs_client
+def test_the_staged_payload_is_the_recorded_one_built_stripped_and_versioned(menubar_build_dir, tmp_path):
+    stage = tmp_path / "root"
+    result = build_pkg("--layout-only", "--build-dir", menubar_build_dir, "--stage", stage)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == (HERE / "data/pkg-layout.txt").read_text()
+    for line in result.stdout.splitlines():
         kind, mode, owner, path = line.split(" ", 3)
-        entries[path] = (kind, int(mode, 8), owner)
-    return entries
-
-
-def test_layout_matches_the_recorded_payload(staged):
-    _, listing = staged
-    assert listing == (DATA / "pkg-layout.txt").read_text()
-
-
-def test_layout_holds_every_named_file_with_its_mode_and_nothing_writable_for_others(staged):
-    stage, listing = staged
-    entries = layout_entries(listing)
-    for path, mode in NAMED_FILES.items():
-        assert entries.get(path) == ("f", mode, "root:wheel"), path
-    for path, (kind, mode, owner) in entries.items():
-        assert not mode & stat.S_IWOTH, path
-        assert owner in ("root:wheel", "root:admin"), path
-        # The listing tells the truth about the staged tree.
-        assert stat.S_IMODE((stage / path.lstrip("/")).lstat().st_mode) == mode, path
-    assert entries["/Applications"] == ("d", 0o775, "root:admin")
-
-
-def test_staged_files_are_the_built_and_shipped_ones(staged):
-    stage, _ = staged
-    assert (stage / "Library/LaunchDaemons/com.korvane.client.plist").read_bytes() == PLIST.read_bytes()
+        # The listing tells the truth about the staged tree; nothing is writable for others.
+        assert stat.S_IMODE((stage / path.lstrip("/")).lstat().st_mode) == int(mode, 8) and not int(mode, 8) & 2
+    assert (stage / PLIST).read_bytes() == (REPO / "packaging/macos/com.korvane.client.plist").read_bytes()
     assert (stage / "usr/local/share/man/man1/korvane-client.1").read_bytes() == \
         (REPO / "packaging/man/korvane-client.1").read_bytes()
-    version = subprocess.run([str(stage / "usr/local/bin/korvane-client"), "version"],
-                             capture_output=True, text=True, check=True).stdout.strip()
-    info = plistlib.loads((stage / "Applications/Korvane.app/Contents/Info.plist").read_bytes())
-    assert info["CFBundleExecutable"] == "Korvane"
-    assert info["CFBundleIdentifier"] == "com.korvane.KorvaneMenuBar"
-    assert info["CFBundleShortVersionString"] == version
-    assert info["LSUIElement"] is True
-
-
-def test_staged_programs_are_stripped(staged, menubar_build_dir):
-    stage, _ = staged
     for built, shipped in [("client/korvane-client", "usr/local/bin/korvane-client"),
                            ("menubar/KorvaneMenuBar", "Applications/Korvane.app/Contents/MacOS/Korvane")]:
         assert (stage / shipped).stat().st_size < (menubar_build_dir / built).stat().st_size, shipped
+    version = subprocess.run([CLIENT, "version"], capture_output=True, text=True, check=True).stdout.strip()
+    assert f"project(Korvane VERSION {version} " in (REPO / "CMakeLists.txt").read_text()
+    staged = plistlib.loads((stage / "Applications/Korvane.app/Contents/Info.plist").read_bytes())
+    assert (staged["CFBundleExecutable"], staged["CFBundleIdentifier"], staged["LSUIElement"]) == (
+        "Korvane", "com.korvane.KorvaneMenuBar", True)
+    for info in (staged, plistlib.loads((REPO / "menubar/resources/Info.plist").read_bytes())):
+        assert (info["CFBundleShortVersionString"], info["CFBundleVersion"]) == (version, version)
 
 
-def run_build_pkg(*args):
-    return subprocess.run([str(BUILD_PKG), *args], capture_output=True, text=True, timeout=60)
-
-
-@pytest.mark.skipif(os.uname().sysname == "Darwin", reason="pkgbuild exists there")
-def test_building_a_package_off_a_mac_points_to_layout_only():
-    result = run_build_pkg("--build-dir", "/nonexistent")
-    assert result.returncode == 1
-    assert "--layout-only" in result.stderr
-
-
-@pytest.mark.parametrize("cache, message", [
-    (None, "not a configured build directory"),
-    ("KORVANE_BUILD_MENUBAR:BOOL=OFF\n", "has no menu-bar app"),
-])
+@pytest.mark.parametrize("cache, message", [(None, "not a configured build directory"),
+                                            ("KORVANE_BUILD_MENUBAR:BOOL=OFF\n", "has no menu-bar app")])
 def test_build_pkg_refuses_a_build_without_everything_the_package_holds(tmp_path, cache, message):
-    if cache is not None:
+    if cache:
         (tmp_path / "CMakeCache.txt").write_text(cache)
-    result = run_build_pkg("--layout-only", "--build-dir", str(tmp_path))
-    assert result.returncode == 1
-    assert message in result.stderr
+    result = build_pkg("--layout-only", "--build-dir", tmp_path, timeout=60)
+    assert result.returncode == 1 and message in result.stderr
 
 
-def test_build_pkg_never_stages_over_existing_files(tmp_path, menubar_build_dir):
-    keep = tmp_path / "stage" / "precious.txt"
-    keep.parent.mkdir()
-    keep.write_text("keep me")
-    result = run_build_pkg("--layout-only", "--build-dir", str(menubar_build_dir),
-                           "--stage", str(keep.parent))
-    assert result.returncode == 1
-    assert "not empty" in result.stderr
-    assert [p.name for p in keep.parent.iterdir()] == ["precious.txt"]
+# --- the man page ------------------------------------------------------------------------------------------
+
+@needs_client
+@pytest.mark.skipif(shutil.which("groff") is None, reason="groff is not installed")
+def test_the_man_page_renders_cleanly_and_describes_every_command_option_and_variable():
+    source = REPO / "packaging/man/korvane-client.1"
+    assert all(byte < 0x80 for byte in source.read_bytes()), "the page source is not ASCII"
+    check = subprocess.run(["groff", "-man", "-ww", "-z", str(source)], capture_output=True, timeout=60)
+    assert (check.returncode, check.stderr) == (0, b"")
+    # One endless line per paragraph and no hyphenation, so no line break splits a word.
+    text = subprocess.run(["groff", "-man", "-Tutf8", "-rLL=1000n", "-rHY=0", "-rcR=1", "-P-c", str(source)],
+                          capture_output=True, timeout=60, check=True).stdout.decode()
+    sections, name = {}, None
+    for line in re.sub(r".\x08", "", text).replace("\u2010", "-").replace("\u2212", "-").split("\n"):
+        if line and not line[0].isspace():
+            name = line.strip()
+        elif name:
+            sections[name] = sections.get(name, "") + line + "\n"
+    usage = subprocess.run([CLIENT, "help"], capture_output=True, text=True, check=True).stdout
+    squeezed = {k: re.sub(r"\s+", " ", v) for k, v in sections.items()}
+    for line in usage.splitlines():
+        if re.match(r"  [a-z]", line):
+            word, description = line.split(None, 1)
+            assert re.sub(r"(\s*\[[^\]]*\])+$", "", description).strip() in squeezed["BEFEHLE"], word
+    for flag in set(re.findall(r"--[a-z0-9-]+", usage)):
+        assert re.search(rf"^ {{7}}{flag}\b", sections["OPTIONEN"], re.M), flag
+    code = "".join(p.read_text() for d in ("core", "client") for p in (REPO / d).rglob("*.cpp"))
+    names = set(re.findall(r'getenv\("([A-Z_]+)"\)|currentEnvironmentWith\("([A-Z_]+)"', code))
+    for name in {n for pair in names for n in pair if n} | {"TMPDIR"}:
+        assert re.search(rf"(?<![\w-]){name}(?![\w-])", sections["UMGEBUNG"]), name
+    assert set(re.findall(r"^ {7}(\d+) {2,}\S", sections["EXIT-STATUS"], re.M)) == {"0", "1", "64"}
 
 
-@pytest.mark.skipif(not os.environ.get("KORVANE_CLIENT"), reason="KORVANE_CLIENT is not set")
-def test_every_version_string_of_a_release_agrees_with_the_program():
-    version = subprocess.run([os.environ["KORVANE_CLIENT"], "version"], capture_output=True, text=True,
-                             check=True).stdout.strip()
-    cmake = (REPO / "CMakeLists.txt").read_text()
-    assert f"project(Korvane VERSION {version} " in cmake
-    info = plistlib.loads(INFO_PLIST.read_bytes())
-    assert (info["CFBundleShortVersionString"], info["CFBundleVersion"]) == (version, version)
+# --- scripts/release-manifest ------------------------------------------------------------------------------
+
+URL = "https://www.korvane.example/downloads/macos/Korvane-0.25.0.pkg"
+
+
+@pytest.fixture
+def manifest(tmp_path):
+    checker = os.environ.get("KORVANE_MANIFEST_CHECK")
+    if not checker:
+        pytest.skip("KORVANE_MANIFEST_CHECK names the built korvane-manifest-check")
+    package = tmp_path / "Korvane-0.25.0.pkg"
+    package.write_bytes(os.urandom(3000))
+    out = tmp_path / "latest.json"
+
+    def make(version="0.25.0", url=URL, *extra):
+        # "--" so that versions beginning with "-" stay positional.
+        done = subprocess.run(["/usr/bin/python3", str(REPO / "scripts/release-manifest"), "--output", str(out),
+                               *extra, "--", str(package), version, url], capture_output=True, text=True, timeout=60)
+        seen = subprocess.run([checker, str(out)], capture_output=True, text=True) if out.exists() else None
+        return done, json.loads(seen.stdout) if seen and seen.returncode == 0 else None
+
+    make.checker, make.package, make.out = checker, package, out
+    return make
+
+
+@pytest.mark.parametrize("extra, mandatory, notes", [
+    ((), False, None), (("--mandatory",), True, None),
+    (("--notes", "Behebt den Neustart.\nZweite Zeile: \"zitiert\" / ä"), False,
+     "Behebt den Neustart.\nZweite Zeile: \"zitiert\" / ä"),
+])
+def test_the_manifest_round_trips_through_the_daemons_decoder(manifest, extra, mandatory, notes):
+    manifest.out.write_text('{"version": "0.24.0"}')
+    done, seen = manifest("0.25.0", URL, *extra)
+    assert done.returncode == 0, done.stderr
+    assert {k: seen[k] for k in ("version", "url", "sha256", "mandatory", "notes", "complete", "offered")} == {
+        "version": "0.25.0", "url": URL, "sha256": hashlib.sha256(manifest.package.read_bytes()).hexdigest(),
+        "mandatory": mandatory, "notes": notes, "complete": True, "offered": True}
+    # Written exactly as the daemon's own encoder writes a manifest.
+    assert manifest.out.read_text(encoding="utf-8") == seen["reencoded"] + "\n"
+    assert stat.S_IMODE(manifest.out.stat().st_mode) == 0o644
+
+
+@pytest.mark.parametrize("version", ["0.25.0", "1.2.3.4", "+1.2", "-0.5", "007.1", "1", "1.2.3.4.5", "v0.25.0",
+                                     " 0.25.0", "1..0", "1.0.", "1.x", "1.9223372036854775808", "1.٣", "1.2\n", ""])
+def test_the_script_accepts_exactly_the_versions_the_clients_parse(manifest, version):
+    verdict = subprocess.run([manifest.checker, "--version", version], capture_output=True, text=True, check=True)
+    done, seen = manifest(version)
+    if verdict.stdout.strip() == "parses":
+        assert done.returncode == 0 and seen["versionParses"], done.stderr
+    else:
+        assert done.returncode == 64 and f"version '{version}'" in done.stderr and seen is None
+
+
+@pytest.mark.parametrize("url", ["http://www.korvane.example/K.pkg", "HTTPS://www.korvane.example/K.pkg",
+                                 "https:///K.pkg", "www.korvane.example/K.pkg", "https://www.korvane.example/K 1.pkg",
+                                 ""])
+def test_the_script_refuses_anything_but_an_https_address(manifest, url):
+    done, seen = manifest("0.25.0", url)
+    assert done.returncode == 64 and "URL" in done.stderr and seen is None
+
+
+# --- the macOS workflow ------------------------------------------------------------------------------------
+
+def test_the_macos_workflow_builds_tests_packages_and_checks_the_links(tmp_path):
+    yaml = pytest.importorskip("yaml")
+    [job] = yaml.safe_load((REPO / ".github/workflows/macos.yml").read_text())["jobs"].values()
+    assert job["runs-on"].startswith("macos-")
+    assert all(("run" in step) != ("uses" in step) for step in job["steps"]), job["steps"]
+    scripts = "\n".join(step["run"] for step in job["steps"] if "run" in step)
+    for needed in ("cmake --build", "korvane-unit-tests", "build-pkg --unsigned", "otool -L"):
+        assert needed in scripts, needed
+    if shutil.which("shellcheck"):
+        (tmp_path / "steps.sh").write_text("#!/bin/bash\nset -e\n" + scripts)
+        done = subprocess.run(["shellcheck", str(tmp_path / "steps.sh")], capture_output=True, text=True)
+        assert done.returncode == 0, done.stdout

@@ -1,70 +1,62 @@
-// Where the session takes its trusted roots from, over directories laid out like macOS's and Debian's.
+// Where the session takes its trusted roots from, over directories laid out like macOS's and Debian's, and
+// a session that runs no request when libcurl refuses one of its settings.
 #include "support/HttpSession.hpp"
 
-#include "ScratchDirectory.hpp"
+#include "../Scratch.hpp"
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <fstream>
 #include <optional>
 #include <vector>
 
 namespace {
 
-struct TrustCase {
-    const char* name;
-    const char* certFile;
-    const char* certDir;
-    std::optional<std::vector<const char*>>
-        systemEntries; // files in the system directory; none: no directory
-    bool macBundle;    // <scratch>/cert.pem exists
-    HttpTrust::Source source;
-    const char* path; // relative to the scratch directory unless absolute
-};
+using namespace std::chrono_literals;
+using Source = HttpTrust::Source;
+using Names = std::vector<const char*>;
 
-class HttpTrustSelection : public ::testing::TestWithParam<TrustCase> {};
-
-TEST_P(HttpTrustSelection, FileThenDirectoryThenHashedSystemDirectoryThenBundleThenBuiltIn) {
-    const TrustCase& c = GetParam();
-    ScratchDirectory scratch;
-    if (c.systemEntries) {
-        std::filesystem::create_directory(scratch / "certs");
-        for (const char* entry : *c.systemEntries) {
-            std::ofstream(scratch / "certs" / entry) << "x";
+TEST(HttpTrust, FileThenDirectoryThenHashedSystemDirectoryThenBundleThenBuiltIn) {
+    struct Case {
+        const char *certFile, *certDir;
+        std::optional<Names> system; // files in the system directory; none: no directory
+        bool macBundle;              // <scratch>/cert.pem exists
+        Source source;
+        const char* path; // relative to the scratch directory unless absolute or empty
+    };
+    const Case cases[] = {
+        {"/x/ca.pem", "/x/dir", Names{"002c0b4f.0"}, true, Source::bundleFile, "/x/ca.pem"},
+        {"", "/x/dir", Names{"002c0b4f.0"}, true, Source::directory, "/x/dir"},
+        {nullptr, "", Names{"ca-certificates.crt", "002c0b4f.0"}, false, Source::directory, "certs"},
+        {nullptr, nullptr, Names{}, true, Source::bundleFile, "cert.pem"},
+        {nullptr, nullptr,
+         Names{"ca-certificates.crt", "002c0b4f.pem", "02c0b4f.0", "002C0B4F.0", "002c0b4f."}, false,
+         Source::bundleFile, "certs/ca-certificates.crt"},
+        {nullptr, nullptr, std::nullopt, false, Source::builtIn, ""}};
+    for (const Case& c : cases) {
+        Scratch scratch;
+        if (c.system) {
+            std::filesystem::create_directory(scratch / "certs");
+            for (const char* entry : *c.system) {
+                scratch.write(std::string("certs/") + entry, "x");
+            }
         }
+        if (c.macBundle) {
+            scratch.write("cert.pem", "x");
+        }
+        HttpTrust trust = HttpTrust::select(
+            c.certFile, c.certDir, (scratch / "certs").string(),
+            {(scratch / "cert.pem").string(), (scratch / "certs/ca-certificates.crt").string()});
+        EXPECT_EQ(trust.source, c.source) << c.path;
+        EXPECT_EQ(trust.path, c.path[0] == '/' || !c.path[0] ? c.path : (scratch / c.path).string());
     }
-    if (c.macBundle) {
-        std::ofstream(scratch / "cert.pem") << "x";
-    }
-    std::vector<std::string> bundles = {(scratch / "cert.pem").string(),
-                                        (scratch / "certs/ca-certificates.crt").string()};
-    HttpTrust trust = HttpTrust::select(c.certFile, c.certDir, (scratch / "certs").string(), bundles);
-    EXPECT_EQ(trust.source, c.source) << c.name;
-    std::string expected = c.path[0] == '/' || c.path[0] == '\0' ? c.path : (scratch / c.path).string();
-    EXPECT_EQ(trust.path, expected) << c.name;
 }
 
-using Source = HttpTrust::Source;
-using Entries = std::vector<const char*>;
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, HttpTrustSelection,
-    ::testing::Values(
-        TrustCase{"file wins over dir", "/x/ca.pem", "/x/dir", Entries{"002c0b4f.0"}, true,
-                  Source::bundleFile, "/x/ca.pem"},
-        TrustCase{"dir without file", "", "/x/dir", Entries{"002c0b4f.0"}, true, Source::directory, "/x/dir"},
-        TrustCase{"debian", nullptr, "", Entries{"ca-certificates.crt", "002c0b4f.0"}, false,
-                  Source::directory, "certs"},
-        TrustCase{"macos", nullptr, nullptr, Entries{}, true, Source::bundleFile, "cert.pem"},
-        TrustCase{"unhashed names only", nullptr, nullptr,
-                  Entries{"ca-certificates.crt", "002c0b4f.pem", "02c0b4f.0", "002C0B4F.0", "002c0b4f."},
-                  false, Source::bundleFile, "certs/ca-certificates.crt"},
-        TrustCase{"nothing at all", nullptr, nullptr, std::nullopt, false, Source::builtIn, ""}),
-    [](const auto& info) {
-        std::string name = info.param.name;
-        std::replace(name.begin(), name.end(), ' ', '_');
-        return name;
-    });
+TEST(HttpSession, RunsNoRequestWhenLibcurlRefusesASafetyOption) {
+    // Longer than libcurl accepts for any text option: its trust setting is refused before any connection
+    // (which to this port would fail with another error).
+    HttpSession session({.requestTimeout = 1s, .trust = HttpTrust::bundle(std::string(8000001, 'x'))});
+    HttpResult result = session.get("https://127.0.0.1:1/ip4");
+    EXPECT_FALSE(result.ok());
+    EXPECT_TRUE(result.error.starts_with("libcurl refused CURLOPT_CAINFO: ")) << result.error;
+}
 
 } // namespace

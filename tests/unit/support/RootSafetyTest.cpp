@@ -1,0 +1,78 @@
+// What the support helpers promise a process that runs as root: an atomic write never writes through
+// whatever was left at the temporary name and makes missing directories 0755 whatever the umask, and a
+// child gets no descriptor but the standard streams.
+#include "support/AtomicFile.hpp"
+#include "support/Subprocess.hpp"
+
+#include "../Scratch.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+mode_t modeOf(const fs::path& path) {
+    struct stat info {};
+    ::lstat(path.c_str(), &info);
+    return info.st_mode & 07777;
+}
+
+TEST(AtomicFile, LeftoverAtTheTemporaryNameIsNeverWrittenThrough) {
+    for (const std::string kind : {"symlink", "hard link", "held open", "fifo"}) {
+        Scratch dir;
+        fs::path path = dir / "config.json", tmp = dir / "config.json.tmp", victim = dir / "victim";
+        dir.write("config.json", "old");
+        dir.write("victim", "precious");
+        ::chmod(victim.c_str(), 0640);
+        int held = -1;
+        if (kind == "symlink") {
+            fs::create_symlink(victim, tmp);
+        } else if (kind == "hard link") {
+            fs::create_hard_link(victim, tmp);
+        } else if (kind == "held open") {
+            dir.write("config.json.tmp", "");
+            held = ::open(tmp.c_str(), O_RDONLY);
+        } else {
+            ::mkfifo(tmp.c_str(), 0666);
+            held = ::open(tmp.c_str(), O_RDONLY | O_NONBLOCK);
+        }
+        EXPECT_TRUE(AtomicFile::write(path, "secret", 0600).ok()) << kind;
+        char byte = 0;
+        EXPECT_LE(::read(held, &byte, 1), 0) << kind;
+        ::close(held);
+        EXPECT_EQ(dir.read("victim"), "precious") << kind;
+        EXPECT_EQ(modeOf(victim), 0640u) << kind;
+        EXPECT_EQ(dir.read("config.json"), "secret") << kind;
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(path))) << kind;
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), {}), 2) << kind << ": only file and victim";
+    }
+}
+
+TEST(AtomicFile, CreatesMissingParentDirectoriesWith0755WhateverTheUmask) {
+    for (mode_t mask : {mode_t(0), mode_t(077)}) {
+        Scratch dir;
+        mode_t old = ::umask(mask);
+        bool ok = AtomicFile::write(dir / "x/y/file", "v", 0600).ok();
+        ::umask(old);
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(dir.read("x/y/file"), "v");
+        EXPECT_EQ(modeOf(dir / "x"), 0755u) << mask;
+        EXPECT_EQ(modeOf(dir / "x/y"), 0755u) << mask;
+    }
+}
+
+TEST(Subprocess, ChildGetsNoDescriptorButTheStandardStreams) {
+    int held = ::open("/dev/null", O_RDONLY); // without O_CLOEXEC, as a library may leave a socket
+    ASSERT_GE(held, 3);
+    std::string probe =
+        "if cat 2>/dev/null <&" + std::to_string(held) + "; then echo open; else echo closed; fi";
+    Subprocess::Captured child = Subprocess::capture("/bin/sh", {"-c", probe}, {}, 100);
+    ::close(held);
+    EXPECT_EQ(child.output, "closed\n");
+}
+
+} // namespace
