@@ -6,6 +6,7 @@ import os
 import re
 import resource
 import select
+import shutil
 import signal
 import subprocess
 import termios
@@ -437,6 +438,20 @@ def test_once_sends_nothing_to_an_untrusted_update_server(fake_service, config_d
     assert done.returncode == 1
     assert lines[0].startswith("[WARN] Update-Request fehlgeschlagen (Netzwerkfehler?): ") and "certificate" in lines[0]
     assert stored(config_dir, "ipstate.json") is None
+
+
+def test_once_trusts_the_bundle_file_where_the_system_directory_is_empty_as_on_macos(fake_service, config_dir, tmp_path):
+    if subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode != 0:
+        pytest.skip("no private mount namespace here (unshare -m not permitted)")
+    (tmp_path / "ssl/certs").mkdir(parents=True)
+    shutil.copy(fake_service.ca_file, tmp_path / "ssl/cert.pem")
+    write_config(config_dir, fake_service, enableIpv6=False)
+    env = client_env(config_dir, fake_service)
+    del env["SSL_CERT_FILE"]
+    done = subprocess.run(["unshare", "-m", "sh", "-c", 'mount --bind "$1" /etc/ssl && exec "$2" once --force', "sh",
+                           tmp_path / "ssl", CLIENT], env=env, capture_output=True, timeout=120)
+    assert (done.returncode, done.stderr) == (0, b""), done.stdout
+    assert len(fake_service.requests("/nic/update")) == 1
 
 
 @pytest.mark.parametrize("kind", ["fifo", "device", "huge"])
