@@ -156,9 +156,8 @@ def test_first_cycle(config_dir, fake_service, daemon, fields, control, pushed, 
     fake_service.control(control)
     before = now()
     d = daemon()
-    # The last line follows the status write, so the status is on disk by then.
     d.wait_for(lambda: len(d.messages()) == len(lines) + 1)
-    status = d.status()
+    status = d.new_status()
     assert [key for key, _ in status] == keys
     status = dict(status)
     assert before <= at(status["updatedAt"]) <= now()

@@ -46,6 +46,8 @@ TEST(Rfc3339, WritesWholeUtcSecondsAndReadsExactlyTheInternetFormat) {
     for (const auto& [text, time] : validTimes) {
         EXPECT_EQ(Rfc3339::parse(text), time) << text;
     }
+    // A leap second is the next minute's first.
+    EXPECT_EQ(Rfc3339::parse("2016-12-31T23:59:60Z"), at(2017y / January / 1));
     for (const char* text : invalidTimes) {
         EXPECT_EQ(Rfc3339::parse(text), std::nullopt) << text;
     }
