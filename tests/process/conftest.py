@@ -1,6 +1,7 @@
 """What the process tests share: the built program, one fake service, a scratch directory, one runner."""
 import json
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -13,6 +14,7 @@ from fakeservice import FakeService
 CLIENT = os.environ.get("KORVANE_CLIENT")
 REPO = Path(__file__).resolve().parents[2]
 HOST, KEY = "home.example.net", "dyndns_testkey123456"
+LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d (\[(DEBUG|INFO|WARN|ERROR)\] .*)$")
 PLIST = Path("/Library/LaunchDaemons/com.korvane.client.plist")
 # Variables of the program's own that the runner's environment must not carry in.
 OWN = ("KORVANE_CONFIG_DIR", "KORVANE_SERVER_BASE_URL", "KORVANE_UPDATE_MANIFEST_URL", "SSL_CERT_FILE",

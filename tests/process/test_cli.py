@@ -14,7 +14,7 @@ import time
 
 import pytest
 
-from conftest import CLIENT, HOST, KEY, client_env, needs_client, no_job, run, snapshot, stored, write_config
+from conftest import CLIENT, HOST, KEY, LINE, client_env, needs_client, no_job, run, snapshot, stored, write_config
 from fakeservice import FakeService
 
 pytestmark = [needs_client, no_job]
@@ -254,10 +254,6 @@ def config_lines(key_shown, hostname=HOST, minutes=5, ipv4="an", ipv6="aus", war
 @pytest.mark.parametrize("config, ipstate, shown, pushed, user", [
     (None, None, NOT_CONFIGURED, "(noch nichts)", None),
     (None, '{"ipv4":"192.0.2.1","ipv6":"2001:db8::1"}', NOT_CONFIGURED, "192.0.2.1 / 2001:db8::1", None),
-    (None, '{"ipv6":"2001:db8::1"}', NOT_CONFIGURED, "2001:db8::1", None),
-    (None, '{"ipv4":"192.0.2.1","ipv6":null}', NOT_CONFIGURED, "192.0.2.1", None),
-    (None, '{"ipv4":"192.0.2.1","ipv6":7}', NOT_CONFIGURED, "(noch nichts)", None),
-    (None, "garbage", NOT_CONFIGURED, "(noch nichts)", None),
     (b"{not json", None, UNDECODABLE + "\n", "(noch nichts)", None),
     (b'{"enableIpv4": 1}', None, UNDECODABLE + "\n", "(noch nichts)", None),
     (b"[]", None, UNDECODABLE + READ_HINT + "\n", "(noch nichts)", NOBODY),
@@ -303,7 +299,6 @@ def test_status_without_a_configuration_directory_names_the_system_one(tmp_path)
 
 # --- once --------------------------------------------------------------------------------------------------
 
-LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d (\[(DEBUG|INFO|WARN|ERROR)\] .*)$")
 UNUSABLE = "Konfiguration unbrauchbar: "
 GOOD = ["[INFO] DynDNS aktualisiert: 203.0.113.7.", "DynDNS aktualisiert: 203.0.113.7."]
 TRANSIENT = "Vorübergehender Serverfehler ({0}). Erneuter Versuch im nächsten Intervall."

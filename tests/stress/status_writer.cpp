@@ -27,24 +27,17 @@ std::optional<unsigned long long> previousCounter(const StatusFile& file) {
 // Records of changing length and shape, so a torn write could not pass for a whole one.
 DaemonStatus record(unsigned long long counter) {
     auto now = std::chrono::system_clock::now();
-    DaemonStatus status{DaemonStatus::State::ok,
-                        messagePrefix + std::to_string(counter),
-                        "home.example.net",
-                        "203.0.113.7",
-                        std::nullopt,
-                        now,
-                        now,
-                        "0.24.0"};
-    if (counter % 2 == 0) {
-        status.state = DaemonStatus::State::warning;
-        status.lastIpv6 = "2001:db8::" + std::to_string(counter % 0xffff);
-        status.lastSuccessAt.reset();
-    }
-    if (counter % 3 == 0) {
-        status.hostname.reset();
-        status.message += " " + std::string(counter % 200, 'x');
-    }
-    return status;
+    bool even = counter % 2 == 0;
+    bool third = counter % 3 == 0;
+    using Text = std::optional<std::string>;
+    return {even ? DaemonStatus::State::warning : DaemonStatus::State::ok,
+            messagePrefix + std::to_string(counter) + (third ? " " + std::string(counter % 200, 'x') : ""),
+            third ? Text() : Text("home.example.net"),
+            "203.0.113.7",
+            even ? Text("2001:db8::" + std::to_string(counter % 0xffff)) : Text(),
+            even ? std::nullopt : std::optional(now),
+            now,
+            "0.24.0"};
 }
 
 } // namespace

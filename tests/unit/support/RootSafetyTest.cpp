@@ -1,13 +1,15 @@
 // What the support helpers promise a process that runs as root: an atomic write never writes through
 // whatever was left at the temporary name and makes missing directories 0755 whatever the umask, and a
-// child gets no descriptor but the standard streams.
+// child gets no descriptor but the standard streams and every signal at its default.
 #include "support/AtomicFile.hpp"
 #include "support/Subprocess.hpp"
 
 #include "../Scratch.hpp"
 
+#include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -73,6 +75,34 @@ TEST(Subprocess, ChildGetsNoDescriptorButTheStandardStreams) {
     Subprocess::Captured child = Subprocess::capture("/bin/sh", {"-c", probe}, {}, 100);
     ::close(held);
     EXPECT_EQ(child.output, "closed\n");
+}
+
+// Leaves set bits where the next call's locals will lie, so that a signal set left uninitialised shows.
+[[gnu::noinline]] void dirtyStack() {
+    volatile unsigned char bytes[8192];
+    for (volatile unsigned char& byte : bytes) {
+        byte = 0xFF;
+    }
+}
+
+TEST(Subprocess, TheChildInheritsNoBlockedOrIgnoredSignal) {
+    struct sigaction ignore {};
+    struct sigaction previousPipe {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, &previousPipe);
+    sigset_t term;
+    sigset_t previousMask;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &term, &previousMask);
+    dirtyStack();
+    Subprocess::Outcome pipe = Subprocess::run("/bin/sh", {"-c", "kill -PIPE $$; exit 0"}, {});
+    dirtyStack();
+    Subprocess::Outcome terminate = Subprocess::run("/bin/sh", {"-c", "kill -TERM $$; exit 0"}, {});
+    ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    ::sigaction(SIGPIPE, &previousPipe, nullptr);
+    EXPECT_EQ(pipe, Subprocess::Outcome::killedBy(SIGPIPE));
+    EXPECT_EQ(terminate, Subprocess::Outcome::killedBy(SIGTERM));
 }
 
 } // namespace
