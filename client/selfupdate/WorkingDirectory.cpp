@@ -1,6 +1,7 @@
 #include "selfupdate/WorkingDirectory.hpp"
 
 #include "support/AtomicFile.hpp"
+#include "support/Descriptor.hpp"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -17,31 +18,6 @@ constexpr int directoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 std::string fileError(const std::filesystem::path& path, int error) {
     return path.string() + ": " + std::generic_category().message(error);
 }
-
-// One open descriptor, closed when it goes unless released.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
 
 // Only the owner (root, or the user the daemon runs as) can rename or replace what is in it; a sticky
 // directory such as /tmp protects the entries that are not another user's own.

@@ -1,5 +1,7 @@
 #include "support/FileRead.hpp"
 
+#include "support/Descriptor.hpp"
+
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
@@ -9,19 +11,6 @@
 
 namespace FileRead {
 namespace {
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() { ::close(fd_); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 [[noreturn]] void throwError(int error, const std::filesystem::path& path) {
     throw std::system_error(error, std::generic_category(), path.string());
