@@ -3,7 +3,6 @@ import base64
 import fcntl
 import json
 import os
-import re
 import resource
 import select
 import shutil
