@@ -5,6 +5,7 @@
 #include "commands/ConfigurationSummary.hpp"
 #include "commands/SecretInput.hpp"
 #include "config/ClientConfiguration.hpp"
+#include "config/ConfigDirectory.hpp"
 #include "config/ConfigurationError.hpp"
 #include "config/ConfigurationStore.hpp"
 #include "support/DecimalInteger.hpp"
@@ -167,6 +168,8 @@ int execute(const std::vector<std::string>& arguments, const Dependencies& deps)
         return 64;
     }
     const Options& options = parsed.options;
+    // Earlier runs killed mid-write left copies of the key behind.
+    ConfigDirectory::sweepLeftovers(deps.configDir);
 
     ClientConfiguration stored = loadOrDefaults(deps.configFile);
     ClientConfiguration config = stored;

@@ -3,6 +3,7 @@
 #include "Pause.hpp"
 #include "ProcessExit.hpp"
 #include "config/ClientPaths.hpp"
+#include "config/ConfigDirectory.hpp"
 #include "config/ConfigurationStore.hpp"
 #include "cycle/HttpDynDnsUpdateClient.hpp"
 #include "cycle/HttpPublicIpResolver.hpp"
@@ -84,6 +85,7 @@ int idle(const std::string& reason, const Dependencies& deps) {
     statusFile.write(status);
     while (deps.keepRunning()) {
         Pause::tolerant(deps.sleep, idlePause);
+        ConfigDirectory::sweepLeftovers(ClientPaths::configDir());
         // One failed write must not leave an older status on display for good.
         if (statusFile.load() != status) {
             statusFile.write(status);
@@ -114,6 +116,8 @@ int updateLoop(const ClientConfiguration& config, const Dependencies& deps) {
     }
 
     while (deps.keepRunning()) {
+        // A daemon runs for months: what a later kill storm leaves must not wait for the next start.
+        ConfigDirectory::sweepLeftovers(ClientPaths::configDir());
         UpdateCycleResult result = orchestrator.runOnce(false);
         if (result.isHealthy()) {
             lastSuccessAt = result.timestamp;
@@ -150,6 +154,13 @@ std::int64_t pauseMinutes(std::int64_t intervalMinutes, UpdateCycleStatus status
 int execute(const Dependencies& deps) {
     deps.logLine(ClientLog::Level::info,
                  "korvane-client " + std::string(ClientVersion::current) + " startet (Daemon-Modus).");
+    std::filesystem::path configDir = ClientPaths::configDir();
+    // Said, not repaired: the administrator may have opened it on purpose.
+    if (ConfigDirectory::othersMayWrite(configDir)) {
+        deps.logLine(ClientLog::Level::warn, "Konfigurationsverzeichnis für andere Benutzer beschreibbar: " +
+                                                 configDir.string() + " — Rechte prüfen.");
+    }
+    ConfigDirectory::sweepLeftovers(configDir);
     LoadOutcome loaded = loadConfiguration();
     if (!loaded.config) {
         return idle(loaded.idleReason, deps);

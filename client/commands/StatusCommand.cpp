@@ -4,11 +4,11 @@
 #include "ProcessExit.hpp"
 #include "commands/ConfigurationSummary.hpp"
 #include "config/ClientConfiguration.hpp"
+#include "config/ConfigDirectory.hpp"
 #include "config/ConfigurationError.hpp"
 #include "config/ConfigurationStore.hpp"
 #include "cycle/IpStateCache.hpp"
 #include "support/Subprocess.hpp"
-#include "support/Unicode.hpp"
 
 #include <cstdlib>
 #include <optional>
@@ -17,10 +17,6 @@
 
 namespace StatusCommand {
 namespace {
-
-constexpr std::string_view keyPrefix = "dyndns_";
-constexpr size_t shownCharacters = 11; // the prefix and four more
-constexpr size_t minimumMaskedLength = 12;
 
 std::string configurationLines(const Dependencies& deps) {
     std::optional<ClientConfiguration> config;
@@ -34,7 +30,8 @@ std::string configurationLines(const Dependencies& deps) {
     if (!config) {
         return "  (noch nicht konfiguriert — 'sudo korvane-client configure')\n";
     }
-    std::string text = ConfigurationSummary::settingsLines(*config, maskedApiKey(config->apiKey));
+    std::string text =
+        ConfigurationSummary::settingsLines(*config, ClientConfiguration::maskedApiKey(config->apiKey));
     try {
         config->validate();
     } catch (const ConfigurationError& error) {
@@ -64,19 +61,6 @@ std::string lastPushedLine(const Dependencies& deps) {
 
 } // namespace
 
-std::string maskedApiKey(std::string_view key) {
-    if (key.substr(0, keyPrefix.size()) == keyPrefix) {
-        std::vector<std::string_view> characters = Unicode::graphemes(key);
-        if (characters.size() >= minimumMaskedLength) {
-            // The clusters are consecutive views into `key`, so the shown part is a prefix of it.
-            const std::string_view& last = characters[shownCharacters - 1];
-            size_t shownBytes = static_cast<size_t>(last.data() + last.size() - key.data());
-            return std::string(key.substr(0, shownBytes)) + "…";
-        }
-    }
-    return key.empty() ? "(leer)" : "(gesetzt)";
-}
-
 std::string daemonState(const Dependencies& deps) {
     std::string plist = deps.launchdPlist.string();
     if (!ConfigurationSummary::fileExists(deps.launchdPlist)) {
@@ -103,6 +87,10 @@ int execute(const Dependencies& deps) {
     emit("korvane-client " + std::string(ClientVersion::current) + "\n");
     emit("Konfiguration: " + deps.configFile.string() + "\n");
     emit(configurationLines(deps));
+    std::filesystem::path configDir = deps.configFile.parent_path();
+    if (ConfigDirectory::othersMayWrite(configDir)) {
+        emit("  ⚠ für andere Benutzer beschreibbar: " + configDir.string() + "\n");
+    }
     emit(lastPushedLine(deps));
     emit("Daemon: " + daemonState(deps) + "\n");
     return 0;

@@ -28,10 +28,6 @@ int execute(const Dependencies& deps = {});
 
 [[noreturn]] void run();
 
-// "dyndns_" plus four characters and "…" for a key of at least 12 characters with that prefix; otherwise
-// only whether a key is set. Characters are user-perceived characters, not bytes.
-std::string maskedApiKey(std::string_view key);
-
 // One line on the launchd job: not installed, loaded, installed but not loaded, or unknown.
 std::string daemonState(const Dependencies& deps);
 

@@ -7,6 +7,7 @@
 #include "support/HttpSession.hpp"
 #include "support/Subprocess.hpp"
 #include "support/Unicode.hpp"
+#include "support/UrlText.hpp"
 
 #include <array>
 #include <cerrno>
@@ -80,9 +81,10 @@ int statusOf(const Subprocess::Outcome& outcome) {
 
 bool install(const UpdateManifest& manifest, const Options& options) {
     if (!HttpSession::isHttpsUrl(manifest.url)) {
-        StdLog::line(Level::error, "Update-URL ungültig oder nicht https: " +
-                                       Unicode::shownPeerText(manifest.url, 256, 1024) +
-                                       " — Update abgebrochen.");
+        StdLog::line(Level::error,
+                     "Update-URL ungültig oder nicht https: " +
+                         Unicode::shownPeerText(UrlText::withoutPassword(manifest.url), 256, 1024) +
+                         " — Update abgebrochen.");
         return false;
     }
 
@@ -104,9 +106,10 @@ bool install(const UpdateManifest& manifest, const Options& options) {
     // Checked before anything is written: a package that fails here never touches the disk.
     UpdatePackageVerifier::Result digest = UpdatePackageVerifier::sha256Matches(package, manifest.sha256);
     if (!digest.matches) {
+        // The expected digest is the web host's text like any other.
         StdLog::line(Level::error, "SHA-256 des heruntergeladenen pkg passt nicht zum Manifest (erwartet " +
-                                       manifest.sha256 + ", erhalten " + digest.actual +
-                                       ") — Update abgebrochen.");
+                                       Unicode::shownPeerText(manifest.sha256, 256, 1024) + ", erhalten " +
+                                       digest.actual + ") — Update abgebrochen.");
         return false;
     }
 
@@ -125,7 +128,7 @@ bool install(const UpdateManifest& manifest, const Options& options) {
     }
     std::string().swap(package);
     if (!signatureAccepted(file, options)) {
-        working->remove(fileName);
+        working->removeAll();
         return false;
     }
 
@@ -145,7 +148,8 @@ bool install(const UpdateManifest& manifest, const Options& options) {
         return false;
     }
 
-    working->remove(fileName);
+    // Whatever the installer left in it goes too.
+    working->removeAll();
     StdLog::line(Level::info, "Update " + manifest.version + " installiert — Daemon startet neu.");
     return true;
 }

@@ -4,6 +4,7 @@
 #include "support/Descriptor.hpp"
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -95,6 +96,37 @@ Descriptor openSafely(const std::filesystem::path& base, std::string& error) {
     return current;
 }
 
+// Empties the directory open at `directory`, descending by descriptor with O_NOFOLLOW.
+void removeEntries(int directory) {
+    int listed = ::dup(directory); // closedir closes the descriptor it was given
+    DIR* listing = listed < 0 ? nullptr : ::fdopendir(listed);
+    if (listing == nullptr) {
+        Descriptor closeUnlisted(listed);
+        return;
+    }
+    ::rewinddir(listing);
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(listing)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(std::move(name));
+        }
+    }
+    ::closedir(listing);
+    for (const std::string& name : names) {
+        struct stat info {};
+        if (::fstatat(directory, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(info.st_mode)) {
+            ::unlinkat(directory, name.c_str(), 0);
+            continue;
+        }
+        Descriptor inner(::openat(directory, name.c_str(), directoryFlags));
+        if (inner.valid()) {
+            removeEntries(inner.get());
+            ::unlinkat(directory, name.c_str(), AT_REMOVEDIR);
+        }
+    }
+}
+
 } // namespace
 
 std::optional<WorkingDirectory> WorkingDirectory::create(const std::filesystem::path& base,
@@ -144,7 +176,7 @@ bool WorkingDirectory::writeNewFile(const std::string& fileName, std::string_vie
     return true;
 }
 
-void WorkingDirectory::remove(const std::string& fileName) const {
-    ::unlinkat(directory_, fileName.c_str(), 0);
+void WorkingDirectory::removeAll() const {
+    removeEntries(directory_);
     ::unlinkat(parent_, name_.c_str(), AT_REMOVEDIR);
 }

@@ -28,8 +28,9 @@ public:
     // A new file (never one that is there already), written whole with mode 0600.
     bool writeNewFile(const std::string& fileName, std::string_view bytes, std::string& error) const;
 
-    // Removes `fileName` and then the directory, without recursion; failures are ignored.
-    void remove(const std::string& fileName) const;
+    // Removes the directory with everything in it (the installer may leave files behind), through the
+    // descriptors only: a link in it is removed, never followed. Failures are ignored.
+    void removeAll() const;
 
 private:
     WorkingDirectory(int parent, int directory, std::string name, std::filesystem::path path);

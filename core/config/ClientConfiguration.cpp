@@ -71,3 +71,32 @@ std::string ClientConfiguration::toJson() const {
     object["ipv6DiscoveryUrls"] = ipv6DiscoveryUrls;
     return JsonStrict::writePretty(object);
 }
+
+std::string ClientConfiguration::maskedApiKey(std::string_view key) {
+    constexpr std::string_view keyPrefix = "dyndns_";
+    constexpr size_t shownCharacters = 11; // the prefix and four more
+    constexpr size_t minimumMaskedLength = 12;
+    if (key.starts_with(keyPrefix)) {
+        std::vector<std::string_view> characters = Unicode::graphemes(key);
+        if (characters.size() >= minimumMaskedLength) {
+            // The clusters are consecutive views into `key`, so the shown part is a prefix of it.
+            const std::string_view& last = characters[shownCharacters - 1];
+            size_t shownBytes = static_cast<size_t>(last.data() + last.size() - key.data());
+            return std::string(key.substr(0, shownBytes)) + "…";
+        }
+    }
+    return key.empty() ? "(leer)" : "(gesetzt)";
+}
+
+std::string ClientConfiguration::withoutApiKey(std::string_view text) const {
+    if (apiKey.empty()) {
+        return std::string(text);
+    }
+    const std::string masked = maskedApiKey(apiKey);
+    std::string result;
+    for (size_t found = text.find(apiKey); found != std::string_view::npos; found = text.find(apiKey)) {
+        result.append(text.substr(0, found)).append(masked);
+        text.remove_prefix(found + apiKey.size());
+    }
+    return result.append(text);
+}

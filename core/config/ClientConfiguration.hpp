@@ -32,5 +32,12 @@ struct ClientConfiguration {
     // All seven keys, sorted, pretty-printed, "/" escaped.
     std::string toJson() const;
 
+    // "dyndns_" plus four characters and "…" for a key of at least 12 characters with that prefix;
+    // otherwise only whether a key is set. Characters are user-perceived characters, not bytes.
+    static std::string maskedApiKey(std::string_view key);
+    // `text` with every occurrence of the key replaced by its masked form: a service that echoes the
+    // request must not put the key into a log line or status.json.
+    std::string withoutApiKey(std::string_view text) const;
+
     bool operator==(const ClientConfiguration&) const = default;
 };

@@ -2,6 +2,7 @@
 
 #include "cycle/IpAddress.hpp"
 #include "support/Unicode.hpp"
+#include "support/UrlText.hpp"
 
 HttpPublicIpResolver::HttpPublicIpResolver(ClientConfiguration config, ClientLog log,
                                            std::chrono::milliseconds requestTimeout)
@@ -21,13 +22,15 @@ std::optional<std::string> HttpPublicIpResolver::resolve(const std::vector<std::
                                                          std::string_view family,
                                                          bool (*isValid)(std::string_view)) {
     for (const std::string& url : urls) {
+        // Credentials in a configured address are never logged.
+        const std::string shownUrl = UrlText::withoutPassword(url);
         if (!HttpSession::isValidUrl(url)) {
-            log_.warn("IP-Discovery-URL ungültig: " + url);
+            log_.warn("IP-Discovery-URL ungültig: " + shownUrl);
             continue;
         }
         HttpResult result = session_.get(url);
         if (!result.ok()) {
-            log_.warn("IP-Discovery " + url + " fehlgeschlagen: " + result.error);
+            log_.warn("IP-Discovery " + shownUrl + " fehlgeschlagen: " + result.error);
             continue;
         }
         // Any status: an echo service's error page simply fails the address test below.
@@ -36,7 +39,7 @@ std::optional<std::string> HttpPublicIpResolver::resolve(const std::vector<std::
         if (isValid(text)) {
             return std::string(text);
         }
-        log_.warn("IP-Discovery " + url + " lieferte keine gültige " + std::string(family) +
+        log_.warn("IP-Discovery " + shownUrl + " lieferte keine gültige " + std::string(family) +
                   "-Adresse: " + Unicode::shownPeerText(text));
     }
     return std::nullopt;

@@ -52,7 +52,8 @@ std::string permanentRejectionMessage(DynDnsResponseCode code) {
 // Only an accepted answer is recorded: after a rejection or failure the next cycle must send again.
 UpdateCycleResult classifyAnswer(DynDnsResponse response, const std::optional<std::string>& ipv4,
                                  const std::optional<std::string>& ipv6, const std::string& addresses,
-                                 IpStateCache& cache, const ClientLog& log) {
+                                 IpStateCache& cache, const ClientConfiguration& config,
+                                 const ClientLog& log) {
     if (response.isSuccess()) {
         cache.record(ipv4, ipv6);
         const bool good = response.code == DynDnsResponseCode::good;
@@ -62,8 +63,9 @@ UpdateCycleResult classifyAnswer(DynDnsResponse response, const std::optional<st
         return UpdateCycleResult(good ? UpdateCycleStatus::updated : UpdateCycleStatus::unchanged,
                                  std::move(text), std::move(response));
     }
-    // The service's own words, but inert: an echo of the request must not forge a log line.
-    const std::string raw = Unicode::shownPeerText(response.raw);
+    // The service's own words, but inert: an echo of the request must neither forge a log line nor show the
+    // key.
+    const std::string raw = Unicode::shownPeerText(config.withoutApiKey(response.raw));
     if (response.isFatal()) {
         log.error("DynDNS-Update dauerhaft abgewiesen: " + raw + ".");
         std::string message = permanentRejectionMessage(response.code);
@@ -132,10 +134,11 @@ UpdateCycleResult UpdateOrchestrator::execute(bool force) {
     try {
         response = updateClient_->send(ipv4, ipv6);
     } catch (const std::exception& failure) {
-        const std::string reason = failure.what();
+        // The transfer's error may quote what the service sent.
+        const std::string reason = config_.withoutApiKey(failure.what());
         log_.warn("Update-Request fehlgeschlagen (Netzwerkfehler?): " + reason);
         return UpdateCycleResult(UpdateCycleStatus::transientError, "Update fehlgeschlagen: " + reason,
                                  std::nullopt);
     }
-    return classifyAnswer(std::move(response), ipv4, ipv6, addresses, *cache_, log_);
+    return classifyAnswer(std::move(response), ipv4, ipv6, addresses, *cache_, config_, log_);
 }

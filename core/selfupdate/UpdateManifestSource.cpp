@@ -2,6 +2,7 @@
 
 #include "support/JsonStrict.hpp"
 #include "support/Unicode.hpp"
+#include "support/UrlText.hpp"
 
 #include <exception>
 #include <utility>
@@ -26,7 +27,8 @@ UpdateManifestSource::UpdateManifestSource(std::string manifestUrl, ClientLog lo
 void UpdateManifestSource::warnUnloadable(const std::string& error) const {
     // A decoder's complaint quotes the bytes it choked on, and those came from the web host.
     std::string shown = Unicode::shownPeerText(error, 256, 1024);
-    log_.warn("Update-Manifest konnte nicht geladen werden: " + manifestUrl_ + " (" + shown + ")");
+    log_.warn("Update-Manifest konnte nicht geladen werden: " + UrlText::withoutPassword(manifestUrl_) +
+              " (" + shown + ")");
 }
 
 std::optional<UpdateManifest> UpdateManifestSource::latest() {
@@ -48,7 +50,7 @@ std::optional<UpdateManifest> UpdateManifestSource::latest() {
             return std::nullopt;
         }
         if (!manifest.isComplete()) {
-            log_.warn("Update-Manifest unvollständig oder leer: " + manifestUrl_);
+            log_.warn("Update-Manifest unvollständig oder leer: " + UrlText::withoutPassword(manifestUrl_));
             return std::nullopt;
         }
         return manifest;

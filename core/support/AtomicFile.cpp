@@ -1,7 +1,12 @@
 #include "support/AtomicFile.hpp"
 
+#include "support/Descriptor.hpp"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -42,40 +47,85 @@ int syncToDisk(int fd) {
     return ::fsync(fd) == 0 ? 0 : errno;
 }
 
-// Each missing directory gets exactly 0755: readers that run as another user (the menu-bar app) must get
-// in, and a root daemon under umask 000 must not leave a directory anyone may write to.
+// Opens the directory `name` in `parent`, making it when missing. One it made gets exactly 0755 through its
+// own descriptor once it is known to be the caller's directory: a chmod by path would follow a symbolic
+// link that another user who can write `parent` put there in the meantime. Readers that run as another user
+// (the menu-bar app) must get in, and a root daemon under umask 000 must not leave a directory anyone may
+// write to; an existing directory is never changed.
+Descriptor openOrMake(int parent, const std::string& name, int& error) {
+    bool made = ::mkdirat(parent, name.c_str(), directoryMode) == 0;
+    if (!made && errno != EEXIST) {
+        error = errno;
+        return Descriptor(-1);
+    }
+    Descriptor directory(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (!directory.valid() || ::fstat(directory.get(), &info) != 0) {
+        error = errno;
+        return Descriptor(-1);
+    }
+    // Not made here: another writer made it just now.
+    if (!made) {
+        return directory;
+    }
+    if (info.st_uid != ::geteuid()) {
+        error = EPERM;
+        return Descriptor(-1);
+    }
+    // The umask can only have narrowed the mode, so there was never a moment with wider permissions.
+    if (::fchmod(directory.get(), directoryMode) != 0) {
+        error = errno;
+        return Descriptor(-1);
+    }
+    return directory;
+}
+
+// Walks down from the deepest directory that exists (reached by path, as configured), one descriptor at a
+// time.
 int createDirectories(const std::filesystem::path& dir) {
     std::error_code ec;
-    if (std::filesystem::is_directory(dir, ec)) {
+    std::filesystem::path existing = dir;
+    std::vector<std::string> missing;
+    while (!existing.empty() && !std::filesystem::is_directory(existing, ec) &&
+           existing != existing.parent_path()) {
+        if (existing.has_filename()) {
+            missing.push_back(existing.filename().string());
+        }
+        existing = existing.parent_path();
+    }
+    if (missing.empty()) {
         return 0;
     }
-    std::filesystem::path parent = dir.parent_path();
-    if (!parent.empty() && parent != dir) {
-        if (int error = createDirectories(parent); error != 0) {
+    Descriptor current(::open(existing.empty() ? "." : existing.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!current.valid()) {
+        return errno;
+    }
+    for (auto name = missing.rbegin(); name != missing.rend(); ++name) {
+        int error = 0;
+        current = openOrMake(current.get(), *name, error);
+        if (!current.valid()) {
             return error;
         }
     }
-    if (::mkdir(dir.c_str(), directoryMode) != 0) {
-        int error = errno;
-        // Another writer may have created it just now.
-        return error == EEXIST && std::filesystem::is_directory(dir, ec) ? 0 : error;
-    }
-    // The umask can only have narrowed the mode, so there was never a moment with wider permissions.
-    return ::chmod(dir.c_str(), directoryMode) == 0 ? 0 : errno;
+    return 0;
 }
 
-// A leftover at the plain temporary name (an interrupted older write, or something planted there) is
-// removed by name, never opened: unlinking a hard link, a symbolic link or a FIFO writes through nothing.
-// A directory there cannot be unlinked and is reported, so that it does not go unnoticed.
-int removeLeftover(const std::filesystem::path& tmp) {
-    if (::unlink(tmp.c_str()) == 0 || errno == ENOENT) {
-        return 0;
+constexpr std::string_view uniqueInfix = ".tmp.";
+constexpr size_t uniqueLength = 6; // mkostemp's XXXXXX
+
+bool isAsciiAlphanumeric(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+bool isLeftoverName(std::string_view entry, const std::vector<std::string>& names) {
+    for (std::string_view name : names) {
+        if (entry.size() == name.size() + uniqueInfix.size() + uniqueLength && entry.starts_with(name) &&
+            entry.substr(name.size(), uniqueInfix.size()) == uniqueInfix) {
+            std::string_view unique = entry.substr(entry.size() - uniqueLength);
+            return std::all_of(unique.begin(), unique.end(), isAsciiAlphanumeric);
+        }
     }
-    struct stat info {};
-    if (::lstat(tmp.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        return EISDIR;
-    }
-    return 0;
+    return false;
 }
 
 struct Temporary {
@@ -122,9 +172,6 @@ Result write(const std::filesystem::path& path, std::string_view bytes, mode_t m
             return failure(Step::createDirectory, error, tmp);
         }
     }
-    if (int error = removeLeftover(tmp); error != 0) {
-        return failure(Step::writeTemporary, error, tmp);
-    }
     Temporary written = writeTemporary(tmp, bytes, mode);
     if (written.path.empty()) {
         return failure(Step::writeTemporary, written.error, tmp);
@@ -135,6 +182,30 @@ Result write(const std::filesystem::path& path, std::string_view bytes, mode_t m
         return failure(Step::rename, error, tmp);
     }
     return Result{Step::none, 0, tmp};
+}
+
+void sweepLeftovers(const std::filesystem::path& dir, const std::vector<std::string>& names,
+                    std::chrono::seconds age) {
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* listing = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (listing == nullptr) {
+        Descriptor closeUnlisted(fd);
+        return;
+    }
+    const std::time_t before = std::time(nullptr) - static_cast<std::time_t>(age.count());
+    const uid_t self = ::geteuid();
+    while (const dirent* entry = ::readdir(listing)) {
+        struct stat info {};
+        if (!isLeftoverName(entry->d_name, names) ||
+            ::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            continue;
+        }
+        // unlinkat removes a name, never what a link would lead to.
+        if (S_ISREG(info.st_mode) && info.st_uid == self && info.st_mtime < before) {
+            ::unlinkat(fd, entry->d_name, 0);
+        }
+    }
+    ::closedir(listing);
 }
 
 } // namespace AtomicFile

@@ -1,9 +1,12 @@
 // Replace a file in one step: readers see the old or the new complete file, never a mixture.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
+#include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <vector>
 
 namespace AtomicFile {
 
@@ -19,11 +22,17 @@ struct Result {
     bool ok() const { return failedStep == Step::none; }
 };
 
-// Missing parent directories are created with mode 0755. A leftover at `path` + ".tmp" is removed by name
-// (a directory there fails the write step). The data goes to a new file `path` + ".tmp." + a unique
-// suffix, created with exactly `mode` (umask ignored), written whole, synced to the disk and renamed onto
-// `path`. On any failure that file is removed and `path` is untouched.
+// Missing parent directories are created with mode 0755, each set through its own descriptor. The data goes
+// to a new file `path` + ".tmp." + six letters or digits, created with exactly `mode` (umask ignored),
+// written whole, synced to the disk and renamed onto `path`. On any failure that file is removed and `path`
+// is untouched. Whatever is at the plain `path` + ".tmp" is left alone.
 Result write(const std::filesystem::path& path, std::string_view bytes, mode_t mode);
+
+// Removes what writes killed between create and rename left in `dir`: regular files named
+// `<one of names>.tmp.` + six letters or digits, owned by the effective user and unchanged for longer than
+// `age`. Links are never followed, nothing else is touched, failures are ignored.
+void sweepLeftovers(const std::filesystem::path& dir, const std::vector<std::string>& names,
+                    std::chrono::seconds age);
 
 // Every byte to an open descriptor, retrying after EINTR; false with errno set when a write fails. For
 // callers that need a plain (non-replacing) write with their own open flags.

@@ -29,10 +29,11 @@ std::vector<std::string_view> graphemes(std::string_view text);
 bool isLetterOrNumber(std::string_view grapheme);
 
 // Text a peer chose (an echo body, a service's answer), made inert for a log line, a message or a status
-// file: every C0 control, DEL, C1 control and line or paragraph separator becomes a visible escape ("\n",
-// "\x1B", "\u0085"), and bytes that are not UTF-8 become "\xFF"-style escapes, so the text stays one line
-// and sends nothing to a terminal. Longer than maxCharacters user-perceived characters (an escape counts
-// as the characters it shows) or maxBytes bytes, it is cut there and "…" follows.
+// file: every C0 control, DEL, C1 control, line or paragraph separator and bidirectional control becomes a
+// visible escape ("\n", "\x1B", "\u0085", "\u202E"), and bytes that are not UTF-8 become "\xFF"-style
+// escapes, so the text stays one line and sends nothing to a terminal. Longer than maxCharacters
+// user-perceived characters (an escape counts as the characters it shows) or maxBytes bytes, it is cut there
+// and "…" follows.
 inline constexpr std::size_t shownCharacters = 64;
 inline constexpr std::size_t shownBytes = 512;
 std::string shownPeerText(std::string_view text, std::size_t maxCharacters = shownCharacters,

@@ -33,13 +33,13 @@ def client_env(config_dir, fake=None, **extra):
     return env
 
 
-def run(config_dir, *args, fake=None, input=b"", user=None, env=None):
+def run(config_dir, *args, fake=None, input=b"", user=None, env=None, preexec=None):
     """korvane-client with its own configuration directory; the key never shows on either stream."""
     command = [CLIENT, *args]
     if user is not None:
         command = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups", *command]
     done = subprocess.run(command, input=input, capture_output=True, timeout=120,
-                          env=env or client_env(config_dir, fake))
+                          env=env or client_env(config_dir, fake), preexec_fn=preexec)
     assert KEY.encode() not in done.stdout + done.stderr
     return done
 

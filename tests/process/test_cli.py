@@ -123,7 +123,7 @@ def test_configure_from_nothing_asks_for_host_then_key(config_dir, before):
     assert stored(target)["hostname"] == "fresh.example.net" and stored(target)["apiKey"] == "dyndns_pipedkey12345"
 
 
-# The root hint only where root would help: a directory in place of the temporary file fails even root.
+# The root hint only where root would help: a file that may not grow fails even root.
 @pytest.mark.parametrize("as_nobody, blocked", [(False, True), (True, False), (True, True)])
 def test_configure_save_failure_keeps_the_old_file(config_dir, as_nobody, blocked):
     message = (f"Speichern fehlgeschlagen: Konfigurationsdatei konnte nicht geschrieben werden: "
@@ -132,15 +132,18 @@ def test_configure_save_failure_keeps_the_old_file(config_dir, as_nobody, blocke
         pytest.skip("needs root to run the program as another user")
     config_dir.chmod(0o777 if blocked else 0o755)
     store(config_dir, mode=0o644)  # readable, so the stored values are the base
-    if blocked:
-        (config_dir / "config.json.tmp" / "keep").mkdir(parents=True)
-    else:
+    if not blocked:
         message += f" (Schreiben nach {config_dir} erfordert root — 'sudo korvane-client configure')"
     before = snapshot(config_dir)
     done = run(config_dir, "configure", "--interval", "10", "--api-key-stdin", input=b"dyndns_other123456\n",
-               user=NOBODY if as_nobody else None)
+               user=NOBODY if as_nobody else None, preexec=no_file_may_grow if blocked else None)
     assert (done.returncode, done.stdout, done.stderr.decode()) == (1, b"", message + "\n")
     assert snapshot(config_dir) == before
+
+
+def no_file_may_grow():
+    resource.setrlimit(resource.RLIMIT_FSIZE, (0, 0))
+    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # a write fails with EFBIG instead
 
 
 class Terminal:
@@ -258,6 +261,8 @@ def config_lines(key_shown, hostname=HOST, minutes=5, ipv4="an", ipv6="aus", war
     (b"[]", None, UNDECODABLE + READ_HINT + "\n", "(noch nichts)", NOBODY),
     ({"apiKey": KEY}, None, "  nicht lesbar: {dir}/config.json: Permission denied" + READ_HINT + "\n",
      "(noch nichts)", NOBODY),
+    # user 0: root, in a directory others may write (said, not changed)
+    (None, None, NOT_CONFIGURED + "  ⚠ für andere Benutzer beschreibbar: {dir}\n", "(noch nichts)", 0),
     ({"apiKey": "dyndns_abcde"}, None, config_lines("dyndns_abcd…"), "(noch nichts)", None),
     ({"apiKey": "dyndns_abcd"}, None, config_lines("(gesetzt)"), "(noch nichts)", None),
     ({"apiKey": "dyndns_äöü€🙂xyz"}, None, config_lines("dyndns_äöü€…"), "(noch nichts)", None),
@@ -271,7 +276,7 @@ def test_status(config_dir, config, ipstate, shown, pushed, user):
     if user is not None:
         if os.geteuid() != 0:
             pytest.skip("needs root to run the program as another user")
-        config_dir.chmod(0o755)
+        config_dir.chmod(0o777 if user == 0 else 0o755)
     if isinstance(config, bytes):
         (config_dir / "config.json").write_bytes(config)
         (config_dir / "config.json").chmod(0o644)
@@ -346,7 +351,7 @@ def matches(lines, expected):
      ["[WARN] IP-Discovery https://127.0.0.1:1/ip4 fehlgeschlagen: *", *GOOD], "", {"ipv4": "203.0.113.7"}),
     # Credentials in a discovery address are never sent; an answer that drips is cut by the total bound.
     ({"ipv4DiscoveryUrls": ["https://user:secret@{h}/ip4", "{f}/ip4b"]}, {}, None, [], 0,
-     ["[WARN] IP-Discovery https://user:secret@{h}/ip4 fehlgeschlagen: *", *GOOD], "", {"ipv4": "203.0.113.7"}),
+     ["[WARN] IP-Discovery https://user:***@{h}/ip4 fehlgeschlagen: *", *GOOD], "", {"ipv4": "203.0.113.7"}),
     ({}, {"ip4": {"body": "192.0.2.1\n" * 5, "drip": 0.25}}, None, [], 0,
      ["[WARN] IP-Discovery {f}/ip4 fehlgeschlagen: Timeout was reached: no complete answer within 10000 "
       "milliseconds", *GOOD], "", {"ipv4": "203.0.113.7"}),
@@ -356,6 +361,8 @@ def matches(lines, expected):
              "[WARN] IPv4 aktiviert, aber keine öffentliche Adresse ermittelbar.",
              "[WARN] Keine öffentliche IP ermittelbar — Zyklus übersprungen.",
              "Keine öffentliche IP-Adresse ermittelbar."], "", None),
+    ({}, {"update": {"body": f"badauth {KEY} rejected"}}, None, [], 1,
+     ["[ERROR] DynDNS-Update dauerhaft abgewiesen: badauth dyndns_test… rejected.", REJECTIONS[1][1]], "", None),
     ({}, {"update": {"body": "x\n[INFO] good\x1b[2J"}}, None, [], 1,
      ["[WARN] DynDNS-Update vorübergehend fehlgeschlagen: x\\n[INFO] good\\x1B[2J.",
       TRANSIENT.format("x\\n[INFO] good\\x1B[2J")], "", None),

@@ -12,7 +12,7 @@ from datetime import datetime, timezone
 
 import pytest
 
-from conftest import CLIENT, HOST, KEY, LINE, client_env, needs_client, write_config
+from conftest import CLIENT, HOST, KEY, LINE, client_env, needs_client, run, write_config
 from fakeservice import FakeService, stop
 
 pytestmark = needs_client
@@ -172,12 +172,14 @@ def test_first_cycle(config_dir, fake_service, daemon, fields, control, pushed, 
 # The real delays (two minutes, then 12 hours; an hour when idle) pass 20 (1000) times faster: libfaketime is
 # preloaded directly, so the pid started is the daemon's own.
 @pytest.mark.skipif(not FAKETIME, reason="libfaketime is not installed")
-@pytest.mark.parametrize("case", ["installs", "idle", "garbled manifest"])
+@pytest.mark.parametrize("case", ["installs", "idle", "garbled manifest", "forged digest"])
 def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_service, daemon, tmp_path, case):
     if case != "idle":
         write_config(config_dir, fake_service)
     if case == "garbled manifest":
         fake_service.control(latest={"body": '{"version": "0.25.0\x1b[2J\n[INFO] x', "sticky": True})
+    if case == "forged digest":
+        fake_service.control(manifest={"sha256": "00\n[INFO] Update 0.25.0 installiert\x1b[2J\u202e"})
     temporary = tmp_path / "missing" / "tmp"  # made when needed; the trailing slash is fine
     d = daemon(KORVANE_UPDATE_MANIFEST_URL=fake_service.url("/downloads/macos/latest.json"), TMPDIR=f"{temporary}/",
                LD_PRELOAD=FAKETIME[0], FAKETIME="+0 x" + ("1000" if case == "idle" else "20"), FAKETIME_NO_CACHE="1",
@@ -191,12 +193,17 @@ def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_se
         time.sleep(3 * 120 / 1000)  # long enough for three checks, had the worker been started
         assert fake_service.requests() == [] and not any("App-Update" in m for m in d.messages())
         return
-    if case == "garbled manifest":
-        d.wait_for(lambda: any("Update-Manifest" in m for m in d.messages()), 60)
-        [line] = [m for m in d.messages() if "Update-Manifest" in m]
-        # The decoder's complaint stays one inert line whatever bytes the host sent.
+    if case in ("garbled manifest", "forged digest"):
+        word = "Update-Manifest" if case == "garbled manifest" else "SHA-256"
+        d.wait_for(lambda: any(word in m for m in d.messages()), 60)
+        [line] = [m for m in d.messages() if word in m]
+        # The decoder's complaint and the expected digest stay one inert line whatever bytes the host sent.
         assert line == ("[WARN] Update-Manifest konnte nicht geladen werden: "
-                        f"{fake_service.url('/downloads/macos/latest.json')} (not valid JSON)")
+                        f"{fake_service.url('/downloads/macos/latest.json')} (not valid JSON)"
+                        if word == "Update-Manifest" else
+                        "[ERROR] SHA-256 des heruntergeladenen pkg passt nicht zum Manifest (erwartet 00\\n[INFO] "
+                        f"Update 0.25.0 installiert\\x1B[2J\\u202E, erhalten {fake_service.settings()['packageSha256']}) "
+                        "— Update abgebrochen.")
         return
     # Well before the real two minutes; this system has no /usr/sbin/installer, so the installation fails.
     d.wait_for(lambda: any(m.startswith("[ERROR] Update-Installation fehlgeschlagen: ") for m in d.messages()), 60)
@@ -216,6 +223,35 @@ def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_se
                         kept.parent.name)
     assert stat.S_IMODE(kept.parent.stat().st_mode) == 0o700
     assert fake_service.settings()["packageSha256"] == hashlib.sha256(kept.read_bytes()).hexdigest()
+
+
+# What killed writes left in the directory goes at the next start or configure: only regular files of this
+# program's own temporary names, owned by it and older than a write takes. An open directory is reported.
+@pytest.mark.parametrize("command", ["run", "configure"])
+def test_leftovers_of_killed_writes_are_swept(config_dir, daemon, command):
+    ours = ["config.json.tmp.a1B2c3", "ipstate.json.tmp.XXXXXX", "status.json.tmp.000000"]
+    for name in [*ours, "config.json.tmp.a1B2c", "notes.json.tmp.a1B2c3", "status.json.tmp.a1B2c3x", "other",
+                 "config.json.tmp.nobody", "config.json.tmp.fresh1"]:
+        (config_dir / name).write_text(KEY)
+    os.chown(config_dir / "config.json.tmp.nobody", 65534, 65534)
+    (config_dir / "status.json.tmp.link01").symlink_to(config_dir / "other")
+    for name in ["config.json.tmp", "ipstate.json.tmp", "status.json.tmp", "config.json.tmp.dir001"]:
+        (config_dir / name).mkdir()  # nothing at the plain names stops a write
+    old = time.time() - 3600
+    for path in config_dir.iterdir():
+        if not path.name.endswith("fresh1"):
+            os.utime(path, (old, old), follow_symlinks=False)
+    config_dir.chmod(0o777)
+    kept = sorted({p.name for p in config_dir.iterdir()} - set(ours))
+    if command == "run":
+        d = daemon()
+        d.new_status()
+        assert f"[WARN] Konfigurationsverzeichnis für andere Benutzer beschreibbar: {config_dir} — Rechte prüfen." \
+            in d.messages()
+    else:
+        assert run(config_dir, "configure", "--hostname", HOST, "--api-key-stdin", input=KEY.encode()).returncode == 0
+    assert sorted({p.name for p in config_dir.iterdir()} - {"config.json", "status.json"}) == kept
+    assert stat.S_IMODE(config_dir.stat().st_mode) == 0o777
 
 
 # --- network changes, in a network namespace of its own with the fake on the namespace's loopback -----------

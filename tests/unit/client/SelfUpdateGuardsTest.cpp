@@ -67,4 +67,19 @@ TEST(WorkingDirectory, MissingDirectoriesAreMadeButNoneAnotherUserCanChangeOrTha
     }
 }
 
+TEST(WorkingDirectory, IsRemovedWithEverythingInItAndNothingALinkLeadsTo) {
+    Scratch dir;
+    dir.write("outside", "keep");
+    std::string error;
+    std::optional<WorkingDirectory> working = WorkingDirectory::create(dir.path, "work", error);
+    ASSERT_TRUE(working && working->writeNewFile("a.pkg", "pkg", error)) << error;
+    fs::create_directories(dir / "work/left/deeper");
+    dir.write("work/left/deeper/by-installer", "x");
+    fs::create_directory_symlink(dir.path, dir / "work/left/up");
+    fs::create_symlink(dir / "outside", dir / "work/link");
+    working->removeAll();
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "work")));
+    EXPECT_EQ(dir.read("outside"), "keep");
+}
+
 } // namespace

@@ -133,6 +133,7 @@ TEST(Unicode, PeerTextIsShownAsOneInertLineOfBoundedLength) {
     const std::pair<std::string, std::string> cases[] = {
         {"good 203.0.113.7 ä👍🏽", "good 203.0.113.7 ä👍🏽"}, {"a\r\nb\x1b[31m\x7f\t", "a\\r\\nb\\x1B[31m\\x7F\\t"},
         {"a\u0085b\u009bc\u2028d\u2029", "a\\u0085b\\u009Bc\\u2028d\\u2029"}, {"a\xff\xc3", "a\\xFF\\xC3"},
+        {"\u061c\u200e\u200f\u202a\u202e\u2066\u2069\u202f", "\\u061C\\u200E\\u200F\\u202A\\u202E\\u2066\\u2069\u202f"},
         {std::string(63, 'x') + "€", std::string(63, 'x') + "€"}, {std::string(63, 'x') + "€y", std::string(63, 'x') + "€…"},
         {std::string(63, 'x') + "\n", std::string(63, 'x') + "…"}, {"a" + marks, "a" + marks.substr(0, 510) + "…"}};
     // clang-format on

@@ -1,6 +1,6 @@
-// What the support helpers promise a process that runs as root: an atomic write never writes through
-// whatever was left at the temporary name and makes missing directories 0755 whatever the umask, and a
-// child gets no descriptor but the standard streams and every signal at its default.
+// What the support helpers promise a process that runs as root: an atomic write neither writes through nor
+// is stopped by whatever is at the plain temporary name and makes missing directories 0755 whatever the
+// umask, and a child gets no descriptor but the standard streams and every signal at its default.
 #include "support/AtomicFile.hpp"
 #include "support/Subprocess.hpp"
 
@@ -23,8 +23,8 @@ mode_t modeOf(const fs::path& path) {
     return info.st_mode & 07777;
 }
 
-TEST(AtomicFile, LeftoverAtTheTemporaryNameIsNeverWrittenThrough) {
-    for (const std::string kind : {"symlink", "hard link", "held open", "fifo"}) {
+TEST(AtomicFile, WhateverIsAtThePlainTemporaryNameIsLeftAlone) {
+    for (const std::string kind : {"symlink", "hard link", "held open", "fifo", "directory"}) {
         Scratch dir;
         fs::path path = dir / "config.json", tmp = dir / "config.json.tmp", victim = dir / "victim";
         dir.write("config.json", "old");
@@ -38,6 +38,8 @@ TEST(AtomicFile, LeftoverAtTheTemporaryNameIsNeverWrittenThrough) {
         } else if (kind == "held open") {
             dir.write("config.json.tmp", "");
             held = ::open(tmp.c_str(), O_RDONLY);
+        } else if (kind == "directory") {
+            fs::create_directory(tmp);
         } else {
             ::mkfifo(tmp.c_str(), 0666);
             held = ::open(tmp.c_str(), O_RDONLY | O_NONBLOCK);
@@ -50,7 +52,9 @@ TEST(AtomicFile, LeftoverAtTheTemporaryNameIsNeverWrittenThrough) {
         EXPECT_EQ(modeOf(victim), 0640u) << kind;
         EXPECT_EQ(dir.read("config.json"), "secret") << kind;
         EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(path))) << kind;
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), {}), 2) << kind << ": only file and victim";
+        EXPECT_TRUE(fs::exists(fs::symlink_status(tmp))) << kind;
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), {}), 3)
+            << kind << ": no temporary file left";
     }
 }
 

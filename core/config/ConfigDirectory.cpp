@@ -1,0 +1,23 @@
+#include "config/ConfigDirectory.hpp"
+
+#include "support/AtomicFile.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ConfigDirectory {
+
+void sweepLeftovers(const std::filesystem::path& dir) {
+    AtomicFile::sweepLeftovers(dir, {"config.json", "ipstate.json", "status.json"}, leftoverAge);
+}
+
+bool othersMayWrite(const std::filesystem::path& dir) {
+    struct stat info {};
+    if (::stat(dir.c_str(), &info) != 0) {
+        return false;
+    }
+    bool trustedOwner = info.st_uid == 0 || info.st_uid == ::geteuid();
+    return !trustedOwner || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+} // namespace ConfigDirectory
