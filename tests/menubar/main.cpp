@@ -1,5 +1,6 @@
-// Entry of the menu-bar tests: one offscreen QApplication for all of them, with a fixed locale and time
-// zone, and Qt's test locations so no real user settings are touched.
+// Entry of the menu-bar tests: one offscreen QApplication for all of them, with a fixed time zone, and Qt's
+// test locations so no real user settings are touched. The tests give the delegate their own locale: a Mac
+// takes the system's whatever the environment says.
 #include <QApplication>
 #include <QStandardPaths>
 #include <cstdlib>
@@ -9,7 +10,6 @@
 int main(int argc, char** argv) {
     // Qt reads these when the application object is made.
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    ::setenv("LC_ALL", "de_DE.UTF-8", 1);
     ::setenv("TZ", "UTC", 1);
     ::tzset();
     QStandardPaths::setTestModeEnabled(true);
