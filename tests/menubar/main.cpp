@@ -1,6 +1,5 @@
-// Entry of the menu-bar tests: one offscreen QApplication for all of them, with a fixed time zone, and Qt's
-// test locations so no real user settings are touched. The tests give the delegate their own locale: a Mac
-// takes the system's whatever the environment says.
+// Entry of the menu-bar tests: one offscreen QApplication for all of them, with a fixed time zone (the
+// locale is the tests' own: a Mac ignores LC_ALL), and Qt's test locations so no real user settings change.
 #include <QApplication>
 #include <QStandardPaths>
 #include <cstdlib>
