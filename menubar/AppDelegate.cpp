@@ -193,7 +193,7 @@ void AppDelegate::updateIcon(const std::optional<DaemonStatus>& status) {
 }
 
 void AppDelegate::updateLines(const std::optional<DaemonStatus>& status) {
-    StatusDisplay::Lines lines = StatusDisplay::linesFor(status);
+    StatusDisplay::Lines lines = StatusDisplay::linesFor(status, services_.timeFormatter);
     show(statusLine_, lines.status);
     show(hostLine_, lines.host);
     show(ipLine_, lines.ip);

@@ -36,6 +36,8 @@ struct MenuBarServices {
     std::filesystem::path daemonLog;
     std::chrono::milliseconds refreshInterval{0};
     std::chrono::milliseconds refreshDelayAfterUpdate{0}; // after the restart program has ended
+    // The success time in the user's locale; tests fix their own, as a Mac ignores the environment's.
+    StatusDisplay::TimeFormatter timeFormatter = StatusDisplay::TimeFormatter::shared();
 
     static MenuBarServices product();
 };

@@ -60,7 +60,6 @@ QString menuTitle(const QString& title);
 // Only the state decides the icon; the message and the age of the status play no part.
 Icon iconFor(const std::optional<DaemonStatus>& status);
 
-Lines linesFor(const std::optional<DaemonStatus>& status,
-               const TimeFormatter& formatter = TimeFormatter::shared());
+Lines linesFor(const std::optional<DaemonStatus>& status, const TimeFormatter& formatter);
 
 } // namespace StatusDisplay

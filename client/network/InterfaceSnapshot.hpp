@@ -1,5 +1,5 @@
-// What of the machine's network the public address can depend on: the interfaces that are up and their
-// addresses beyond the link. Two equal snapshots mean nothing worth a cycle has changed.
+// What of the machine's network the public address can depend on: the interfaces that are up, their
+// addresses beyond the link, and the way out. Two equal snapshots mean nothing worth a cycle has changed.
 #pragma once
 
 #include <optional>
@@ -7,6 +7,7 @@
 #include <string>
 
 // "{interface}" for each interface that is up and running (loopback aside), "{interface} {address}" for
-// each of its addresses that is neither loopback nor link-local; nothing when getifaddrs fails.
+// each of its addresses that is neither loopback nor link-local, and "way out {address}" for the address
+// each family would send from towards the internet (none without a route); nothing when a step fails.
 using InterfaceSnapshot = std::set<std::string>;
 std::optional<InterfaceSnapshot> takeInterfaceSnapshot();

@@ -1,13 +1,11 @@
 #include "network/NetworkChangeSource.hpp"
 
-#include "network/InterfaceSnapshot.hpp"
-
 #include <thread>
 
 namespace {
 
-// Where the platform cannot tell: compare the interfaces once a minute, as often as the daemon wakes anyway.
-class InterfacePollingSource final : public NetworkChangeSource {
+// Where the platform cannot tell: look once a minute, as often as the daemon wakes anyway.
+class MinuteTicks final : public NetworkChangeSource {
 public:
     bool waitForChange(std::chrono::milliseconds timeout) override {
         auto now = std::chrono::steady_clock::now();
@@ -17,29 +15,39 @@ public:
         }
         std::this_thread::sleep_for(nextCheck_ - now);
         nextCheck_ = std::chrono::steady_clock::now() + checkEvery;
-        std::optional<InterfaceSnapshot> current = takeInterfaceSnapshot();
-        if (!current || *current == last_) {
-            return false;
-        }
-        last_ = std::move(*current);
         return true;
     }
 
 private:
     static constexpr std::chrono::minutes checkEvery{1};
-    InterfaceSnapshot last_ = takeInterfaceSnapshot().value_or(InterfaceSnapshot{});
     std::chrono::steady_clock::time_point nextCheck_ = std::chrono::steady_clock::now() + checkEvery;
 };
 
 } // namespace
 
+SnapshotComparison::SnapshotComparison(std::unique_ptr<NetworkChangeSource> mayHaveChanged, Snapshots take)
+    : mayHaveChanged_(std::move(mayHaveChanged)), take_(std::move(take)),
+      last_(take_().value_or(InterfaceSnapshot{})) {}
+
+bool SnapshotComparison::waitForChange(std::chrono::milliseconds timeout) {
+    if (!mayHaveChanged_->waitForChange(timeout)) {
+        return false;
+    }
+    std::optional<InterfaceSnapshot> current = take_();
+    if (!current || *current == last_) {
+        return false;
+    }
+    last_ = std::move(*current);
+    return true;
+}
+
 std::unique_ptr<NetworkChangeSource>
 openNetworkChangeSource(const std::function<void(ClientLog::Level, std::string_view)>& logLine) {
     PlatformNetworkChangeSource platform = openPlatformNetworkChangeSource();
-    if (platform.source) {
-        return std::move(platform.source);
+    if (!platform.source) {
+        logLine(ClientLog::Level::warn, "Netzwerkänderungen nicht abonnierbar (" + platform.failure +
+                                            ") — Schnittstellen werden einmal pro Minute verglichen.");
+        platform.source = std::make_unique<MinuteTicks>();
     }
-    logLine(ClientLog::Level::warn, "Netzwerkänderungen nicht abonnierbar (" + platform.failure +
-                                        ") — Schnittstellen werden einmal pro Minute verglichen.");
-    return std::make_unique<InterfacePollingSource>();
+    return std::make_unique<SnapshotComparison>(std::move(platform.source));
 }

@@ -1,13 +1,16 @@
-// Tells the daemon that the machine's network may have changed, so that the DNS record can follow a new
-// address within seconds instead of at the next interval. One implementation per platform, and a portable
-// one that compares the interfaces once a minute.
+// Tells the daemon that the machine's network changed, so that the DNS record can follow a new address
+// within seconds instead of at the next interval. Each platform only says that something may have changed
+// (a notification, or a minute gone by where there is none); one comparison of snapshots, the same on every
+// platform, decides whether it did.
 #pragma once
 
 #include "config/ClientLog.hpp"
+#include "network/InterfaceSnapshot.hpp"
 
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,8 +18,26 @@ class NetworkChangeSource {
 public:
     virtual ~NetworkChangeSource() = default;
 
-    // Waits at most `timeout`; true when the network changed since the previous call, however often.
+    // Waits at most `timeout`; true when the network changed since the previous call, however often (for a
+    // platform's notifications: may have changed).
     virtual bool waitForChange(std::chrono::milliseconds timeout) = 0;
+};
+
+// Passes on only what changed the snapshot, so that a lease renewed or a router's lifetime refreshed with
+// nothing else different, or settings that do not touch the way out, cost no cycle.
+class SnapshotComparison final : public NetworkChangeSource {
+public:
+    using Snapshots = std::function<std::optional<InterfaceSnapshot>()>;
+
+    explicit SnapshotComparison(std::unique_ptr<NetworkChangeSource> mayHaveChanged,
+                                Snapshots take = takeInterfaceSnapshot);
+
+    bool waitForChange(std::chrono::milliseconds timeout) override;
+
+private:
+    std::unique_ptr<NetworkChangeSource> mayHaveChanged_;
+    Snapshots take_;
+    InterfaceSnapshot last_;
 };
 
 // The platform's notifications, or why they cannot be had (one file per platform).
@@ -26,7 +47,7 @@ struct PlatformNetworkChangeSource {
 };
 PlatformNetworkChangeSource openPlatformNetworkChangeSource();
 
-// The platform's source; when it cannot be opened, one WARN line through logLine and the portable
-// comparison of the interfaces once a minute.
+// The platform's notifications or, when they cannot be had, one WARN line through logLine and a look once a
+// minute; either way through the comparison of snapshots.
 std::unique_ptr<NetworkChangeSource>
 openNetworkChangeSource(const std::function<void(ClientLog::Level, std::string_view)>& logLine);

@@ -1,9 +1,7 @@
-// Linux: the kernel's routing messages (links, IPv4 and IPv6 addresses and routes) on a netlink socket. A
-// message counts when the interfaces' snapshot changed or a default route came or went, so that the
-// lifetime refreshes of router advertisements and DHCP renewals cost no cycle.
+// Linux: the kernel's routing messages (links, IPv4 and IPv6 addresses and routes) on a netlink socket.
+// Any of them, and messages the kernel had to drop, mean the network may have changed; what they say is
+// left to the comparison of snapshots.
 #include "network/NetworkChangeSource.hpp"
-
-#include "network/InterfaceSnapshot.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -29,59 +27,23 @@ public:
         if (poll(&ready, 1, waitMs) <= 0) {
             return false;
         }
-        bool changed = drainCountsAsChange();
-        std::optional<InterfaceSnapshot> current = takeInterfaceSnapshot();
-        if (current && *current != last_) {
-            last_ = std::move(*current);
-            changed = true;
-        }
-        return changed;
+        drain();
+        return true;
     }
 
 private:
-    // Reads what is queued (a bounded number of reads, the rest waits for the next call); true when a
-    // default route changed or messages were lost.
-    bool drainCountsAsChange() {
-        bool counts = false;
+    // Reads what is queued, a bounded number of reads: a flood leaves the rest for the next call, which
+    // comes at once. ENOBUFS (the kernel dropped messages) is a wake-up like any message.
+    void drain() {
         for (int reads = 0; reads < 64; ++reads) {
             alignas(nlmsghdr) char buffer[16384];
-            sockaddr_nl sender{};
-            socklen_t senderLength = sizeof sender;
-            ssize_t length = recvfrom(fd_, buffer, sizeof buffer, MSG_DONTWAIT,
-                                      reinterpret_cast<sockaddr*>(&sender), &senderLength);
-            if (length < 0) {
-                // ENOBUFS: the kernel dropped messages; whatever they said may have mattered.
-                counts = counts || errno == ENOBUFS;
-                if (errno == ENOBUFS || errno == EINTR) {
-                    continue;
-                }
-                return counts;
-            }
-            if (sender.nl_pid == 0) {
-                counts = counts || holdsDefaultRouteChange(buffer, static_cast<std::size_t>(length));
+            if (recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT) < 0 && errno != ENOBUFS && errno != EINTR) {
+                return;
             }
         }
-        return counts;
-    }
-
-    static bool holdsDefaultRouteChange(const char* buffer, std::size_t length) {
-        auto remaining = static_cast<unsigned>(length);
-        for (auto* message = reinterpret_cast<const nlmsghdr*>(buffer); NLMSG_OK(message, remaining);
-             message = NLMSG_NEXT(message, remaining)) {
-            bool route = message->nlmsg_type == RTM_NEWROUTE || message->nlmsg_type == RTM_DELROUTE;
-            if (!route || message->nlmsg_len < NLMSG_LENGTH(sizeof(rtmsg))) {
-                continue;
-            }
-            const auto* body = static_cast<const rtmsg*>(NLMSG_DATA(message));
-            if (body->rtm_dst_len == 0 && body->rtm_table == RT_TABLE_MAIN) {
-                return true;
-            }
-        }
-        return false;
     }
 
     int fd_;
-    InterfaceSnapshot last_ = takeInterfaceSnapshot().value_or(InterfaceSnapshot{});
 };
 
 } // namespace

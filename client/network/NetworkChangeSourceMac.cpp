@@ -1,6 +1,8 @@
 // macOS: configd's dynamic store. The global IPv4/IPv6 entities change with the primary interface and its
-// router, the per-interface ones with every address; configd also republishes them after a wake. The
-// callback runs on a private dispatch queue and only writes a byte into a pipe that waitForChange polls.
+// router, the per-interface ones with every address; configd also republishes them unchanged, after a wake
+// or a lease renewal. So a notification only means the network may have changed; the comparison of
+// snapshots decides. The callback runs on a private dispatch queue and only writes a byte into a pipe that
+// waitForChange polls.
 #include "network/NetworkChangeSource.hpp"
 
 #include <SystemConfiguration/SystemConfiguration.h>

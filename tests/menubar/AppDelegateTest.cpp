@@ -96,7 +96,8 @@ protected:
         fs::permissions(dir / "restart", fs::perms::owner_all);
         // clang-format off
         services = {desktop, "/Applications/Korvane.app", desktop->settings, desktop, desktop, desktop,
-                    SymbolImages::load, (dir / "restart").string(), dir / "daemon.log", 1h, 20ms};
+                    SymbolImages::load, (dir / "restart").string(), dir / "daemon.log", 1h, 20ms,
+                    StatusDisplay::TimeFormatter(QLocale(QLocale::German, QLocale::Germany))};
         // clang-format on
     }
 

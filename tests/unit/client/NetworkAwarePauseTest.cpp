@@ -1,8 +1,9 @@
-// The daemon's five-minute pause on a scripted wall clock: a source that moves the clock on, with network
-// changes and sleeps of the machine at set moments.
+// The daemon's five-minute pause on scripted clocks: a source that moves them on, with network changes,
+// lease renewals that change nothing, sleeps of the machine and a wall clock set back at set moments.
 #include "network/NetworkAwarePause.hpp"
 
 #include <gtest/gtest.h>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -10,50 +11,62 @@ namespace {
 using namespace std::chrono_literals;
 using End = NetworkAwarePause::End;
 using Ms = std::chrono::milliseconds;
-using TimePoint = NetworkAwarePause::TimePoint;
 
-// At `at` after the start the network changes, or the machine sleeps for `asleep` in the wait around it.
+// At `at` on the monotonic clock the network changes, a lease is renewed with nothing changed, the machine
+// sleeps for `span` in the wait around it, or the wall clock is set back by `span`.
+enum class What { change, renewal, sleep, setBack };
 struct Happening {
     Ms at;
-    std::chrono::minutes asleep{0};
+    What what = What::change;
+    std::chrono::minutes span{0};
 };
 
 struct ScriptedNetwork final : NetworkChangeSource {
-    ScriptedNetwork(TimePoint& now, std::vector<Happening> script) : now(now), start(now), script(script) {}
+    explicit ScriptedNetwork(std::vector<Happening> script) : script(std::move(script)) {}
 
     bool waitForChange(Ms timeout) override {
-        auto until = now + timeout;
-        if (next == script.size() || start + script[next].at > until) {
-            now = until;
-            return false;
-        }
-        Happening happening = script[next++];
-        // The wait's own time passes awake; the wall clock also counts the sleep.
-        now = happening.asleep > 0min ? until + happening.asleep : start + happening.at;
-        return happening.asleep == 0min;
+        Ms until = steady + timeout;
+        Happening happening =
+            next < script.size() && script[next].at <= until ? script[next++] : Happening{until, What::sleep};
+        // The wait's own time passes awake; both clocks also count the sleep.
+        Ms to = happening.what == What::sleep ? until + happening.span : happening.at;
+        wall += to - steady - (happening.what == What::setBack ? happening.span : 0min);
+        steady = to;
+        snapshot += happening.what == What::change;
+        return happening.what == What::change || happening.what == What::renewal;
     }
 
-    TimePoint& now;
-    TimePoint start;
     std::vector<Happening> script;
-    std::size_t next = 0;
+    std::size_t next = 0, snapshot = 0; // the script's next happening, the network's current snapshot
+    Ms steady{0};
+    NetworkAwarePause::TimePoint wall{std::chrono::hours(24 * 365 * 50)};
 };
 
 TEST(NetworkAwarePauseTest, EndsAfterSettledChangesOncePerMinuteAndAfterASleepPastTheDeadline) {
-    // The network's script, and how each pause in turn ends and when (after the start of the first).
-    const std::pair<std::vector<Happening>, std::vector<std::pair<End, Ms>>> cases[] = {
-        {{{10s}, {11500ms}}, {{End::networkChange, 13500ms}}}, // changes settle for 2 s
-        {{{10s}, {13s}},
-         {{End::networkChange, 12s}, {End::networkChange, 72s}}}, // a second waits for the minute
-        {{{30s, 60min}}, {{End::wake, 61min}}},                   // a sleep past the deadline
-        {{{30s, 2min}}, {{End::interval, 5min}}}};                // a short sleep keeps it
-    for (const auto& [script, pauses] : cases) {
-        TimePoint now{std::chrono::hours(24 * 365 * 50)};
-        const TimePoint start = now;
-        NetworkAwarePause pause(std::make_unique<ScriptedNetwork>(now, script), [&now] { return now; });
+    // The script, whether the pauses may end early (not after a permanent rejection), how and when each ends.
+    // clang-format off
+    const std::tuple<std::vector<Happening>, bool, std::vector<std::pair<End, Ms>>> cases[] = {
+        {{{10s}, {11500ms}}, true, {{End::networkChange, 13500ms}}}, // changes settle for 2 s
+        {{{10s}, {13s}}, true, {{End::networkChange, 12s}, {End::networkChange, 72s}}}, // the second waits
+        {{{10s, What::renewal}}, true, {{End::interval, 5min}}},     // a renewal costs nothing
+        {{{30s, What::sleep, 60min}}, true, {{End::wake, 61min}}},   // a sleep past the deadline
+        {{{30s, What::sleep, 2min}}, true, {{End::interval, 5min}}}, // a short sleep keeps it
+        // A clock set back holds neither the settling nor the minute off, nor makes the pause longer.
+        {{{10s}, {70s}, {71s, What::setBack, 60min}}, true,
+         {{End::networkChange, 12s}, {End::networkChange, 72s}}},
+        {{{10s}, {30s, What::setBack, 60min}}, false, {{End::interval, 5min}}}}; // after a rejection
+    // clang-format on
+    for (const auto& [script, mayEndEarly, pauses] : cases) {
+        auto owned = std::make_unique<ScriptedNetwork>(script);
+        ScriptedNetwork* network = owned.get();
+        NetworkAwarePause pause(
+            std::make_unique<SnapshotComparison>(
+                std::move(owned), [network] { return InterfaceSnapshot{std::to_string(network->snapshot)}; }),
+            [network] { return network->wall; },
+            [network] { return NetworkAwarePause::Monotonic(network->steady); });
         for (const auto& [end, endsAt] : pauses) {
-            EXPECT_EQ(pause.wait(5min, true), end) << script.size();
-            EXPECT_EQ(now - start, endsAt) << script.size();
+            EXPECT_EQ(pause.wait(5min, mayEndEarly), end) << script.size();
+            EXPECT_EQ(network->steady, endsAt) << script.size();
         }
     }
 }
