@@ -1,15 +1,20 @@
 // A fresh directory for one test, removed with everything in it afterwards.
 #pragma once
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <stdlib.h>
 #include <string>
+#include <unistd.h>
 
 struct Scratch {
     Scratch() {
         std::string name = (std::filesystem::temp_directory_path() / "korvane-unit-XXXXXX").string();
-        path = ::mkdtemp(name.data());
+        if (::mkdtemp(name.data()) == nullptr) {
+            throw std::filesystem::filesystem_error("mkdtemp", name, std::error_code(errno, std::generic_category()));
+        }
+        path = name;
     }
     ~Scratch() { std::filesystem::remove_all(path); }
     std::filesystem::path operator/(const std::string& name) const { return path / name; }
