@@ -22,9 +22,9 @@ SERVICE = "system/com.korvane.client"
 needs_root = pytest.mark.skipif(os.geteuid() != 0, reason="the scripts give the directories to root")
 
 
-def build_pkg(*args, timeout=300):
+def build_pkg(*args, timeout=300, env=None):
     return subprocess.run([str(REPO / "packaging/macos/build-pkg"), *map(str, args)], capture_output=True,
-                          text=True, timeout=timeout)
+                          text=True, timeout=timeout, env=env)
 
 
 class Machine:
@@ -223,6 +223,51 @@ def test_build_pkg_refuses_a_build_without_everything_the_package_holds(tmp_path
         (tmp_path / "CMakeCache.txt").write_text(cache)
     result = build_pkg("--layout-only", "--build-dir", tmp_path, timeout=60)
     assert result.returncode == 1 and message in result.stderr
+
+
+RELEASE = {"KORVANE_PKG_TEAM_ID": "ABCDE12345", "KORVANE_SERVER_BASE_URL": "https://update.korvane.de",
+           "KORVANE_UPDATE_MANIFEST_URL": "https://www.korvane.de/downloads/macos/latest.json",
+           "KORVANE_PKG_SIGN_IDENTITY": "Developer ID Installer: Korvane GmbH (ABCDE12345)", "CMAKE_BUILD_TYPE": "Release"}
+
+
+# Own build (settings from the environment) or --build-dir (from its CMakeCache.txt); None: no refusal.
+@pytest.mark.parametrize("unsigned, cache, change, refusal", [
+    (False, False, {}, None), (False, True, {"CMAKE_BUILD_TYPE": "RelWithDebInfo"}, None),
+    (True, False, {"KORVANE_PKG_TEAM_ID": "", "KORVANE_SERVER_BASE_URL": ""}, None),
+    (False, False, {"KORVANE_PKG_TEAM_ID": ""}, "KORVANE_PKG_TEAM_ID is empty"),
+    (False, True, {"KORVANE_PKG_TEAM_ID": ""}, "KORVANE_PKG_TEAM_ID is empty"),
+    (False, True, {"KORVANE_PKG_TEAM_ID": "ZYXWV98765"}, "ZYXWV98765 is not the team of KORVANE_PKG_SIGN_IDENTITY"),
+    (False, False, {"KORVANE_PKG_SIGN_IDENTITY": "Developer ID Installer: Korvane GmbH"}, "is not the team"),
+    (False, False, {"KORVANE_SERVER_BASE_URL": ""}, "KORVANE_SERVER_BASE_URL '' is not a release host"),
+    (False, True, {"KORVANE_SERVER_BASE_URL": "https://u@Update.Korvane.EXAMPLE.:8443/x"}, "KORVANE_SERVER_BASE_URL"),
+    (False, True, {"KORVANE_UPDATE_MANIFEST_URL": "https://www.korvane.example/latest.json"},
+     "KORVANE_UPDATE_MANIFEST_URL 'https://www.korvane.example/latest.json' is not a release host"),
+    (False, True, {"CMAKE_BUILD_TYPE": "Debug"}, "build type 'Debug' is not Release or RelWithDebInfo"),
+    (False, True, {"CMAKE_BUILD_TYPE": ""}, "build type '' is not"),
+])
+def test_a_signed_package_refuses_a_development_setting_before_building(tmp_path, unsigned, cache, change, refusal):
+    stubs = tmp_path / "bin"
+    stubs.mkdir()
+    for name, body in (("uname", "echo Darwin"), ("cmake", f'echo "$*" >> {tmp_path}/built')):
+        (stubs / name).write_text(f"#!/bin/sh\n{body}\n")
+        (stubs / name).chmod(0o755)
+    settings = dict(RELEASE, **change)
+    env = {k: v for k, v in os.environ.items() if not k.startswith("KORVANE_")}
+    env.update(PATH=f"{stubs}:/usr/bin:/bin", KORVANE_PKG_SIGN_IDENTITY=settings.pop("KORVANE_PKG_SIGN_IDENTITY"))
+    if cache:
+        (tmp_path / "CMakeCache.txt").write_text("".join(f"{k}:STRING={v}\n" for k, v in settings.items()))
+    else:
+        env.update((k, v) for k, v in settings.items() if k.startswith("KORVANE_") and v)
+    result = build_pkg(*(["--unsigned"] if unsigned else []), *(["--build-dir", tmp_path] if cache else []),
+                       env=env, timeout=60)
+    lines = result.stderr.splitlines()
+    assert result.returncode == 1 and not (tmp_path / "built").exists(), result.stderr
+    assert len([line for line in lines if line.startswith("build-pkg: --unsigned skips ")]) == (5 if unsigned else 0)
+    if refusal:
+        assert len(lines) == 1 and lines[0].startswith("build-pkg: refusing to sign: ") and refusal in lines[0], lines
+    else:
+        # Past every safety: the first tool it needs is missing here.
+        assert lines[-1].startswith("build-pkg: macdeployqt not found") and "refusing" not in result.stderr, lines
 
 
 # --- the man page ------------------------------------------------------------------------------------------
