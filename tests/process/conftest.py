@@ -4,6 +4,7 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 from pathlib import Path
 
@@ -20,6 +21,8 @@ PLIST = Path("/Library/LaunchDaemons/com.korvane.client.plist")
 OWN = ("KORVANE_CONFIG_DIR", "KORVANE_SERVER_BASE_URL", "KORVANE_UPDATE_MANIFEST_URL", "SSL_CERT_FILE",
        "SSL_CERT_DIR", "KORVANE_SELF_UPDATE")
 needs_client = pytest.mark.skipif(not CLIENT, reason="KORVANE_CLIENT is not set")
+# What needs Linux (namespaces, preloading); the macOS workflow runs every other test against the Mac build.
+linux_only = lambda why: pytest.mark.skipif(sys.platform != "linux", reason=f"Linux only: {why}")  # noqa: E731
 # The restart hint and the daemon line depend on the launchd job, which a test machine does not have.
 no_job = pytest.mark.skipif(PLIST.exists(), reason="a launchd job definition is installed here")
 

@@ -13,7 +13,8 @@ import time
 
 import pytest
 
-from conftest import CLIENT, HOST, KEY, LINE, client_env, needs_client, no_job, run, snapshot, stored, write_config
+from conftest import (CLIENT, HOST, KEY, LINE, client_env, linux_only, needs_client, no_job, run, snapshot, stored,
+                      write_config)
 from fakeservice import FakeService
 
 pytestmark = [needs_client, no_job]
@@ -441,6 +442,7 @@ def test_once_sends_nothing_to_an_untrusted_update_server(fake_service, config_d
     assert stored(config_dir, "ipstate.json") is None
 
 
+@linux_only("a private mount namespace (unshare -m) hides the system's certificate directory")
 def test_once_trusts_the_bundle_file_where_the_system_directory_is_empty_as_on_macos(fake_service, config_dir, tmp_path):
     if subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode != 0:
         pytest.skip("no private mount namespace here (unshare -m not permitted)")

@@ -12,7 +12,7 @@ from datetime import datetime, timezone
 
 import pytest
 
-from conftest import CLIENT, HOST, KEY, LINE, client_env, needs_client, run, write_config
+from conftest import CLIENT, HOST, KEY, LINE, client_env, linux_only, needs_client, run, write_config
 from fakeservice import FakeService, stop
 
 pytestmark = needs_client
@@ -171,6 +171,7 @@ def test_first_cycle(config_dir, fake_service, daemon, fields, control, pushed, 
 
 # The real delays (two minutes, then 12 hours; an hour when idle) pass 20 (1000) times faster: libfaketime is
 # preloaded directly, so the pid started is the daemon's own.
+@linux_only("libfaketime, preloaded with LD_PRELOAD, speeds up the daemon's clock")
 @pytest.mark.skipif(not FAKETIME, reason="libfaketime is not installed")
 @pytest.mark.parametrize("case", ["installs", "idle", "garbled manifest", "forged digest"])
 def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_service, daemon, tmp_path, case):
@@ -291,6 +292,7 @@ def netns():
     (KEY, ["link set kv0 down", "link set kv0 up", "link set kv0 down", "link set kv0 up"], 1),
     ("dyndns_wrongkey", ["addr add 10.77.0.2/24 dev kv0"], 0),
 ], ids=["address", "flapping link", "after badauth"])
+@linux_only("a network namespace of its own (unshare -n, ip) to change interfaces in")
 def test_network_change_brings_the_next_cycle_forward(api_key, changes, early, netns, config_dir, tmp_path):
     with FakeService(tmp_path / "fake", "--verbose", launcher=netns) as fake:
         write_config(config_dir, fake, updateIntervalMinutes=5, apiKey=api_key)

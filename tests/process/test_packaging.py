@@ -12,19 +12,18 @@ from pathlib import Path
 
 import pytest
 
-from conftest import CLIENT, REPO, needs_client
+from conftest import CLIENT, REPO, linux_only, needs_client
 
 HERE = Path(__file__).resolve().parent
-JOB = plistlib.loads((REPO / "packaging/macos/com.korvane.client.plist").read_bytes())
 PLIST, LOG_DIR, CONFIG_DIR = ("Library/LaunchDaemons/com.korvane.client.plist", "Library/Logs/RuzEdaRoredo",
                               "Library/Application Support/RuzEdaRoredo")
 SERVICE = "system/com.korvane.client"
 needs_root = pytest.mark.skipif(os.geteuid() != 0, reason="the scripts give the directories to root")
 
 
-def build_pkg(*args, timeout=300):
+def build_pkg(*args, timeout=300, env=None):
     return subprocess.run([str(REPO / "packaging/macos/build-pkg"), *map(str, args)], capture_output=True,
-                          text=True, timeout=timeout)
+                          text=True, timeout=timeout, env=env)
 
 
 class Machine:
@@ -182,16 +181,8 @@ def test_uninstall_quits_the_menu_bar_app_of_the_console_user_only(machine):
 
 # --- the package -------------------------------------------------------------------------------------------
 
-def test_the_job_runs_the_daemon_as_root_restarted_but_throttled():
-    assert {k: JOB[k] for k in ("Label", "ProgramArguments", "UserName", "StandardOutPath", "StandardErrorPath",
-                                "RunAtLoad", "KeepAlive")} == {
-        "Label": "com.korvane.client", "ProgramArguments": ["/usr/local/bin/korvane-client", "run"],
-        "UserName": "root", "StandardOutPath": "/Library/Logs/RuzEdaRoredo/daemon.log",
-        "StandardErrorPath": "/Library/Logs/RuzEdaRoredo/daemon.log", "RunAtLoad": True, "KeepAlive": True}
-    assert JOB["ThrottleInterval"] >= 10
-
-
 @needs_client
+@linux_only("the recorded listing is of the bundle's layout staged off a Mac (component menubar-bundle)")
 def test_the_staged_payload_is_the_recorded_one_built_stripped_and_versioned(menubar_build_dir, tmp_path):
     stage = tmp_path / "root"
     result = build_pkg("--layout-only", "--build-dir", menubar_build_dir, "--stage", stage)
@@ -216,13 +207,43 @@ def test_the_staged_payload_is_the_recorded_one_built_stripped_and_versioned(men
         assert (info["CFBundleShortVersionString"], info["CFBundleVersion"]) == (version, version)
 
 
-@pytest.mark.parametrize("cache, message", [(None, "not a configured build directory"),
-                                            ("KORVANE_BUILD_MENUBAR:BOOL=OFF\n", "has no menu-bar app")])
-def test_build_pkg_refuses_a_build_without_everything_the_package_holds(tmp_path, cache, message):
+RELEASE = {"KORVANE_PKG_TEAM_ID": "ABCDE12345", "KORVANE_SERVER_BASE_URL": "https://update.korvane.de",
+           "KORVANE_UPDATE_MANIFEST_URL": "https://korvane.de/latest.json", "CMAKE_BUILD_TYPE": "Release"}
+SIGNER, MENU = "Developer ID Installer: Korvane GmbH (ABCDE12345)", "KORVANE_BUILD_MENUBAR:BOOL=ON\n"
+
+
+# Settings from the environment (cache "") or from --build-dir's CMakeCache.txt (None: no file); no refusal: None.
+@pytest.mark.parametrize("unsigned, cache, change, refusal", [
+    (False, "", {}, None), (False, MENU, {"CMAKE_BUILD_TYPE": "RelWithDebInfo"}, None),
+    (True, "", {"KORVANE_PKG_TEAM_ID": "", "KORVANE_SERVER_BASE_URL": ""}, None),
+    (False, None, {}, "is not a configured build directory"),
+    (False, "KORVANE_BUILD_MENUBAR:BOOL=OFF\n", {}, "has no menu-bar app"),
+    (False, "", {"KORVANE_PKG_TEAM_ID": ""}, "refusing to sign: KORVANE_PKG_TEAM_ID is empty"),
+    (False, MENU, {"KORVANE_PKG_TEAM_ID": "ZYXWV98765"}, "ZYXWV98765 is not the team of KORVANE_PKG_SIGN_IDENTITY"),
+    (False, "", {"KORVANE_SERVER_BASE_URL": ""}, "refusing to sign: KORVANE_SERVER_BASE_URL '' is not a release host"),
+    (False, MENU, {"KORVANE_SERVER_BASE_URL": "https://u@Update.Korvane.EXAMPLE.:8443/x"}, "KORVANE_SERVER_BASE_URL"),
+    (False, MENU, {"KORVANE_UPDATE_MANIFEST_URL": "https://korvane.example"}, "KORVANE_UPDATE_MANIFEST_URL"),
+    (False, MENU, {"CMAKE_BUILD_TYPE": "Debug"}, "build type 'Debug' is not Release or RelWithDebInfo"),
+])
+def test_build_pkg_refuses_what_it_cannot_package_or_sign_before_building(tmp_path, unsigned, cache, change, refusal):
+    (tmp_path / "bin").mkdir()
+    for name, body in (("uname", "echo Darwin"), ("cmake", f'echo "$*" >> {tmp_path}/built')):
+        (tmp_path / "bin" / name).write_text(f"#!/bin/sh\n{body}\n")
+        (tmp_path / "bin" / name).chmod(0o755)
+    settings = dict(RELEASE, **change)
+    env = {k: v for k, v in os.environ.items() if not k.startswith("KORVANE_")}
+    env.update(PATH=f"{tmp_path}/bin:/usr/bin:/bin", KORVANE_PKG_SIGN_IDENTITY=SIGNER)
     if cache:
-        (tmp_path / "CMakeCache.txt").write_text(cache)
-    result = build_pkg("--layout-only", "--build-dir", tmp_path, timeout=60)
-    assert result.returncode == 1 and message in result.stderr
+        (tmp_path / "CMakeCache.txt").write_text(cache + "".join(f"{k}:STRING={v}\n" for k, v in settings.items()))
+    env.update((k, v) for k, v in settings.items() if k.startswith("KORVANE_") and v and cache == "")
+    result = build_pkg(*["--unsigned"] * unsigned, *["--build-dir", tmp_path] * (cache != ""), env=env, timeout=60)
+    lines = result.stderr.splitlines()
+    assert result.returncode == 1 and not (tmp_path / "built").exists(), lines
+    assert len([line for line in lines if line.startswith("build-pkg: --unsigned skips ")]) == 5 * unsigned
+    if refusal:
+        assert len(lines) == 1 and refusal in lines[0], lines
+    else:  # past every safety, to the first tool it needs, which is missing here
+        assert lines[-1].startswith("build-pkg: macdeployqt not found") and "refusing" not in result.stderr, lines
 
 
 # --- the man page ------------------------------------------------------------------------------------------
@@ -311,7 +332,7 @@ def test_the_macos_workflow_builds_tests_packages_and_checks_the_links(tmp_path)
     assert job["runs-on"].startswith("macos-")
     assert all(("run" in step) != ("uses" in step) for step in job["steps"]), job["steps"]
     scripts = "\n".join(step["run"] for step in job["steps"] if "run" in step)
-    for needed in ("cmake --build", "korvane-unit-tests", "build-pkg --unsigned", "otool -L"):
+    for needed in ("build-utf8proc", "aqt install-qt", "pytest", "check-discovery", "build-pkg --unsigned", "lipo"):
         assert needed in scripts, needed
     if shutil.which("shellcheck"):
         (tmp_path / "steps.sh").write_text("#!/bin/bash\nset -e\n" + scripts)

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <stdlib.h>
 #include <string>
+#include <unistd.h>
 
 struct Scratch {
     Scratch() {

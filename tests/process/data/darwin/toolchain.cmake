@@ -11,3 +11,5 @@ set(CMAKE_C_COMPILER_WORKS TRUE)
 set(CMAKE_CXX_COMPILER_WORKS TRUE)
 set(CMAKE_OBJCXX_COMPILER_WORKS TRUE)
 set(CMAKE_INSTALL_NAME_TOOL /bin/true)
+# A sysroot that is a directory: CMake then asks no SDK which architectures it has (a universal build would).
+set(CMAKE_OSX_SYSROOT / CACHE PATH "")
