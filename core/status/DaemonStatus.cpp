@@ -43,20 +43,6 @@ void putOptional(nlohmann::json& object, const char* key, const std::optional<st
 
 } // namespace
 
-DaemonStatus::State DaemonStatus::stateFor(UpdateCycleStatus status) {
-    switch (status) {
-    case UpdateCycleStatus::updated:
-    case UpdateCycleStatus::unchanged:
-        return State::ok;
-    case UpdateCycleStatus::fatalError:
-        return State::error;
-    case UpdateCycleStatus::noPublicIp:
-    case UpdateCycleStatus::transientError:
-        return State::warning;
-    }
-    return State::warning;
-}
-
 std::string_view DaemonStatus::text(State state) {
     switch (state) {
     case State::ok:
