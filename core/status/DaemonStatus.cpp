@@ -108,13 +108,8 @@ std::optional<DaemonStatus> StatusFile::decode(std::string_view text) {
 }
 
 std::optional<DaemonStatus> StatusFile::load() const {
-    std::optional<std::string> bytes;
-    try {
-        bytes = FileRead::tryReadAll(path_);
-    } catch (...) {
-        return std::nullopt;
-    }
-    // decode catches on its own.
+    // Neither throws.
+    std::optional<std::string> bytes = FileRead::tryReadAll(path_);
     return bytes ? decode(*bytes) : std::nullopt;
 }
 

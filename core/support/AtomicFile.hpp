@@ -25,8 +25,8 @@ struct Result {
 // `path`. On any failure that file is removed and `path` is untouched.
 Result write(const std::filesystem::path& path, std::string_view bytes, mode_t mode);
 
-// Every byte to an open descriptor, retrying after EINTR; false with errno set when a write fails. For
-// callers that need a plain (non-replacing) write with their own open flags.
+// Every byte to an open descriptor, retrying after EINTR; false with errno set when a write fails. For a
+// plain (non-replacing) write to a file opened with the caller's own flags, such as the downloaded package.
 bool writeAll(int fd, std::string_view bytes);
 
 } // namespace AtomicFile
