@@ -41,7 +41,6 @@ void run(const std::vector<std::string>& arguments) {
     }
     const std::string& command = arguments.front();
     std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
-    // Command words are wired here as their commands exist.
     if (command == "run") {
         RunCommand::run();
     }

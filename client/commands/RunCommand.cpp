@@ -28,6 +28,21 @@ constexpr std::chrono::hours idlePause(1);
 
 using TimePoint = std::chrono::system_clock::time_point;
 
+// What the menu bar shows for a cycle's outcome.
+DaemonStatus::State stateFor(UpdateCycleStatus status) {
+    switch (status) {
+    case UpdateCycleStatus::updated:
+    case UpdateCycleStatus::unchanged:
+        return DaemonStatus::State::ok;
+    case UpdateCycleStatus::fatalError:
+        return DaemonStatus::State::error;
+    case UpdateCycleStatus::noPublicIp:
+    case UpdateCycleStatus::transientError:
+        return DaemonStatus::State::warning;
+    }
+    return DaemonStatus::State::warning;
+}
+
 // The validated configuration, or the reason the daemon has to idle.
 struct LoadOutcome {
     std::optional<ClientConfiguration> config;
@@ -122,7 +137,7 @@ int updateLoop(const ClientConfiguration& config, const Dependencies& deps) {
         if (result.isHealthy()) {
             lastSuccessAt = result.timestamp;
         }
-        statusFile.write(DaemonStatus{DaemonStatus::stateFor(result.status), result.message, config.hostname,
+        statusFile.write(DaemonStatus{stateFor(result.status), result.message, config.hostname,
                                       cache->lastIpv4(), cache->lastIpv6(), lastSuccessAt,
                                       std::chrono::system_clock::now(), std::string(ClientVersion::current)});
         std::int64_t minutes = pauseMinutes(config.updateIntervalMinutes, result.status);

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <pthread.h>
 #include <termios.h>
+#include <unistd.h>
 
 namespace SecretInput {
 namespace {

@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unistd.h>
 
 namespace SecretInput {
 
@@ -19,9 +18,5 @@ std::optional<std::string> readLine(int fd);
 // back (also when the process is interrupted meanwhile), then ends the output line. Otherwise: reads one
 // line, without prompt and without touching any terminal setting.
 std::optional<std::string> read(std::string_view prompt, int inputFd, std::FILE* output);
-
-inline std::optional<std::string> read(std::string_view prompt) {
-    return read(prompt, STDIN_FILENO, stdout);
-}
 
 } // namespace SecretInput

@@ -5,17 +5,13 @@
 #include "selfupdate/UpdatePackageVerifier.hpp"
 #include "selfupdate/WorkingDirectory.hpp"
 #include "support/HttpSession.hpp"
+#include "support/RandomUuid.hpp"
 #include "support/Subprocess.hpp"
 #include "support/Unicode.hpp"
 #include "support/UrlText.hpp"
 
-#include <array>
-#include <cerrno>
 #include <cstdlib>
 #include <exception>
-#include <fcntl.h>
-#include <random>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -23,26 +19,6 @@ namespace PkgAutoUpdater {
 namespace {
 
 using Level = ClientLog::Level;
-
-bool readRandom(std::array<unsigned char, 16>& bytes) {
-    int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    std::size_t filled = 0;
-    while (filled < bytes.size()) {
-        ssize_t n = ::read(fd, bytes.data() + filled, bytes.size() - filled);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        filled += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    return filled == bytes.size();
-}
 
 // The process's temporary directory as the C++ library names it, whether or not it exists yet.
 std::filesystem::path temporaryBase(const Options& options) {
@@ -115,7 +91,7 @@ bool install(const UpdateManifest& manifest, const Options& options) {
 
     std::string error;
     std::optional<WorkingDirectory> working =
-        WorkingDirectory::create(temporaryBase(options), "korvane-update-" + randomUuid(), error);
+        WorkingDirectory::create(temporaryBase(options), "korvane-update-" + RandomUuid::generate(), error);
     if (!working) {
         StdLog::line(Level::error, "Update-Installation fehlgeschlagen: " + error);
         return false;
@@ -181,29 +157,6 @@ std::string sanitize(std::string_view text) {
 
 std::string packageFileName(std::string_view version) {
     return "RuzEdaRoredo-" + sanitize(version) + ".pkg";
-}
-
-std::string randomUuid() {
-    std::array<unsigned char, 16> bytes{};
-    if (!readRandom(bytes)) {
-        std::random_device device;
-        for (unsigned char& byte : bytes) {
-            byte = static_cast<unsigned char>(device());
-        }
-    }
-    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40); // version 4
-    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant
-    static constexpr char hexDigits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(36);
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) {
-            text += '-';
-        }
-        text += hexDigits[bytes[i] >> 4];
-        text += hexDigits[bytes[i] & 0x0F];
-    }
-    return text;
 }
 
 } // namespace PkgAutoUpdater

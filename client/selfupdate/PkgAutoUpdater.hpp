@@ -42,7 +42,4 @@ std::string sanitize(std::string_view text);
 // "RuzEdaRoredo-" + sanitize(version) + ".pkg".
 std::string packageFileName(std::string_view version);
 
-// A random (version 4) UUID in its canonical upper-case form, 36 characters.
-std::string randomUuid();
-
 } // namespace PkgAutoUpdater

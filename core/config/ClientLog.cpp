@@ -6,10 +6,6 @@ ClientLog::ClientLog(Sink sink) {
     }
 }
 
-ClientLog ClientLog::silent() {
-    return ClientLog();
-}
-
 std::string_view ClientLog::rawValue(Level level) {
     switch (level) {
     case Level::debug:
@@ -22,15 +18,6 @@ std::string_view ClientLog::rawValue(Level level) {
         return "ERROR";
     }
     return "ERROR";
-}
-
-std::optional<ClientLog::Level> ClientLog::levelFromRawValue(std::string_view text) {
-    for (Level level : {Level::debug, Level::info, Level::warn, Level::error}) {
-        if (rawValue(level) == text) {
-            return level;
-        }
-    }
-    return std::nullopt;
 }
 
 void ClientLog::emit(Level level, const std::string& message) const {

@@ -3,7 +3,6 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,10 +14,7 @@ public:
     // Without a sink every message is discarded. Copies share one sink.
     explicit ClientLog(Sink sink = {});
 
-    static ClientLog silent();
     static std::string_view rawValue(Level level);
-    // Exact, case-sensitive: "INFO" is info, "info" is nothing.
-    static std::optional<Level> levelFromRawValue(std::string_view text);
 
     void debug(const std::string& message) const { emit(Level::debug, message); }
     void info(const std::string& message) const { emit(Level::info, message); }

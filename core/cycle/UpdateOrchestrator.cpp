@@ -97,12 +97,6 @@ UpdateOrchestrator::UpdateOrchestrator(std::shared_ptr<PublicIpResolving> resolv
       config_(std::move(config)), log_(std::move(log)) {}
 
 UpdateCycleResult UpdateOrchestrator::runOnce(bool force) {
-    UpdateCycleResult result = execute(force);
-    lastResult_ = result;
-    return result;
-}
-
-UpdateCycleResult UpdateOrchestrator::execute(bool force) {
     std::optional<std::string> ipv4;
     if (config_.enableIpv4) {
         ipv4 = lookUp([this] { return resolver_->resolveIpv4(); });

@@ -35,15 +35,11 @@ public:
 
     // Never throws. Not re-entrant: one cycle at a time per instance.
     UpdateCycleResult runOnce(bool force);
-    const std::optional<UpdateCycleResult>& lastResult() const { return lastResult_; }
 
 private:
-    UpdateCycleResult execute(bool force);
-
     std::shared_ptr<PublicIpResolving> resolver_;
     std::shared_ptr<DynDnsUpdating> updateClient_;
     std::shared_ptr<IpStateCache> cache_;
     ClientConfiguration config_;
     ClientLog log_;
-    std::optional<UpdateCycleResult> lastResult_;
 };

@@ -25,12 +25,3 @@ UpdateManifest UpdateManifest::fromJson(std::string_view text) {
     manifest.notes = JsonStrict::optionalString(object, "notes");
     return manifest;
 }
-
-std::string UpdateManifest::toJson() const {
-    nlohmann::json object = {
-        {"version", version}, {"url", url}, {"sha256", sha256}, {"mandatory", mandatory}};
-    if (notes) {
-        object["notes"] = *notes;
-    }
-    return JsonStrict::writePretty(object);
-}

@@ -18,8 +18,6 @@ struct UpdateManifest {
     // Strict decoding: every key optional, null as missing, unknown keys ignored; throws
     // JsonStrict::DecodeError for a body that is not a JSON object or a key of the wrong type.
     static UpdateManifest fromJson(std::string_view text);
-    // version, url, sha256 and mandatory always, notes only when present; sorted, pretty-printed.
-    std::string toJson() const;
 
     bool operator==(const UpdateManifest&) const = default;
 };

@@ -26,8 +26,6 @@ public:
     // Never throws.
     std::optional<UpdateManifest> latest();
 
-    const std::string& manifestUrl() const { return manifestUrl_; }
-
 private:
     void warnUnloadable(const std::string& error) const;
 

@@ -43,20 +43,6 @@ void putOptional(nlohmann::json& object, const char* key, const std::optional<st
 
 } // namespace
 
-DaemonStatus::State DaemonStatus::stateFor(UpdateCycleStatus status) {
-    switch (status) {
-    case UpdateCycleStatus::updated:
-    case UpdateCycleStatus::unchanged:
-        return State::ok;
-    case UpdateCycleStatus::fatalError:
-        return State::error;
-    case UpdateCycleStatus::noPublicIp:
-    case UpdateCycleStatus::transientError:
-        return State::warning;
-    }
-    return State::warning;
-}
-
 std::string_view DaemonStatus::text(State state) {
     switch (state) {
     case State::ok:
@@ -122,13 +108,8 @@ std::optional<DaemonStatus> StatusFile::decode(std::string_view text) {
 }
 
 std::optional<DaemonStatus> StatusFile::load() const {
-    std::optional<std::string> bytes;
-    try {
-        bytes = FileRead::tryReadAll(path_);
-    } catch (...) {
-        return std::nullopt;
-    }
-    // decode catches on its own.
+    // Neither throws.
+    std::optional<std::string> bytes = FileRead::tryReadAll(path_);
     return bytes ? decode(*bytes) : std::nullopt;
 }
 

@@ -1,8 +1,6 @@
 // What the daemon publishes for other processes: the status record and its status.json file.
 #pragma once
 
-#include "cycle/UpdateOrchestrator.hpp"
-
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -21,7 +19,6 @@ struct DaemonStatus {
     std::chrono::system_clock::time_point updatedAt;
     std::string daemonVersion;
 
-    static State stateFor(UpdateCycleStatus status);
     static std::string_view text(State state);
     // Exactly "ok", "warning", "error" or "idle".
     static std::optional<State> stateFromText(std::string_view text);

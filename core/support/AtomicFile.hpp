@@ -34,8 +34,8 @@ Result write(const std::filesystem::path& path, std::string_view bytes, mode_t m
 void sweepLeftovers(const std::filesystem::path& dir, const std::vector<std::string>& names,
                     std::chrono::seconds age);
 
-// Every byte to an open descriptor, retrying after EINTR; false with errno set when a write fails. For
-// callers that need a plain (non-replacing) write with their own open flags.
+// Every byte to an open descriptor, retrying after EINTR; false with errno set when a write fails. For a
+// plain (non-replacing) write to a file opened with the caller's own flags, such as the downloaded package.
 bool writeAll(int fd, std::string_view bytes);
 
 } // namespace AtomicFile

@@ -4,13 +4,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
-#include <filesystem>
 #include <stdexcept>
 
 namespace {
-
-constexpr const char* systemCertificateDirectory = "/etc/ssl/certs";
 
 void initialiseCurlOnce() {
     static std::once_flag once;
@@ -19,10 +15,6 @@ void initialiseCurlOnce() {
             throw std::runtime_error("curl_global_init failed");
         }
     });
-}
-
-bool isSet(const char* value) {
-    return value != nullptr && *value != '\0';
 }
 
 long clampedMilliseconds(std::chrono::milliseconds value) {
@@ -173,44 +165,6 @@ struct Transfer {
 
 } // namespace
 
-HttpTrust HttpTrust::select(const char* certFile, const char* certDir, const std::string& systemDirectory,
-                            const std::vector<std::string>& systemBundles) {
-    if (isSet(certFile)) {
-        return {Source::bundleFile, certFile};
-    }
-    if (isSet(certDir)) {
-        return {Source::directory, certDir};
-    }
-    // OpenSSL looks a root up by its subject hash ("xxxxxxxx.N"); a directory without such entries
-    // verifies nothing.
-    auto isHashedEntry = [](const std::filesystem::directory_entry& entry) {
-        std::string name = entry.path().filename().string();
-        std::size_t dot = name.find('.');
-        auto isHex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
-        return dot == 8 && name.size() > 9 && std::all_of(name.begin(), name.begin() + 8, isHex) &&
-               std::all_of(name.begin() + 9, name.end(), [](char c) { return c >= '0' && c <= '9'; });
-    };
-    std::error_code ec;
-    if (!systemDirectory.empty()) {
-        for (std::filesystem::directory_iterator it(systemDirectory, ec), end; !ec && it != end;
-             it.increment(ec)) {
-            if (isHashedEntry(*it)) {
-                return {Source::directory, systemDirectory};
-            }
-        }
-    }
-    for (const std::string& bundle : systemBundles) {
-        if (std::filesystem::is_regular_file(bundle, ec)) {
-            return {Source::bundleFile, bundle};
-        }
-    }
-    return {};
-}
-
-HttpTrust HttpTrust::fromEnvironment() {
-    return select(std::getenv("SSL_CERT_FILE"), std::getenv("SSL_CERT_DIR"), systemCertificateDirectory);
-}
-
 struct HttpSession::Handle {
     CURL* curl = nullptr;
     char errorBuffer[CURL_ERROR_SIZE] = {};
@@ -283,19 +237,11 @@ HttpSession::~HttpSession() = default;
 
 HttpResult HttpSession::get(const std::string& url, const std::vector<std::string>& headers,
                             const RequestOptions& options) {
-    return perform(url, headers, nullptr, options);
-}
-
-HttpResult HttpSession::post(const std::string& url, const std::vector<std::string>& headers,
-                             const std::string& body, const RequestOptions& options) {
-    // No "Expect: 100-continue" round trip: the body goes out with the request.
-    std::vector<std::string> all = headers;
-    all.emplace_back("Expect:");
-    return perform(url, all, &body, options);
+    return perform(url, headers, options);
 }
 
 HttpResult HttpSession::perform(const std::string& url, const std::vector<std::string>& headers,
-                                const std::string* postBody, const RequestOptions& options) {
+                                const RequestOptions& options) {
     // libcurl takes C strings: an embedded NUL would silently cut the URL, a line break would add a header.
     if (url.find('\0') != std::string::npos) {
         return {std::nullopt, curl_easy_strerror(CURLE_URL_MALFORMAT)};
@@ -337,12 +283,7 @@ HttpResult HttpSession::perform(const std::string& url, const std::vector<std::s
     handle_->errorBuffer[0] = '\0';
     OptionSetter s(c);
     KORVANE_SET(s, CURLOPT_URL, url.c_str());
-    if (postBody != nullptr) {
-        KORVANE_SET(s, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(postBody->size()));
-        KORVANE_SET(s, CURLOPT_POSTFIELDS, postBody->data());
-    } else {
-        KORVANE_SET(s, CURLOPT_HTTPGET, 1L);
-    }
+    KORVANE_SET(s, CURLOPT_HTTPGET, 1L);
     KORVANE_SET(s, CURLOPT_HTTPHEADER, headerList.get());
     if (options.basicAuth) {
         KORVANE_SET(s, CURLOPT_HTTPAUTH, static_cast<unsigned long>(CURLAUTH_BASIC));
@@ -360,9 +301,6 @@ HttpResult HttpSession::perform(const std::string& url, const std::vector<std::s
     // Nothing of this transfer may stay reachable from the handle once it returns.
     OptionSetter reset(c);
     KORVANE_SET(reset, CURLOPT_HTTPHEADER, nullptr);
-    if (postBody != nullptr) {
-        KORVANE_SET(reset, CURLOPT_POSTFIELDS, nullptr);
-    }
     if (options.basicAuth) {
         KORVANE_SET(reset, CURLOPT_USERNAME, nullptr);
         KORVANE_SET(reset, CURLOPT_PASSWORD, nullptr);
@@ -394,10 +332,8 @@ HttpResult HttpSession::perform(const std::string& url, const std::vector<std::s
         return {std::nullopt, error.empty() ? curl_easy_strerror(code) : error};
     }
     long status = 0;
-    long connections = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-    curl_easy_getinfo(c, CURLINFO_NUM_CONNECTS, &connections);
-    return {HttpResponse{status, std::move(transfer.body), connections}, {}};
+    return {HttpResponse{status, std::move(transfer.body)}, {}};
 }
 
 bool HttpSession::isHttpsUrl(const std::string& text) {

@@ -5,6 +5,8 @@
 // dead. The sessions of a process share TLS sessions and resolved names, so later handshakes resume.
 #pragma once
 
+#include "support/HttpTrust.hpp"
+
 #include <chrono>
 #include <cstddef>
 #include <memory>
@@ -14,38 +16,9 @@
 #include <string_view>
 #include <vector>
 
-// Where the session takes its trusted roots from.
-struct HttpTrust {
-    enum class Source {
-        bundleFile, // one PEM file holding the roots
-        directory,  // an OpenSSL hashed directory: only the roots a peer needs are loaded
-        builtIn     // whatever libcurl was built with
-    };
-
-    Source source = Source::builtIn;
-    std::string path; // empty for builtIn
-
-    // SSL_CERT_FILE when set and not empty, else SSL_CERT_DIR when set and not empty, else the
-    // system's directory when it holds hashed entries, else the first system bundle file that exists,
-    // else libcurl's built-in default.
-    static HttpTrust fromEnvironment();
-    // The same rule over given values, so it can be checked without touching the environment. macOS
-    // keeps an empty /etc/ssl/certs and its roots in /etc/ssl/cert.pem; Debian has both a hashed
-    // directory and a bundle.
-    static HttpTrust select(const char* certFile, const char* certDir, const std::string& systemDirectory,
-                            const std::vector<std::string>& systemBundles = {
-                                "/etc/ssl/cert.pem", "/etc/ssl/certs/ca-certificates.crt"});
-
-    static HttpTrust bundle(std::string file) { return {Source::bundleFile, std::move(file)}; }
-
-    bool operator==(const HttpTrust&) const = default;
-};
-
 struct HttpResponse {
     long status = 0;  // the final answer's status code, after redirects
     std::string body; // raw bytes, at most the session's body limit
-    // Connections this request opened, redirects included.
-    long connectionsOpened = 0;
 
     bool operator==(const HttpResponse&) const = default;
 };
@@ -97,9 +70,6 @@ public:
     // sends nothing and answers every call with the refusal.
     HttpResult get(const std::string& url, const std::vector<std::string>& headers = {},
                    const RequestOptions& options = {});
-    // A POST of `body` as it is; the caller gives its Content-Type among the headers.
-    HttpResult post(const std::string& url, const std::vector<std::string>& headers, const std::string& body,
-                    const RequestOptions& options = {});
 
     // Whether libcurl's URL parser accepts the text as an absolute URL (RFC 3986).
     static bool isValidUrl(const std::string& text);
@@ -112,7 +82,7 @@ private:
     struct Handle;
 
     HttpResult perform(const std::string& url, const std::vector<std::string>& headers,
-                       const std::string* postBody, const RequestOptions& options);
+                       const RequestOptions& options);
 
     Options options_;
     std::mutex lock_;

@@ -1,5 +1,5 @@
-// Any latest.json: decoding either fails with its own error or gives a manifest that survives a write and
-// a read unchanged; completeness and the version decision never fail, and the decision is a strict order.
+// Any latest.json: decoding either fails with its own error or gives a manifest; completeness and the
+// version decision never fail, and the decision is a strict order.
 #include "selfupdate/AppUpdateDecision.hpp"
 #include "selfupdate/UpdateManifest.hpp"
 #include "selfupdate/UpdatePackageVerifier.hpp"
@@ -50,10 +50,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Anything else escaping is a fault: libFuzzer reports the uncaught exception.
     (void)manifest.isComplete();
     checkVersion(manifest.version);
-    std::string written = manifest.toJson();
-    UpdateManifest reread = UpdateManifest::fromJson(written);
-    if (!(reread == manifest) || reread.toJson() != written) {
-        __builtin_trap();
-    }
     return 0;
 }

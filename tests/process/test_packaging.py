@@ -300,7 +300,7 @@ def test_the_manifest_round_trips_through_the_daemons_decoder(manifest, extra, m
     assert {k: seen[k] for k in ("version", "url", "sha256", "mandatory", "notes", "complete", "offered")} == {
         "version": "0.25.0", "url": URL, "sha256": hashlib.sha256(manifest.package.read_bytes()).hexdigest(),
         "mandatory": mandatory, "notes": notes, "complete": True, "offered": True}
-    # Written exactly as the daemon's own encoder writes a manifest.
+    # Written exactly as the daemon's JSON writer writes a manifest.
     assert manifest.out.read_text(encoding="utf-8") == seen["reencoded"] + "\n"
     assert stat.S_IMODE(manifest.out.stat().st_mode) == 0o644
 

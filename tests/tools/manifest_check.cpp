@@ -16,6 +16,18 @@
 
 namespace {
 
+// The daemon's JSON form of a manifest: sorted keys, pretty-printed, notes only when present.
+std::string encode(const UpdateManifest& manifest) {
+    nlohmann::json object = {{"version", manifest.version},
+                             {"url", manifest.url},
+                             {"sha256", manifest.sha256},
+                             {"mandatory", manifest.mandatory}};
+    if (manifest.notes) {
+        object["notes"] = *manifest.notes;
+    }
+    return JsonStrict::writePretty(object);
+}
+
 // Any parseable version is newer than a running version that does not parse.
 bool versionParses(const std::string& version) {
     return AppUpdateDecision::isNewer("unparseable", version);
@@ -38,7 +50,7 @@ int describe(const char* path) {
             {"complete", manifest.isComplete()},
             {"offered", AppUpdateDecision::isNewer(ClientVersion::current, manifest.version)},
             {"versionParses", versionParses(manifest.version)},
-            {"reencoded", manifest.toJson()},
+            {"reencoded", encode(manifest)},
         };
         std::cout << report.dump() << '\n';
         return 0;

@@ -1,0 +1,57 @@
+#include "support/RandomUuid.hpp"
+
+#include <array>
+#include <cerrno>
+#include <fcntl.h>
+#include <random>
+#include <unistd.h>
+
+namespace RandomUuid {
+namespace {
+
+bool readRandom(std::array<unsigned char, 16>& bytes) {
+    int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    std::size_t filled = 0;
+    while (filled < bytes.size()) {
+        ssize_t n = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        filled += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    return filled == bytes.size();
+}
+
+} // namespace
+
+std::string generate() {
+    std::array<unsigned char, 16> bytes{};
+    if (!readRandom(bytes)) {
+        std::random_device device;
+        for (unsigned char& byte : bytes) {
+            byte = static_cast<unsigned char>(device());
+        }
+    }
+    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40); // version 4
+    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant
+    static constexpr char hexDigits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(36);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) {
+            text += '-';
+        }
+        text += hexDigits[bytes[i] >> 4];
+        text += hexDigits[bytes[i] & 0x0F];
+    }
+    return text;
+}
+
+} // namespace RandomUuid
