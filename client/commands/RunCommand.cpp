@@ -7,6 +7,7 @@
 #include "cycle/HttpDynDnsUpdateClient.hpp"
 #include "cycle/HttpPublicIpResolver.hpp"
 #include "cycle/IpStateCache.hpp"
+#include "dnscheck/DnsConfirmation.hpp"
 #include "network/NetworkAwarePause.hpp"
 #include "status/DaemonStatus.hpp"
 
@@ -49,22 +50,45 @@ LoadOutcome loadConfiguration() {
 }
 
 // The update loop's pause: on the wall clock, and ended early by a settled network change unless the cycle
-// was permanently rejected (a wrong key must not hammer the service). Says why when a cycle comes early.
-void pauseBeforeNextCycle(const Dependencies& deps, NetworkAwarePause* watched, std::chrono::minutes length,
+// was permanently rejected (a wrong key must not hammer the service). Says why when a cycle comes early, and
+// returns true then.
+bool pauseBeforeNextCycle(const Dependencies& deps, NetworkAwarePause* watched, std::chrono::nanoseconds length,
                           UpdateCycleStatus status) {
     if (watched == nullptr) {
         Pause::tolerant(deps.sleep, length);
-        return;
+        return false;
     }
     switch (watched->wait(length, status != UpdateCycleStatus::fatalError)) {
     case NetworkAwarePause::End::networkChange:
         deps.logLine(ClientLog::Level::info, "Netzwerkänderung erkannt — Aktualisierung vorgezogen.");
-        break;
+        return true;
     case NetworkAwarePause::End::wake:
         deps.logLine(ClientLog::Level::info, "Ruhezustand beendet — Aktualisierung vorgezogen.");
-        break;
+        return true;
     case NetworkAwarePause::End::interval:
         break;
+    }
+    return false;
+}
+
+// The pause, interrupted for the name servers' second looks after an update: a long interval must not
+// leave a pending record unconfirmed for hours.
+void pauseWithRetries(const Dependencies& deps, NetworkAwarePause* watched, std::chrono::minutes length,
+                      UpdateCycleStatus status, DnsConfirmation& confirmation) {
+    const TimePoint end = std::chrono::system_clock::now() + length;
+    while (std::optional<TimePoint> due = confirmation.nextRetry()) {
+        if (*due >= end) {
+            break;
+        }
+        std::chrono::nanoseconds wait = *due - std::chrono::system_clock::now();
+        if (wait.count() > 0 && pauseBeforeNextCycle(deps, watched, wait, status)) {
+            return;
+        }
+        confirmation.retry();
+    }
+    std::chrono::nanoseconds rest = end - std::chrono::system_clock::now();
+    if (rest.count() > 0) {
+        pauseBeforeNextCycle(deps, watched, rest, status);
     }
 }
 
@@ -100,6 +124,7 @@ int updateLoop(const ClientConfiguration& config, const Dependencies& deps) {
     auto cache = std::make_shared<IpStateCache>(ClientPaths::ipStateFile());
     Collaborators collaborators = deps.makeCollaborators(config, log);
     UpdateOrchestrator orchestrator(collaborators.resolver, collaborators.updateClient, cache, config, log);
+    DnsConfirmation confirmation(deps.makeConfirmer(config), DnsCheckFile(ClientPaths::dnsCheckFile()), log);
 
     // The app-update worker runs on this path only, never in idle mode; it is never waited for.
     deps.startAppUpdateWorker();
@@ -114,6 +139,9 @@ int updateLoop(const ClientConfiguration& config, const Dependencies& deps) {
     }
 
     while (deps.keepRunning()) {
+        if (confirmation.takeRepair()) {
+            orchestrator.requestRepush();
+        }
         UpdateCycleResult result = orchestrator.runOnce(false);
         if (result.isHealthy()) {
             lastSuccessAt = result.timestamp;
@@ -121,18 +149,27 @@ int updateLoop(const ClientConfiguration& config, const Dependencies& deps) {
         statusFile.write(DaemonStatus{DaemonStatus::stateFor(result.status), result.message, config.hostname,
                                       cache->lastIpv4(), cache->lastIpv6(), lastSuccessAt,
                                       std::chrono::system_clock::now(), std::string(ClientVersion::current)});
+        if (result.isHealthy()) {
+            // An accepted answer means the service has the addresses now: give it time to publish them.
+            confirmation.afterCycle(result.response.has_value(), orchestrator.lastFound());
+        }
         std::int64_t minutes = pauseMinutes(config.updateIntervalMinutes, result.status);
         if (result.status == UpdateCycleStatus::fatalError) {
             deps.logLine(ClientLog::Level::error, "Fataler Fehler — nächster Versuch in " +
                                                       std::to_string(minutes) + " min: " + result.message);
+            confirmation.holdRepairsUntil(std::chrono::system_clock::now() + std::chrono::minutes(minutes));
         }
         // pauseMinutes keeps this within what std::chrono::nanoseconds can hold.
-        pauseBeforeNextCycle(deps, watched.get(), std::chrono::minutes(minutes), result.status);
+        pauseWithRetries(deps, watched.get(), std::chrono::minutes(minutes), result.status, confirmation);
     }
     return 0;
 }
 
 } // namespace
+
+std::shared_ptr<HostConfirming> resolverConfirmer(const ClientConfiguration& config) {
+    return std::make_shared<ResolverHostConfirmer>(config.hostname);
+}
 
 Collaborators httpCollaborators(const ClientConfiguration& config, const ClientLog& log) {
     return {std::make_shared<HttpPublicIpResolver>(config, log),
