@@ -1,6 +1,7 @@
 // The status item and its menu, the refresh from status.json, and the four menu actions.
 #include "AppDelegate.hpp"
 
+#include "DnsCheckDisplay.hpp"
 #include "StatusDisplay.hpp"
 #include "config/ClientPaths.hpp"
 #include "support/Subprocess.hpp"
@@ -100,7 +101,9 @@ MenuBarServices MenuBarServices::product() {
 
 AppDelegate::AppDelegate(MenuBarServices services, QObject* parent)
     : QObject(parent), services_(std::move(services)), statusFile_(ClientPaths::statusFile()),
+      dnsCheckFile_(ClientPaths::dnsCheckFile()),
       statusLine_(informationLine(QStringLiteral("Status unbekannt"), this)),
+      dnsLine_(informationLine(QString(), this)),
       hostLine_(informationLine(QString(), this)), ipLine_(informationLine(QString(), this)),
       timeLine_(informationLine(QString(), this)),
       loginItem_(new QAction(QStringLiteral("Bei Anmeldung starten"), this)),
@@ -125,6 +128,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     menu_ = std::make_unique<QMenu>();
     menu_->setToolTipsVisible(true);
     menu_->addAction(statusLine_);
+    menu_->addAction(dnsLine_);
     menu_->addAction(hostLine_);
     menu_->addAction(ipLine_);
     menu_->addAction(timeLine_);
@@ -195,6 +199,8 @@ void AppDelegate::updateIcon(const std::optional<DaemonStatus>& status) {
 void AppDelegate::updateLines(const std::optional<DaemonStatus>& status) {
     StatusDisplay::Lines lines = StatusDisplay::linesFor(status);
     show(statusLine_, lines.status);
+    // What the name servers said matters only while there is a daemon to ask them.
+    show(dnsLine_, DnsCheckDisplay::lineFor(status ? dnsCheckFile_.load() : std::nullopt));
     show(hostLine_, lines.host);
     show(ipLine_, lines.ip);
     show(timeLine_, lines.time);
