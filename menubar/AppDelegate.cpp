@@ -103,9 +103,8 @@ AppDelegate::AppDelegate(MenuBarServices services, QObject* parent)
     : QObject(parent), services_(std::move(services)), statusFile_(ClientPaths::statusFile()),
       dnsCheckFile_(ClientPaths::dnsCheckFile()),
       statusLine_(informationLine(QStringLiteral("Status unbekannt"), this)),
-      dnsLine_(informationLine(QString(), this)),
-      hostLine_(informationLine(QString(), this)), ipLine_(informationLine(QString(), this)),
-      timeLine_(informationLine(QString(), this)),
+      dnsLine_(informationLine(QString(), this)), hostLine_(informationLine(QString(), this)),
+      ipLine_(informationLine(QString(), this)), timeLine_(informationLine(QString(), this)),
       loginItem_(new QAction(QStringLiteral("Bei Anmeldung starten"), this)),
       mailbox_(std::make_shared<Mailbox>(this)) {
     if (!services_.loginItem || !services_.settings || !services_.alerts || !services_.opener ||

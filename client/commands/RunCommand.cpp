@@ -52,8 +52,8 @@ LoadOutcome loadConfiguration() {
 // The update loop's pause: on the wall clock, and ended early by a settled network change unless the cycle
 // was permanently rejected (a wrong key must not hammer the service). Says why when a cycle comes early, and
 // returns true then.
-bool pauseBeforeNextCycle(const Dependencies& deps, NetworkAwarePause* watched, std::chrono::nanoseconds length,
-                          UpdateCycleStatus status) {
+bool pauseBeforeNextCycle(const Dependencies& deps, NetworkAwarePause* watched,
+                          std::chrono::nanoseconds length, UpdateCycleStatus status) {
     if (watched == nullptr) {
         Pause::tolerant(deps.sleep, length);
         return false;

@@ -50,7 +50,8 @@ struct Dependencies {
         const std::function<void(ClientLog::Level, std::string_view)>&)>
         watchNetwork = openNetworkChangeSource;
     // Confirms after each healthy cycle what the name servers serve for the host.
-    std::function<std::shared_ptr<HostConfirming>(const ClientConfiguration&)> makeConfirmer = resolverConfirmer;
+    std::function<std::shared_ptr<HostConfirming>(const ClientConfiguration&)> makeConfirmer =
+        resolverConfirmer;
 };
 
 // Longest pause the daemon sleeps: the most whole minutes whose nanoseconds fit std::chrono::nanoseconds.

@@ -15,9 +15,8 @@ public:
     using TimePoint = std::chrono::system_clock::time_point;
 
     // After an update the servers may take a while to publish it.
-    static constexpr std::array<std::chrono::seconds, 3> retryAfter{std::chrono::seconds(15),
-                                                                    std::chrono::seconds(60),
-                                                                    std::chrono::seconds(300)};
+    static constexpr std::array<std::chrono::seconds, 3> retryAfter{
+        std::chrono::seconds(15), std::chrono::seconds(60), std::chrono::seconds(300)};
     // A forged or stale answer must cost at most one update an hour per family.
     static constexpr std::chrono::hours repairSpacing{1};
 

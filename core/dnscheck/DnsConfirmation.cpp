@@ -71,11 +71,12 @@ void DnsConfirmation::publish(DnsOutcome outcome, const DnsObservation& seen) {
         log_.info("DNS bestätigt: " + addressesOf(published_) + " bei " + serversOf(seen) + ".");
         break;
     case DnsOutcome::pending:
-        log_.info("DNS noch nicht aktuell: Nameserver liefern " + servedOf(seen) + " — erneute Prüfung folgt.");
+        log_.info("DNS noch nicht aktuell: Nameserver liefern " + servedOf(seen) +
+                  " — erneute Prüfung folgt.");
         break;
     case DnsOutcome::mismatch:
-        log_.warn("DNS abweichend: Nameserver liefern " + servedOf(seen) + " statt " + addressesOf(published_) +
-                  " (" + serversOf(seen) + ").");
+        log_.warn("DNS abweichend: Nameserver liefern " + servedOf(seen) + " statt " +
+                  addressesOf(published_) + " (" + serversOf(seen) + ").");
         break;
     case DnsOutcome::unknown:
         log_.info(seen.servers.empty() ? "DNS nicht prüfbar: keine zuständigen Nameserver gefunden."

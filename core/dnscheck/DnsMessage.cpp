@@ -40,11 +40,11 @@ std::optional<std::string> addressText(const ns_rr& record) {
     char text[INET6_ADDRSTRLEN] = {};
     if (ns_rr_type(record) == ns_t_a && ns_rr_rdlen(record) == 4) {
         return inet_ntop(AF_INET, ns_rr_rdata(record), text, sizeof text) ? std::optional<std::string>(text)
-                                                                           : std::nullopt;
+                                                                          : std::nullopt;
     }
     if (ns_rr_type(record) == ns_t_aaaa && ns_rr_rdlen(record) == 16) {
         return inet_ntop(AF_INET6, ns_rr_rdata(record), text, sizeof text) ? std::optional<std::string>(text)
-                                                                            : std::nullopt;
+                                                                           : std::nullopt;
     }
     return std::nullopt;
 }
@@ -54,8 +54,8 @@ std::optional<std::string> recordValue(ns_msg& message, const ns_rr& record) {
         return addressText(record);
     }
     char name[NS_MAXDNAME] = {};
-    if (ns_name_uncompress(ns_msg_base(message), ns_msg_end(message), ns_rr_rdata(record), name, sizeof name) <
-        0) {
+    if (ns_name_uncompress(ns_msg_base(message), ns_msg_end(message), ns_rr_rdata(record), name,
+                           sizeof name) < 0) {
         return std::nullopt;
     }
     return std::string(name);
@@ -100,8 +100,8 @@ bool sameName(std::string a, std::string b) {
 Bytes addressQuery(const std::string& name, int type) {
     ResolverLibrary::State state;
     Bytes query(NS_PACKETSZ);
-    int length = state.ready() ? res_nmkquery(state.get(), ns_o_query, name.c_str(), ns_c_in, type, nullptr, 0,
-                                              nullptr, query.data(), static_cast<int>(query.size()))
+    int length = state.ready() ? res_nmkquery(state.get(), ns_o_query, name.c_str(), ns_c_in, type, nullptr,
+                                              0, nullptr, query.data(), static_cast<int>(query.size()))
                                : -1;
     if (length < NS_HFIXEDSZ) {
         return {};

@@ -100,7 +100,8 @@ std::optional<DnsMessage::AddressReply> overUdp(const Peer& peer, const DnsMessa
         if (got <= 0 || !samePeer(from, peer)) {
             continue;
         }
-        if (auto reply = DnsMessage::readAddressReply({buffer.data(), static_cast<std::size_t>(got)}, query)) {
+        if (auto reply =
+                DnsMessage::readAddressReply({buffer.data(), static_cast<std::size_t>(got)}, query)) {
             return reply;
         }
     }

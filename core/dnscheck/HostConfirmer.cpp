@@ -17,7 +17,8 @@ constexpr std::chrono::seconds minimumTtl{60};
 constexpr std::chrono::seconds maximumTtl{86400};
 
 // The system resolver, asked briefly: a network that blocks DNS must not hold the cycle up.
-std::optional<DnsMessage::Records> lookUp(ResolverLibrary::State& resolver, const std::string& name, int type) {
+std::optional<DnsMessage::Records> lookUp(ResolverLibrary::State& resolver, const std::string& name,
+                                          int type) {
     DnsMessage::Bytes answer(NS_MAXMSG);
     int length = res_nquery(resolver.get(), name.c_str(), ns_c_in, type, answer.data(),
                             static_cast<int>(answer.size()));
@@ -98,8 +99,8 @@ std::optional<ResolverHostConfirmer::Zone> ResolverHostConfirmer::discover() con
         if (zone.servers.empty()) {
             return std::nullopt;
         }
-        zone.expires = Clock::now() + std::clamp<std::chrono::seconds>(std::chrono::seconds(ttl), minimumTtl,
-                                                                        maximumTtl);
+        zone.expires = Clock::now() +
+                       std::clamp<std::chrono::seconds>(std::chrono::seconds(ttl), minimumTtl, maximumTtl);
         return zone;
     }
     return std::nullopt;

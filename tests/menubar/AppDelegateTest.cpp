@@ -191,7 +191,8 @@ TEST_F(AppDelegateTest, EachStatusFileIsShownAsItsIconTooltipAndLines) {
 }
 
 TEST_F(AppDelegateTest, TheDnsLineSaysWhatTheNameServersServeWhileThereIsADaemon) {
-    auto at = std::chrono::system_clock::from_time_t(QDateTime(QDate(2026, 1, 31), QTime(12, 4)).toSecsSinceEpoch());
+    auto at = std::chrono::system_clock::from_time_t(
+        QDateTime(QDate(2026, 1, 31), QTime(12, 4)).toSecsSinceEpoch());
     const std::pair<std::optional<DnsCheck>, std::string> cases[] = {
         {std::nullopt, "-"},
         {DnsCheck{DnsOutcome::confirmed, {"203.0.113.7"}, {}, at}, "DNS bestätigt 12:04"},
@@ -293,7 +294,7 @@ TEST_F(AppDelegateTest, TheLoginItemIsRegisteredOnceFromABundleAndToggledAfterwa
     EXPECT_FALSE(desktop->settings->contains("didRegisterLoginItem"));
 }
 
-TEST_F(AppDelegateTest, TheMenuHasItsElevenEntriesAndQuitEndsTheEventLoopStartingNothing) {
+TEST_F(AppDelegateTest, TheMenuHasItsTwelveEntriesAndQuitEndsTheEventLoopStartingNothing) {
     launch();
     std::string titles;
     for (QAction* action : delegate->menu()->actions()) {

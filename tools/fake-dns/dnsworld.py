@@ -36,7 +36,7 @@ class DnsWorld:
         self.dir = Path(workdir)
         (self.dir / "db").mkdir(parents=True, exist_ok=True)
         (self.dir / "resolv.conf").write_text("nameserver 127.0.0.1\noptions attempts:1 timeout:2\n")
-        zone = [f"$ORIGIN {ZONE}.", "$TTL 60", "@ SOA ns1 hostmaster 1 3600 600 86400 60", "@ NS ns1",
+        zone = [f"$ORIGIN {ZONE}.", "$TTL 3600", "@ SOA ns1 hostmaster 1 3600 600 86400 60", "@ NS ns1",
                 f"ns1 A {ns_address}", *records]
         (self.dir / f"{ZONE}.zone").write_text("\n".join(zone) + "\n")
         (self.dir / "knot.conf").write_text(f"""server:
@@ -49,6 +49,12 @@ control:
 log:
   - target: stderr
     any: error
+mod-stats:
+  - id: default
+    request-protocol: on
+template:
+  - id: default
+    global-module: mod-stats/default
 acl:
   - id: local
     address: 127.0.0.0/8
@@ -98,6 +104,11 @@ zone:
     def publish(self, host, addresses):
         """Replaces the host's A and AAAA records by a dynamic update, as a service's DNS does."""
         self.run([str(self.publisher), host, *addresses], check=True)
+
+    def queries(self):
+        """How many queries (not updates) the server has answered, over UDP and TCP; each is two packets."""
+        text = self.run([KNOTC, "-s", str(self.dir / "knot.sock"), "stats", "mod-stats.server-operation"]).stdout
+        return sum(int(line.rsplit("=", 1)[1]) for line in text.splitlines() if "[query]" in line)
 
     def __exit__(self, *exc):
         for process in (self.knot, self.holder):

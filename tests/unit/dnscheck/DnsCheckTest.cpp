@@ -21,7 +21,8 @@ const DnsObservation otherV6{true, false, true, {"2001:db8::9"}, {}};
 TEST(DnsCheckRule, AnUpdateIsPendingThroughItsThreeRetriesThenMismatchWithoutRepair) {
     DnsCheckRule rule;
     EXPECT_EQ(rule.afterCycle(true, other, t0), DnsOutcome::pending);
-    for (auto [delay, outcome] : {std::pair{seconds(15), DnsOutcome::pending}, {seconds(60), DnsOutcome::pending},
+    for (auto [delay, outcome] : {std::pair{seconds(15), DnsOutcome::pending},
+                                  {seconds(60), DnsOutcome::pending},
                                   {seconds(300), DnsOutcome::mismatch}}) {
         EXPECT_EQ(rule.nextRetry(), t0 + delay);
         EXPECT_EQ(rule.afterRetry(other), outcome);
@@ -84,36 +85,40 @@ TEST(DnsMessage, OnlyAnAuthoritativeReplyToOurQuestionCountsAndItsAddressesAreRe
     using K = DnsMessage::Kind;
     const std::vector<std::pair<DnsMessage::Bytes, std::optional<R>>> table = {
         {reply(query, qrAa, 0, {a2, a1, a1}), R{K::answer, {"198.51.100.7", "203.0.113.7"}}},
-        {reply(query, qrAa, 3, {}), R{K::answer, {}}}, // NXDOMAIN: no address at all
+        {reply(query, qrAa, 3, {}), R{K::answer, {}}},          // NXDOMAIN: no address at all
         {reply(query, qrAa, 0, {{1, 2, 3}}), R{K::answer, {}}}, // an A record of the wrong length is none
         {reply(query, qrAa, 0, {{1, 2, 3, 4}}, ns_t_aaaa), R{K::answer, {}}},
-        {reply(query, qr, 0, {a1}), R{K::noAnswer, {}}},        // not authoritative
-        {reply(query, qrAa, 5, {}), R{K::noAnswer, {}}},        // REFUSED
-        {reply(query, qrAa, 2, {}), R{K::noAnswer, {}}},        // SERVFAIL
+        {reply(query, qr, 0, {a1}), R{K::noAnswer, {}}}, // not authoritative
+        {reply(query, qrAa, 5, {}), R{K::noAnswer, {}}}, // REFUSED
+        {reply(query, qrAa, 2, {}), R{K::noAnswer, {}}}, // SERVFAIL
         {reply(query, qrAaTc, 0, {}), R{K::truncated, {}}},
         {reply(query, 0x04, 0, {a1}), std::nullopt}, // a query, not a reply
-        {otherId, std::nullopt}, {otherName, std::nullopt}, {cut, std::nullopt}, {{}, std::nullopt},
+        {otherId, std::nullopt},
+        {otherName, std::nullopt},
+        {cut, std::nullopt},
+        {{}, std::nullopt},
     };
     for (const auto& [bytes, expected] : table) {
         EXPECT_EQ(DnsMessage::readAddressReply(bytes, query), expected) << bytes.size();
     }
-    std::optional<DnsMessage::Records> records = DnsMessage::readRecords(reply(query, qrAa, 0, {a1}),
-                                                                        "Home.Example.Net.", ns_t_a);
+    std::optional<DnsMessage::Records> records =
+        DnsMessage::readRecords(reply(query, qrAa, 0, {a1}), "Home.Example.Net.", ns_t_a);
     ASSERT_TRUE(records);
     EXPECT_EQ(records->values, std::vector<std::string>{"203.0.113.7"});
     EXPECT_EQ(records->ttl, 60u);
 }
 
 TEST(DnsCheckFile, WritesWhatItReadsAndRejectsAnythingElse) {
-    DnsCheck check{DnsOutcome::pending, {"198.51.100.7", "2001:db8::1"}, {{"ns1.example.net", "192.0.2.53"}}, t0};
+    DnsCheck check{
+        DnsOutcome::pending, {"198.51.100.7", "2001:db8::1"}, {{"ns1.example.net", "192.0.2.53"}}, t0};
     EXPECT_EQ(DnsCheckFile::decode(DnsCheckFile::encode(check)), check);
     EXPECT_EQ(DnsCheckFile::decode(R"({"outcome":"unknown","checkedAt":"2026-01-31T08:00:00Z"})"),
               (DnsCheck{DnsOutcome::unknown, {}, {}, t0}));
-    for (const char* text : {R"({"outcome":"Confirmed","checkedAt":"2026-01-31T08:00:00Z"})",
-                             R"({"outcome":"confirmed"})", R"({"outcome":"confirmed","checkedAt":"gestern"})",
-                             R"({"outcome":"mismatch","checkedAt":"2026-01-31T08:00:00Z","served":["a\nb"]})",
-                             R"({"outcome":"mismatch","checkedAt":"2026-01-31T08:00:00Z","servers":[{"name":1}]})",
-                             "[]"}) {
+    for (const char* text :
+         {R"({"outcome":"Confirmed","checkedAt":"2026-01-31T08:00:00Z"})", R"({"outcome":"confirmed"})",
+          R"({"outcome":"confirmed","checkedAt":"gestern"})",
+          R"({"outcome":"mismatch","checkedAt":"2026-01-31T08:00:00Z","served":["a\nb"]})",
+          R"({"outcome":"mismatch","checkedAt":"2026-01-31T08:00:00Z","servers":[{"name":1}]})", "[]"}) {
         EXPECT_EQ(DnsCheckFile::decode(text), std::nullopt) << text;
     }
 }
