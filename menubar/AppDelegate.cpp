@@ -198,8 +198,9 @@ void AppDelegate::updateIcon(const std::optional<DaemonStatus>& status) {
 void AppDelegate::updateLines(const std::optional<DaemonStatus>& status) {
     StatusDisplay::Lines lines = StatusDisplay::linesFor(status);
     show(statusLine_, lines.status);
-    // What the name servers said matters only while there is a daemon to ask them.
-    show(dnsLine_, DnsCheckDisplay::lineFor(status ? dnsCheckFile_.load() : std::nullopt));
+    // What the name servers said matters only while a working daemon asks them.
+    const bool asking = status && status->state != DaemonStatus::State::idle;
+    show(dnsLine_, DnsCheckDisplay::lineFor(asking ? dnsCheckFile_.load() : std::nullopt));
     show(hostLine_, lines.host);
     show(ipLine_, lines.ip);
     show(timeLine_, lines.time);

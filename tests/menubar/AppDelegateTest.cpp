@@ -190,7 +190,7 @@ TEST_F(AppDelegateTest, EachStatusFileIsShownAsItsIconTooltipAndLines) {
     }
 }
 
-TEST_F(AppDelegateTest, TheDnsLineSaysWhatTheNameServersServeWhileThereIsADaemon) {
+TEST_F(AppDelegateTest, TheDnsLineSaysWhatTheNameServersServeWhileADaemonWorks) {
     auto at = std::chrono::system_clock::from_time_t(
         QDateTime(QDate(2026, 1, 31), QTime(12, 4)).toSecsSinceEpoch());
     const std::pair<std::optional<DnsCheck>, std::string> cases[] = {
@@ -212,6 +212,9 @@ TEST_F(AppDelegateTest, TheDnsLineSaysWhatTheNameServersServeWhileThereIsADaemon
         EXPECT_EQ(QString(line->isVisible() ? "" : "-") + (line->isVisible() ? line->text() : ""),
                   QString::fromStdString(expected));
     }
+    write(status(State::idle, "Keine Konfiguration", false));
+    delegate->refresh();
+    EXPECT_FALSE(line->isVisible());
     fs::remove(configDir / "status.json");
     delegate->refresh();
     EXPECT_FALSE(line->isVisible());
