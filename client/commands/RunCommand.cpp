@@ -71,11 +71,19 @@ bool pauseBeforeNextCycle(const Dependencies& deps, NetworkAwarePause* watched,
     return false;
 }
 
+// The end of a pause starting now; the clock's last moment for one that reaches past it (the longest
+// interval is centuries).
+TimePoint endOfPause(std::chrono::nanoseconds length) {
+    const TimePoint now = std::chrono::system_clock::now();
+    const auto span = std::chrono::duration_cast<TimePoint::duration>(length);
+    return span >= TimePoint::max() - now ? TimePoint::max() : now + span;
+}
+
 // The pause, interrupted for the name servers' second looks after an update: a long interval must not
 // leave a pending record unconfirmed for hours.
 void pauseWithRetries(const Dependencies& deps, NetworkAwarePause* watched, std::chrono::minutes length,
                       UpdateCycleStatus status, DnsConfirmation& confirmation) {
-    const TimePoint end = std::chrono::system_clock::now() + length;
+    const TimePoint end = endOfPause(length);
     while (std::optional<TimePoint> due = confirmation.nextRetry()) {
         if (*due >= end) {
             break;
@@ -157,7 +165,7 @@ int updateLoop(const ClientConfiguration& config, const Dependencies& deps) {
         if (result.status == UpdateCycleStatus::fatalError) {
             deps.logLine(ClientLog::Level::error, "Fataler Fehler — nächster Versuch in " +
                                                       std::to_string(minutes) + " min: " + result.message);
-            confirmation.holdRepairsUntil(std::chrono::system_clock::now() + std::chrono::minutes(minutes));
+            confirmation.holdRepairsUntil(endOfPause(std::chrono::minutes(minutes)));
         }
         // pauseMinutes keeps this within what std::chrono::nanoseconds can hold.
         pauseWithRetries(deps, watched.get(), std::chrono::minutes(minutes), result.status, confirmation);

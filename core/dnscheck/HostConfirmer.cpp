@@ -62,8 +62,7 @@ void addServed(std::vector<std::string>& all, const std::vector<std::string>& mo
 
 } // namespace
 
-ResolverHostConfirmer::ResolverHostConfirmer(std::string hostname, int port)
-    : hostname_(std::move(hostname)), port_(port) {}
+ResolverHostConfirmer::ResolverHostConfirmer(std::string hostname) : hostname_(std::move(hostname)) {}
 
 std::optional<ResolverHostConfirmer::Zone> ResolverHostConfirmer::discover() const {
     ResolverLibrary::State resolver;
@@ -128,7 +127,7 @@ DnsObservation ResolverHostConfirmer::observe(const PublishedAddresses& publishe
                 continue;
             }
             std::optional<DnsMessage::AddressReply> reply =
-                DnsTransport::ask(server.address, DnsMessage::addressQuery(hostname_, type), deadline, port_);
+                DnsTransport::ask(server.address, DnsMessage::addressQuery(hostname_, type), deadline);
             if (!reply || reply->kind != DnsMessage::Kind::answer) {
                 continue;
             }

@@ -34,8 +34,7 @@ public:
     static constexpr std::chrono::seconds perServer{2};
     static constexpr std::chrono::seconds total{6};
 
-    // `port` is where the servers are asked (53 but in tests).
-    explicit ResolverHostConfirmer(std::string hostname, int port = 53);
+    explicit ResolverHostConfirmer(std::string hostname);
 
     DnsObservation observe(const PublishedAddresses& published) override;
 
@@ -48,6 +47,5 @@ private:
     std::optional<Zone> discover() const;
 
     std::string hostname_;
-    int port_;
     std::optional<Zone> zone_; // kept for the records' TTL
 };
