@@ -1,6 +1,7 @@
 // The status item and its menu, the refresh from status.json, and the four menu actions.
 #include "AppDelegate.hpp"
 
+#include "DnsCheckDisplay.hpp"
 #include "StatusDisplay.hpp"
 #include "config/ClientPaths.hpp"
 #include "support/Subprocess.hpp"
@@ -100,9 +101,10 @@ MenuBarServices MenuBarServices::product() {
 
 AppDelegate::AppDelegate(MenuBarServices services, QObject* parent)
     : QObject(parent), services_(std::move(services)), statusFile_(ClientPaths::statusFile()),
+      dnsCheckFile_(ClientPaths::dnsCheckFile()),
       statusLine_(informationLine(QStringLiteral("Status unbekannt"), this)),
-      hostLine_(informationLine(QString(), this)), ipLine_(informationLine(QString(), this)),
-      timeLine_(informationLine(QString(), this)),
+      dnsLine_(informationLine(QString(), this)), hostLine_(informationLine(QString(), this)),
+      ipLine_(informationLine(QString(), this)), timeLine_(informationLine(QString(), this)),
       loginItem_(new QAction(QStringLiteral("Bei Anmeldung starten"), this)),
       mailbox_(std::make_shared<Mailbox>(this)) {
     if (!services_.loginItem || !services_.settings || !services_.alerts || !services_.opener ||
@@ -125,6 +127,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     menu_ = std::make_unique<QMenu>();
     menu_->setToolTipsVisible(true);
     menu_->addAction(statusLine_);
+    menu_->addAction(dnsLine_);
     menu_->addAction(hostLine_);
     menu_->addAction(ipLine_);
     menu_->addAction(timeLine_);
@@ -195,6 +198,9 @@ void AppDelegate::updateIcon(const std::optional<DaemonStatus>& status) {
 void AppDelegate::updateLines(const std::optional<DaemonStatus>& status) {
     StatusDisplay::Lines lines = StatusDisplay::linesFor(status, services_.timeFormatter);
     show(statusLine_, lines.status);
+    // What the name servers said matters only while a working daemon asks them.
+    const bool asking = status && status->state != DaemonStatus::State::idle;
+    show(dnsLine_, DnsCheckDisplay::lineFor(asking ? dnsCheckFile_.load() : std::nullopt));
     show(hostLine_, lines.host);
     show(ipLine_, lines.ip);
     show(timeLine_, lines.time);

@@ -7,6 +7,7 @@
 #include "StatusDisplay.hpp"
 #include "SymbolImages.hpp"
 #include "status/DaemonStatus.hpp"
+#include "status/DnsCheckFile.hpp"
 
 #include <QObject>
 #include <QSettings>
@@ -92,7 +93,9 @@ private:
     std::unique_ptr<QSystemTrayIcon> statusItem_;
     QTimer* timer_ = nullptr;
     StatusFile statusFile_;
+    DnsCheckFile dnsCheckFile_;
     QAction* statusLine_;
+    QAction* dnsLine_;
     QAction* hostLine_;
     QAction* ipLine_;
     QAction* timeLine_;

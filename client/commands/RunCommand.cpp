@@ -8,6 +8,7 @@
 #include "cycle/HttpDynDnsUpdateClient.hpp"
 #include "cycle/HttpPublicIpResolver.hpp"
 #include "cycle/IpStateCache.hpp"
+#include "dnscheck/DnsConfirmation.hpp"
 #include "network/NetworkAwarePause.hpp"
 #include "status/DaemonStatus.hpp"
 
@@ -65,22 +66,53 @@ LoadOutcome loadConfiguration() {
 }
 
 // The update loop's pause: on the wall clock, and ended early by a settled network change unless the cycle
-// was permanently rejected (a wrong key must not hammer the service). Says why when a cycle comes early.
-void pauseBeforeNextCycle(const Dependencies& deps, NetworkAwarePause* watched, std::chrono::minutes length,
-                          UpdateCycleStatus status) {
+// was permanently rejected (a wrong key must not hammer the service). Says why when a cycle comes early, and
+// returns true then.
+bool pauseBeforeNextCycle(const Dependencies& deps, NetworkAwarePause* watched,
+                          std::chrono::nanoseconds length, UpdateCycleStatus status) {
     if (watched == nullptr) {
         Pause::tolerant(deps.sleep, length);
-        return;
+        return false;
     }
     switch (watched->wait(length, status != UpdateCycleStatus::fatalError)) {
     case NetworkAwarePause::End::networkChange:
         deps.logLine(ClientLog::Level::info, "Netzwerkänderung erkannt — Aktualisierung vorgezogen.");
-        break;
+        return true;
     case NetworkAwarePause::End::wake:
         deps.logLine(ClientLog::Level::info, "Ruhezustand beendet — Aktualisierung vorgezogen.");
-        break;
+        return true;
     case NetworkAwarePause::End::interval:
         break;
+    }
+    return false;
+}
+
+// The end of a pause starting now; the clock's last moment for one that reaches past it (the longest
+// interval is centuries).
+TimePoint endOfPause(std::chrono::nanoseconds length) {
+    const TimePoint now = std::chrono::system_clock::now();
+    const auto span = std::chrono::duration_cast<TimePoint::duration>(length);
+    return span >= TimePoint::max() - now ? TimePoint::max() : now + span;
+}
+
+// The pause, interrupted for the name servers' second looks after an update: a long interval must not
+// leave a pending record unconfirmed for hours.
+void pauseWithRetries(const Dependencies& deps, NetworkAwarePause* watched, std::chrono::minutes length,
+                      UpdateCycleStatus status, DnsConfirmation& confirmation) {
+    const TimePoint end = endOfPause(length);
+    while (std::optional<TimePoint> due = confirmation.nextRetry()) {
+        if (*due >= end) {
+            break;
+        }
+        std::chrono::nanoseconds wait = *due - std::chrono::system_clock::now();
+        if (wait.count() > 0 && pauseBeforeNextCycle(deps, watched, wait, status)) {
+            return;
+        }
+        confirmation.retry();
+    }
+    std::chrono::nanoseconds rest = end - std::chrono::system_clock::now();
+    if (rest.count() > 0) {
+        pauseBeforeNextCycle(deps, watched, rest, status);
     }
 }
 
@@ -117,6 +149,7 @@ int updateLoop(const ClientConfiguration& config, const Dependencies& deps) {
     auto cache = std::make_shared<IpStateCache>(ClientPaths::ipStateFile());
     Collaborators collaborators = deps.makeCollaborators(config, log);
     UpdateOrchestrator orchestrator(collaborators.resolver, collaborators.updateClient, cache, config, log);
+    DnsConfirmation confirmation(deps.makeConfirmer(config), DnsCheckFile(ClientPaths::dnsCheckFile()), log);
 
     // The app-update worker runs on this path only, never in idle mode; it is never waited for.
     deps.startAppUpdateWorker();
@@ -133,6 +166,9 @@ int updateLoop(const ClientConfiguration& config, const Dependencies& deps) {
     while (deps.keepRunning()) {
         // A daemon runs for months: what a later kill storm leaves must not wait for the next start.
         ConfigDirectory::sweepLeftovers(ClientPaths::configDir());
+        if (confirmation.takeRepair()) {
+            orchestrator.requestRepush();
+        }
         UpdateCycleResult result = orchestrator.runOnce(false);
         if (result.isHealthy()) {
             lastSuccessAt = result.timestamp;
@@ -140,18 +176,27 @@ int updateLoop(const ClientConfiguration& config, const Dependencies& deps) {
         statusFile.write(DaemonStatus{stateFor(result.status), result.message, config.hostname,
                                       cache->lastIpv4(), cache->lastIpv6(), lastSuccessAt,
                                       std::chrono::system_clock::now(), std::string(ClientVersion::current)});
+        if (result.isHealthy()) {
+            // An accepted answer means the service has the addresses now: give it time to publish them.
+            confirmation.afterCycle(result.response.has_value(), orchestrator.lastFound());
+        }
         std::int64_t minutes = pauseMinutes(config.updateIntervalMinutes, result.status);
         if (result.status == UpdateCycleStatus::fatalError) {
             deps.logLine(ClientLog::Level::error, "Fataler Fehler — nächster Versuch in " +
                                                       std::to_string(minutes) + " min: " + result.message);
+            confirmation.holdRepairsUntil(endOfPause(std::chrono::minutes(minutes)));
         }
         // pauseMinutes keeps this within what std::chrono::nanoseconds can hold.
-        pauseBeforeNextCycle(deps, watched.get(), std::chrono::minutes(minutes), result.status);
+        pauseWithRetries(deps, watched.get(), std::chrono::minutes(minutes), result.status, confirmation);
     }
     return 0;
 }
 
 } // namespace
+
+std::shared_ptr<HostConfirming> resolverConfirmer(const ClientConfiguration& config) {
+    return std::make_shared<ResolverHostConfirmer>(config.hostname);
+}
 
 Collaborators httpCollaborators(const ClientConfiguration& config, const ClientLog& log) {
     return {std::make_shared<HttpPublicIpResolver>(config, log),

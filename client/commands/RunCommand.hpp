@@ -9,6 +9,7 @@
 #include "cycle/DynDnsUpdating.hpp"
 #include "cycle/PublicIpResolving.hpp"
 #include "cycle/UpdateOrchestrator.hpp"
+#include "dnscheck/HostConfirmer.hpp"
 #include "network/NetworkChangeSource.hpp"
 #include "selfupdate/AppUpdateWorker.hpp"
 
@@ -29,6 +30,9 @@ struct Collaborators {
 // HttpPublicIpResolver and HttpDynDnsUpdateClient with the product's timeouts.
 Collaborators httpCollaborators(const ClientConfiguration& config, const ClientLog& log);
 
+// Asks the host's authoritative name servers through the system's resolver library.
+std::shared_ptr<HostConfirming> resolverConfirmer(const ClientConfiguration& config);
+
 // What a test may replace; the defaults are the product's behaviour.
 struct Dependencies {
     std::function<void(std::chrono::nanoseconds)> sleep = Pause::sleepFor;
@@ -45,6 +49,9 @@ struct Dependencies {
     std::function<std::unique_ptr<NetworkChangeSource>(
         const std::function<void(ClientLog::Level, std::string_view)>&)>
         watchNetwork = openNetworkChangeSource;
+    // Confirms after each healthy cycle what the name servers serve for the host.
+    std::function<std::shared_ptr<HostConfirming>(const ClientConfiguration&)> makeConfirmer =
+        resolverConfirmer;
 };
 
 // Longest pause the daemon sleeps: the most whole minutes whose nanoseconds fit std::chrono::nanoseconds.

@@ -25,4 +25,8 @@ std::filesystem::path statusFile() {
     return configDir() / "status.json";
 }
 
+std::filesystem::path dnsCheckFile() {
+    return configDir() / "dnscheck.json";
+}
+
 } // namespace ClientPaths

@@ -17,6 +17,7 @@ std::filesystem::path configDir();
 std::filesystem::path configFile();
 std::filesystem::path ipStateFile();
 std::filesystem::path statusFile();
+std::filesystem::path dnsCheckFile();
 
 } // namespace ClientPaths
 

@@ -97,6 +97,7 @@ UpdateOrchestrator::UpdateOrchestrator(std::shared_ptr<PublicIpResolving> resolv
       config_(std::move(config)), log_(std::move(log)) {}
 
 UpdateCycleResult UpdateOrchestrator::runOnce(bool force) {
+    const bool repush = std::exchange(repushNext_, false);
     std::optional<std::string> ipv4;
     if (config_.enableIpv4) {
         ipv4 = lookUp([this] { return resolver_->resolveIpv4(); });
@@ -111,6 +112,7 @@ UpdateCycleResult UpdateOrchestrator::runOnce(bool force) {
             log_.warn("IPv6 aktiviert, aber keine öffentliche Adresse ermittelbar.");
         }
     }
+    lastFound_ = {ipv4, ipv6};
     if (!ipv4 && !ipv6) {
         log_.warn("Keine öffentliche IP ermittelbar — Zyklus übersprungen.");
         return UpdateCycleResult(UpdateCycleStatus::noPublicIp, "Keine öffentliche IP-Adresse ermittelbar.",
@@ -118,7 +120,7 @@ UpdateCycleResult UpdateOrchestrator::runOnce(bool force) {
     }
 
     const std::string addresses = joinAddresses(ipv4, ipv6);
-    if (!force && !cache_->needsUpdate(ipv4, ipv6)) {
+    if (!force && !repush && !cache_->needsUpdate(ipv4, ipv6)) {
         log_.debug("IP unverändert (" + addresses + ") — kein Update nötig.");
         return UpdateCycleResult(UpdateCycleStatus::unchanged, "IP unverändert (" + addresses + ").",
                                  std::nullopt);

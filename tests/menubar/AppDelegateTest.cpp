@@ -5,6 +5,7 @@
 #include "support/Rfc3339.hpp"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QImage>
 #include <QKeySequence>
 #include <QMenu>
@@ -121,7 +122,8 @@ protected:
         throw std::runtime_error("no menu entry " + title.toStdString());
     }
 
-    // Symbol, tooltip and the four information lines ("-" before a hidden one's title).
+    // Symbol, tooltip and the four information lines ("-" before a hidden one's title); the DNS line (the
+    // second entry) has a test of its own.
     std::string shown() const {
         QString symbol = delegate->statusItem()->icon().isNull() ? "none" : "?";
         for (const QString& name : symbols) {
@@ -130,7 +132,7 @@ protected:
             }
         }
         QString text = symbol + " | " + delegate->statusItem()->toolTip();
-        for (int i = 0; i < 4; ++i) {
+        for (int i : {0, 2, 3, 4}) {
             QAction* line = delegate->menu()->actions().at(i);
             EXPECT_FALSE(line->isEnabled());
             text += " | " + QString(line->isVisible() ? "" : "-") + line->text();
@@ -187,6 +189,36 @@ TEST_F(AppDelegateTest, EachStatusFileIsShownAsItsIconTooltipAndLines) {
                                                                                  << expected;
         EXPECT_TRUE(delegate->statusItem()->icon().isMask()) << "a template image";
     }
+}
+
+TEST_F(AppDelegateTest, TheDnsLineSaysWhatTheNameServersServeWhileADaemonWorks) {
+    auto at = std::chrono::system_clock::from_time_t(
+        QDateTime(QDate(2026, 1, 31), QTime(12, 4)).toSecsSinceEpoch());
+    const std::pair<std::optional<DnsCheck>, std::string> cases[] = {
+        {std::nullopt, "-"},
+        {DnsCheck{DnsOutcome::confirmed, {"203.0.113.7"}, {}, at}, "DNS bestätigt 12:04"},
+        {DnsCheck{DnsOutcome::pending, {"198.51.100.7", "2001:db8::9"}, {}, at},
+         "DNS zeigt noch 198.51.100.7 / 2001:db8::9"},
+        {DnsCheck{DnsOutcome::mismatch, {}, {}, at}, "DNS zeigt noch keine Adresse"},
+        {DnsCheck{DnsOutcome::unknown, {}, {}, at}, "DNS nicht prüfbar"},
+    };
+    launch();
+    QAction* line = delegate->menu()->actions().at(1);
+    for (const auto& [check, expected] : cases) {
+        write(status(State::ok, "IP unverändert"));
+        if (check) {
+            DnsCheckFile(configDir / "dnscheck.json").write(*check);
+        }
+        delegate->refresh();
+        EXPECT_EQ(QString(line->isVisible() ? "" : "-") + (line->isVisible() ? line->text() : ""),
+                  QString::fromStdString(expected));
+    }
+    write(status(State::idle, "Keine Konfiguration", false));
+    delegate->refresh();
+    EXPECT_FALSE(line->isVisible());
+    fs::remove(configDir / "status.json");
+    delegate->refresh();
+    EXPECT_FALSE(line->isVisible());
 }
 
 TEST_F(AppDelegateTest, TheIconIsSetOnlyWhenItChanges) {
@@ -266,7 +298,7 @@ TEST_F(AppDelegateTest, TheLoginItemIsRegisteredOnceFromABundleAndToggledAfterwa
     EXPECT_FALSE(desktop->settings->contains("didRegisterLoginItem"));
 }
 
-TEST_F(AppDelegateTest, TheMenuHasItsElevenEntriesAndQuitEndsTheEventLoopStartingNothing) {
+TEST_F(AppDelegateTest, TheMenuHasItsTwelveEntriesAndQuitEndsTheEventLoopStartingNothing) {
     launch();
     std::string titles;
     for (QAction* action : delegate->menu()->actions()) {
@@ -274,7 +306,7 @@ TEST_F(AppDelegateTest, TheMenuHasItsElevenEntriesAndQuitEndsTheEventLoopStartin
                   (action->isEnabled() ? "|" : "#");
         EXPECT_EQ(action->menuRole(), QAction::NoRole);
     }
-    EXPECT_EQ(titles, "Kein Daemon-Status gefunden#Ist der Daemon installiert und gestartet?###---|"
+    EXPECT_EQ(titles, "Kein Daemon-Status gefunden##Ist der Daemon installiert und gestartet?###---|"
                       "Jetzt aktualisieren|Log öffnen|---|Bei Anmeldung starten|---|Statusanzeige beenden|");
     QAction* quit = entry("Statusanzeige beenden");
     EXPECT_EQ(quit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));

@@ -1,0 +1,86 @@
+#include "dnscheck/DnsConfirmation.hpp"
+
+#include "support/Unicode.hpp"
+
+namespace {
+
+std::string joined(const std::vector<std::string>& items, const char* separator) {
+    std::string text;
+    for (const std::string& item : items) {
+        text += (text.empty() ? "" : separator) + item;
+    }
+    return text;
+}
+
+std::string addressesOf(const PublishedAddresses& published) {
+    std::vector<std::string> present;
+    for (const std::optional<std::string>* address : {&published.ipv4, &published.ipv6}) {
+        if (*address) {
+            present.push_back(**address);
+        }
+    }
+    return joined(present, " / ");
+}
+
+// A server's name came from the network: inert before it reaches the log.
+std::string serversOf(const DnsObservation& seen) {
+    std::vector<std::string> shown;
+    for (const DnsServer& server : seen.servers) {
+        shown.push_back(Unicode::shownPeerText(server.name) + " (" + server.address + ")");
+    }
+    return joined(shown, ", ");
+}
+
+std::string servedOf(const DnsObservation& seen) {
+    return seen.served.empty() ? "keine Adresse" : joined(seen.served, " / ");
+}
+
+} // namespace
+
+DnsConfirmation::DnsConfirmation(std::shared_ptr<HostConfirming> confirmer, DnsCheckFile file, ClientLog log,
+                                 std::function<TimePoint()> now)
+    : confirmer_(std::move(confirmer)), file_(std::move(file)), log_(std::move(log)), now_(std::move(now)) {}
+
+void DnsConfirmation::afterCycle(bool pushed, const PublishedAddresses& published) {
+    published_ = published;
+    DnsObservation seen = confirmer_->observe(published_);
+    publish(rule_.afterCycle(pushed, seen, now_()), seen);
+}
+
+void DnsConfirmation::retry() {
+    DnsObservation seen = confirmer_->observe(published_);
+    publish(rule_.afterRetry(seen), seen);
+}
+
+bool DnsConfirmation::takeRepair() {
+    if (!rule_.takeRepair(now_())) {
+        return false;
+    }
+    log_.info("DNS-Eintrag anderweitig geändert — Adressen werden erneut gesendet.");
+    return true;
+}
+
+void DnsConfirmation::publish(DnsOutcome outcome, const DnsObservation& seen) {
+    file_.write(DnsCheck{outcome, seen.served, seen.servers, now_()});
+    if (logged_ == outcome) {
+        return;
+    }
+    logged_ = outcome;
+    switch (outcome) {
+    case DnsOutcome::confirmed:
+        log_.info("DNS bestätigt: " + addressesOf(published_) + " bei " + serversOf(seen) + ".");
+        break;
+    case DnsOutcome::pending:
+        log_.info("DNS noch nicht aktuell: Nameserver liefern " + servedOf(seen) +
+                  " — erneute Prüfung folgt.");
+        break;
+    case DnsOutcome::mismatch:
+        log_.warn("DNS abweichend: Nameserver liefern " + servedOf(seen) + " statt " +
+                  addressesOf(published_) + " (" + serversOf(seen) + ").");
+        break;
+    case DnsOutcome::unknown:
+        log_.info(seen.servers.empty() ? "DNS nicht prüfbar: keine zuständigen Nameserver gefunden."
+                                       : "DNS nicht prüfbar: keine Antwort von " + serversOf(seen) + ".");
+        break;
+    }
+}

@@ -1,0 +1,40 @@
+// The daemon's confirmation after each cycle: asks the name servers, applies the rule, logs an outcome when
+// it changes and publishes it in dnscheck.json.
+#pragma once
+
+#include "config/ClientLog.hpp"
+#include "dnscheck/DnsCheckRule.hpp"
+#include "dnscheck/HostConfirmer.hpp"
+#include "status/DnsCheckFile.hpp"
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class DnsConfirmation {
+public:
+    using TimePoint = DnsCheckRule::TimePoint;
+
+    DnsConfirmation(std::shared_ptr<HostConfirming> confirmer, DnsCheckFile file, ClientLog log,
+                    std::function<TimePoint()> now = std::chrono::system_clock::now);
+
+    // After a healthy cycle: `pushed` when it sent the addresses.
+    void afterCycle(bool pushed, const PublishedAddresses& published);
+    std::optional<TimePoint> nextRetry() const { return rule_.nextRetry(); }
+    void retry();
+
+    // True (and logged) when the next cycle is to push the addresses again.
+    bool takeRepair();
+    void holdRepairsUntil(TimePoint until) { rule_.holdRepairsUntil(until); }
+
+private:
+    void publish(DnsOutcome outcome, const DnsObservation& seen);
+
+    std::shared_ptr<HostConfirming> confirmer_;
+    DnsCheckFile file_;
+    ClientLog log_;
+    std::function<TimePoint()> now_;
+    DnsCheckRule rule_;
+    PublishedAddresses published_;
+    std::optional<DnsOutcome> logged_;
+};

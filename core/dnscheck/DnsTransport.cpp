@@ -1,0 +1,187 @@
+#include "dnscheck/DnsTransport.hpp"
+
+#include "dnscheck/ResolverLibrary.hpp"
+#include "support/Descriptor.hpp"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// The largest DNS message, over UDP or after TCP's length prefix.
+constexpr std::size_t maxMessage = 65535;
+
+struct Peer {
+    sockaddr_storage address{};
+    socklen_t length = 0;
+};
+
+std::optional<Peer> peerFor(const std::string& text, int port) {
+    Peer peer;
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&peer.address);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&peer.address);
+    if (inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(static_cast<std::uint16_t>(port));
+        peer.length = sizeof(sockaddr_in);
+        return peer;
+    }
+    if (inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(static_cast<std::uint16_t>(port));
+        peer.length = sizeof(sockaddr_in6);
+        return peer;
+    }
+    return std::nullopt;
+}
+
+Descriptor openSocket(int family, int type) {
+    Descriptor fd(socket(family, type, 0));
+    if (fd.valid()) {
+        fcntl(fd.get(), F_SETFD, FD_CLOEXEC);
+        fcntl(fd.get(), F_SETFL, fcntl(fd.get(), F_GETFL) | O_NONBLOCK);
+        ResolverLibrary::preventSigpipe(fd.get());
+    }
+    return fd;
+}
+
+// Waits for `events` until the deadline; false when it passed or the socket failed.
+bool await(int fd, short events, DnsTransport::Deadline deadline) {
+    for (;;) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        pollfd watched{fd, events, 0};
+        int ready = poll(&watched, 1, static_cast<int>(left.count()));
+        if (ready > 0) {
+            return (watched.revents & events) != 0;
+        }
+        if (ready < 0 && errno != EINTR) {
+            return false;
+        }
+    }
+}
+
+bool samePeer(const sockaddr_storage& from, const Peer& peer) {
+    if (from.ss_family != peer.address.ss_family) {
+        return false;
+    }
+    if (from.ss_family == AF_INET) {
+        const auto& a = reinterpret_cast<const sockaddr_in&>(from);
+        const auto& b = reinterpret_cast<const sockaddr_in&>(peer.address);
+        return a.sin_port == b.sin_port && a.sin_addr.s_addr == b.sin_addr.s_addr;
+    }
+    const auto& a = reinterpret_cast<const sockaddr_in6&>(from);
+    const auto& b = reinterpret_cast<const sockaddr_in6&>(peer.address);
+    return a.sin6_port == b.sin6_port && std::memcmp(&a.sin6_addr, &b.sin6_addr, sizeof a.sin6_addr) == 0;
+}
+
+std::optional<DnsMessage::AddressReply> overUdp(const Peer& peer, const DnsMessage::Bytes& query,
+                                                DnsTransport::Deadline deadline) {
+    // Unconnected: the kernel picks a fresh random port; replies from anyone else are dropped below.
+    Descriptor fd = openSocket(peer.address.ss_family, SOCK_DGRAM);
+    if (!fd.valid() || sendto(fd.get(), query.data(), query.size(), ResolverLibrary::sendFlags(),
+                              reinterpret_cast<const sockaddr*>(&peer.address), peer.length) < 0) {
+        return std::nullopt;
+    }
+    DnsMessage::Bytes buffer(maxMessage);
+    while (await(fd.get(), POLLIN, deadline)) {
+        sockaddr_storage from{};
+        socklen_t fromLength = sizeof from;
+        ssize_t got = recvfrom(fd.get(), buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from),
+                               &fromLength);
+        if (got <= 0 || !samePeer(from, peer)) {
+            continue;
+        }
+        if (auto reply =
+                DnsMessage::readAddressReply({buffer.data(), static_cast<std::size_t>(got)}, query)) {
+            return reply;
+        }
+    }
+    return std::nullopt;
+}
+
+bool sendAll(int fd, const DnsMessage::Bytes& bytes, DnsTransport::Deadline deadline) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t sent = send(fd, bytes.data() + done, bytes.size() - done, ResolverLibrary::sendFlags());
+        if (sent > 0) {
+            done += static_cast<std::size_t>(sent);
+        } else if (!(sent < 0 && (errno == EAGAIN || errno == EINTR) && await(fd, POLLOUT, deadline))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool receiveExactly(int fd, unsigned char* into, std::size_t size, DnsTransport::Deadline deadline) {
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t got = recv(fd, into + done, size - done, 0);
+        if (got > 0) {
+            done += static_cast<std::size_t>(got);
+        } else if (!(got < 0 && (errno == EAGAIN || errno == EINTR) && await(fd, POLLIN, deadline))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<DnsMessage::AddressReply> overTcp(const Peer& peer, const DnsMessage::Bytes& query,
+                                                DnsTransport::Deadline deadline) {
+    Descriptor fd = openSocket(peer.address.ss_family, SOCK_STREAM);
+    if (!fd.valid()) {
+        return std::nullopt;
+    }
+    if (connect(fd.get(), reinterpret_cast<const sockaddr*>(&peer.address), peer.length) < 0) {
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (errno != EINPROGRESS || !await(fd.get(), POLLOUT, deadline) ||
+            getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) < 0 || error != 0) {
+            return std::nullopt;
+        }
+    }
+    DnsMessage::Bytes framed{static_cast<unsigned char>(query.size() >> 8),
+                             static_cast<unsigned char>(query.size() & 0xff)};
+    framed.insert(framed.end(), query.begin(), query.end());
+    unsigned char prefix[2];
+    if (!sendAll(fd.get(), framed, deadline) || !receiveExactly(fd.get(), prefix, 2, deadline)) {
+        return std::nullopt;
+    }
+    DnsMessage::Bytes reply((static_cast<std::size_t>(prefix[0]) << 8) | prefix[1]);
+    if (!receiveExactly(fd.get(), reply.data(), reply.size(), deadline)) {
+        return std::nullopt;
+    }
+    std::optional<DnsMessage::AddressReply> read = DnsMessage::readAddressReply(reply, query);
+    // Over TCP a truncated answer is as good as none.
+    if (read && read->kind == DnsMessage::Kind::truncated) {
+        read->kind = DnsMessage::Kind::noAnswer;
+    }
+    return read;
+}
+
+} // namespace
+
+namespace DnsTransport {
+
+std::optional<DnsMessage::AddressReply> ask(const std::string& address, const DnsMessage::Bytes& query,
+                                            Deadline deadline, int port) {
+    std::optional<Peer> peer = peerFor(address, port);
+    if (!peer || query.empty()) {
+        return std::nullopt;
+    }
+    std::optional<DnsMessage::AddressReply> reply = overUdp(*peer, query, deadline);
+    if (reply && reply->kind == DnsMessage::Kind::truncated) {
+        return overTcp(*peer, query, deadline);
+    }
+    return reply;
+}
+
+} // namespace DnsTransport

@@ -1,0 +1,126 @@
+#include "status/DnsCheckFile.hpp"
+
+#include "support/AtomicFile.hpp"
+#include "support/FileRead.hpp"
+#include "support/JsonStrict.hpp"
+#include "support/Rfc3339.hpp"
+
+#include <arpa/inet.h>
+#include <array>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+// Readable by the unprivileged menu-bar app, like status.json.
+constexpr mode_t dnsCheckFileMode = 0644;
+
+constexpr std::array<DnsOutcome, 4> allOutcomes = {DnsOutcome::confirmed, DnsOutcome::pending,
+                                                   DnsOutcome::mismatch, DnsOutcome::unknown};
+
+bool isAddress(const std::string& text) {
+    std::array<unsigned char, 16> bytes{};
+    return inet_pton(AF_INET, text.c_str(), bytes.data()) == 1 ||
+           inet_pton(AF_INET6, text.c_str(), bytes.data()) == 1;
+}
+
+std::string requiredString(const nlohmann::json& object, const char* key) {
+    std::optional<std::string> value = JsonStrict::optionalString(object, key);
+    if (!value) {
+        throw JsonStrict::DecodeError(std::string("key \"") + key + "\" is missing");
+    }
+    return *value;
+}
+
+std::vector<DnsServer> decodeServers(const nlohmann::json& object) {
+    std::vector<DnsServer> servers;
+    auto found = object.find("servers");
+    if (found == object.end() || found->is_null()) {
+        return servers;
+    }
+    if (!found->is_array()) {
+        throw JsonStrict::DecodeError("key \"servers\" is not an array");
+    }
+    for (const nlohmann::json& entry : *found) {
+        if (!entry.is_object()) {
+            throw JsonStrict::DecodeError("a server is not an object");
+        }
+        servers.push_back({requiredString(entry, "name"), requiredString(entry, "address")});
+    }
+    return servers;
+}
+
+} // namespace
+
+std::string_view DnsCheck::text(DnsOutcome outcome) {
+    switch (outcome) {
+    case DnsOutcome::confirmed:
+        return "confirmed";
+    case DnsOutcome::pending:
+        return "pending";
+    case DnsOutcome::mismatch:
+        return "mismatch";
+    case DnsOutcome::unknown:
+        return "unknown";
+    }
+    return "unknown";
+}
+
+std::optional<DnsOutcome> DnsCheck::outcomeFromText(std::string_view text) {
+    for (DnsOutcome outcome : allOutcomes) {
+        if (DnsCheck::text(outcome) == text) {
+            return outcome;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string DnsCheckFile::encode(const DnsCheck& check) {
+    nlohmann::json servers = nlohmann::json::array();
+    for (const DnsServer& server : check.servers) {
+        servers.push_back({{"address", server.address}, {"name", server.name}});
+    }
+    nlohmann::json object = {{"checkedAt", Rfc3339::format(check.checkedAt)},
+                             {"outcome", std::string(DnsCheck::text(check.outcome))},
+                             {"served", check.served},
+                             {"servers", servers}};
+    return JsonStrict::writePretty(object);
+}
+
+std::optional<DnsCheck> DnsCheckFile::decode(std::string_view text) {
+    try {
+        nlohmann::json object = JsonStrict::parseObject(text);
+        std::optional<DnsOutcome> outcome = DnsCheck::outcomeFromText(requiredString(object, "outcome"));
+        std::optional<std::chrono::system_clock::time_point> checkedAt =
+            Rfc3339::parse(requiredString(object, "checkedAt"));
+        std::vector<std::string> served =
+            JsonStrict::optionalStringArray(object, "served").value_or(std::vector<std::string>{});
+        for (const std::string& address : served) {
+            if (!isAddress(address)) {
+                return std::nullopt;
+            }
+        }
+        if (!outcome || !checkedAt) {
+            return std::nullopt;
+        }
+        return DnsCheck{*outcome, std::move(served), decodeServers(object), *checkedAt};
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<DnsCheck> DnsCheckFile::load() const {
+    try {
+        std::optional<std::string> bytes = FileRead::tryReadAll(path_);
+        return bytes ? decode(*bytes) : std::nullopt;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+void DnsCheckFile::write(const DnsCheck& check) const {
+    // Derived state, best effort: on any failure the previous complete file stays where it is.
+    try {
+        AtomicFile::write(path_, encode(check), dnsCheckFileMode);
+    } catch (...) {
+    }
+}

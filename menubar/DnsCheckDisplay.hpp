@@ -1,0 +1,14 @@
+// The menu line under the status line that says what the host's name servers serve.
+#pragma once
+
+#include "StatusDisplay.hpp"
+#include "status/DnsCheckFile.hpp"
+
+#include <optional>
+
+namespace DnsCheckDisplay {
+
+// Hidden without a readable dnscheck.json; the time is the check's, in local time.
+StatusDisplay::Line lineFor(const std::optional<DnsCheck>& check);
+
+} // namespace DnsCheckDisplay

@@ -1,0 +1,102 @@
+"""The daemon's DNS confirmation against a real authoritative server (knot) in a namespace of its own whose
+/etc/resolv.conf names it; fake-dyndns publishes each accepted update there."""
+import glob
+import json
+import os
+import stat
+import subprocess
+import sys
+import time
+from datetime import datetime, timedelta
+from pathlib import Path
+
+import pytest
+
+from conftest import CLIENT, HOST, LINE, client_env, needs_client, write_config
+from fakeservice import FakeService, stop
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools/fake-dns"))
+from dnsworld import DnsWorld, NamespaceRefused  # noqa: E402
+
+pytestmark = [needs_client, pytest.mark.skipif(not os.path.exists("/usr/sbin/knotd"), reason="knot is not installed")]
+FAKETIME = sorted(glob.glob("/usr/lib/*/faketime/libfaketimeMT.so.1"))
+NS = [{"address": "127.0.0.1", "name": "ns1.example.net"}]
+MANY = [f"198.51.100.{n}" for n in range(1, 61)]
+
+
+def lines(log):
+    return [LINE.match(line).group(1) for line in log.read_text(encoding="utf-8").splitlines()]
+
+
+# zone records, addresses pushed before, name server address, how the run goes ("fast": faketime with a one-
+# minute interval; "unpublished": faketime, an hour's interval and a service whose DNS never follows), then
+# what must show in the end.
+@pytest.mark.parametrize("zone, pushed, ns, run, outcome, served, updates, logged", [
+    (["home A 198.51.100.7"], None, "127.0.0.1", "", "confirmed", ["203.0.113.7"], 1,
+     ["[INFO] DynDNS aktualisiert: 203.0.113.7.",
+      "[INFO] DNS bestätigt: 203.0.113.7 bei ns1.example.net (127.0.0.1)."]),
+    (["home A 198.51.100.7"], "203.0.113.7", "127.0.0.1", "fast", "confirmed", ["203.0.113.7"], 1,
+     ["[WARN] DNS abweichend: Nameserver liefern 198.51.100.7 statt 203.0.113.7 (ns1.example.net (127.0.0.1)).",
+      "[INFO] DNS-Eintrag anderweitig geändert — Adressen werden erneut gesendet.",
+      "[INFO] DynDNS aktualisiert: 203.0.113.7.",
+      "[INFO] DNS bestätigt: 203.0.113.7 bei ns1.example.net (127.0.0.1)."]),
+    (["home A 198.51.100.7"], None, "127.0.0.1", "unpublished", "mismatch", ["198.51.100.7"], 1,
+     ["[INFO] DynDNS aktualisiert: 203.0.113.7.",
+      "[INFO] DNS noch nicht aktuell: Nameserver liefern 198.51.100.7 — erneute Prüfung folgt.",
+      "[WARN] DNS abweichend: Nameserver liefern 198.51.100.7 statt 203.0.113.7 (ns1.example.net (127.0.0.1))."]),
+    (["home A 198.51.100.7"], "203.0.113.7", "127.0.0.9", "", "unknown", [], 0,
+     ["[INFO] DNS nicht prüfbar: keine Antwort von ns1.example.net (127.0.0.9)."]),
+    ([f"home A {a}" for a in MANY], "203.0.113.7", "127.0.0.1", "", "mismatch", sorted(MANY), 0,
+     [f"[WARN] DNS abweichend: Nameserver liefern {' / '.join(sorted(MANY))} statt 203.0.113.7 "
+      "(ns1.example.net (127.0.0.1))."]),
+], ids=["update confirmed", "changed behind the back, repaired", "never published, retried in the pause",
+        "silent server", "truncated, over TCP"])
+def test_confirmation(zone, pushed, ns, run, outcome, served, updates, logged, config_dir, tmp_path):
+    if run and not FAKETIME:
+        pytest.skip("libfaketime is not installed")
+    try:
+        world = DnsWorld(tmp_path / "dns", zone, ns).__enter__()
+    except NamespaceRefused as refused:
+        pytest.skip(f"network and mount namespaces not permitted here: {refused}")
+    try:
+        publishing = ("--verbose", *(("--on-good", str(world.publisher)) if run != "unpublished" else ()))
+        with FakeService(tmp_path / "fake", *publishing, launcher=world.prefix) as fake:
+            write_config(config_dir, fake, updateIntervalMinutes=1 if run == "fast" else 60)
+            if pushed:
+                (config_dir / "ipstate.json").write_text(json.dumps({"ipv4": pushed}))
+            # A minute passes in two seconds; the name servers' bounds are real time (monotonic clock).
+            extra = dict(LD_PRELOAD=FAKETIME[0], FAKETIME="+0 x30", FAKETIME_NO_CACHE="1",
+                         FAKETIME_DONT_FAKE_MONOTONIC="1",  # an AddressSanitizer build allows the preload so:
+                         ASAN_OPTIONS="verify_asan_link_order=0:" + os.environ.get("ASAN_OPTIONS", "")) if run else {}
+            log = tmp_path / "daemon.log"
+            with open(log, "wb") as out:
+                daemon = subprocess.Popen([*world.prefix, CLIENT, "run"], stdin=subprocess.DEVNULL, stdout=out,
+                                          stderr=subprocess.STDOUT, env=client_env(config_dir, fake, **extra))
+            try:
+                status, check = config_dir / "status.json", config_dir / "dnscheck.json"
+                deadline = time.monotonic() + 30
+                while not (check.exists() and logged[-1] in lines(log)) and time.monotonic() < deadline:
+                    time.sleep(0.05)
+                written = json.loads(check.read_text())
+                if ns != "127.0.0.1":
+                    # One silent server costs its 2 s and no more.
+                    assert 1.5 < check.stat().st_mtime - status.stat().st_mtime < 3
+                if run == "unpublished":
+                    # The last look comes 5 minutes after the update, inside the hour's pause.
+                    updated = datetime.fromisoformat(json.loads(status.read_text())["updatedAt"][:-1])
+                    assert abs(datetime.fromisoformat(written["checkedAt"][:-1]) - updated - timedelta(minutes=5)) \
+                        < timedelta(seconds=10)
+                time.sleep(3 if run else 0.5)  # the next cycles find it confirmed and push nothing more
+                assert [m for m in lines(log)[2:] if "DNS" in m] == logged
+                assert {k: written[k] for k in ("outcome", "served", "servers")} == {
+                    "outcome": outcome, "served": served,
+                    "servers": [{**NS[0], "address": ns}]}
+                assert stat.S_IMODE(check.stat().st_mode) == 0o644
+                assert fake.stderr_text().count('"GET /nic/update') == updates
+                # status.json keeps its own keys only.
+                assert sorted(json.loads(status.read_text())) == [
+                    "daemonVersion", "hostname", "lastIpv4", "lastSuccessAt", "message", "state", "updatedAt"]
+            finally:
+                stop(daemon)
+    finally:
+        world.__exit__()
