@@ -5,8 +5,10 @@ import json
 import os
 import resource
 import select
+import random
 import shutil
 import signal
+import socket
 import subprocess
 import termios
 import time
@@ -446,6 +448,30 @@ def test_once_trusts_the_bundle_file_where_the_system_directory_is_empty_as_on_m
                            tmp_path / "ssl", CLIENT], env=env, capture_output=True, timeout=120)
     assert (done.returncode, done.stderr) == (0, b""), done.stdout
     assert len(fake_service.requests("/nic/update")) == 1
+
+
+def test_once_bounds_a_name_server_that_never_answers(config_dir, tmp_path):
+    if os.geteuid() != 0 or subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode != 0:
+        pytest.skip("no private mount namespace here (needs root and unshare -m)")
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as silent:  # takes queries, answers none
+        while True:
+            server = f"127.{random.randrange(1, 255)}.{random.randrange(256)}.{random.randrange(1, 255)}"
+            try:
+                silent.bind((server, 53))
+                break
+            except OSError:
+                pass
+        (tmp_path / "resolv.conf").write_text(f"nameserver {server}\noptions timeout:30 attempts:1\n")
+        write_config(config_dir, ipv4DiscoveryUrls=["https://korvane-silent.example/ip4"])
+        started = time.monotonic()
+        done = subprocess.run(["unshare", "-m", "sh", "-c", 'mount --bind "$1" /etc/resolv.conf && exec "$2" once',
+                               "sh", tmp_path / "resolv.conf", CLIENT], env=client_env(config_dir),
+                              capture_output=True, timeout=120)
+    # Within the 10-second bound of the request, not after the name server's 30 seconds.
+    assert time.monotonic() - started < 15
+    assert shown_lines(done.stdout.decode())[0] == ("[WARN] IP-Discovery https://korvane-silent.example/ip4 "
+                                                    "fehlgeschlagen: Timeout was reached: no address for "
+                                                    "korvane-silent.example in time")
 
 
 @pytest.mark.parametrize("kind", ["fifo", "device", "huge"])
