@@ -172,18 +172,25 @@ class Terminal:
 
     def read(self, wait):
         if select.select([self.master], [], [], wait)[0]:
-            try:
-                self.seen += os.read(self.master, 4096)
-            except OSError:
-                pass
+            self.seen += os.read(self.master, 4096)
 
     def echo_on(self):
         return bool(termios.tcgetattr(self.slave)[3] & termios.ECHO)
 
     def finish(self):
-        code = self.process.wait(timeout=30)
-        self.read(0)
-        return code
+        """The exit status and whether echo is on; then everything written, read until the terminal is closed."""
+        code, echo = self.process.wait(timeout=30), self.echo_on()
+        os.close(self.slave)
+        self.slave = None
+        while select.select([self.master], [], [], 30)[0]:
+            try:
+                chunk = os.read(self.master, 4096)
+            except OSError:  # EIO: drained, and no writer left
+                break
+            if not chunk:
+                break
+            self.seen += chunk
+        return code, echo
 
 
 @pytest.fixture
@@ -195,7 +202,8 @@ def terminal(config_dir):
             t.process.kill()
             t.process.wait()
         os.close(t.master)
-        os.close(t.slave)
+        if t.slave is not None:
+            os.close(t.slave)
 
 
 # Each step waits for a prompt, then types; the host name is echoed by the terminal, the key is not.
@@ -216,10 +224,9 @@ def test_terminal_hides_the_key(config_dir, terminal, steps, host, key):
         assert termios.tcgetattr(t.slave)[3] & termios.ICANON
         os.write(t.master, typed)
         expected += prompt + (typed.decode() if prompt == HOST_PROMPT else "\n")
-    assert t.finish() == 0
+    assert t.finish() == (0, True)
     expected += summary(config_dir, host, *((20, "an", "an") if stored_before else (5, "an", "aus")))
     assert t.seen.replace(b"\r\n", b"\n").decode() == expected
-    assert t.echo_on()
     assert (stored(config_dir)["hostname"], stored(config_dir)["apiKey"]) == (host, key)
 
 
@@ -232,8 +239,7 @@ def test_a_signal_during_hidden_input_restores_echo(config_dir, terminal, keys, 
     os.write(t.master, b"dyndns_half" + keys)
     if not keys:
         t.process.send_signal(sig)
-    assert t.finish() == -sig
-    assert t.echo_on()
+    assert t.finish() == (-sig, True)
     assert snapshot(config_dir) == before
 
 
