@@ -5,14 +5,16 @@ import hashlib
 import json
 import os
 import re
+import shutil
 import stat
 import subprocess
 import time
 from datetime import datetime, timezone
+from pathlib import Path
 
 import pytest
 
-from conftest import CLIENT, HOST, KEY, LINE, client_env, needs_client, write_config
+from conftest import CLIENT, HOST, KEY, LINE, REPO, client_env, needs_client, write_config
 from fakeservice import FakeService, stop
 
 pytestmark = needs_client
@@ -28,10 +30,10 @@ FAKETIME = sorted(glob.glob("/usr/lib/*/faketime/libfaketimeMT.so.1"))
 class Daemon:
     """One `korvane-client run`, its output in a file; ended by its own pid."""
 
-    def __init__(self, config_dir, env, log):
+    def __init__(self, config_dir, env, log, launcher=()):
         self.config_dir, self.log = config_dir, log
         with open(self.log, "wb") as out:
-            self.process = subprocess.Popen([CLIENT, "run"], stdin=subprocess.DEVNULL, stdout=out,
+            self.process = subprocess.Popen([*launcher, CLIENT, "run"], stdin=subprocess.DEVNULL, stdout=out,
                                             stderr=subprocess.STDOUT, env=env, start_new_session=True)
 
     def messages(self):
@@ -69,9 +71,10 @@ class Daemon:
 def daemon(config_dir, fake_service, tmp_path):
     started = []
 
-    def start(**extra):
+    def start(launcher=(), **extra):
         # The log beside this test's own files: runs on one machine at once must not share it.
-        started.append(Daemon(config_dir, client_env(config_dir, fake_service, **extra), tmp_path / "daemon.log"))
+        started.append(Daemon(config_dir, client_env(config_dir, fake_service, **extra), tmp_path / "daemon.log",
+                              launcher))
         return started[-1]
 
     yield start
@@ -170,11 +173,35 @@ def test_first_cycle(config_dir, fake_service, daemon, fields, control, pushed, 
     assert KEY not in d.log.read_text() and "wrongkey" not in d.log.read_text()
 
 
+def pinned_team():
+    """The team the program under test requires its packages to be signed by; "" in a development build."""
+    cache = Path(CLIENT).resolve().parents[1] / "CMakeCache.txt"
+    found = re.search(r"^KORVANE_PKG_TEAM_ID:STRING=(.*)$", cache.read_text(), re.M) if cache.exists() else None
+    return found.group(1) if found else ""
+
+
+def fake_pkgutil(tmp_path, team):
+    """Runs the daemon with tests/process/fakes/pkgutil, reporting `team`, in place of /usr/sbin."""
+    if os.geteuid() != 0 or subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode != 0:
+        pytest.skip("no private mount namespace here (needs root and unshare -m)")
+    (tmp_path / "sbin").mkdir()
+    shutil.copy(REPO / "tests/process/fakes/pkgutil", tmp_path / "sbin")
+    return {"launcher": ["unshare", "-m", "sh", "-c", 'mount --bind "$1" /usr/sbin && shift && exec "$@"', "sh",
+                         str(tmp_path / "sbin")], "FAKE_PKGUTIL_TEAM": team,
+            "FAKE_LAUNCHCTL_LOG": str(tmp_path / "calls")}
+
+
 # The real delays (two minutes, then 12 hours; an hour when idle) pass 20 (1000) times faster: libfaketime is
-# preloaded directly, so the pid started is the daemon's own.
+# preloaded directly, so the pid started is the daemon's own. A build that pins a team checks the package with
+# a fake pkgutil: the package of another team is deleted unseen by the installer.
 @pytest.mark.skipif(not FAKETIME, reason="libfaketime is not installed")
-@pytest.mark.parametrize("case", ["installs", "idle", "garbled manifest"])
+@pytest.mark.parametrize("case", ["installs", "idle", "garbled manifest", "foreign team"])
 def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_service, daemon, tmp_path, case):
+    team, signer = pinned_team(), {}
+    if case == "foreign team" and not team:
+        pytest.skip("this build pins no package team (scripts/test's ASan build does)")
+    if team and case in ("installs", "foreign team"):
+        signer = fake_pkgutil(tmp_path, "ZYXWV98765" if case == "foreign team" else team)
     if case != "idle":
         write_config(config_dir, fake_service)
     if case == "garbled manifest":
@@ -184,7 +211,7 @@ def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_se
                LD_PRELOAD=FAKETIME[0], FAKETIME="+0 x" + ("1000" if case == "idle" else "20"), FAKETIME_NO_CACHE="1",
                FAKETIME_DONT_FAKE_MONOTONIC="1",  # request time bounds stay real
                # An AddressSanitizer build refuses a preloaded library ahead of its runtime unless told it is fine.
-               ASAN_OPTIONS="verify_asan_link_order=0:" + client_env(config_dir).get("ASAN_OPTIONS", ""))
+               ASAN_OPTIONS="verify_asan_link_order=0:" + client_env(config_dir).get("ASAN_OPTIONS", ""), **signer)
     if case == "idle":
         # An idle daemon puts back a status that went missing, at its next hourly look.
         d.new_status()
@@ -200,12 +227,19 @@ def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_se
         assert line == ("[WARN] Update-Manifest konnte nicht geladen werden: "
                         f"{fake_service.url('/downloads/macos/latest.json')} (not valid JSON)")
         return
+    if case == "foreign team":
+        d.wait_for(lambda: any(m.startswith("[ERROR] Das heruntergeladene pkg") for m in d.messages()), 60)
+        assert ("[ERROR] Das heruntergeladene pkg ist nicht mit dem Developer-ID-Installer-Zertifikat des Teams "
+                f"{team} signiert (signiert vom Team ZYXWV98765) — Update abgebrochen.") in d.messages()
+        assert not [m for m in d.messages() if "installier" in m] and not list(temporary.glob("*/*"))
+        assert (tmp_path / "calls").read_text().startswith("pkgutil --check-signature ")
+        return
     # Well before the real two minutes; this system has no /usr/sbin/installer, so the installation fails.
     d.wait_for(lambda: any(m.startswith("[ERROR] Update-Installation fehlgeschlagen: ") for m in d.messages()), 60)
     messages = d.messages()
     assert "[ERROR] Update-Installation fehlgeschlagen: /usr/sbin/installer: No such file or directory" in messages
-    assert ("[WARN] Signatur des pkg nicht geprüft: diesem Entwicklungs-Build ist kein Developer-ID-Team "
-            "eingebaut.") in messages
+    assert (("[WARN] Signatur des pkg nicht geprüft: diesem Entwicklungs-Build ist kein Developer-ID-Team "
+             "eingebaut.") in messages) == (not team)
     assert "[INFO] App-Update-Worker gestartet (aktuelle Version 0.24.0, Prüfintervall 12h)." in messages
     assert "[INFO] Neue Version 0.25.0 verfügbar (aktuell 0.24.0)." in messages
     paths = [r["path"] for r in fake_service.requests() if r["path"].startswith("/downloads/")]
