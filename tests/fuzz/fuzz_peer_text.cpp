@@ -23,11 +23,10 @@ std::u32string codePoints(std::string_view text) {
     return points;
 }
 
+// Neither a control, a line or paragraph separator, nor a bidirectional mark.
 bool inert(char32_t c) {
-    bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
-    bool bidi = c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
-                (c >= 0x2066 && c <= 0x2069);
-    return !control && !bidi;
+    return !(c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 || c == 0x061C ||
+             c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069));
 }
 
 } // namespace

@@ -15,7 +15,8 @@ import time
 
 import pytest
 
-from conftest import CLIENT, HOST, KEY, LINE, client_env, needs_client, no_job, run, snapshot, stored, write_config
+from conftest import (CLIENT, HOST, KEY, LINE, client_env, mounted, needs_client, no_job, run, snapshot, stored,
+                      write_config)
 from fakeservice import FakeService
 
 pytestmark = [needs_client, no_job]
@@ -443,36 +444,26 @@ def test_once_sends_nothing_to_an_untrusted_update_server(fake_service, config_d
 
 
 def test_once_trusts_the_bundle_file_where_the_system_directory_is_empty_as_on_macos(fake_service, config_dir, tmp_path):
-    if subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode != 0:
-        pytest.skip("no private mount namespace here (unshare -m not permitted)")
     (tmp_path / "ssl/certs").mkdir(parents=True)
     shutil.copy(fake_service.ca_file, tmp_path / "ssl/cert.pem")
     write_config(config_dir, fake_service, enableIpv6=False)
     env = client_env(config_dir, fake_service)
     del env["SSL_CERT_FILE"]
-    done = subprocess.run(["unshare", "-m", "sh", "-c", 'mount --bind "$1" /etc/ssl && exec "$2" once --force', "sh",
-                           tmp_path / "ssl", CLIENT], env=env, capture_output=True, timeout=120)
+    done = subprocess.run([*mounted(tmp_path / "ssl", "/etc/ssl"), CLIENT, "once", "--force"], env=env,
+                          capture_output=True, timeout=120)
     assert (done.returncode, done.stderr) == (0, b""), done.stdout
     assert len(fake_service.requests("/nic/update")) == 1
 
 
 def test_once_bounds_a_name_server_that_never_answers(config_dir, tmp_path):
-    if os.geteuid() != 0 or subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode != 0:
-        pytest.skip("no private mount namespace here (needs root and unshare -m)")
+    prefix = mounted(tmp_path / "resolv.conf", "/etc/resolv.conf")
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as silent:  # takes queries, answers none
-        while True:
-            server = f"127.{random.randrange(1, 255)}.{random.randrange(256)}.{random.randrange(1, 255)}"
-            try:
-                silent.bind((server, 53))
-                break
-            except OSError:
-                pass
+        server = f"127.{random.randrange(1, 255)}.{random.randrange(256)}.{random.randrange(1, 255)}"
+        silent.bind((server, 53))
         (tmp_path / "resolv.conf").write_text(f"nameserver {server}\noptions timeout:30 attempts:1\n")
         write_config(config_dir, ipv4DiscoveryUrls=["https://korvane-silent.example/ip4"])
         started = time.monotonic()
-        done = subprocess.run(["unshare", "-m", "sh", "-c", 'mount --bind "$1" /etc/resolv.conf && exec "$2" once',
-                               "sh", tmp_path / "resolv.conf", CLIENT], env=client_env(config_dir),
-                              capture_output=True, timeout=120)
+        done = subprocess.run([*prefix, CLIENT, "once"], env=client_env(config_dir), capture_output=True, timeout=120)
     # Within the 10-second bound of the request, not after the name server's 30 seconds.
     assert time.monotonic() - started < 15
     assert shown_lines(done.stdout.decode())[0] == ("[WARN] IP-Discovery https://korvane-silent.example/ip4 "

@@ -14,7 +14,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import CLIENT, HOST, KEY, LINE, REPO, client_env, needs_client, write_config
+from conftest import CLIENT, HOST, KEY, LINE, REPO, client_env, mounted, needs_client, write_config
 from fakeservice import FakeService, stop
 
 pytestmark = needs_client
@@ -175,19 +175,15 @@ def test_first_cycle(config_dir, fake_service, daemon, fields, control, pushed, 
 
 def pinned_team():
     """The team the program under test requires its packages to be signed by; "" in a development build."""
-    cache = Path(CLIENT).resolve().parents[1] / "CMakeCache.txt"
-    found = re.search(r"^KORVANE_PKG_TEAM_ID:STRING=(.*)$", cache.read_text(), re.M) if cache.exists() else None
-    return found.group(1) if found else ""
+    cache = (Path(CLIENT).resolve().parents[1] / "CMakeCache.txt").read_text()
+    return (re.findall(r"^KORVANE_PKG_TEAM_ID:STRING=(.*)$", cache, re.M) or [""])[0]
 
 
 def fake_pkgutil(tmp_path, team):
-    """Runs the daemon with tests/process/fakes/pkgutil, reporting `team`, in place of /usr/sbin."""
-    if os.geteuid() != 0 or subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode != 0:
-        pytest.skip("no private mount namespace here (needs root and unshare -m)")
+    """Runs the daemon with tests/process/fakes/pkgutil, reporting `team`, as the only program in /usr/sbin."""
     (tmp_path / "sbin").mkdir()
     shutil.copy(REPO / "tests/process/fakes/pkgutil", tmp_path / "sbin")
-    return {"launcher": ["unshare", "-m", "sh", "-c", 'mount --bind "$1" /usr/sbin && shift && exec "$@"', "sh",
-                         str(tmp_path / "sbin")], "FAKE_PKGUTIL_TEAM": team,
+    return {"launcher": mounted(tmp_path / "sbin", "/usr/sbin"), "FAKE_PKGUTIL_TEAM": team,
             "FAKE_LAUNCHCTL_LOG": str(tmp_path / "calls")}
 
 

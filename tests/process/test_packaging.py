@@ -216,15 +216,6 @@ def test_the_staged_payload_is_the_recorded_one_built_stripped_and_versioned(men
         assert (info["CFBundleShortVersionString"], info["CFBundleVersion"]) == (version, version)
 
 
-@pytest.mark.parametrize("cache, message", [(None, "not a configured build directory"),
-                                            ("KORVANE_BUILD_MENUBAR:BOOL=OFF\n", "has no menu-bar app")])
-def test_build_pkg_refuses_a_build_without_everything_the_package_holds(tmp_path, cache, message):
-    if cache:
-        (tmp_path / "CMakeCache.txt").write_text(cache)
-    result = build_pkg("--layout-only", "--build-dir", tmp_path, timeout=60)
-    assert result.returncode == 1 and message in result.stderr
-
-
 # --- the man page ------------------------------------------------------------------------------------------
 
 @needs_client
@@ -302,18 +293,3 @@ def test_the_script_refuses_anything_but_an_https_address(manifest, url):
     done, seen = manifest("0.25.0", url)
     assert done.returncode == 64 and "URL" in done.stderr and seen is None
 
-
-# --- the macOS workflow ------------------------------------------------------------------------------------
-
-def test_the_macos_workflow_builds_tests_packages_and_checks_the_links(tmp_path):
-    yaml = pytest.importorskip("yaml")
-    [job] = yaml.safe_load((REPO / ".github/workflows/macos.yml").read_text())["jobs"].values()
-    assert job["runs-on"].startswith("macos-")
-    assert all(("run" in step) != ("uses" in step) for step in job["steps"]), job["steps"]
-    scripts = "\n".join(step["run"] for step in job["steps"] if "run" in step)
-    for needed in ("cmake --build", "korvane-unit-tests", "build-pkg --unsigned", "otool -L"):
-        assert needed in scripts, needed
-    if shutil.which("shellcheck"):
-        (tmp_path / "steps.sh").write_text("#!/bin/bash\nset -e\n" + scripts)
-        done = subprocess.run(["shellcheck", str(tmp_path / "steps.sh")], capture_output=True, text=True)
-        assert done.returncode == 0, done.stdout
