@@ -83,10 +83,15 @@ std::optional<Origin> originOf(const std::string& url) {
     return Origin{Unicode::asciiLower(*host), *port};
 }
 
+// libcurl reads an address in the URL itself, without a resolver; an IPv6 one (perhaps with a zone) has
+// colons.
 bool isAddressLiteral(const std::string& host) {
-    unsigned char buffer[sizeof(in6_addr)];
-    return ::inet_pton(AF_INET, host.c_str(), buffer) == 1 ||
-           ::inet_pton(AF_INET6, host.c_str(), buffer) == 1;
+    in_addr buffer{};
+    return host.find(':') != std::string::npos || ::inet_pton(AF_INET, host.c_str(), &buffer) == 1;
+}
+
+bool isRedirect(long status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
 // Name resolution within a deadline. libcurl joins its resolver thread when a transfer ends, so a name
@@ -444,21 +449,22 @@ HttpResult HttpSession::perform(const std::string& url, const std::vector<std::s
     for (long redirects = 0;; ++redirects) {
         const std::optional<Origin> origin = originOf(current);
         // Credentials go to the first host and port only, never after a redirect elsewhere.
-        const Credential* credential = options.basicAuth && origin == first ? &*options.basicAuth : nullptr;
+        const Credential* credential =
+            options.basicAuth && first && origin == first ? &*options.basicAuth : nullptr;
         Hop hop = transfer(current, headers, postBody, credential, deadline);
         if (!hop.result.ok()) {
             return hop.result;
         }
         connections += hop.result.response->connectionsOpened;
         hop.result.response->connectionsOpened = connections;
-        if (hop.redirect.empty()) {
+        long status = hop.result.response->status;
+        if (hop.redirect.empty() || !isRedirect(status)) {
             return hop.result;
         }
         if (redirects == maxRedirects) {
             return {std::nullopt, "Maximum (" + std::to_string(maxRedirects) + ") redirects followed"};
         }
         // As libcurl and browsers do: after 301, 302 and 303 a POST goes on as a GET.
-        long status = hop.result.response->status;
         if (status == 301 || status == 302 || status == 303) {
             postBody = nullptr;
         }
