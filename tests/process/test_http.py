@@ -14,7 +14,8 @@ CHECK = os.environ.get("KORVANE_HTTP_CHECK") or str(Path(CLIENT or ".").parents[
 
 
 def moved(location, times=1):
-    return [{"status": 302, "body": "", "headers": {"Location": location}}] * times
+    """Redirects of every kind the session follows, in turn."""
+    return [{"status": s, "body": "", "headers": {"Location": location}} for s in [302, 301, 303, 307, 308, 302][:times]]
 
 
 # Fake settings ({f}: its address, {p}: its port), whether credentials are given, the idle bound in ms; what
