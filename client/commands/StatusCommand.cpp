@@ -71,7 +71,10 @@ std::string daemonState(const Dependencies& deps) {
     stdio.error = Subprocess::Stream::nullDevice;
     Subprocess::Outcome outcome =
         Subprocess::run(deps.launchctl, {"print", "system/" + std::string(ClientPaths::launchdLabel)},
-                        Subprocess::currentEnvironment(), stdio);
+                        Subprocess::currentEnvironment(), stdio, deps.launchctlLimit);
+    if (outcome.kind == Subprocess::Outcome::Kind::timedOut) {
+        return "Zustand unbekannt (launchctl antwortet nicht)";
+    }
     if (outcome.kind == Subprocess::Outcome::Kind::failed) {
         return "Zustand unbekannt (" + outcome.reason + ")";
     }

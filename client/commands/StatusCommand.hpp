@@ -4,6 +4,7 @@
 
 #include "config/ClientPaths.hpp"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -20,6 +21,8 @@ struct Dependencies {
     std::filesystem::path ipStateFile = ClientPaths::ipStateFile();
     std::filesystem::path launchdPlist{ClientPaths::launchdPlist};
     std::string launchctl{launchctlProgram};
+    // A launchctl that hangs (launchd busy or wedged) must not hang the report.
+    std::chrono::milliseconds launchctlLimit = std::chrono::seconds(10);
     uid_t effectiveUserId = ::geteuid();
     std::FILE* output = stdout;
 };

@@ -71,13 +71,15 @@ std::optional<std::string> reportProblem(std::string_view report, const std::str
 } // namespace
 
 std::optional<std::string> problem(const std::string& pkgutilPath, const std::filesystem::path& package,
-                                   const std::string& team) {
+                                   const std::string& team, std::chrono::milliseconds limit) {
     Subprocess::Captured checked = Subprocess::capture(pkgutilPath, {"--check-signature", package.string()},
-                                                       Subprocess::currentEnvironment(), reportLimit);
+                                                       Subprocess::currentEnvironment(), reportLimit, limit);
     const Subprocess::Outcome& outcome = checked.outcome;
     switch (outcome.kind) {
     case Subprocess::Outcome::Kind::failed:
         return "pkgutil nicht startbar: " + outcome.reason;
+    case Subprocess::Outcome::Kind::timedOut:
+        return "pkgutil antwortet nicht";
     case Subprocess::Outcome::Kind::signaled:
         return "pkgutil durch Signal " + std::to_string(outcome.signal) + " beendet";
     case Subprocess::Outcome::Kind::exited:

@@ -3,6 +3,7 @@
 // the releases, so a compromised web host cannot have its own package installed.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -11,8 +12,10 @@ namespace PackageSignature {
 
 // Nothing when `pkgutil --check-signature` ends with 0 and reports a package signed for distribution by
 // a Developer ID Installer certificate of `team`; otherwise a short German reason for the log. Nothing
-// the package itself says reaches the reason but a team ID of the usual form.
+// the package itself says reaches the reason but a team ID of the usual form. A pkgutil still running
+// after `limit` is killed, and the package refused.
 std::optional<std::string> problem(const std::string& pkgutilPath, const std::filesystem::path& package,
-                                   const std::string& team);
+                                   const std::string& team,
+                                   std::chrono::milliseconds limit = std::chrono::seconds(60));
 
 } // namespace PackageSignature

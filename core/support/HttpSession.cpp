@@ -1,10 +1,19 @@
 #include "support/HttpSession.hpp"
 
+#include "support/Unicode.hpp"
+
 #include <curl/curl.h>
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
+#include <cstdlib>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -26,7 +35,129 @@ struct CurlListDeleter {
 };
 using CurlList = std::unique_ptr<curl_slist, CurlListDeleter>;
 
-// The TLS session cache and the name cache of the whole process. Every request opens its own
+using Clock = std::chrono::steady_clock;
+
+std::chrono::milliseconds until(Clock::time_point deadline) {
+    return std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+}
+
+// Where a request goes: credentials are given to the first one only.
+struct Origin {
+    std::string host; // lower case, without the brackets of an IPv6 literal
+    std::string port;
+
+    bool operator==(const Origin&) const = default;
+};
+
+// The origin of an https URL; nothing for anything else, which libcurl then refuses by itself.
+std::optional<Origin> originOf(const std::string& url) {
+    std::unique_ptr<CURLU, void (*)(CURLU*)> parsed(curl_url(), curl_url_cleanup);
+    if (parsed == nullptr || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
+        return std::nullopt;
+    }
+    auto part = [&parsed](CURLUPart which, unsigned flags) -> std::optional<std::string> {
+        char* value = nullptr;
+        if (curl_url_get(parsed.get(), which, &value, flags) != CURLUE_OK) {
+            return std::nullopt;
+        }
+        std::string text = value;
+        curl_free(value);
+        return text;
+    };
+    std::optional<std::string> scheme = part(CURLUPART_SCHEME, 0);
+    std::optional<std::string> host = part(CURLUPART_HOST, 0);
+    std::optional<std::string> port = part(CURLUPART_PORT, CURLU_DEFAULT_PORT);
+    if (scheme != "https" || !host || !port || host->empty()) {
+        return std::nullopt;
+    }
+    if (host->front() == '[' && host->back() == ']') {
+        *host = host->substr(1, host->size() - 2);
+    }
+    return Origin{Unicode::asciiLower(*host), *port};
+}
+
+// libcurl reads an address in the URL itself, without a resolver; an IPv6 one (perhaps with a zone) has
+// colons.
+bool isAddressLiteral(const std::string& host) {
+    in_addr buffer{};
+    return host.find(':') != std::string::npos || ::inet_pton(AF_INET, host.c_str(), &buffer) == 1;
+}
+
+bool isRedirect(long status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Name resolution within a deadline. libcurl joins its resolver thread when a transfer ends, so a name
+// server that never answers would hold a request far past its bound (only libcurl 7.87 and later can
+// detach it, with CURLOPT_QUICK_EXIT; macOS 13 ships 7.84 and 7.85). Here getaddrinfo runs in a detached
+// thread of ours that owns everything it touches: a lookup past the deadline is abandoned, never waited
+// for. libcurl gets the addresses through CURLOPT_RESOLVE and resolves nothing itself.
+class NameLookup {
+public:
+    // The addresses as CURLOPT_RESOLVE lists them ("192.0.2.1,[2001:db8::1]"), or nothing and why.
+    static std::optional<std::string> resolve(const std::string& host, Clock::time_point deadline,
+                                              std::string& error) {
+        auto state = std::make_shared<NameLookup>();
+        try {
+            std::thread([state, host] { state->run(host); }).detach();
+        } catch (const std::system_error& failure) {
+            error = std::string("Could not start a name lookup: ") + failure.what();
+            return std::nullopt;
+        }
+        std::unique_lock guard(state->lock_);
+        if (!state->finished_.wait_until(guard, deadline, [&state] { return state->done_; })) {
+            error = "Timeout was reached: no address for " + Unicode::shownPeerText(host) + " in time";
+            return std::nullopt;
+        }
+        if (state->addresses_.empty()) {
+            error = "Could not resolve host: " + Unicode::shownPeerText(host) + " (" + state->failure_ + ")";
+            return std::nullopt;
+        }
+        return state->addresses_;
+    }
+
+private:
+    void run(const std::string& host) {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        int status = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+        std::string addresses;
+        for (addrinfo* entry = status == 0 ? found : nullptr; entry != nullptr; entry = entry->ai_next) {
+            char text[INET6_ADDRSTRLEN] = {};
+            const void* raw = nullptr;
+            if (entry->ai_family == AF_INET) {
+                raw = &reinterpret_cast<sockaddr_in*>(entry->ai_addr)->sin_addr;
+            } else if (entry->ai_family == AF_INET6) {
+                raw = &reinterpret_cast<sockaddr_in6*>(entry->ai_addr)->sin6_addr;
+            }
+            if (raw == nullptr || ::inet_ntop(entry->ai_family, raw, text, sizeof text) == nullptr) {
+                continue;
+            }
+            std::string shown = entry->ai_family == AF_INET6 ? "[" + std::string(text) + "]" : text;
+            if (("," + addresses + ",").find("," + shown + ",") == std::string::npos) {
+                addresses += (addresses.empty() ? "" : ",") + shown;
+            }
+        }
+        if (found != nullptr) {
+            ::freeaddrinfo(found);
+        }
+        std::lock_guard guard(lock_);
+        addresses_ = std::move(addresses);
+        failure_ = status == 0 ? "no address" : ::gai_strerror(status);
+        done_ = true;
+        finished_.notify_all();
+    }
+
+    std::mutex lock_;
+    std::condition_variable finished_;
+    bool done_ = false;
+    std::string addresses_;
+    std::string failure_;
+};
+
+// The TLS session cache of the whole process. Every request opens its own
 // connection, so without it each handshake would be a full one. The daemon's two threads use it at
 // once: libcurl takes one lock per kind of shared data through the callbacks.
 class ProcessShare {
@@ -47,8 +178,7 @@ private:
         bool ok = curl_share_setopt(share_, CURLSHOPT_USERDATA, this) == CURLSHE_OK &&
                   curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &ProcessShare::lock) == CURLSHE_OK &&
                   curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &ProcessShare::unlock) == CURLSHE_OK &&
-                  curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK &&
-                  curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) == CURLSHE_OK;
+                  curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK;
         if (!ok) {
             curl_share_cleanup(share_);
             share_ = nullptr;
@@ -111,8 +241,6 @@ private:
 
 // The state of one transfer, reached from libcurl's callbacks.
 struct Transfer {
-    using Clock = std::chrono::steady_clock;
-
     std::string body;
     std::size_t bodyLimit = 0;
     bool overLimit = false;
@@ -185,14 +313,12 @@ HttpSession::HttpSession(Options options)
     if (handle_->curl == nullptr) {
         throw std::runtime_error("curl_easy_init failed");
     }
-    const std::chrono::milliseconds total = options_.totalTimeout.value_or(options_.requestTimeout);
     OptionSetter s(handle_->curl);
     KORVANE_SET(s, CURLOPT_ERRORBUFFER, handle_->errorBuffer);
     KORVANE_SET(s, CURLOPT_NOSIGNAL, 1L);
     s.restrictToHttps();
-    KORVANE_SET(s, CURLOPT_FOLLOWLOCATION, 1L);
-    KORVANE_SET(s, CURLOPT_MAXREDIRS, maxRedirects);
-    // Credentials go only through the options, which libcurl never sends to a host other than the first.
+    // Redirects are followed here, so that each new host is resolved within the bound as well.
+    KORVANE_SET(s, CURLOPT_FOLLOWLOCATION, 0L);
     KORVANE_SET(s, CURLOPT_UNRESTRICTED_AUTH, 0L);
     KORVANE_SET(s, CURLOPT_DISALLOW_USERNAME_IN_URL, 1L);
     KORVANE_SET(s, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
@@ -205,8 +331,6 @@ HttpSession::HttpSession(Options options)
     // A new connection for every request, closed after it: a request is never resent on a second one.
     KORVANE_SET(s, CURLOPT_FRESH_CONNECT, 1L);
     KORVANE_SET(s, CURLOPT_FORBID_REUSE, 1L);
-    KORVANE_SET(s, CURLOPT_CONNECTTIMEOUT_MS, clampedMilliseconds(std::min(options_.requestTimeout, total)));
-    KORVANE_SET(s, CURLOPT_TIMEOUT_MS, clampedMilliseconds(total));
     KORVANE_SET(s, CURLOPT_NOPROGRESS, 0L);
     KORVANE_SET(s, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
     KORVANE_SET(s, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
@@ -235,6 +359,12 @@ HttpSession::HttpSession(Options options)
 
 HttpSession::~HttpSession() = default;
 
+// One request of a chain: its answer, and where a redirect points.
+struct HttpSession::Hop {
+    HttpResult result;
+    std::string redirect;
+};
+
 HttpResult HttpSession::get(const std::string& url, const std::vector<std::string>& headers,
                             const RequestOptions& options) {
     return perform(url, headers, options);
@@ -259,14 +389,61 @@ HttpResult HttpSession::perform(const std::string& url, const std::vector<std::s
     if (!handle_->refused.empty()) {
         return {std::nullopt, handle_->refused};
     }
+    const Clock::time_point deadline = Clock::now() + options_.totalTimeout.value_or(options_.requestTimeout);
+    const std::optional<Origin> first = originOf(url);
+    std::string current = url;
+    for (long redirects = 0;; ++redirects) {
+        const std::optional<Origin> origin = originOf(current);
+        // Credentials go to the first host and port only, never after a redirect elsewhere.
+        const Credential* credential =
+            options.basicAuth && first && origin == first ? &*options.basicAuth : nullptr;
+        Hop hop = transfer(current, headers, credential, deadline);
+        if (!hop.result.ok()) {
+            return hop.result;
+        }
+        long status = hop.result.response->status;
+        if (hop.redirect.empty() || !isRedirect(status)) {
+            return hop.result;
+        }
+        if (redirects == maxRedirects) {
+            return {std::nullopt, "Maximum (" + std::to_string(maxRedirects) + ") redirects followed"};
+        }
+        current = hop.redirect;
+    }
+}
+
+HttpSession::Hop HttpSession::transfer(const std::string& url, const std::vector<std::string>& headers,
+                                       const Credential* credential,
+                                       Clock::time_point deadline) {
     CURL* c = handle_->curl;
+    const std::chrono::milliseconds total = options_.totalTimeout.value_or(options_.requestTimeout);
+    const Clock::time_point connectDeadline = std::min(deadline, Clock::now() + options_.requestTimeout);
+    if (until(deadline).count() <= 0) {
+        return {{std::nullopt, "Timeout was reached: no complete answer within " +
+                                   std::to_string(clampedMilliseconds(total)) + " milliseconds"},
+                {}};
+    }
+
+    CurlList resolved;
+    if (std::optional<Origin> origin = originOf(url); origin && !isAddressLiteral(origin->host)) {
+        std::string error;
+        std::optional<std::string> addresses = NameLookup::resolve(origin->host, connectDeadline, error);
+        if (!addresses) {
+            return {{std::nullopt, error}, {}};
+        }
+        std::string entry = origin->host + ":" + origin->port + ":" + *addresses;
+        resolved.reset(curl_slist_append(nullptr, entry.c_str()));
+        if (resolved == nullptr) {
+            return {{std::nullopt, "Out of memory"}, {}};
+        }
+    }
 
     CurlList headerList;
     for (const std::string& header : headers) {
         // On success the head stays the same once there is one; on failure the old list is intact.
         curl_slist* head = curl_slist_append(headerList.get(), header.c_str());
         if (head == nullptr) {
-            return {std::nullopt, "Out of memory"};
+            return {{std::nullopt, "Out of memory"}, {}};
         }
         if (headerList == nullptr) {
             headerList.reset(head);
@@ -275,7 +452,6 @@ HttpResult HttpSession::perform(const std::string& url, const std::vector<std::s
 
     Transfer transfer;
     transfer.bodyLimit = options_.bodyLimit;
-    const std::chrono::milliseconds total = options_.totalTimeout.value_or(options_.requestTimeout);
     if (options_.requestTimeout < total) {
         transfer.idleLimit = options_.requestTimeout;
     }
@@ -283,12 +459,15 @@ HttpResult HttpSession::perform(const std::string& url, const std::vector<std::s
     handle_->errorBuffer[0] = '\0';
     OptionSetter s(c);
     KORVANE_SET(s, CURLOPT_URL, url.c_str());
+    KORVANE_SET(s, CURLOPT_RESOLVE, resolved.get());
+    KORVANE_SET(s, CURLOPT_CONNECTTIMEOUT_MS, clampedMilliseconds(until(connectDeadline)));
+    KORVANE_SET(s, CURLOPT_TIMEOUT_MS, clampedMilliseconds(until(deadline)));
     KORVANE_SET(s, CURLOPT_HTTPGET, 1L);
     KORVANE_SET(s, CURLOPT_HTTPHEADER, headerList.get());
-    if (options.basicAuth) {
+    if (credential != nullptr) {
         KORVANE_SET(s, CURLOPT_HTTPAUTH, static_cast<unsigned long>(CURLAUTH_BASIC));
-        KORVANE_SET(s, CURLOPT_USERNAME, options.basicAuth->user.c_str());
-        KORVANE_SET(s, CURLOPT_PASSWORD, options.basicAuth->password.c_str());
+        KORVANE_SET(s, CURLOPT_USERNAME, credential->user.c_str());
+        KORVANE_SET(s, CURLOPT_PASSWORD, credential->password.c_str());
     }
     KORVANE_SET(s, CURLOPT_WRITEDATA, &transfer);
     KORVANE_SET(s, CURLOPT_HEADERDATA, &transfer);
@@ -298,10 +477,17 @@ HttpResult HttpSession::perform(const std::string& url, const std::vector<std::s
     CURLcode code = s.failure().empty() ? curl_easy_perform(c) : CURLE_OK;
     const std::string refused = s.failure();
 
+    long status = 0;
+    char* location = nullptr;
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(c, CURLINFO_REDIRECT_URL, &location);
+    std::string redirect = location != nullptr ? location : "";
+
     // Nothing of this transfer may stay reachable from the handle once it returns.
     OptionSetter reset(c);
+    KORVANE_SET(reset, CURLOPT_RESOLVE, nullptr);
     KORVANE_SET(reset, CURLOPT_HTTPHEADER, nullptr);
-    if (options.basicAuth) {
+    if (credential != nullptr) {
         KORVANE_SET(reset, CURLOPT_USERNAME, nullptr);
         KORVANE_SET(reset, CURLOPT_PASSWORD, nullptr);
     }
@@ -313,27 +499,28 @@ HttpResult HttpSession::perform(const std::string& url, const std::vector<std::s
     handle_->refused = reset.failure();
 
     if (!refused.empty()) {
-        return {std::nullopt, refused};
+        return {{std::nullopt, refused}, {}};
     }
     if (transfer.overLimit) {
-        return {std::nullopt,
-                "Response body exceeds the limit of " + std::to_string(options_.bodyLimit) + " bytes"};
+        return {{std::nullopt,
+                 "Response body exceeds the limit of " + std::to_string(options_.bodyLimit) + " bytes"},
+                {}};
     }
     if (transfer.idleExpired) {
-        return {std::nullopt, "Timeout was reached: no data received for " +
-                                  std::to_string(options_.requestTimeout.count()) + " milliseconds"};
+        return {{std::nullopt, "Timeout was reached: no data received for " +
+                                   std::to_string(options_.requestTimeout.count()) + " milliseconds"},
+                {}};
     }
     if (code == CURLE_OPERATION_TIMEDOUT && transfer.requestSent) {
-        return {std::nullopt, "Timeout was reached: no complete answer within " +
-                                  std::to_string(clampedMilliseconds(total)) + " milliseconds"};
+        return {{std::nullopt, "Timeout was reached: no complete answer within " +
+                                   std::to_string(clampedMilliseconds(total)) + " milliseconds"},
+                {}};
     }
     if (code != CURLE_OK) {
         std::string error = handle_->errorBuffer;
-        return {std::nullopt, error.empty() ? curl_easy_strerror(code) : error};
+        return {{std::nullopt, error.empty() ? curl_easy_strerror(code) : error}, {}};
     }
-    long status = 0;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-    return {HttpResponse{status, std::move(transfer.body)}, {}};
+    return {{HttpResponse{status, std::move(transfer.body)}, {}}, std::move(redirect)};
 }
 
 bool HttpSession::isHttpsUrl(const std::string& text) {

@@ -1,8 +1,9 @@
 // One HTTPS client session over a libcurl easy handle, shared by every network client of the system.
 // Ephemeral (no cookies, no .netrc, no cache, no proxy from the environment), https only, full
-// certificate verification, a cap on the body, an overall time bound. Each request is sent exactly once,
-// on a connection of its own: libcurl silently sends a request again when a kept connection turns out
-// dead. The sessions of a process share TLS sessions and resolved names, so later handshakes resume.
+// certificate verification, a cap on the body, an overall time bound that name resolution counts against.
+// Each request is sent exactly once, on a connection of its own: libcurl silently sends a request again
+// when a kept connection turns out dead. The sessions of a process share TLS sessions, so later handshakes
+// resume.
 #pragma once
 
 #include "support/HttpTrust.hpp"
@@ -38,8 +39,8 @@ public:
     static constexpr long maxRedirects = 5;
 
     struct Options {
-        // Bounds the connection set-up and, after it, every wait for data: no byte for that long
-        // ends the transfer.
+        // Bounds the connection set-up (name resolution included) and, after it, every wait for data: no
+        // byte for that long ends the transfer.
         std::chrono::milliseconds requestTimeout{10000};
         // Bounds each request as a whole, redirects included; absent means requestTimeout. A peer that
         // drips one byte at a time never trips the idle bound, only this one.
@@ -81,8 +82,12 @@ public:
 private:
     struct Handle;
 
+    struct Hop;
+
     HttpResult perform(const std::string& url, const std::vector<std::string>& headers,
                        const RequestOptions& options);
+    Hop transfer(const std::string& url, const std::vector<std::string>& headers, const Credential* credential,
+                 std::chrono::steady_clock::time_point deadline);
 
     Options options_;
     std::mutex lock_;

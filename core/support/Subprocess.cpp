@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 
 #if defined(__APPLE__)
@@ -19,6 +22,19 @@ extern char** environ;
 
 namespace Subprocess {
 namespace {
+
+using Clock = std::chrono::steady_clock;
+using Deadline = std::optional<Clock::time_point>;
+
+Deadline deadlineAfter(Limit limit) {
+    return limit ? Deadline(Clock::now() + *limit) : std::nullopt;
+}
+
+// Whole milliseconds left, never negative.
+long long millisecondsLeft(Clock::time_point deadline) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return std::max<long long>(left, 0);
+}
 
 char** processEnvironment() {
 #if defined(__APPLE__)
@@ -100,7 +116,7 @@ private:
 
 class Attributes {
 public:
-    Attributes() {
+    explicit Attributes(bool ownGroup) {
         status_ = ::posix_spawnattr_init(&attributes_);
         if (status_ != 0) {
             return;
@@ -114,7 +130,13 @@ public:
         sigemptyset(&defaults);
         sigaddset(&defaults, SIGPIPE);
         short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | closeOthersFlag;
-        status_ = ::posix_spawnattr_setsigmask(&attributes_, &none);
+        if (ownGroup) {
+            flags |= POSIX_SPAWN_SETPGROUP;
+            status_ = ::posix_spawnattr_setpgroup(&attributes_, 0);
+        }
+        if (status_ == 0) {
+            status_ = ::posix_spawnattr_setsigmask(&attributes_, &none);
+        }
         if (status_ == 0) {
             status_ = ::posix_spawnattr_setsigdefault(&attributes_, &defaults);
         }
@@ -150,17 +172,33 @@ std::vector<char*> cStrings(std::vector<std::string>& strings) {
     return pointers;
 }
 
-Outcome waitFor(pid_t pid) {
+// Waits for the child; at the deadline its group is killed and the child reaped all the same.
+Outcome waitFor(pid_t pid, Deadline deadline = std::nullopt) {
     int status = 0;
+    bool killed = false;
+    auto pause = std::chrono::milliseconds(1);
     for (;;) {
-        pid_t result = ::waitpid(pid, &status, 0);
+        pid_t result = ::waitpid(pid, &status, deadline ? WNOHANG : 0);
         if (result == pid) {
             break;
         }
         if (result < 0 && errno == EINTR) {
             continue;
         }
-        return Outcome::failedBecause(errorText(errno));
+        if (result < 0) {
+            return Outcome::failedBecause(errorText(errno));
+        }
+        if (millisecondsLeft(*deadline) == 0) {
+            ::kill(-pid, SIGKILL);
+            killed = true;
+            deadline.reset();
+            continue;
+        }
+        std::this_thread::sleep_for(std::min(pause, std::chrono::milliseconds(millisecondsLeft(*deadline))));
+        pause = std::min(pause * 2, std::chrono::milliseconds(50));
+    }
+    if (killed) {
+        return Outcome::timedOut();
     }
     if (WIFEXITED(status)) {
         return Outcome::exitedWith(WEXITSTATUS(status));
@@ -177,13 +215,13 @@ bool isEntryFor(std::string_view entry, std::string_view name) {
 
 // Starts the child with `actions` applied; 0 or the error that kept it from starting.
 int spawn(const std::string& program, const std::vector<std::string>& arguments,
-          const std::vector<std::string>& environment, FileActions& actions, pid_t& pid) {
+          const std::vector<std::string>& environment, FileActions& actions, bool ownGroup, pid_t& pid) {
     // Last, so that the descriptors the other actions set up are the only ones left.
     actions.closeOthers();
     if (actions.status() != 0) {
         return actions.status();
     }
-    Attributes attributes;
+    Attributes attributes(ownGroup);
     if (attributes.status() != 0) {
         return attributes.status();
     }
@@ -239,15 +277,27 @@ private:
     int error_ = 0;
 };
 
-void drain(int fd, std::string& output, std::size_t limit) {
+// Reads to the end of the output; false when the deadline came first.
+bool drain(int fd, std::string& output, std::size_t limit, Deadline deadline) {
     char buffer[4096];
     for (;;) {
+        if (deadline) {
+            pollfd ready{fd, POLLIN, 0};
+            int waited = static_cast<int>(std::min<long long>(millisecondsLeft(*deadline), INT_MAX));
+            int result = ::poll(&ready, 1, waited);
+            if (result < 0 && errno == EINTR) {
+                continue;
+            }
+            if (result == 0) {
+                return false;
+            }
+        }
         ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
-            return;
+            return true;
         }
         std::size_t kept = std::min(static_cast<std::size_t>(n), limit - std::min(limit, output.size()));
         output.append(buffer, kept);
@@ -270,6 +320,12 @@ Outcome Outcome::killedBy(int signal) {
     return outcome;
 }
 
+Outcome Outcome::timedOut() {
+    Outcome outcome;
+    outcome.kind = Kind::timedOut;
+    return outcome;
+}
+
 Outcome Outcome::failedBecause(std::string reason) {
     Outcome outcome;
     outcome.kind = Kind::failed;
@@ -278,21 +334,22 @@ Outcome Outcome::failedBecause(std::string reason) {
 }
 
 Outcome run(const std::string& program, const std::vector<std::string>& arguments,
-            const std::vector<std::string>& environment, Stdio stdio) {
+            const std::vector<std::string>& environment, Stdio stdio, Limit limit) {
     FileActions actions;
     actions.connect(STDIN_FILENO, stdio.input);
     actions.connect(STDOUT_FILENO, stdio.output);
     actions.connect(STDERR_FILENO, stdio.error);
     pid_t pid = 0;
-    if (int error = spawn(program, arguments, environment, actions, pid); error != 0) {
+    if (int error = spawn(program, arguments, environment, actions, limit.has_value(), pid); error != 0) {
         return Outcome::failedBecause(errorText(error));
     }
-    return waitFor(pid);
+    return waitFor(pid, deadlineAfter(limit));
 }
 
 Captured capture(const std::string& program, const std::vector<std::string>& arguments,
-                 const std::vector<std::string>& environment, std::size_t limit) {
+                 const std::vector<std::string>& environment, std::size_t limit, Limit timeLimit) {
     Captured captured;
+    const Deadline deadline = deadlineAfter(timeLimit);
     Pipe pipe;
     if (pipe.error() != 0) {
         captured.outcome = Outcome::failedBecause(errorText(pipe.error()));
@@ -303,14 +360,15 @@ Captured capture(const std::string& program, const std::vector<std::string>& arg
     actions.duplicate(pipe.writeEnd(), STDOUT_FILENO);
     actions.duplicate(pipe.writeEnd(), STDERR_FILENO);
     pid_t pid = 0;
-    if (int error = spawn(program, arguments, environment, actions, pid); error != 0) {
+    if (int error = spawn(program, arguments, environment, actions, timeLimit.has_value(), pid); error != 0) {
         captured.outcome = Outcome::failedBecause(errorText(error));
         return captured;
     }
     // Our copy of the write end would keep the pipe open after the child has ended.
     pipe.closeWriteEnd();
-    drain(pipe.readEnd(), captured.output, limit);
-    captured.outcome = waitFor(pid);
+    bool ended = drain(pipe.readEnd(), captured.output, limit, deadline);
+    // A deadline already passed kills at once.
+    captured.outcome = waitFor(pid, ended ? deadline : Deadline(Clock::now()));
     return captured;
 }
 

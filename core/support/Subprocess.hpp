@@ -2,7 +2,9 @@
 // installer and osascript.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,7 +21,7 @@ struct Stdio {
 };
 
 struct Outcome {
-    enum class Kind { exited, signaled, failed };
+    enum class Kind { exited, signaled, failed, timedOut };
 
     Kind kind = Kind::failed;
     int exitStatus = 0; // Kind::exited
@@ -31,16 +33,22 @@ struct Outcome {
     static Outcome exitedWith(int status);
     static Outcome killedBy(int signal);
     static Outcome failedBecause(std::string reason);
+    static Outcome timedOut();
 
     bool operator==(const Outcome&) const = default;
 };
 
+// How long a child may take; none waits for ever. A child still running at its bound is killed with its
+// whole process group, reaped, and reported as Kind::timedOut.
+using Limit = std::optional<std::chrono::milliseconds>;
+
 // Runs `program` (an absolute path; no search of PATH) with argv[0] = program followed by `arguments`,
-// with exactly `environment` ("NAME=value" entries) as its environment, and waits for it without a time
-// limit. The child starts with an empty signal mask and the default action for SIGPIPE, whatever this
-// process blocks or ignores, and with no descriptor of this process but the three standard streams.
+// with exactly `environment` ("NAME=value" entries) as its environment, and waits for it within `limit`.
+// The child starts with an empty signal mask and the default action for SIGPIPE, whatever this process
+// blocks or ignores, and with no descriptor of this process but the three standard streams. With a limit
+// it leads a process group of its own, so that what it started dies with it.
 Outcome run(const std::string& program, const std::vector<std::string>& arguments,
-            const std::vector<std::string>& environment, Stdio stdio = {});
+            const std::vector<std::string>& environment, Stdio stdio = {}, Limit limit = std::nullopt);
 
 // What a child wrote to its standard output and error, and how it ended.
 struct Captured {
@@ -51,7 +59,8 @@ struct Captured {
 // Like run(), with standard input from the null device and standard output and error both read into
 // `output`: the first `limit` bytes are kept, the rest is read and dropped so the child never blocks.
 Captured capture(const std::string& program, const std::vector<std::string>& arguments,
-                 const std::vector<std::string>& environment, std::size_t limit);
+                 const std::vector<std::string>& environment, std::size_t limit,
+                 Limit timeLimit = std::nullopt);
 
 // A copy of this process's environment.
 std::vector<std::string> currentEnvironment();

@@ -5,15 +5,18 @@ import json
 import os
 import resource
 import select
+import random
 import shutil
 import signal
+import socket
 import subprocess
 import termios
 import time
 
 import pytest
 
-from conftest import (CLIENT, HOST, KEY, LINE, client_env, linux_only, needs_client, no_job, run, snapshot, stored,
+from conftest import (CLIENT, HOST, KEY, LINE, client_env, linux_only, mounted, needs_client, no_job, run, snapshot,
+                      stored,
                       write_config)
 from fakeservice import FakeService
 
@@ -174,18 +177,25 @@ class Terminal:
 
     def read(self, wait):
         if select.select([self.master], [], [], wait)[0]:
-            try:
-                self.seen += os.read(self.master, 4096)
-            except OSError:
-                pass
+            self.seen += os.read(self.master, 4096)
 
     def echo_on(self):
         return bool(termios.tcgetattr(self.slave)[3] & termios.ECHO)
 
     def finish(self):
-        code = self.process.wait(timeout=30)
-        self.read(0)
-        return code
+        """The exit status and whether echo is on; then everything written, read until the terminal is closed."""
+        code, echo = self.process.wait(timeout=30), self.echo_on()
+        os.close(self.slave)
+        self.slave = None
+        while select.select([self.master], [], [], 30)[0]:
+            try:
+                chunk = os.read(self.master, 4096)
+            except OSError:  # EIO: drained, and no writer left
+                break
+            if not chunk:
+                break
+            self.seen += chunk
+        return code, echo
 
 
 @pytest.fixture
@@ -197,7 +207,8 @@ def terminal(config_dir):
             t.process.kill()
             t.process.wait()
         os.close(t.master)
-        os.close(t.slave)
+        if t.slave is not None:
+            os.close(t.slave)
 
 
 # Each step waits for a prompt, then types; the host name is echoed by the terminal, the key is not.
@@ -218,10 +229,9 @@ def test_terminal_hides_the_key(config_dir, terminal, steps, host, key):
         assert termios.tcgetattr(t.slave)[3] & termios.ICANON
         os.write(t.master, typed)
         expected += prompt + (typed.decode() if prompt == HOST_PROMPT else "\n")
-    assert t.finish() == 0
+    assert t.finish() == (0, True)
     expected += summary(config_dir, host, *((20, "an", "an") if stored_before else (5, "an", "aus")))
     assert t.seen.replace(b"\r\n", b"\n").decode() == expected
-    assert t.echo_on()
     assert (stored(config_dir)["hostname"], stored(config_dir)["apiKey"]) == (host, key)
 
 
@@ -234,8 +244,7 @@ def test_a_signal_during_hidden_input_restores_echo(config_dir, terminal, keys, 
     os.write(t.master, b"dyndns_half" + keys)
     if not keys:
         t.process.send_signal(sig)
-    assert t.finish() == -sig
-    assert t.echo_on()
+    assert t.finish() == (-sig, True)
     assert snapshot(config_dir) == before
 
 
@@ -444,17 +453,31 @@ def test_once_sends_nothing_to_an_untrusted_update_server(fake_service, config_d
 
 @linux_only("a private mount namespace (unshare -m) hides the system's certificate directory")
 def test_once_trusts_the_bundle_file_where_the_system_directory_is_empty_as_on_macos(fake_service, config_dir, tmp_path):
-    if subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode != 0:
-        pytest.skip("no private mount namespace here (unshare -m not permitted)")
     (tmp_path / "ssl/certs").mkdir(parents=True)
     shutil.copy(fake_service.ca_file, tmp_path / "ssl/cert.pem")
     write_config(config_dir, fake_service, enableIpv6=False)
     env = client_env(config_dir, fake_service)
     del env["SSL_CERT_FILE"]
-    done = subprocess.run(["unshare", "-m", "sh", "-c", 'mount --bind "$1" /etc/ssl && exec "$2" once --force', "sh",
-                           tmp_path / "ssl", CLIENT], env=env, capture_output=True, timeout=120)
+    done = subprocess.run([*mounted(tmp_path / "ssl", "/etc/ssl"), CLIENT, "once", "--force"], env=env,
+                          capture_output=True, timeout=120)
     assert (done.returncode, done.stderr) == (0, b""), done.stdout
     assert len(fake_service.requests("/nic/update")) == 1
+
+
+def test_once_bounds_a_name_server_that_never_answers(config_dir, tmp_path):
+    prefix = mounted(tmp_path / "resolv.conf", "/etc/resolv.conf")
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as silent:  # takes queries, answers none
+        server = f"127.{random.randrange(1, 255)}.{random.randrange(256)}.{random.randrange(1, 255)}"
+        silent.bind((server, 53))
+        (tmp_path / "resolv.conf").write_text(f"nameserver {server}\noptions timeout:30 attempts:1\n")
+        write_config(config_dir, ipv4DiscoveryUrls=["https://korvane-silent.example/ip4"])
+        started = time.monotonic()
+        done = subprocess.run([*prefix, CLIENT, "once"], env=client_env(config_dir), capture_output=True, timeout=120)
+    # Within the 10-second bound of the request, not after the name server's 30 seconds.
+    assert time.monotonic() - started < 15
+    assert shown_lines(done.stdout.decode())[0] == ("[WARN] IP-Discovery https://korvane-silent.example/ip4 "
+                                                    "fehlgeschlagen: Timeout was reached: no address for "
+                                                    "korvane-silent.example in time")
 
 
 @pytest.mark.parametrize("kind", ["fifo", "device", "huge"])

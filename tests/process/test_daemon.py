@@ -5,14 +5,16 @@ import hashlib
 import json
 import os
 import re
+import shutil
 import stat
 import subprocess
 import time
 from datetime import datetime, timezone
+from pathlib import Path
 
 import pytest
 
-from conftest import CLIENT, HOST, KEY, LINE, client_env, linux_only, needs_client, run, write_config
+from conftest import CLIENT, HOST, KEY, LINE, REPO, client_env, linux_only, mounted, needs_client, run, write_config
 from fakeservice import FakeService, stop
 
 pytestmark = needs_client
@@ -28,11 +30,10 @@ FAKETIME = sorted(glob.glob("/usr/lib/*/faketime/libfaketimeMT.so.1"))
 class Daemon:
     """One `korvane-client run`, its output in a file; ended by its own pid."""
 
-    def __init__(self, config_dir, env):
-        # Beside the directory and named after it: /tmp is shared with other runs.
-        self.config_dir, self.log = config_dir, config_dir.with_name(config_dir.name + ".log")
+    def __init__(self, config_dir, env, log, launcher=()):
+        self.config_dir, self.log = config_dir, log
         with open(self.log, "wb") as out:
-            self.process = subprocess.Popen([CLIENT, "run"], stdin=subprocess.DEVNULL, stdout=out,
+            self.process = subprocess.Popen([*launcher, CLIENT, "run"], stdin=subprocess.DEVNULL, stdout=out,
                                             stderr=subprocess.STDOUT, env=env, start_new_session=True)
 
     def messages(self):
@@ -68,11 +69,13 @@ class Daemon:
 
 
 @pytest.fixture
-def daemon(config_dir, fake_service):
+def daemon(config_dir, fake_service, tmp_path):
     started = []
 
-    def start(**extra):
-        started.append(Daemon(config_dir, client_env(config_dir, fake_service, **extra)))
+    def start(launcher=(), **extra):
+        # The log beside this test's own files: runs on one machine at once must not share it.
+        started.append(Daemon(config_dir, client_env(config_dir, fake_service, **extra), tmp_path / "daemon.log",
+                              launcher))
         return started[-1]
 
     yield start
@@ -171,12 +174,32 @@ def test_first_cycle(config_dir, fake_service, daemon, fields, control, pushed, 
     assert KEY not in d.log.read_text() and "wrongkey" not in d.log.read_text()
 
 
+def pinned_team():
+    """The team the program under test requires its packages to be signed by; "" in a development build."""
+    cache = (Path(CLIENT).resolve().parents[1] / "CMakeCache.txt").read_text()
+    return (re.findall(r"^KORVANE_PKG_TEAM_ID:STRING=(.*)$", cache, re.M) or [""])[0]
+
+
+def fake_pkgutil(tmp_path, team):
+    """Runs the daemon with tests/process/fakes/pkgutil, reporting `team`, as the only program in /usr/sbin."""
+    (tmp_path / "sbin").mkdir()
+    shutil.copy(REPO / "tests/process/fakes/pkgutil", tmp_path / "sbin")
+    return {"launcher": mounted(tmp_path / "sbin", "/usr/sbin"), "FAKE_PKGUTIL_TEAM": team,
+            "FAKE_LAUNCHCTL_LOG": str(tmp_path / "calls")}
+
+
 # The real delays (two minutes, then 12 hours; an hour when idle) pass 20 (1000) times faster: libfaketime is
-# preloaded directly, so the pid started is the daemon's own.
+# preloaded directly, so the pid started is the daemon's own. A build that pins a team checks the package with
+# a fake pkgutil: the package of another team is deleted unseen by the installer.
 @linux_only("libfaketime, preloaded with LD_PRELOAD, speeds up the daemon's clock")
 @pytest.mark.skipif(not FAKETIME, reason="libfaketime is not installed")
-@pytest.mark.parametrize("case", ["installs", "idle", "garbled manifest", "forged digest"])
+@pytest.mark.parametrize("case", ["installs", "idle", "garbled manifest", "forged digest", "foreign team"])
 def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_service, daemon, tmp_path, case):
+    team, signer = pinned_team(), {}
+    if case == "foreign team" and not team:
+        pytest.skip("this build pins no package team (scripts/test's ASan build does)")
+    if team and case in ("installs", "foreign team"):
+        signer = fake_pkgutil(tmp_path, "ZYXWV98765" if case == "foreign team" else team)
     if case != "idle":
         write_config(config_dir, fake_service)
     if case == "garbled manifest":
@@ -186,8 +209,9 @@ def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_se
     temporary = tmp_path / "missing" / "tmp"  # made when needed; the trailing slash is fine
     d = daemon(KORVANE_UPDATE_MANIFEST_URL=fake_service.url("/downloads/macos/latest.json"), TMPDIR=f"{temporary}/",
                LD_PRELOAD=FAKETIME[0], FAKETIME="+0 x" + ("1000" if case == "idle" else "20"), FAKETIME_NO_CACHE="1",
+               FAKETIME_DONT_FAKE_MONOTONIC="1",  # request time bounds stay real
                # An AddressSanitizer build refuses a preloaded library ahead of its runtime unless told it is fine.
-               ASAN_OPTIONS="verify_asan_link_order=0:" + client_env(config_dir).get("ASAN_OPTIONS", ""))
+               ASAN_OPTIONS="verify_asan_link_order=0:" + client_env(config_dir).get("ASAN_OPTIONS", ""), **signer)
     if case == "idle":
         # An idle daemon puts back a status that went missing, at its next hourly look.
         d.new_status()
@@ -208,12 +232,19 @@ def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_se
                         f"Update 0.25.0 installiert\\x1B[2J\\u202E, erhalten {fake_service.settings()['packageSha256']}) "
                         "— Update abgebrochen.")
         return
+    if case == "foreign team":
+        d.wait_for(lambda: any(m.startswith("[ERROR] Das heruntergeladene pkg") for m in d.messages()), 60)
+        assert ("[ERROR] Das heruntergeladene pkg ist nicht mit dem Developer-ID-Installer-Zertifikat des Teams "
+                f"{team} signiert (signiert vom Team ZYXWV98765) — Update abgebrochen.") in d.messages()
+        assert not [m for m in d.messages() if "installier" in m] and not list(temporary.glob("*/*"))
+        assert (tmp_path / "calls").read_text().startswith("pkgutil --check-signature ")
+        return
     # Well before the real two minutes; this system has no /usr/sbin/installer, so the installation fails.
     d.wait_for(lambda: any(m.startswith("[ERROR] Update-Installation fehlgeschlagen: ") for m in d.messages()), 60)
     messages = d.messages()
     assert "[ERROR] Update-Installation fehlgeschlagen: /usr/sbin/installer: No such file or directory" in messages
-    assert ("[WARN] Signatur des pkg nicht geprüft: diesem Entwicklungs-Build ist kein Developer-ID-Team "
-            "eingebaut.") in messages
+    assert (("[WARN] Signatur des pkg nicht geprüft: diesem Entwicklungs-Build ist kein Developer-ID-Team "
+             "eingebaut.") in messages) == (not team)
     assert "[INFO] App-Update-Worker gestartet (aktuelle Version 0.24.0, Prüfintervall 12h)." in messages
     assert "[INFO] Neue Version 0.25.0 verfügbar (aktuell 0.24.0)." in messages
     paths = [r["path"] for r in fake_service.requests() if r["path"].startswith("/downloads/")]
@@ -301,24 +332,26 @@ def test_network_change_brings_the_next_cycle_forward(api_key, changes, early, n
         with open(tmp_path / "daemon.log", "wb") as out:
             daemon = subprocess.Popen([*netns, CLIENT, "run"], stdin=subprocess.DEVNULL, stdout=out,
                                       stderr=subprocess.STDOUT, env=client_env(config_dir, fake))
-        try:
+        log, moved = (tmp_path / "daemon.log").read_text, "[INFO] Netzwerkänderung erkannt — Aktualisierung vorgezogen."
+
+        def cycles(count):
             deadline = time.monotonic() + 30
-            while not (config_dir / "status.json").exists() and time.monotonic() < deadline:
+            while fake.stderr_text().count('"GET /ip4 ') < count or not (config_dir / "status.json").exists():
+                assert daemon.poll() is None and time.monotonic() < deadline, log()
                 time.sleep(0.05)
-            time.sleep(0.5)
-            log = (tmp_path / "daemon.log").read_text
-            assert fake.stderr_text().count('"GET /ip4 ') == 1, log()
-            # Changes 2.5 s apart: each one settles (2 s) before the next, so only the rate limit holds the
-            # later ones back.
-            for change in changes:
+
+        try:
+            cycles(1)
+            # The first change brings a cycle forward once it has settled (2 s): that cycle is waited for. Where
+            # none may come, and for the later changes, which only the rate limit holds back, the settling is.
+            for i, change in enumerate(changes):
                 subprocess.run([*netns, "sh", "-c", "ip " + change], check=True)
-                time.sleep(2.5)
-            time.sleep(1.5)
+                cycles(2) if early and i == 0 else time.sleep(2.5)
             requests = fake.stderr_text()
             assert requests.count('"GET /ip4 ') == 1 + early, requests
             # An early cycle is an ordinary one: the address is unchanged, so nothing is sent.
             assert requests.count('"GET /nic/update') == 1, requests
-            assert log().count("[INFO] Netzwerkänderung erkannt — Aktualisierung vorgezogen.") == early, log()
+            assert log().count(moved) == early, log()
             assert daemon.poll() is None
         finally:
             stop(daemon)

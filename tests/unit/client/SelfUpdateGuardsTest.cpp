@@ -45,6 +45,14 @@ TEST(PackageSignature, OnlyThePinnedTeamsInstallerCertificateForDistributionPass
                       true);
         EXPECT_EQ(PackageSignature::problem(pkgutil, package, "ABCDE12345").value_or(""), problem) << report;
     }
+    // One that hangs, with a child of its own holding the output open, is killed at its bound.
+    Scratch dir;
+    std::string hung = dir.write("pkgutil", "#!/bin/sh\necho 'Status: signed'\nsleep 30 & sleep 30\n", true);
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(PackageSignature::problem(hung, dir.write("x.pkg", "pkg"), "ABCDE12345",
+                                        std::chrono::milliseconds(300)),
+              "pkgutil antwortet nicht");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 }
 
 TEST(WorkingDirectory, MissingDirectoriesAreMadeButNoneAnotherUserCanChangeOrThatCannotBe) {
