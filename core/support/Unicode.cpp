@@ -1,5 +1,7 @@
 #include "support/Unicode.hpp"
 
+#include "support/ControlCharacter.hpp"
+
 #include <utf8proc.h>
 
 #include <cstdint>
@@ -59,9 +61,8 @@ template <typename Predicate> std::string_view trimWith(std::string_view text, P
     return text.substr(begin, end - begin);
 }
 
-// Controls of every kind and the two separators that end a line without being a control.
 bool needsEscape(char32_t c) {
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+    return ControlCharacter::is(c);
 }
 
 void appendHex(std::string& out, std::uint32_t value, int digits) {
