@@ -14,6 +14,17 @@ std::mutex& outputLock() {
     return lock;
 }
 
+void line(ClientLog::Level level, std::string_view message) {
+    std::string text = timestamp(std::chrono::system_clock::now());
+    text += " [";
+    text += ClientLog::rawValue(level);
+    text += "] ";
+    text += message;
+    text += '\n';
+    std::lock_guard guard(outputLock());
+    OutputStream::write(stdout, text);
+}
+
 } // namespace
 
 std::string timestamp(std::chrono::system_clock::time_point time) {
@@ -27,27 +38,12 @@ std::string timestamp(std::chrono::system_clock::time_point time) {
     return buffer;
 }
 
-void line(ClientLog::Level level, std::string_view message) {
-    std::string text = timestamp(std::chrono::system_clock::now());
-    text += " [";
-    text += ClientLog::rawValue(level);
-    text += "] ";
-    text += message;
-    text += '\n';
-    std::lock_guard guard(outputLock());
-    OutputStream::write(stdout, text);
-}
-
-ClientLog withoutDebug(std::function<void(ClientLog::Level, std::string_view)> writeLine) {
-    return ClientLog([writeLine = std::move(writeLine)](ClientLog::Level level, const std::string& message) {
+ClientLog clientLog() {
+    static const ClientLog log([](ClientLog::Level level, const std::string& message) {
         if (level != ClientLog::Level::debug) {
-            writeLine(level, message);
+            line(level, message);
         }
     });
-}
-
-ClientLog clientLog() {
-    static const ClientLog log = withoutDebug(line);
     return log;
 }
 

@@ -3,20 +3,11 @@
 #include "Pause.hpp"
 #include "ProcessExit.hpp"
 #include "config/ClientPaths.hpp"
-#include "config/ConfigurationStore.hpp"
-#include "cycle/HttpDynDnsUpdateClient.hpp"
-#include "cycle/HttpPublicIpResolver.hpp"
-#include "cycle/IpStateCache.hpp"
-#include "network/NetworkAwarePause.hpp"
 #include "status/DaemonStatus.hpp"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <exception>
 #include <optional>
 #include <string>
-#include <thread>
 
 namespace RunCommand {
 namespace {
@@ -27,41 +18,16 @@ constexpr std::chrono::hours idlePause(1);
 
 using TimePoint = std::chrono::system_clock::time_point;
 
-// The validated configuration, or the reason the daemon has to idle.
-struct LoadOutcome {
-    std::optional<ClientConfiguration> config;
-    std::string idleReason;
-};
-
-LoadOutcome loadConfiguration() {
-    ConfigurationStore store(ClientPaths::configFile());
-    std::optional<ClientConfiguration> config;
-    try {
-        config = store.loadValidated();
-    } catch (const std::exception& error) {
-        return {std::nullopt, std::string("Konfiguration unbrauchbar: ") + error.what()};
-    }
-    if (!config) {
-        return {std::nullopt, "Keine Konfiguration gefunden (" + store.path().string() +
-                                  "). Bitte mit 'sudo korvane-client configure' einrichten."};
-    }
-    return {config, {}};
-}
-
 // The update loop's pause: on the wall clock, and ended early by a settled network change unless the cycle
 // was permanently rejected (a wrong key must not hammer the service). Says why when a cycle comes early.
-void pauseBeforeNextCycle(const Dependencies& deps, NetworkAwarePause* watched, std::chrono::minutes length,
+void pauseBeforeNextCycle(const ClientLog& log, NetworkAwarePause& watch, std::chrono::minutes length,
                           UpdateCycleStatus status) {
-    if (watched == nullptr) {
-        Pause::tolerant(deps.sleep, length);
-        return;
-    }
-    switch (watched->wait(length, status != UpdateCycleStatus::fatalError)) {
+    switch (watch.wait(length, status != UpdateCycleStatus::fatalError)) {
     case NetworkAwarePause::End::networkChange:
-        deps.logLine(ClientLog::Level::info, "Netzwerkänderung erkannt — Aktualisierung vorgezogen.");
+        log.info("Netzwerkänderung erkannt — Aktualisierung vorgezogen.");
         break;
     case NetworkAwarePause::End::wake:
-        deps.logLine(ClientLog::Level::info, "Ruhezustand beendet — Aktualisierung vorgezogen.");
+        log.info("Ruhezustand beendet — Aktualisierung vorgezogen.");
         break;
     case NetworkAwarePause::End::interval:
         break;
@@ -73,17 +39,17 @@ std::optional<TimePoint> previousLastSuccess(const StatusFile& statusFile) {
     return previous ? previous->lastSuccessAt : std::nullopt;
 }
 
-int idle(const std::string& reason, const Dependencies& deps) {
-    deps.logLine(ClientLog::Level::error, "korvane-client läuft im Leerlauf — " + reason);
+int idle(const std::string& reason, const ClientRoot& root) {
+    root.log().error("korvane-client läuft im Leerlauf — " + reason);
     StatusFile statusFile(ClientPaths::statusFile());
     DaemonStatus status{DaemonStatus::State::idle, reason, std::nullopt, std::nullopt, std::nullopt,
                         previousLastSuccess(statusFile),
                         // Whole seconds, as the file holds them, so the record compares equal to its reading.
-                        std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()),
+                        std::chrono::floor<std::chrono::seconds>(root.clock().now()),
                         std::string(ClientVersion::current)};
     statusFile.write(status);
-    while (deps.keepRunning()) {
-        Pause::tolerant(deps.sleep, idlePause);
+    while (root.keepRunning()) {
+        Pause::tolerant(root.clock().sleep, idlePause);
         // One failed write must not leave an older status on display for good.
         if (statusFile.load() != status) {
             statusFile.write(status);
@@ -92,73 +58,61 @@ int idle(const std::string& reason, const Dependencies& deps) {
     return 0;
 }
 
-int updateLoop(const ClientConfiguration& config, const Dependencies& deps) {
+int updateLoop(const ClientConfiguration& config, const ClientRoot& root) {
     StatusFile statusFile(ClientPaths::statusFile());
     std::optional<TimePoint> lastSuccessAt = previousLastSuccess(statusFile);
-
-    ClientLog log = StdLog::withoutDebug(deps.logLine);
-    auto cache = std::make_shared<IpStateCache>(ClientPaths::ipStateFile());
-    Collaborators collaborators = deps.makeCollaborators(config, log);
-    UpdateOrchestrator orchestrator(collaborators.resolver, collaborators.updateClient, cache, config, log);
+    UpdateCycle cycle = root.updateCycle(config);
 
     // The app-update worker runs on this path only, never in idle mode; it is never waited for.
-    deps.startAppUpdateWorker();
+    root.startSelfUpdater();
 
     std::int64_t interval = pauseMinutes(config.updateIntervalMinutes, UpdateCycleStatus::unchanged);
-    deps.logLine(ClientLog::Level::info, "Update-Worker gestartet (Intervall " + std::to_string(interval) +
-                                             " min, Host " + config.hostname + ").");
-    // Opened before the first cycle, so that a change during it is not missed.
-    std::unique_ptr<NetworkAwarePause> watched;
-    if (std::unique_ptr<NetworkChangeSource> source = deps.watchNetwork(deps.logLine)) {
-        watched = std::make_unique<NetworkAwarePause>(std::move(source));
-    }
+    root.log().info("Update-Worker gestartet (Intervall " + std::to_string(interval) + " min, Host " +
+                    config.hostname + ").");
+    NetworkAwarePause watch = root.networkWatch();
 
-    while (deps.keepRunning()) {
-        UpdateCycleResult result = orchestrator.runOnce(false);
+    while (root.keepRunning()) {
+        UpdateCycleResult result = cycle.orchestrator.runOnce(false);
         if (result.isHealthy()) {
             lastSuccessAt = result.timestamp;
         }
         statusFile.write(DaemonStatus{DaemonStatus::stateFor(result.status), result.message, config.hostname,
-                                      cache->lastIpv4(), cache->lastIpv6(), lastSuccessAt,
-                                      std::chrono::system_clock::now(), std::string(ClientVersion::current)});
+                                      cycle.cache->lastIpv4(), cycle.cache->lastIpv6(), lastSuccessAt,
+                                      root.clock().now(), std::string(ClientVersion::current)});
         std::int64_t minutes = pauseMinutes(config.updateIntervalMinutes, result.status);
         if (result.status == UpdateCycleStatus::fatalError) {
-            deps.logLine(ClientLog::Level::error, "Fataler Fehler — nächster Versuch in " +
-                                                      std::to_string(minutes) + " min: " + result.message);
+            root.log().error("Fataler Fehler — nächster Versuch in " + std::to_string(minutes) +
+                             " min: " + result.message);
         }
         // pauseMinutes keeps this within what std::chrono::nanoseconds can hold.
-        pauseBeforeNextCycle(deps, watched.get(), std::chrono::minutes(minutes), result.status);
+        pauseBeforeNextCycle(root.log(), watch, std::chrono::minutes(minutes), result.status);
     }
     return 0;
 }
 
 } // namespace
 
-Collaborators httpCollaborators(const ClientConfiguration& config, const ClientLog& log) {
-    return {std::make_shared<HttpPublicIpResolver>(config, log),
-            std::make_shared<HttpDynDnsUpdateClient>(config, log)};
-}
-
 std::int64_t pauseMinutes(std::int64_t intervalMinutes, UpdateCycleStatus status) {
-    std::int64_t minutes = std::clamp<std::int64_t>(intervalMinutes, 1, maxPauseMinutes);
+    std::int64_t minutes =
+        std::clamp<std::int64_t>(intervalMinutes, ClientConfiguration::minIntervalMinutes, maxPauseMinutes);
     if (status == UpdateCycleStatus::fatalError) {
         minutes = std::max(minutes, fatalPauseMinutes);
     }
     return minutes;
 }
 
-int execute(const Dependencies& deps) {
-    deps.logLine(ClientLog::Level::info,
-                 "korvane-client " + std::string(ClientVersion::current) + " startet (Daemon-Modus).");
-    LoadOutcome loaded = loadConfiguration();
+int execute(const ClientRoot& root) {
+    root.log().info("korvane-client " + std::string(ClientVersion::current) + " startet (Daemon-Modus).");
+    LoadedConfiguration loaded =
+        root.loadConfiguration(". Bitte mit 'sudo korvane-client configure' einrichten.");
     if (!loaded.config) {
-        return idle(loaded.idleReason, deps);
+        return idle(loaded.problem, root);
     }
-    return updateLoop(*loaded.config, deps);
+    return updateLoop(*loaded.config, root);
 }
 
 void run() {
-    ProcessExit::exitWith(execute());
+    ProcessExit::exitWith(execute(ClientRoot()));
 }
 
 } // namespace RunCommand

@@ -33,13 +33,12 @@ private:
 
 } // namespace
 
-std::unique_ptr<NetworkChangeSource>
-openNetworkChangeSource(const std::function<void(ClientLog::Level, std::string_view)>& logLine) {
+std::unique_ptr<NetworkChangeSource> openNetworkChangeSource(const ClientLog& log) {
     PlatformNetworkChangeSource platform = openPlatformNetworkChangeSource();
     if (platform.source) {
         return std::move(platform.source);
     }
-    logLine(ClientLog::Level::warn, "Netzwerkänderungen nicht abonnierbar (" + platform.failure +
-                                        ") — Schnittstellen werden einmal pro Minute verglichen.");
+    log.warn("Netzwerkänderungen nicht abonnierbar (" + platform.failure +
+             ") — Schnittstellen werden einmal pro Minute verglichen.");
     return std::make_unique<InterfacePollingSource>();
 }

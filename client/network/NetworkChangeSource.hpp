@@ -6,10 +6,8 @@
 #include "config/ClientLog.hpp"
 
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
-#include <string_view>
 
 class NetworkChangeSource {
 public:
@@ -26,7 +24,6 @@ struct PlatformNetworkChangeSource {
 };
 PlatformNetworkChangeSource openPlatformNetworkChangeSource();
 
-// The platform's source; when it cannot be opened, one WARN line through logLine and the portable
-// comparison of the interfaces once a minute.
-std::unique_ptr<NetworkChangeSource>
-openNetworkChangeSource(const std::function<void(ClientLog::Level, std::string_view)>& logLine);
+// The platform's source; when it cannot be opened, one WARN line and the portable comparison of the
+// interfaces once a minute.
+std::unique_ptr<NetworkChangeSource> openNetworkChangeSource(const ClientLog& log);

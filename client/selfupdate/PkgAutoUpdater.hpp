@@ -36,7 +36,7 @@ struct Options {
 };
 
 // True exactly when the installer ended with status 0. Only version, url and sha256 are used.
-bool downloadAndInstall(const UpdateManifest& manifest, const Options& options = {});
+bool downloadAndInstall(const UpdateManifest& manifest, const Options& options);
 
 // Every grapheme that is neither a letter nor a number of any script, nor "." nor "-", becomes one "_".
 std::string sanitize(std::string_view text);
