@@ -2,9 +2,8 @@
 // changes and sleeps of the machine at set moments.
 #include "network/NetworkAwarePause.hpp"
 
-#include "ScriptedNetwork.hpp"
-
 #include <gtest/gtest.h>
+#include <vector>
 
 namespace {
 
@@ -12,6 +11,33 @@ using namespace std::chrono_literals;
 using End = NetworkAwarePause::End;
 using Ms = std::chrono::milliseconds;
 using TimePoint = NetworkAwarePause::TimePoint;
+
+// At `at` after the start the network changes, or the machine sleeps for `asleep` in the wait around it.
+struct Happening {
+    Ms at;
+    std::chrono::minutes asleep{0};
+};
+
+struct ScriptedNetwork final : NetworkChangeSource {
+    ScriptedNetwork(TimePoint& now, std::vector<Happening> script) : now(now), start(now), script(script) {}
+
+    bool waitForChange(Ms timeout) override {
+        auto until = now + timeout;
+        if (next == script.size() || start + script[next].at > until) {
+            now = until;
+            return false;
+        }
+        Happening happening = script[next++];
+        // The wait's own time passes awake; the wall clock also counts the sleep.
+        now = happening.asleep > 0min ? until + happening.asleep : start + happening.at;
+        return happening.asleep == 0min;
+    }
+
+    TimePoint& now;
+    TimePoint start;
+    std::vector<Happening> script;
+    std::size_t next = 0;
+};
 
 TEST(NetworkAwarePauseTest, EndsAfterSettledChangesOncePerMinuteAndAfterASleepPastTheDeadline) {
     // The network's script, and how each pause in turn ends and when (after the start of the first).
