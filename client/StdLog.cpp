@@ -2,9 +2,11 @@
 
 #include "OutputStream.hpp"
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
+#include <string>
 
 namespace StdLog {
 namespace {
@@ -12,6 +14,18 @@ namespace {
 std::mutex& outputLock() {
     static std::mutex lock;
     return lock;
+}
+
+// The time-stamp part of a line; Western digits and the Gregorian calendar whatever the locale.
+std::string timestamp(std::chrono::system_clock::time_point time) {
+    std::time_t t = std::chrono::system_clock::to_time_t(time);
+    std::tm local{};
+    localtime_r(&t, &local);
+    // Formatted from numbers, not through the locale, so no other digits or calendar can appear.
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    return buffer;
 }
 
 void line(ClientLog::Level level, std::string_view message) {
@@ -26,17 +40,6 @@ void line(ClientLog::Level level, std::string_view message) {
 }
 
 } // namespace
-
-std::string timestamp(std::chrono::system_clock::time_point time) {
-    std::time_t t = std::chrono::system_clock::to_time_t(time);
-    std::tm local{};
-    localtime_r(&t, &local);
-    // Formatted from numbers, not through the locale, so no other digits or calendar can appear.
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-    return buffer;
-}
 
 ClientLog clientLog() {
     static const ClientLog log([](ClientLog::Level level, const std::string& message) {

@@ -16,7 +16,22 @@ namespace {
 constexpr std::int64_t fatalPauseMinutes = 30;
 constexpr std::chrono::hours idlePause(1);
 
+// Longest pause the daemon sleeps: the most whole minutes whose nanoseconds fit std::chrono::nanoseconds.
+constexpr std::int64_t maxPauseMinutes =
+    std::chrono::nanoseconds::max().count() / std::chrono::nanoseconds(std::chrono::minutes(1)).count();
+
 using TimePoint = std::chrono::system_clock::time_point;
+
+// The pause after a cycle, in whole minutes: the interval (at least the configuration's minimum), at least
+// 30 after a permanent rejection, never more than maxPauseMinutes.
+std::int64_t pauseMinutes(std::int64_t intervalMinutes, UpdateCycleStatus status) {
+    std::int64_t minutes =
+        std::clamp<std::int64_t>(intervalMinutes, ClientConfiguration::minIntervalMinutes, maxPauseMinutes);
+    if (status == UpdateCycleStatus::fatalError) {
+        minutes = std::max(minutes, fatalPauseMinutes);
+    }
+    return minutes;
+}
 
 // The update loop's pause: on the wall clock, and ended early by a settled network change unless the cycle
 // was permanently rejected (a wrong key must not hammer the service). Says why when a cycle comes early.
@@ -91,15 +106,6 @@ int updateLoop(const ClientConfiguration& config, const ClientRoot& root) {
 }
 
 } // namespace
-
-std::int64_t pauseMinutes(std::int64_t intervalMinutes, UpdateCycleStatus status) {
-    std::int64_t minutes =
-        std::clamp<std::int64_t>(intervalMinutes, ClientConfiguration::minIntervalMinutes, maxPauseMinutes);
-    if (status == UpdateCycleStatus::fatalError) {
-        minutes = std::max(minutes, fatalPauseMinutes);
-    }
-    return minutes;
-}
 
 int execute(const ClientRoot& root) {
     root.log().info("korvane-client " + std::string(ClientVersion::current) + " startet (Daemon-Modus).");

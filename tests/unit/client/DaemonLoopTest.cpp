@@ -1,5 +1,6 @@
-// The daemon's loop through ClientRoot's seams, on a scripted clock: when the cycles come, what ends a
-// pause early, the long pause after a permanent rejection, and idle mode.
+// The daemon's loop through ClientRoot's seams, on a scripted wall clock: when the cycles come, what ends a
+// pause early (a settled network change, at most once a minute; a sleep past the deadline), the long pause
+// after a permanent rejection that no change cuts short, and idle mode.
 #include "commands/RunCommand.hpp"
 #include "config/ClientPaths.hpp"
 #include "status/DaemonStatus.hpp"
@@ -11,28 +12,39 @@
 namespace {
 
 using namespace std::chrono_literals;
+using Minutes = std::chrono::minutes;
 using TimePoint = std::chrono::system_clock::time_point;
 const TimePoint start{std::chrono::hours(24 * 365 * 50)}, earlier = start - 24h;
 
-// The first wait sees a change, or the machine sleeps `asleep` during it; each wait moves the clock on.
-struct Network final : NetworkChangeSource {
-    Network(TimePoint& now, bool change, std::chrono::minutes asleep)
-        : now(now), change(change), asleep(asleep) {}
-    bool waitForChange(std::chrono::milliseconds timeout) override {
-        now += timeout + std::exchange(asleep, 0min);
-        return std::exchange(change, false);
-    }
-    TimePoint& now;
-    bool change;
-    std::chrono::minutes asleep;
+// At `at` after the start the network changes, or the machine sleeps for `asleep` in the wait around it.
+struct Happening {
+    std::chrono::milliseconds at;
+    Minutes asleep{0};
 };
 
-// Runs `rounds` cycles or idle hours against a service that finds 203.0.113.7 and answers every update with
-// `answer`. An earlier daemon's status is there at the start; each sleep loses status.json, as if another
-// process had removed it.
+// The network on the scripted clock: every wait moves the clock on to its end or to the next happening.
+struct Network final : NetworkChangeSource {
+    Network(TimePoint& now, std::vector<Happening> script) : now(now), script(std::move(script)) {}
+    bool waitForChange(std::chrono::milliseconds timeout) override {
+        TimePoint until = now + timeout;
+        if (next == script.size() || start + script[next].at > until) {
+            now = until;
+            return false;
+        }
+        Happening happening = script[next++];
+        // The wait's own time passes awake; the wall clock also counts the sleep.
+        now = happening.asleep > 0min ? until + happening.asleep : start + happening.at;
+        return happening.asleep == 0min;
+    }
+    TimePoint& now;
+    std::vector<Happening> script;
+    std::size_t next = 0;
+};
+
+// `rounds` cycles or idle hours against a service that finds 203.0.113.7 and answers every update with
+// `answer`, after an earlier daemon's status. Each sleep loses status.json, as if someone had removed it.
 struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating {
-    Daemon(int rounds, std::string config, std::string answer = {}, bool change = false,
-           std::chrono::minutes asleep = 0min)
+    Daemon(int rounds, std::string config, std::string answer = {}, std::vector<Happening> network = {})
         : ClientRoot(ClientLog([this](ClientLog::Level level, const std::string& message) {
                          if (level != ClientLog::Level::debug) {
                              lines.push_back(std::string(ClientLog::rawValue(level)) + " " + message);
@@ -43,10 +55,9 @@ struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating {
                                       now += std::chrono::duration_cast<TimePoint::duration>(length);
                                       std::filesystem::remove(dir / "status.json");
                                   }}),
-          rounds(rounds), answer(std::move(answer)), change(change), asleep(asleep) {
+          rounds(rounds), answer(std::move(answer)), network(std::move(network)) {
         ::setenv("KORVANE_CONFIG_DIR", dir.path.c_str(), 1);
-        StatusFile(dir / "status.json")
-            .write({DaemonStatus::State::ok, "m", {}, {}, {}, earlier, earlier, "0"});
+        StatusFile(dir / "status.json").write({{}, "", {}, {}, {}, earlier, earlier, ""});
         if (!config.empty()) {
             dir.write("config.json", R"({"hostname": "h.example", "apiKey": "dyndns_k", )" + config + "}");
         }
@@ -57,11 +68,11 @@ struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating {
     void startSelfUpdater() const override { ++selfUpdaters; }
     std::shared_ptr<PublicIpResolving> resolver(const ClientConfiguration&) const override { return self(); }
     std::shared_ptr<DynDnsUpdating> updateClient(const ClientConfiguration&) const override { return self(); }
-    std::unique_ptr<NetworkChangeSource> networkChangeSource() const override {
-        return std::make_unique<Network>(now, change, asleep);
-    }
-    // Shared without an owner: the daemon outlives the loop.
+    // Shared without an owner: the daemon outlives its loop.
     std::shared_ptr<Daemon> self() const { return {std::shared_ptr<void>(), const_cast<Daemon*>(this)}; }
+    std::unique_ptr<NetworkChangeSource> networkChangeSource() const override {
+        return std::make_unique<Network>(now, network);
+    }
     std::optional<std::string> resolveIpv4() override {
         cycles.push_back(now - start);
         return "203.0.113.7";
@@ -70,6 +81,7 @@ struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating {
     DynDnsResponse send(const std::optional<std::string>&, const std::optional<std::string>&) override {
         return DynDnsResponseParser::parse(answer);
     }
+    DaemonStatus status() const { return StatusFile(ClientPaths::statusFile()).load().value(); }
 
     Scratch dir;
     mutable TimePoint now = start;
@@ -78,8 +90,7 @@ struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating {
     std::vector<std::string> lines;
     int rounds;
     std::string answer;
-    bool change;
-    std::chrono::minutes asleep;
+    std::vector<Happening> network;
 };
 
 const std::string started =
@@ -91,39 +102,40 @@ std::string fatal(int minutes) {
            " min: Authentifizierung fehlgeschlagen — API-Key prüfen.";
 }
 
-TEST(DaemonLoop, CyclesFollowTheIntervalNetworkChangesAndWakesButNotAfterAPermanentRejection) {
+TEST(DaemonLoop, CyclesFollowTheIntervalSettledNetworkChangesAndWakesButNotAfterAPermanentRejection) {
     using Cycles = std::vector<TimePoint::duration>;
-    const std::tuple<int, std::string, bool, std::chrono::minutes, Cycles, std::vector<std::string>> cases[] =
-        {// interval, answer, change, asleep; when the cycles begin, the lines after the worker's
-         {5,
-          "good 203.0.113.7",
-          true,
-          0min,
-          {0s, 62s, 362s},
-          {updated, "INFO Netzwerkänderung erkannt — Aktualisierung vorgezogen."}},
-         {5,
-          "good 203.0.113.7",
-          false,
-          60min,
-          {0s, 61min},
-          {updated, "INFO Ruhezustand beendet — Aktualisierung vorgezogen."}},
-         {5, "badauth", true, 0min, {0s, 30min}, {rejected, fatal(30), rejected, fatal(30)}},
-         {45, "badauth", false, 0min, {0s, 45min}, {rejected, fatal(45), rejected, fatal(45)}}};
-    for (const auto& [interval, answer, change, asleep, cycles, lines] : cases) {
-        Daemon daemon(static_cast<int>(cycles.size()),
-                      "\"updateIntervalMinutes\": " + std::to_string(interval), answer, change, asleep);
+    const std::string change = "INFO Netzwerkänderung erkannt — Aktualisierung vorgezogen.";
+    const std::tuple<int, std::string, std::vector<Happening>, Cycles, std::vector<std::string>> cases[] = {
+        // interval, answer, network; when the cycles begin, the lines after the worker's
+        {5,
+         "good 203.0.113.7",
+         {{10s}, {11500ms}},
+         {0s, 13500ms, 313500ms},
+         {updated, change}},                                                                // settled 2 s
+        {5, "good 203.0.113.7", {{10s}, {13s}}, {0s, 12s, 72s}, {updated, change, change}}, // a minute apart
+        {5,
+         "good 203.0.113.7",
+         {{30s, 60min}},
+         {0s, 61min},
+         {updated, "INFO Ruhezustand beendet — Aktualisierung vorgezogen."}}, // a sleep past the deadline
+        {5, "good 203.0.113.7", {{30s, 2min}}, {0s, 5min}, {updated}},        // a short one keeps it
+        {5, "badauth", {{60s}}, {0s, 30min}, {rejected, fatal(30), rejected, fatal(30)}},
+        {45, "badauth", {}, {0s, 45min}, {rejected, fatal(45), rejected, fatal(45)}}};
+    for (const auto& [interval, answer, network, cycles, lines] : cases) {
+        Daemon daemon(int(cycles.size()), "\"updateIntervalMinutes\": " + std::to_string(interval), answer,
+                      network);
         EXPECT_EQ(RunCommand::execute(daemon), 0);
         EXPECT_EQ(daemon.cycles, cycles) << answer;
-        std::vector<std::string> expected = {started, "INFO Update-Worker gestartet (Intervall " +
-                                                          std::to_string(interval) +
-                                                          " min, Host h.example)."};
+        std::vector<std::string> expected{started, "INFO Update-Worker gestartet (Intervall " +
+                                                       std::to_string(interval) + " min, Host h.example)."};
         expected.insert(expected.end(), lines.begin(), lines.end());
         EXPECT_EQ(daemon.lines, expected);
         EXPECT_EQ(daemon.selfUpdaters, 1);
-        DaemonStatus status = StatusFile(ClientPaths::statusFile()).load().value();
-        EXPECT_EQ(status.state, answer == "badauth" ? DaemonStatus::State::error : DaemonStatus::State::ok);
-        EXPECT_EQ(status.lastSuccessAt == earlier, answer == "badauth") << "kept until a cycle succeeds";
-        EXPECT_EQ(status.updatedAt - start, cycles.back()) << "written after the last cycle";
+        bool failed = answer == "badauth";
+        EXPECT_EQ(daemon.status().state, failed ? DaemonStatus::State::error : DaemonStatus::State::ok);
+        EXPECT_EQ(daemon.status().lastSuccessAt == earlier, failed) << "kept until a cycle succeeds";
+        // Written after the last cycle, in the whole seconds status.json holds.
+        EXPECT_EQ(daemon.status().updatedAt, std::chrono::floor<std::chrono::seconds>(start + cycles.back()));
     }
 }
 
@@ -136,7 +148,7 @@ TEST(DaemonLoop, WithoutAConfigurationItIdlesAndPutsItsStatusBackEveryHour) {
               (std::vector<std::string>{started, "ERROR korvane-client läuft im Leerlauf — " + reason}));
     EXPECT_EQ(std::make_tuple(daemon.now - start, daemon.selfUpdaters, daemon.cycles.size()),
               std::make_tuple(TimePoint::duration(2h), 0, std::size_t(0)));
-    DaemonStatus status = StatusFile(ClientPaths::statusFile()).load().value();
+    DaemonStatus status = daemon.status();
     EXPECT_EQ(std::tie(status.state, status.message, status.lastSuccessAt, status.updatedAt),
               std::make_tuple(DaemonStatus::State::idle, reason, std::optional(earlier), start));
 }
