@@ -81,7 +81,7 @@ struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating {
     DynDnsResponse send(const std::optional<std::string>&, const std::optional<std::string>&) override {
         return DynDnsResponseParser::parse(answer);
     }
-    DaemonStatus status() const { return StatusFile(ClientPaths::statusFile()).load().value(); }
+    DaemonStatus status() const { return StatusFile(dir / "status.json").load().value(); }
 
     Scratch dir;
     mutable TimePoint now = start;
@@ -104,23 +104,18 @@ std::string fatal(int minutes) {
 
 TEST(DaemonLoop, CyclesFollowTheIntervalSettledNetworkChangesAndWakesButNotAfterAPermanentRejection) {
     using Cycles = std::vector<TimePoint::duration>;
-    const std::string change = "INFO Netzwerkänderung erkannt — Aktualisierung vorgezogen.";
+    const std::string good = "good 203.0.113.7",
+                      change = "INFO Netzwerkänderung erkannt — Aktualisierung vorgezogen.";
     const std::tuple<int, std::string, std::vector<Happening>, Cycles, std::vector<std::string>> cases[] = {
         // interval, answer, network; when the cycles begin, the lines after the worker's
-        {5,
-         "good 203.0.113.7",
-         {{10s}, {11500ms}},
-         {0s, 13500ms, 313500ms},
-         {updated, change}},                                                                // settled 2 s
-        {5, "good 203.0.113.7", {{10s}, {13s}}, {0s, 12s, 72s}, {updated, change, change}}, // a minute apart
-        {5,
-         "good 203.0.113.7",
-         {{30s, 60min}},
-         {0s, 61min},
-         {updated, "INFO Ruhezustand beendet — Aktualisierung vorgezogen."}}, // a sleep past the deadline
-        {5, "good 203.0.113.7", {{30s, 2min}}, {0s, 5min}, {updated}},        // a short one keeps it
+        // clang-format off
+        {5, good, {{10s}, {11500ms}}, {0s, 13500ms, 313500ms}, {updated, change}}, // settled for 2 s
+        {5, good, {{10s}, {13s}}, {0s, 12s, 72s}, {updated, change, change}},     // a minute apart
+        {5, good, {{30s, 60min}}, {0s, 61min}, {updated, "INFO Ruhezustand beendet — Aktualisierung vorgezogen."}},
+        {5, good, {{30s, 2min}}, {0s, 5min}, {updated}}, // a short sleep keeps the interval
         {5, "badauth", {{60s}}, {0s, 30min}, {rejected, fatal(30), rejected, fatal(30)}},
         {45, "badauth", {}, {0s, 45min}, {rejected, fatal(45), rejected, fatal(45)}}};
+    // clang-format on
     for (const auto& [interval, answer, network, cycles, lines] : cases) {
         Daemon daemon(int(cycles.size()), "\"updateIntervalMinutes\": " + std::to_string(interval), answer,
                       network);
@@ -131,11 +126,12 @@ TEST(DaemonLoop, CyclesFollowTheIntervalSettledNetworkChangesAndWakesButNotAfter
         expected.insert(expected.end(), lines.begin(), lines.end());
         EXPECT_EQ(daemon.lines, expected);
         EXPECT_EQ(daemon.selfUpdaters, 1);
+        // Written after the last cycle, in whole seconds; the last success is kept until a cycle succeeds.
         bool failed = answer == "badauth";
-        EXPECT_EQ(daemon.status().state, failed ? DaemonStatus::State::error : DaemonStatus::State::ok);
-        EXPECT_EQ(daemon.status().lastSuccessAt == earlier, failed) << "kept until a cycle succeeds";
-        // Written after the last cycle, in the whole seconds status.json holds.
-        EXPECT_EQ(daemon.status().updatedAt, std::chrono::floor<std::chrono::seconds>(start + cycles.back()));
+        DaemonStatus status = daemon.status();
+        EXPECT_EQ(std::make_tuple(status.state, status.lastSuccessAt == earlier, status.updatedAt),
+                  std::make_tuple(failed ? DaemonStatus::State::error : DaemonStatus::State::ok, failed,
+                                  std::chrono::floor<std::chrono::seconds>(start + cycles.back())));
     }
 }
 
