@@ -97,6 +97,8 @@ const std::string started =
     "INFO korvane-client " + std::string(ClientVersion::current) + " startet (Daemon-Modus).";
 const std::string updated = "INFO DynDNS aktualisiert: 203.0.113.7.";
 const std::string rejected = "ERROR DynDNS-Update dauerhaft abgewiesen: badauth.";
+const std::string change = "INFO Netzwerkänderung erkannt — Aktualisierung vorgezogen.";
+const std::string wake = "INFO Ruhezustand beendet — Aktualisierung vorgezogen.";
 std::string fatal(int minutes) {
     return "ERROR Fataler Fehler — nächster Versuch in " + std::to_string(minutes) +
            " min: Authentifizierung fehlgeschlagen — API-Key prüfen.";
@@ -104,15 +106,13 @@ std::string fatal(int minutes) {
 
 TEST(DaemonLoop, CyclesFollowTheIntervalSettledNetworkChangesAndWakesButNotAfterAPermanentRejection) {
     using Cycles = std::vector<TimePoint::duration>;
-    const std::string good = "good 203.0.113.7",
-                      change = "INFO Netzwerkänderung erkannt — Aktualisierung vorgezogen.";
     const std::tuple<int, std::string, std::vector<Happening>, Cycles, std::vector<std::string>> cases[] = {
         // interval, answer, network; when the cycles begin, the lines after the worker's
         // clang-format off
-        {5, good, {{10s}, {11500ms}}, {0s, 13500ms, 313500ms}, {updated, change}}, // settled for 2 s
-        {5, good, {{10s}, {13s}}, {0s, 12s, 72s}, {updated, change, change}},     // a minute apart
-        {5, good, {{30s, 60min}}, {0s, 61min}, {updated, "INFO Ruhezustand beendet — Aktualisierung vorgezogen."}},
-        {5, good, {{30s, 2min}}, {0s, 5min}, {updated}}, // a short sleep keeps the interval
+        {5, "good 203.0.113.7", {{10s}, {11500ms}}, {0s, 13500ms, 313500ms}, {updated, change}}, // settles in 2 s
+        {5, "good 203.0.113.7", {{10s}, {13s}}, {0s, 12s, 72s}, {updated, change, change}}, // once a minute
+        {5, "good 203.0.113.7", {{30s, 60min}}, {0s, 61min}, {updated, wake}}, // a sleep past the deadline
+        {5, "good 203.0.113.7", {{30s, 2min}}, {0s, 5min}, {updated}},    // a short one keeps it
         {5, "badauth", {{60s}}, {0s, 30min}, {rejected, fatal(30), rejected, fatal(30)}},
         {45, "badauth", {}, {0s, 45min}, {rejected, fatal(45), rejected, fatal(45)}}};
     // clang-format on
