@@ -107,9 +107,9 @@ std::string fatal(int minutes) {
 TEST(DaemonLoop, CyclesFollowTheIntervalSettledNetworkChangesAndWakesButNotAfterAPermanentRejection) {
     using Cycles = std::vector<TimePoint::duration>;
     const std::tuple<int, std::string, std::vector<Happening>, Cycles, std::vector<std::string>> cases[] = {
-        // interval, answer, network; when the cycles begin, the lines after the worker's
+        // interval, answer, network; cycle starts (a change settles in 2 s); the lines after the worker's
         // clang-format off
-        {5, "good 203.0.113.7", {{10s}, {11500ms}}, {0s, 13500ms, 313500ms}, {updated, change}}, // settles in 2 s
+        {5, "good 203.0.113.7", {{10s}, {11500ms}}, {0s, 13500ms, 313500ms}, {updated, change}},
         {5, "good 203.0.113.7", {{10s}, {13s}}, {0s, 12s, 72s}, {updated, change, change}}, // once a minute
         {5, "good 203.0.113.7", {{30s, 60min}}, {0s, 61min}, {updated, wake}}, // a sleep past the deadline
         {5, "good 203.0.113.7", {{30s, 2min}}, {0s, 5min}, {updated}},    // a short one keeps it
