@@ -4,9 +4,9 @@
 //
 //   korvane-soak-driver --base URL --state FILE --cycles N [--samples 0,100,...] [--timeout-ms MS]
 //
-// The update endpoint comes from KORVANE_SERVER_BASE_URL and the trust from SSL_CERT_FILE, as for the
-// client. Prints one JSON object per line: a sample at each cycle count named by --samples, then a
-// summary with the outcome of every cycle.
+// The update endpoint is --base's and the trust comes from SSL_CERT_FILE, as for the client. Prints one JSON
+// object per line: a sample at each cycle count named by --samples, then a summary with the outcome of every
+// cycle.
 #include "config/ClientConfiguration.hpp"
 #include "config/ClientLog.hpp"
 #include "cycle/HttpDynDnsUpdateClient.hpp"
@@ -183,7 +183,8 @@ int main(int argc, char** argv) {
     auto start = std::chrono::steady_clock::now();
     std::chrono::milliseconds timeout(options.timeoutMs);
     auto resolver = std::make_shared<HttpPublicIpResolver>(config, log, timeout);
-    auto updateClient = std::make_shared<HttpDynDnsUpdateClient>(config, log, timeout, timeout * 4);
+    auto updateClient =
+        std::make_shared<HttpDynDnsUpdateClient>(config, log, options.base, timeout, timeout * 4);
     auto cache = std::make_shared<IpStateCache>(std::filesystem::path(options.stateFile));
     UpdateOrchestrator orchestrator(resolver, updateClient, cache, config, log);
 

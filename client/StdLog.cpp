@@ -2,9 +2,11 @@
 
 #include "OutputStream.hpp"
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
+#include <string>
 
 namespace StdLog {
 namespace {
@@ -14,8 +16,7 @@ std::mutex& outputLock() {
     return lock;
 }
 
-} // namespace
-
+// The time-stamp part of a line; Western digits and the Gregorian calendar whatever the locale.
 std::string timestamp(std::chrono::system_clock::time_point time) {
     std::time_t t = std::chrono::system_clock::to_time_t(time);
     std::tm local{};
@@ -38,16 +39,14 @@ void line(ClientLog::Level level, std::string_view message) {
     OutputStream::write(stdout, text);
 }
 
-ClientLog withoutDebug(std::function<void(ClientLog::Level, std::string_view)> writeLine) {
-    return ClientLog([writeLine = std::move(writeLine)](ClientLog::Level level, const std::string& message) {
-        if (level != ClientLog::Level::debug) {
-            writeLine(level, message);
-        }
-    });
-}
+} // namespace
 
 ClientLog clientLog() {
-    static const ClientLog log = withoutDebug(line);
+    static const ClientLog log([](ClientLog::Level level, const std::string& message) {
+        if (level != ClientLog::Level::debug) {
+            line(level, message);
+        }
+    });
     return log;
 }
 

@@ -1,8 +1,10 @@
 // The display rules of the status item: symbol and label per state, and the four menu lines.
 #include "StatusDisplay.hpp"
 
+#include "status/PushedAddresses.hpp"
+#include "support/ControlCharacter.hpp"
+
 #include <QDateTime>
-#include <QStringList>
 
 namespace StatusDisplay {
 namespace {
@@ -12,8 +14,7 @@ QString text(const std::string& utf8) {
 }
 
 bool breaksTheLine(QChar c) {
-    char16_t code = c.unicode();
-    return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x2028 || code == 0x2029;
+    return ControlCharacter::is(c.unicode());
 }
 
 Lines linesForNoStatus() {
@@ -26,16 +27,11 @@ Lines linesForNoStatus() {
 }
 
 Line ipLine(const DaemonStatus& status) {
-    QStringList addresses;
-    for (const std::optional<std::string>* address : {&status.lastIpv4, &status.lastIpv6}) {
-        if (address->has_value()) {
-            addresses.append(text(**address));
-        }
-    }
-    if (addresses.isEmpty()) {
+    std::string addresses = PushedAddresses::text(status.lastIpv4, status.lastIpv6);
+    if (addresses.empty()) {
         return {QString(), false};
     }
-    return {QStringLiteral("Zuletzt gepusht: ") + addresses.join(QStringLiteral(" / ")), true};
+    return {QStringLiteral("Zuletzt gepusht: ") + text(addresses), true};
 }
 
 } // namespace

@@ -4,21 +4,12 @@
 #include "ProcessExit.hpp"
 #include "config/ClientPaths.hpp"
 #include "config/ConfigDirectory.hpp"
-#include "config/ConfigurationStore.hpp"
-#include "cycle/HttpDynDnsUpdateClient.hpp"
-#include "cycle/HttpPublicIpResolver.hpp"
-#include "cycle/IpStateCache.hpp"
 #include "dnscheck/DnsConfirmation.hpp"
-#include "network/NetworkAwarePause.hpp"
 #include "status/DaemonStatus.hpp"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <exception>
 #include <optional>
 #include <string>
-#include <thread>
 
 namespace RunCommand {
 namespace {
@@ -26,6 +17,10 @@ namespace {
 // A permanent rejection will not pass by itself; asking again every few minutes only hammers the service.
 constexpr std::int64_t fatalPauseMinutes = 30;
 constexpr std::chrono::hours idlePause(1);
+
+// Longest pause the daemon sleeps: the most whole minutes whose nanoseconds fit std::chrono::nanoseconds.
+constexpr std::int64_t maxPauseMinutes =
+    std::chrono::nanoseconds::max().count() / std::chrono::nanoseconds(std::chrono::minutes(1)).count();
 
 using TimePoint = std::chrono::system_clock::time_point;
 
@@ -44,42 +39,28 @@ DaemonStatus::State stateFor(UpdateCycleStatus status) {
     return DaemonStatus::State::warning;
 }
 
-// The validated configuration, or the reason the daemon has to idle.
-struct LoadOutcome {
-    std::optional<ClientConfiguration> config;
-    std::string idleReason;
-};
-
-LoadOutcome loadConfiguration() {
-    ConfigurationStore store(ClientPaths::configFile());
-    std::optional<ClientConfiguration> config;
-    try {
-        config = store.loadValidated();
-    } catch (const std::exception& error) {
-        return {std::nullopt, std::string("Konfiguration unbrauchbar: ") + error.what()};
+// The pause after a cycle, in whole minutes: the interval (at least the configuration's minimum), at least
+// 30 after a permanent rejection, never more than maxPauseMinutes.
+std::int64_t pauseMinutes(std::int64_t intervalMinutes, UpdateCycleStatus status) {
+    std::int64_t minutes =
+        std::clamp<std::int64_t>(intervalMinutes, ClientConfiguration::minIntervalMinutes, maxPauseMinutes);
+    if (status == UpdateCycleStatus::fatalError) {
+        minutes = std::max(minutes, fatalPauseMinutes);
     }
-    if (!config) {
-        return {std::nullopt, "Keine Konfiguration gefunden (" + store.path().string() +
-                                  "). Bitte mit 'sudo korvane-client configure' einrichten."};
-    }
-    return {config, {}};
+    return minutes;
 }
 
 // The update loop's pause: on the wall clock, and ended early by a settled network change unless the cycle
 // was permanently rejected (a wrong key must not hammer the service). Says why when a cycle comes early, and
 // returns true then.
-bool pauseBeforeNextCycle(const Dependencies& deps, NetworkAwarePause* watched,
-                          std::chrono::nanoseconds length, UpdateCycleStatus status) {
-    if (watched == nullptr) {
-        Pause::tolerant(deps.sleep, length);
-        return false;
-    }
-    switch (watched->wait(length, status != UpdateCycleStatus::fatalError)) {
+bool pauseBeforeNextCycle(const ClientLog& log, NetworkAwarePause& watch, std::chrono::nanoseconds length,
+                          UpdateCycleStatus status) {
+    switch (watch.wait(length, status != UpdateCycleStatus::fatalError)) {
     case NetworkAwarePause::End::networkChange:
-        deps.logLine(ClientLog::Level::info, "Netzwerkänderung erkannt — Aktualisierung vorgezogen.");
+        log.info("Netzwerkänderung erkannt — Aktualisierung vorgezogen.");
         return true;
     case NetworkAwarePause::End::wake:
-        deps.logLine(ClientLog::Level::info, "Ruhezustand beendet — Aktualisierung vorgezogen.");
+        log.info("Ruhezustand beendet — Aktualisierung vorgezogen.");
         return true;
     case NetworkAwarePause::End::interval:
         break;
@@ -87,32 +68,31 @@ bool pauseBeforeNextCycle(const Dependencies& deps, NetworkAwarePause* watched,
     return false;
 }
 
-// The end of a pause starting now; the clock's last moment for one that reaches past it (the longest
+// The end of a pause starting at `now`; the clock's last moment for one that reaches past it (the longest
 // interval is centuries).
-TimePoint endOfPause(std::chrono::nanoseconds length) {
-    const TimePoint now = std::chrono::system_clock::now();
+TimePoint endOfPause(TimePoint now, std::chrono::nanoseconds length) {
     const auto span = std::chrono::duration_cast<TimePoint::duration>(length);
     return span >= TimePoint::max() - now ? TimePoint::max() : now + span;
 }
 
 // The pause, interrupted for the name servers' second looks after an update: a long interval must not
 // leave a pending record unconfirmed for hours.
-void pauseWithRetries(const Dependencies& deps, NetworkAwarePause* watched, std::chrono::minutes length,
+void pauseWithRetries(const ClientRoot& root, NetworkAwarePause& watch, std::chrono::minutes length,
                       UpdateCycleStatus status, DnsConfirmation& confirmation) {
-    const TimePoint end = endOfPause(length);
+    const TimePoint end = endOfPause(root.clock().now(), length);
     while (std::optional<TimePoint> due = confirmation.nextRetry()) {
         if (*due >= end) {
             break;
         }
-        std::chrono::nanoseconds wait = *due - std::chrono::system_clock::now();
-        if (wait.count() > 0 && pauseBeforeNextCycle(deps, watched, wait, status)) {
+        std::chrono::nanoseconds wait = *due - root.clock().now();
+        if (wait.count() > 0 && pauseBeforeNextCycle(root.log(), watch, wait, status)) {
             return;
         }
         confirmation.retry();
     }
-    std::chrono::nanoseconds rest = end - std::chrono::system_clock::now();
+    std::chrono::nanoseconds rest = end - root.clock().now();
     if (rest.count() > 0) {
-        pauseBeforeNextCycle(deps, watched, rest, status);
+        pauseBeforeNextCycle(root.log(), watch, rest, status);
     }
 }
 
@@ -121,17 +101,17 @@ std::optional<TimePoint> previousLastSuccess(const StatusFile& statusFile) {
     return previous ? previous->lastSuccessAt : std::nullopt;
 }
 
-int idle(const std::string& reason, const Dependencies& deps) {
-    deps.logLine(ClientLog::Level::error, "korvane-client läuft im Leerlauf — " + reason);
+int idle(const std::string& reason, const ClientRoot& root) {
+    root.log().error("korvane-client läuft im Leerlauf — " + reason);
     StatusFile statusFile(ClientPaths::statusFile());
     DaemonStatus status{DaemonStatus::State::idle, reason, std::nullopt, std::nullopt, std::nullopt,
                         previousLastSuccess(statusFile),
                         // Whole seconds, as the file holds them, so the record compares equal to its reading.
-                        std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()),
+                        std::chrono::floor<std::chrono::seconds>(root.clock().now()),
                         std::string(ClientVersion::current)};
     statusFile.write(status);
-    while (deps.keepRunning()) {
-        Pause::tolerant(deps.sleep, idlePause);
+    while (root.keepRunning()) {
+        Pause::tolerant(root.clock().sleep, idlePause);
         ConfigDirectory::sweepLeftovers(ClientPaths::configDir());
         // One failed write must not leave an older status on display for good.
         if (statusFile.load() != status) {
@@ -141,95 +121,70 @@ int idle(const std::string& reason, const Dependencies& deps) {
     return 0;
 }
 
-int updateLoop(const ClientConfiguration& config, const Dependencies& deps) {
+int updateLoop(const ClientConfiguration& config, const ClientRoot& root) {
     StatusFile statusFile(ClientPaths::statusFile());
     std::optional<TimePoint> lastSuccessAt = previousLastSuccess(statusFile);
-
-    ClientLog log = StdLog::withoutDebug(deps.logLine);
-    auto cache = std::make_shared<IpStateCache>(ClientPaths::ipStateFile());
-    Collaborators collaborators = deps.makeCollaborators(config, log);
-    UpdateOrchestrator orchestrator(collaborators.resolver, collaborators.updateClient, cache, config, log);
-    DnsConfirmation confirmation(deps.makeConfirmer(config), DnsCheckFile(ClientPaths::dnsCheckFile()), log);
+    UpdateCycle cycle = root.updateCycle(config);
+    DnsConfirmation confirmation = root.dnsConfirmation(config);
 
     // The app-update worker runs on this path only, never in idle mode; it is never waited for.
-    deps.startAppUpdateWorker();
+    root.startSelfUpdater();
 
     std::int64_t interval = pauseMinutes(config.updateIntervalMinutes, UpdateCycleStatus::unchanged);
-    deps.logLine(ClientLog::Level::info, "Update-Worker gestartet (Intervall " + std::to_string(interval) +
-                                             " min, Host " + config.hostname + ").");
-    // Opened before the first cycle, so that a change during it is not missed.
-    std::unique_ptr<NetworkAwarePause> watched;
-    if (std::unique_ptr<NetworkChangeSource> source = deps.watchNetwork(deps.logLine)) {
-        watched = std::make_unique<NetworkAwarePause>(std::move(source));
-    }
+    root.log().info("Update-Worker gestartet (Intervall " + std::to_string(interval) + " min, Host " +
+                    config.hostname + ").");
+    NetworkAwarePause watch = root.networkWatch();
 
-    while (deps.keepRunning()) {
+    while (root.keepRunning()) {
         // A daemon runs for months: what a later kill storm leaves must not wait for the next start.
         ConfigDirectory::sweepLeftovers(ClientPaths::configDir());
         if (confirmation.takeRepair()) {
-            orchestrator.requestRepush();
+            cycle.orchestrator.requestRepush();
         }
-        UpdateCycleResult result = orchestrator.runOnce(false);
+        UpdateCycleResult result = cycle.orchestrator.runOnce(false);
         if (result.isHealthy()) {
             lastSuccessAt = result.timestamp;
         }
         statusFile.write(DaemonStatus{stateFor(result.status), result.message, config.hostname,
-                                      cache->lastIpv4(), cache->lastIpv6(), lastSuccessAt,
-                                      std::chrono::system_clock::now(), std::string(ClientVersion::current)});
+                                      cycle.cache->lastIpv4(), cycle.cache->lastIpv6(), lastSuccessAt,
+                                      root.clock().now(), std::string(ClientVersion::current)});
         if (result.isHealthy()) {
             // An accepted answer means the service has the addresses now: give it time to publish them.
-            confirmation.afterCycle(result.response.has_value(), orchestrator.lastFound());
+            confirmation.afterCycle(result.response.has_value(), cycle.orchestrator.lastFound());
         }
         std::int64_t minutes = pauseMinutes(config.updateIntervalMinutes, result.status);
         if (result.status == UpdateCycleStatus::fatalError) {
-            deps.logLine(ClientLog::Level::error, "Fataler Fehler — nächster Versuch in " +
-                                                      std::to_string(minutes) + " min: " + result.message);
-            confirmation.holdRepairsUntil(endOfPause(std::chrono::minutes(minutes)));
+            root.log().error("Fataler Fehler — nächster Versuch in " + std::to_string(minutes) +
+                             " min: " + result.message);
+            confirmation.holdRepairsUntil(endOfPause(root.clock().now(), std::chrono::minutes(minutes)));
         }
         // pauseMinutes keeps this within what std::chrono::nanoseconds can hold.
-        pauseWithRetries(deps, watched.get(), std::chrono::minutes(minutes), result.status, confirmation);
+        pauseWithRetries(root, watch, std::chrono::minutes(minutes), result.status, confirmation);
     }
     return 0;
 }
 
 } // namespace
 
-std::shared_ptr<HostConfirming> resolverConfirmer(const ClientConfiguration& config) {
-    return std::make_shared<ResolverHostConfirmer>(config.hostname);
-}
-
-Collaborators httpCollaborators(const ClientConfiguration& config, const ClientLog& log) {
-    return {std::make_shared<HttpPublicIpResolver>(config, log),
-            std::make_shared<HttpDynDnsUpdateClient>(config, log)};
-}
-
-std::int64_t pauseMinutes(std::int64_t intervalMinutes, UpdateCycleStatus status) {
-    std::int64_t minutes = std::clamp<std::int64_t>(intervalMinutes, 1, maxPauseMinutes);
-    if (status == UpdateCycleStatus::fatalError) {
-        minutes = std::max(minutes, fatalPauseMinutes);
-    }
-    return minutes;
-}
-
-int execute(const Dependencies& deps) {
-    deps.logLine(ClientLog::Level::info,
-                 "korvane-client " + std::string(ClientVersion::current) + " startet (Daemon-Modus).");
+int execute(const ClientRoot& root) {
+    root.log().info("korvane-client " + std::string(ClientVersion::current) + " startet (Daemon-Modus).");
     std::filesystem::path configDir = ClientPaths::configDir();
     // Said, not repaired: the administrator may have opened it on purpose.
     if (ConfigDirectory::othersMayWrite(configDir)) {
-        deps.logLine(ClientLog::Level::warn, "Konfigurationsverzeichnis für andere Benutzer beschreibbar: " +
-                                                 configDir.string() + " — Rechte prüfen.");
+        root.log().warn("Konfigurationsverzeichnis für andere Benutzer beschreibbar: " + configDir.string() +
+                        " — Rechte prüfen.");
     }
     ConfigDirectory::sweepLeftovers(configDir);
-    LoadOutcome loaded = loadConfiguration();
+    LoadedConfiguration loaded =
+        root.loadConfiguration(". Bitte mit 'sudo korvane-client configure' einrichten.");
     if (!loaded.config) {
-        return idle(loaded.idleReason, deps);
+        return idle(loaded.problem, root);
     }
-    return updateLoop(*loaded.config, deps);
+    return updateLoop(*loaded.config, root);
 }
 
 void run() {
-    ProcessExit::exitWith(execute());
+    ProcessExit::exitWith(execute(ClientRoot()));
 }
 
 } // namespace RunCommand

@@ -8,6 +8,7 @@
 #include "config/ConfigurationError.hpp"
 #include "config/ConfigurationStore.hpp"
 #include "cycle/IpStateCache.hpp"
+#include "status/PushedAddresses.hpp"
 #include "support/Subprocess.hpp"
 
 #include <cstdlib>
@@ -42,21 +43,8 @@ std::string configurationLines(const Dependencies& deps) {
 
 std::string lastPushedLine(const Dependencies& deps) {
     IpStateCache cache(deps.ipStateFile);
-    std::vector<std::string> addresses;
-    if (std::optional<std::string> ipv4 = cache.lastIpv4()) {
-        addresses.push_back(*ipv4);
-    }
-    if (std::optional<std::string> ipv6 = cache.lastIpv6()) {
-        addresses.push_back(*ipv6);
-    }
-    if (addresses.empty()) {
-        return "Zuletzt gepusht: (noch nichts)\n";
-    }
-    std::string joined = addresses.front();
-    for (size_t i = 1; i < addresses.size(); ++i) {
-        joined += " / " + addresses[i];
-    }
-    return "Zuletzt gepusht: " + joined + "\n";
+    std::string joined = PushedAddresses::text(cache.lastIpv4(), cache.lastIpv6());
+    return "Zuletzt gepusht: " + (joined.empty() ? "(noch nichts)" : joined) + "\n";
 }
 
 } // namespace

@@ -41,12 +41,11 @@ bool SnapshotComparison::waitForChange(std::chrono::milliseconds timeout) {
     return true;
 }
 
-std::unique_ptr<NetworkChangeSource>
-openNetworkChangeSource(const std::function<void(ClientLog::Level, std::string_view)>& logLine) {
+std::unique_ptr<NetworkChangeSource> openNetworkChangeSource(const ClientLog& log) {
     PlatformNetworkChangeSource platform = openPlatformNetworkChangeSource();
     if (!platform.source) {
-        logLine(ClientLog::Level::warn, "Netzwerkänderungen nicht abonnierbar (" + platform.failure +
-                                            ") — Schnittstellen werden einmal pro Minute verglichen.");
+        log.warn("Netzwerkänderungen nicht abonnierbar (" + platform.failure +
+                 ") — Schnittstellen werden einmal pro Minute verglichen.");
         platform.source = std::make_unique<MinuteTicks>();
     }
     return std::make_unique<SnapshotComparison>(std::move(platform.source));

@@ -12,7 +12,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 
 class NetworkChangeSource {
 public:
@@ -47,7 +46,6 @@ struct PlatformNetworkChangeSource {
 };
 PlatformNetworkChangeSource openPlatformNetworkChangeSource();
 
-// The platform's notifications or, when they cannot be had, one WARN line through logLine and a look once a
-// minute; either way through the comparison of snapshots.
-std::unique_ptr<NetworkChangeSource>
-openNetworkChangeSource(const std::function<void(ClientLog::Level, std::string_view)>& logLine);
+// The platform's notifications or, when they cannot be had, one WARN line and a look once a minute;
+// either way through the comparison of snapshots.
+std::unique_ptr<NetworkChangeSource> openNetworkChangeSource(const ClientLog& log);

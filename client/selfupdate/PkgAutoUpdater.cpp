@@ -1,9 +1,9 @@
 #include "selfupdate/PkgAutoUpdater.hpp"
 
-#include "StdLog.hpp"
 #include "selfupdate/PackageSignature.hpp"
 #include "selfupdate/UpdatePackageVerifier.hpp"
 #include "selfupdate/WorkingDirectory.hpp"
+#include "support/Environment.hpp"
 #include "support/HttpSession.hpp"
 #include "support/RandomUuid.hpp"
 #include "support/Subprocess.hpp"
@@ -18,17 +18,14 @@
 namespace PkgAutoUpdater {
 namespace {
 
-using Level = ClientLog::Level;
-
 // The process's temporary directory as the C++ library names it, whether or not it exists yet.
 std::filesystem::path temporaryBase(const Options& options) {
     if (options.temporaryDirectory) {
         return *options.temporaryDirectory;
     }
     for (const char* name : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0') {
-            return value;
+        if (std::optional<std::string> value = Environment::value(name)) {
+            return *value;
         }
     }
     return "/tmp";
@@ -37,15 +34,15 @@ std::filesystem::path temporaryBase(const Options& options) {
 // True when the installer may run the package. A development build without a pinned team only warns.
 bool signatureAccepted(const std::filesystem::path& file, const Options& options) {
     if (options.teamId.empty()) {
-        StdLog::line(Level::warn, "Signatur des pkg nicht geprüft: diesem Entwicklungs-Build ist kein "
-                                  "Developer-ID-Team eingebaut.");
+        options.log.warn("Signatur des pkg nicht geprüft: diesem Entwicklungs-Build ist kein "
+                         "Developer-ID-Team eingebaut.");
         return true;
     }
     std::optional<std::string> problem = PackageSignature::problem(options.pkgutilPath, file, options.teamId);
     if (problem) {
-        StdLog::line(Level::error, "Das heruntergeladene pkg ist nicht mit dem Developer-ID-Installer-"
-                                   "Zertifikat des Teams " +
-                                       options.teamId + " signiert (" + *problem + ") — Update abgebrochen.");
+        options.log.error("Das heruntergeladene pkg ist nicht mit dem Developer-ID-Installer-"
+                          "Zertifikat des Teams " +
+                          options.teamId + " signiert (" + *problem + ") — Update abgebrochen.");
     }
     return !problem;
 }
@@ -57,10 +54,9 @@ int statusOf(const Subprocess::Outcome& outcome) {
 
 bool install(const UpdateManifest& manifest, const Options& options) {
     if (!HttpSession::isHttpsUrl(manifest.url)) {
-        StdLog::line(Level::error,
-                     "Update-URL ungültig oder nicht https: " +
-                         Unicode::shownPeerText(UrlText::withoutPassword(manifest.url), 256, 1024) +
-                         " — Update abgebrochen.");
+        options.log.error("Update-URL ungültig oder nicht https: " +
+                          Unicode::shownPeerText(UrlText::withoutPassword(manifest.url), 256, 1024) +
+                          " — Update abgebrochen.");
         return false;
     }
 
@@ -73,7 +69,7 @@ bool install(const UpdateManifest& manifest, const Options& options) {
         HttpSession session(sessionOptions);
         HttpResult result = session.get(manifest.url);
         if (!result.ok()) {
-            StdLog::line(Level::error, "Update-Download fehlgeschlagen: " + result.error);
+            options.log.error("Update-Download fehlgeschlagen: " + result.error);
             return false;
         }
         package = std::move(result.response->body);
@@ -83,9 +79,9 @@ bool install(const UpdateManifest& manifest, const Options& options) {
     UpdatePackageVerifier::Result digest = UpdatePackageVerifier::sha256Matches(package, manifest.sha256);
     if (!digest.matches) {
         // The expected digest is the web host's text like any other.
-        StdLog::line(Level::error, "SHA-256 des heruntergeladenen pkg passt nicht zum Manifest (erwartet " +
-                                       Unicode::shownPeerText(manifest.sha256, 256, 1024) + ", erhalten " +
-                                       digest.actual + ") — Update abgebrochen.");
+        options.log.error("SHA-256 des heruntergeladenen pkg passt nicht zum Manifest (erwartet " +
+                          Unicode::shownPeerText(manifest.sha256, 256, 1024) + ", erhalten " + digest.actual +
+                          ") — Update abgebrochen.");
         return false;
     }
 
@@ -93,13 +89,13 @@ bool install(const UpdateManifest& manifest, const Options& options) {
     std::optional<WorkingDirectory> working =
         WorkingDirectory::create(temporaryBase(options), "korvane-update-" + RandomUuid::generate(), error);
     if (!working) {
-        StdLog::line(Level::error, "Update-Installation fehlgeschlagen: " + error);
+        options.log.error("Update-Installation fehlgeschlagen: " + error);
         return false;
     }
     std::string fileName = packageFileName(manifest.version);
     std::filesystem::path file = working->path() / fileName;
     if (!working->writeNewFile(fileName, package, error)) {
-        StdLog::line(Level::error, "Update-Installation fehlgeschlagen: " + error);
+        options.log.error("Update-Installation fehlgeschlagen: " + error);
         return false;
     }
     std::string().swap(package);
@@ -110,23 +106,23 @@ bool install(const UpdateManifest& manifest, const Options& options) {
 
     std::vector<std::string> arguments{"-pkg", file.string(), "-target", "/"};
     std::vector<std::string> environment = Subprocess::currentEnvironmentWith("KORVANE_SELF_UPDATE", "1");
-    StdLog::line(Level::info, "Update " + manifest.version + " wird installiert (" + file.string() + ").");
+    options.log.info("Update " + manifest.version + " wird installiert (" + file.string() + ").");
 
     Subprocess::Outcome outcome = Subprocess::run(options.installerPath, arguments, environment);
     if (outcome.kind == Subprocess::Outcome::Kind::failed) {
-        StdLog::line(Level::error,
-                     "Update-Installation fehlgeschlagen: " + options.installerPath + ": " + outcome.reason);
+        options.log.error("Update-Installation fehlgeschlagen: " + options.installerPath + ": " +
+                          outcome.reason);
         return false;
     }
     if (!outcome.succeeded()) {
-        StdLog::line(Level::error, "installer(8) beendete sich mit Status " +
-                                       std::to_string(statusOf(outcome)) + " — Update fehlgeschlagen.");
+        options.log.error("installer(8) beendete sich mit Status " + std::to_string(statusOf(outcome)) +
+                          " — Update fehlgeschlagen.");
         return false;
     }
 
     // Whatever the installer left in it goes too.
     working->removeAll();
-    StdLog::line(Level::info, "Update " + manifest.version + " installiert — Daemon startet neu.");
+    options.log.info("Update " + manifest.version + " installiert — Daemon startet neu.");
     return true;
 }
 
@@ -137,7 +133,7 @@ bool downloadAndInstall(const UpdateManifest& manifest, const Options& options) 
         return install(manifest, options);
     } catch (const std::exception& error) {
         // Out of memory for a large package and the like: a failed attempt, tried again at the next check.
-        StdLog::line(Level::error, std::string("Update-Installation fehlgeschlagen: ") + error.what());
+        options.log.error(std::string("Update-Installation fehlgeschlagen: ") + error.what());
         return false;
     }
 }

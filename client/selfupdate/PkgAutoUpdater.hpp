@@ -1,7 +1,8 @@
 // Downloads the package a newer manifest names, checks its SHA-256 and its signer, and runs the system's
-// package installer on it. Every step is one StdLog line; nothing throws.
+// package installer on it. Every step is one line in the options' log; nothing throws.
 #pragma once
 
+#include "config/ClientLog.hpp"
 #include "selfupdate/UpdateManifest.hpp"
 #include "support/BuildConstants.hpp"
 
@@ -15,6 +16,7 @@
 namespace PkgAutoUpdater {
 
 struct Options {
+    ClientLog log;
     std::string installerPath = "/usr/sbin/installer";
     // Checks the package's signature before the installer may see it.
     std::string pkgutilPath = "/usr/sbin/pkgutil";
@@ -34,7 +36,7 @@ struct Options {
 };
 
 // True exactly when the installer ended with status 0. Only version, url and sha256 are used.
-bool downloadAndInstall(const UpdateManifest& manifest, const Options& options = {});
+bool downloadAndInstall(const UpdateManifest& manifest, const Options& options);
 
 // Every grapheme that is neither a letter nor a number of any script, nor "." nor "-", becomes one "_".
 std::string sanitize(std::string_view text);

@@ -1,18 +1,18 @@
 #include "config/ClientPaths.hpp"
 
-#include <cstdlib>
+#include "support/Environment.hpp"
 
 namespace ClientPaths {
 
 std::filesystem::path configDir() {
-    const char* value = std::getenv("KORVANE_CONFIG_DIR");
-    if (value == nullptr || *value == '\0') {
+    std::optional<std::string> value = Environment::value("KORVANE_CONFIG_DIR");
+    if (!value) {
         return std::filesystem::path(defaultConfigDir);
     }
     // Taken verbatim; a relative value is resolved against the working directory.
     std::error_code ec;
-    std::filesystem::path absolute = std::filesystem::absolute(value, ec);
-    return ec ? std::filesystem::path(value) : absolute;
+    std::filesystem::path absolute = std::filesystem::absolute(*value, ec);
+    return ec ? std::filesystem::path(*value) : absolute;
 }
 
 std::filesystem::path configFile() {

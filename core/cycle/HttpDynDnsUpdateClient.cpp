@@ -3,7 +3,6 @@
 #include "config/ClientPaths.hpp"
 #include "support/Unicode.hpp"
 
-#include <cstdlib>
 #include <stdexcept>
 
 namespace {
@@ -20,24 +19,16 @@ bool isPresent(const std::optional<std::string>& value) {
 } // namespace
 
 HttpDynDnsUpdateClient::HttpDynDnsUpdateClient(ClientConfiguration config, ClientLog log,
+                                               std::string serviceBaseUrl,
                                                std::chrono::milliseconds sessionTimeout,
                                                std::chrono::milliseconds requestTimeout)
     : config_(std::move(config)),
       session_(HttpSession::Options{.requestTimeout = sessionTimeout, .totalTimeout = requestTimeout}),
       log_(std::move(log)) {
-    std::string base = serviceBaseUrl();
-    if (base.ends_with('/')) {
-        base.pop_back();
+    if (serviceBaseUrl.ends_with('/')) {
+        serviceBaseUrl.pop_back();
     }
-    endpoint_ = base + "/nic/update";
-}
-
-std::string HttpDynDnsUpdateClient::serviceBaseUrl() {
-    const char* value = std::getenv("KORVANE_SERVER_BASE_URL");
-    if (value != nullptr && *value != '\0') {
-        return value;
-    }
-    return ClientConfiguration::serverBaseUrl;
+    endpoint_ = serviceBaseUrl + "/nic/update";
 }
 
 std::string HttpDynDnsUpdateClient::percentEncode(std::string_view text) {

@@ -14,16 +14,15 @@
 
 class HttpDynDnsUpdateClient : public DynDnsUpdating {
 public:
-    // sessionTimeout is the longest wait for data; requestTimeout bounds the whole request.
-    HttpDynDnsUpdateClient(ClientConfiguration config, ClientLog log,
-                           std::chrono::milliseconds sessionTimeout = std::chrono::seconds(15),
-                           std::chrono::milliseconds requestTimeout = std::chrono::seconds(60));
+    // Requests go to {serviceBaseUrl}/nic/update. sessionTimeout is the longest wait for data;
+    // requestTimeout bounds the whole request.
+    HttpDynDnsUpdateClient(ClientConfiguration config, ClientLog log, std::string serviceBaseUrl,
+                           std::chrono::milliseconds sessionTimeout,
+                           std::chrono::milliseconds requestTimeout);
 
     DynDnsResponse send(const std::optional<std::string>& ipv4,
                         const std::optional<std::string>& ipv6) override;
 
-    // The service's base URL: KORVANE_SERVER_BASE_URL when set and not empty, else the built-in one.
-    static std::string serviceBaseUrl();
     // RFC 3986 query encoding: unreserved characters and ":" stay, every other byte becomes %XX.
     static std::string percentEncode(std::string_view text);
 

@@ -17,8 +17,7 @@ class HttpPublicIpResolver : public PublicIpResolving {
 public:
     // requestTimeout bounds each endpoint's request as a whole, so a peer that drips its answer cannot hold
     // the walk longer than that and the next endpoint is still tried.
-    HttpPublicIpResolver(ClientConfiguration config, ClientLog log,
-                         std::chrono::milliseconds requestTimeout = std::chrono::seconds(10));
+    HttpPublicIpResolver(ClientConfiguration config, ClientLog log, std::chrono::milliseconds requestTimeout);
 
     std::optional<std::string> resolveIpv4() override;
     std::optional<std::string> resolveIpv6() override;

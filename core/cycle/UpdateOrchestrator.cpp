@@ -1,5 +1,6 @@
 #include "cycle/UpdateOrchestrator.hpp"
 
+#include "status/PushedAddresses.hpp"
 #include "support/Unicode.hpp"
 
 #include <exception>
@@ -23,13 +24,6 @@ template <typename Lookup> std::optional<std::string> lookUp(Lookup lookup) {
     } catch (const std::exception&) {
         return std::nullopt;
     }
-}
-
-std::string joinAddresses(const std::optional<std::string>& ipv4, const std::optional<std::string>& ipv6) {
-    if (ipv4 && ipv6) {
-        return *ipv4 + " / " + *ipv6;
-    }
-    return ipv4 ? *ipv4 : *ipv6;
 }
 
 std::string permanentRejectionMessage(DynDnsResponseCode code) {
@@ -119,7 +113,7 @@ UpdateCycleResult UpdateOrchestrator::runOnce(bool force) {
                                  std::nullopt);
     }
 
-    const std::string addresses = joinAddresses(ipv4, ipv6);
+    const std::string addresses = PushedAddresses::text(ipv4, ipv6);
     if (!force && !repush && !cache_->needsUpdate(ipv4, ipv6)) {
         log_.debug("IP unverändert (" + addresses + ") — kein Update nötig.");
         return UpdateCycleResult(UpdateCycleStatus::unchanged, "IP unverändert (" + addresses + ").",

@@ -1,5 +1,7 @@
 #include "support/Unicode.hpp"
 
+#include "support/ControlCharacter.hpp"
+
 #include <utf8proc.h>
 
 #include <cstdint>
@@ -59,12 +61,8 @@ template <typename Predicate> std::string_view trimWith(std::string_view text, P
     return text.substr(begin, end - begin);
 }
 
-// Controls of every kind, the two separators that end a line without being a control, and the
-// bidirectional marks, embeddings, overrides and isolates that reorder the rest of a line in a viewer.
 bool needsEscape(char32_t c) {
-    bool bidirectional = c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
-                         (c >= 0x2066 && c <= 0x2069);
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 || bidirectional;
+    return ControlCharacter::is(c);
 }
 
 void appendHex(std::string& out, std::uint32_t value, int digits) {

@@ -391,12 +391,9 @@ def matches(lines, expected):
      [], 1, ["[WARN] Update-Request fehlgeschlagen (Netzwerkfehler?): *", "Update fehlgeschlagen: *"], "", None),
     ({}, {}, OLD, ["--force", "--verbose"], 64, [], "Unbekannte Option: --verbose\n", "same"),
     (None, {}, None, [], 1, [], "Keine Konfiguration gefunden ({path}) — 'sudo korvane-client configure'.\n", None),
-    *[(text, {}, None, [], 1, [], UNUSABLE + "Konfigurationsdatei ist leer oder ungültig: {path}\n", None)
-      for text in ["", "{", "[]", '{"hostname": 5}']],
-    *[(fields, {}, None, [], 1, [], UNUSABLE + message + "\n", None) for fields, message in [
-        ({"apiKey": "hunter2"}, PREFIX), ({"hostname": "  "}, "Hostname fehlt."),
-        ({"updateIntervalMinutes": 0}, "Update-Intervall muss mindestens 1 Minute(n) betragen."),
-        ({"enableIpv4": False}, "Mindestens eine Adressfamilie (IPv4 oder IPv6) muss aktiviert sein.")]],
+    # The decoder's and the rules' own messages are their unit tests'; here how `once` reports one of each.
+    ('{"hostname": 5}', {}, None, [], 1, [], UNUSABLE + "Konfigurationsdatei ist leer oder ungültig: {path}\n", None),
+    ({"apiKey": "hunter2"}, {}, None, [], 1, [], UNUSABLE + PREFIX + "\n", None),
 ])
 def test_once(fake_service, config_dir, config, control, before, args, code, out, err, after):
     path, f = config_dir / "config.json", fake_service.base_url

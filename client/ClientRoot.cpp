@@ -1,0 +1,84 @@
+#include "ClientRoot.hpp"
+
+#include "config/ClientPaths.hpp"
+#include "config/ConfigurationStore.hpp"
+#include "cycle/HttpDynDnsUpdateClient.hpp"
+#include "cycle/HttpPublicIpResolver.hpp"
+#include "selfupdate/AppUpdateWorker.hpp"
+#include "support/Environment.hpp"
+
+#include <chrono>
+#include <exception>
+#include <utility>
+
+namespace {
+
+// Each discovery request as a whole, so that a peer dripping its answer cannot keep the next endpoint
+// from being tried.
+constexpr std::chrono::seconds discoveryTimeout(10);
+// The update request: the longest wait for data, and the whole request.
+constexpr std::chrono::seconds updateIdleTimeout(15);
+constexpr std::chrono::seconds updateTotalTimeout(60);
+
+} // namespace
+
+ServiceEndpoints ServiceEndpoints::fromEnvironment() {
+    return {
+        Environment::value("KORVANE_SERVER_BASE_URL").value_or(ClientConfiguration::serverBaseUrl),
+        Environment::value("KORVANE_UPDATE_MANIFEST_URL").value_or(ClientConfiguration::updateManifestUrl)};
+}
+
+ClientRoot::ClientRoot(ClientLog log, Pause::Clock clock, ServiceEndpoints endpoints)
+    : log_(std::move(log)), clock_(std::move(clock)), endpoints_(std::move(endpoints)) {}
+
+LoadedConfiguration ClientRoot::loadConfiguration(std::string_view missingHint) const {
+    ConfigurationStore store(ClientPaths::configFile());
+    std::optional<ClientConfiguration> config;
+    try {
+        config = store.loadValidated();
+    } catch (const std::exception& error) {
+        return {std::nullopt, std::string("Konfiguration unbrauchbar: ") + error.what()};
+    }
+    if (!config) {
+        return {std::nullopt,
+                "Keine Konfiguration gefunden (" + store.path().string() + ")" + std::string(missingHint)};
+    }
+    return {config, {}};
+}
+
+UpdateCycle ClientRoot::updateCycle(const ClientConfiguration& config) const {
+    auto cache = std::make_shared<IpStateCache>(ClientPaths::ipStateFile());
+    return {cache, UpdateOrchestrator(resolver(config), updateClient(config), cache, config, log_)};
+}
+
+NetworkAwarePause ClientRoot::networkWatch() const {
+    return NetworkAwarePause(networkChangeSource(), clock_.now, clock_.monotonic);
+}
+
+DnsConfirmation ClientRoot::dnsConfirmation(const ClientConfiguration& config) const {
+    return DnsConfirmation(hostConfirmer(config), DnsCheckFile(ClientPaths::dnsCheckFile()), log_,
+                           clock_.now);
+}
+
+void ClientRoot::startSelfUpdater() const {
+    PkgAutoUpdater::Options installer;
+    installer.log = log_;
+    AppUpdateWorker::start({endpoints_.updateManifestUrl, log_, clock_.sleep, installer});
+}
+
+std::shared_ptr<PublicIpResolving> ClientRoot::resolver(const ClientConfiguration& config) const {
+    return std::make_shared<HttpPublicIpResolver>(config, log_, discoveryTimeout);
+}
+
+std::shared_ptr<DynDnsUpdating> ClientRoot::updateClient(const ClientConfiguration& config) const {
+    return std::make_shared<HttpDynDnsUpdateClient>(config, log_, endpoints_.serverBaseUrl, updateIdleTimeout,
+                                                    updateTotalTimeout);
+}
+
+std::unique_ptr<NetworkChangeSource> ClientRoot::networkChangeSource() const {
+    return openNetworkChangeSource(log_);
+}
+
+std::shared_ptr<HostConfirming> ClientRoot::hostConfirmer(const ClientConfiguration& config) const {
+    return std::make_shared<ResolverHostConfirmer>(config.hostname);
+}

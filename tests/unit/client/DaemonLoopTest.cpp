@@ -1,0 +1,157 @@
+// The daemon's loop through ClientRoot's seams, on a scripted wall clock: when the cycles come, that a
+// settled network change or a sleep past the deadline brings one forward and says so, the long pause after a
+// permanent rejection that no change cuts short, and idle mode. The pause's own rules are
+// NetworkAwarePause's.
+#include "commands/RunCommand.hpp"
+#include "config/ClientPaths.hpp"
+#include "status/DaemonStatus.hpp"
+
+#include "../Scratch.hpp"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Minutes = std::chrono::minutes;
+using TimePoint = std::chrono::system_clock::time_point;
+const TimePoint start{std::chrono::hours(24 * 365 * 50)}, earlier = start - 24h;
+
+// At `at` after the start the network changes, or the machine sleeps for `asleep` in the wait around it.
+struct Happening {
+    std::chrono::milliseconds at;
+    Minutes asleep{0};
+};
+
+// The network on the scripted clock: every wait moves the clock on to its end or to the next happening.
+struct Network final : NetworkChangeSource {
+    Network(TimePoint& now, std::vector<Happening> script) : now(now), script(std::move(script)) {}
+    bool waitForChange(std::chrono::milliseconds timeout) override {
+        TimePoint until = now + timeout;
+        if (next == script.size() || start + script[next].at > until) {
+            now = until;
+            return false;
+        }
+        Happening happening = script[next++];
+        // The wait's own time passes awake; the wall clock also counts the sleep.
+        now = happening.asleep > 0min ? until + happening.asleep : start + happening.at;
+        return happening.asleep == 0min;
+    }
+    TimePoint& now;
+    std::vector<Happening> script;
+    std::size_t next = 0;
+};
+
+// `rounds` cycles or idle hours against a service that finds 203.0.113.7 and answers every update with
+// `answer`, after an earlier daemon's status. Each sleep loses status.json, as if someone had removed it.
+struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating, HostConfirming {
+    Daemon(int rounds, std::string config, std::string answer = {}, std::vector<Happening> network = {})
+        : ClientRoot(ClientLog([this](ClientLog::Level level, const std::string& message) {
+                         if (level != ClientLog::Level::debug && !message.starts_with("DNS ")) {
+                             lines.push_back(std::string(ClientLog::rawValue(level)) + " " + message);
+                         }
+                     }),
+                     Pause::Clock{[this] { return now; },
+                                  [this] { return std::chrono::steady_clock::time_point(now - start); },
+                                  [this](std::chrono::nanoseconds length) {
+                                      now += std::chrono::duration_cast<TimePoint::duration>(length);
+                                      std::filesystem::remove(dir / "status.json");
+                                  }}),
+          rounds(rounds), answer(std::move(answer)), network(std::move(network)) {
+        ::setenv("KORVANE_CONFIG_DIR", dir.path.c_str(), 1);
+        StatusFile(dir / "status.json").write({{}, "", {}, {}, {}, earlier, earlier, ""});
+        if (!config.empty()) {
+            dir.write("config.json", R"({"hostname": "h.example", "apiKey": "dyndns_k", )" + config + "}");
+        }
+    }
+    ~Daemon() override { ::unsetenv("KORVANE_CONFIG_DIR"); }
+
+    bool keepRunning() const override { return asked++ < rounds; }
+    void startSelfUpdater() const override { ++selfUpdaters; }
+    std::shared_ptr<PublicIpResolving> resolver(const ClientConfiguration&) const override { return self(); }
+    std::shared_ptr<DynDnsUpdating> updateClient(const ClientConfiguration&) const override { return self(); }
+    // Shared without an owner: the daemon outlives its loop.
+    std::shared_ptr<Daemon> self() const { return {std::shared_ptr<void>(), const_cast<Daemon*>(this)}; }
+    // The name servers serve what was found: no second looks split the pauses.
+    std::shared_ptr<HostConfirming> hostConfirmer(const ClientConfiguration&) const override {
+        return self();
+    }
+    DnsObservation observe(const PublishedAddresses&) override { return {true, false, false, {}, {}}; }
+    std::unique_ptr<NetworkChangeSource> networkChangeSource() const override {
+        return std::make_unique<Network>(now, network);
+    }
+    std::optional<std::string> resolveIpv4() override {
+        cycles.push_back(now - start);
+        return "203.0.113.7";
+    }
+    std::optional<std::string> resolveIpv6() override { return std::nullopt; }
+    DynDnsResponse send(const std::optional<std::string>&, const std::optional<std::string>&) override {
+        return DynDnsResponseParser::parse(answer);
+    }
+    DaemonStatus status() const { return StatusFile(dir / "status.json").load().value(); }
+
+    Scratch dir;
+    mutable TimePoint now = start;
+    mutable int asked = 0, selfUpdaters = 0;
+    std::vector<TimePoint::duration> cycles;
+    std::vector<std::string> lines;
+    int rounds;
+    std::string answer;
+    std::vector<Happening> network;
+};
+
+const std::string started =
+    "INFO korvane-client " + std::string(ClientVersion::current) + " startet (Daemon-Modus).";
+const std::string updated = "INFO DynDNS aktualisiert: 203.0.113.7.";
+const std::string rejected = "ERROR DynDNS-Update dauerhaft abgewiesen: badauth.";
+const std::string change = "INFO Netzwerkänderung erkannt — Aktualisierung vorgezogen.";
+const std::string wake = "INFO Ruhezustand beendet — Aktualisierung vorgezogen.";
+std::string fatal(int minutes) {
+    return "ERROR Fataler Fehler — nächster Versuch in " + std::to_string(minutes) +
+           " min: Authentifizierung fehlgeschlagen — API-Key prüfen.";
+}
+
+TEST(DaemonLoop, CyclesFollowTheIntervalSettledNetworkChangesAndWakesButNotAfterAPermanentRejection) {
+    using Cycles = std::vector<TimePoint::duration>;
+    const std::tuple<int, std::string, std::vector<Happening>, Cycles, std::vector<std::string>> cases[] = {
+        // interval, answer, network; cycle starts (a change settles in 2 s); the lines after the worker's
+        // clang-format off
+        {5, "good 203.0.113.7", {{10s}, {11500ms}}, {0s, 13500ms, 313500ms}, {updated, change}},
+        {5, "good 203.0.113.7", {{30s, 60min}}, {0s, 61min}, {updated, wake}}, // a sleep past the deadline
+        {5, "badauth", {{60s}}, {0s, 30min}, {rejected, fatal(30), rejected, fatal(30)}},
+        {45, "badauth", {}, {0s, 45min}, {rejected, fatal(45), rejected, fatal(45)}}};
+    // clang-format on
+    for (const auto& [interval, answer, network, cycles, lines] : cases) {
+        Daemon daemon(int(cycles.size()), "\"updateIntervalMinutes\": " + std::to_string(interval), answer,
+                      network);
+        EXPECT_EQ(RunCommand::execute(daemon), 0);
+        EXPECT_EQ(daemon.cycles, cycles) << answer;
+        std::vector<std::string> expected{started, "INFO Update-Worker gestartet (Intervall " +
+                                                       std::to_string(interval) + " min, Host h.example)."};
+        expected.insert(expected.end(), lines.begin(), lines.end());
+        EXPECT_EQ(daemon.lines, expected);
+        EXPECT_EQ(daemon.selfUpdaters, 1);
+        // Written after the last cycle, in whole seconds; the last success is kept until a cycle succeeds.
+        bool failed = answer == "badauth";
+        DaemonStatus status = daemon.status();
+        EXPECT_EQ(std::make_tuple(status.state, status.lastSuccessAt == earlier, status.updatedAt),
+                  std::make_tuple(failed ? DaemonStatus::State::error : DaemonStatus::State::ok, failed,
+                                  std::chrono::floor<std::chrono::seconds>(start + cycles.back())));
+    }
+}
+
+TEST(DaemonLoop, WithoutAConfigurationItIdlesAndPutsItsStatusBackEveryHour) {
+    Daemon daemon(2, "");
+    EXPECT_EQ(RunCommand::execute(daemon), 0);
+    const std::string reason = "Keine Konfiguration gefunden (" + (daemon.dir / "config.json").string() +
+                               "). Bitte mit 'sudo korvane-client configure' einrichten.";
+    EXPECT_EQ(daemon.lines,
+              (std::vector<std::string>{started, "ERROR korvane-client läuft im Leerlauf — " + reason}));
+    EXPECT_EQ(std::make_tuple(daemon.now - start, daemon.selfUpdaters, daemon.cycles.size()),
+              std::make_tuple(TimePoint::duration(2h), 0, std::size_t(0)));
+    DaemonStatus status = daemon.status();
+    EXPECT_EQ(std::tie(status.state, status.message, status.lastSuccessAt, status.updatedAt),
+              std::make_tuple(DaemonStatus::State::idle, reason, std::optional(earlier), start));
+}
+
+} // namespace
