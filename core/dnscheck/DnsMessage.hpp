@@ -2,6 +2,7 @@
 // read goes through ns_initparse/ns_parserr, which check each length against the message's end.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -11,6 +12,9 @@
 namespace DnsMessage {
 
 using Bytes = std::vector<unsigned char>;
+
+// The largest DNS message, over TCP; spelled out because not every resolver header names it.
+inline constexpr std::size_t maximumSize = 65535;
 
 enum class Kind {
     answer,    // authoritative, NOERROR or NXDOMAIN: the server speaks for the zone

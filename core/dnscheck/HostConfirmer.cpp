@@ -19,7 +19,7 @@ constexpr std::chrono::seconds maximumTtl{86400};
 // The system resolver, asked briefly: a network that blocks DNS must not hold the cycle up.
 std::optional<DnsMessage::Records> lookUp(ResolverLibrary::State& resolver, const std::string& name,
                                           int type) {
-    DnsMessage::Bytes answer(NS_MAXMSG);
+    DnsMessage::Bytes answer(DnsMessage::maximumSize);
     int length = res_nquery(resolver.get(), name.c_str(), ns_c_in, type, answer.data(),
                             static_cast<int>(answer.size()));
     if (length <= 0) {
