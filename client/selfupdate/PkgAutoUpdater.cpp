@@ -89,17 +89,16 @@ bool install(const UpdateManifest& manifest, const Options& options) {
         return false;
     }
 
-    std::string error;
-    std::optional<WorkingDirectory> working =
-        WorkingDirectory::create(temporaryBase(options), "korvane-update-" + RandomUuid::generate(), error);
+    Expected<WorkingDirectory> working =
+        WorkingDirectory::create(temporaryBase(options), "korvane-update-" + RandomUuid::generate());
     if (!working) {
-        StdLog::line(Level::error, "Update-Installation fehlgeschlagen: " + error);
+        StdLog::line(Level::error, "Update-Installation fehlgeschlagen: " + working.failure().text);
         return false;
     }
     std::string fileName = packageFileName(manifest.version);
     std::filesystem::path file = working->path() / fileName;
-    if (!working->writeNewFile(fileName, package, error)) {
-        StdLog::line(Level::error, "Update-Installation fehlgeschlagen: " + error);
+    if (Expected<void> written = working->writeNewFile(fileName, package); !written) {
+        StdLog::line(Level::error, "Update-Installation fehlgeschlagen: " + written.failure().text);
         return false;
     }
     std::string().swap(package);
@@ -112,15 +111,15 @@ bool install(const UpdateManifest& manifest, const Options& options) {
     std::vector<std::string> environment = Subprocess::currentEnvironmentWith("KORVANE_SELF_UPDATE", "1");
     StdLog::line(Level::info, "Update " + manifest.version + " wird installiert (" + file.string() + ").");
 
-    Subprocess::Outcome outcome = Subprocess::run(options.installerPath, arguments, environment);
-    if (outcome.kind == Subprocess::Outcome::Kind::failed) {
-        StdLog::line(Level::error,
-                     "Update-Installation fehlgeschlagen: " + options.installerPath + ": " + outcome.reason);
+    Expected<Subprocess::Outcome> outcome = Subprocess::run(options.installerPath, arguments, environment);
+    if (!outcome) {
+        StdLog::line(Level::error, "Update-Installation fehlgeschlagen: " + options.installerPath + ": " +
+                                       outcome.failure().text);
         return false;
     }
-    if (!outcome.succeeded()) {
+    if (!outcome->succeeded()) {
         StdLog::line(Level::error, "installer(8) beendete sich mit Status " +
-                                       std::to_string(statusOf(outcome)) + " — Update fehlgeschlagen.");
+                                       std::to_string(statusOf(*outcome)) + " — Update fehlgeschlagen.");
         return false;
     }
 

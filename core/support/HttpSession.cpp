@@ -413,8 +413,7 @@ HttpResult HttpSession::perform(const std::string& url, const std::vector<std::s
 }
 
 HttpSession::Hop HttpSession::transfer(const std::string& url, const std::vector<std::string>& headers,
-                                       const Credential* credential,
-                                       Clock::time_point deadline) {
+                                       const Credential* credential, Clock::time_point deadline) {
     CURL* c = handle_->curl;
     const std::chrono::milliseconds total = options_.totalTimeout.value_or(options_.requestTimeout);
     const Clock::time_point connectDeadline = std::min(deadline, Clock::now() + options_.requestTimeout);

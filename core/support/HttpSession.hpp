@@ -86,8 +86,8 @@ private:
 
     HttpResult perform(const std::string& url, const std::vector<std::string>& headers,
                        const RequestOptions& options);
-    Hop transfer(const std::string& url, const std::vector<std::string>& headers, const Credential* credential,
-                 std::chrono::steady_clock::time_point deadline);
+    Hop transfer(const std::string& url, const std::vector<std::string>& headers,
+                 const Credential* credential, std::chrono::steady_clock::time_point deadline);
 
     Options options_;
     std::mutex lock_;
