@@ -143,9 +143,9 @@ std::optional<std::string> textProblem(const ClientConfiguration& config) {
     return std::nullopt;
 }
 
-int saveFailed(const std::string& message, int error, const Dependencies& deps) {
-    OutputStream::write(deps.errors,
-                        "Speichern fehlgeschlagen: " + message + saveFailureHint(deps, error) + "\n");
+int saveFailed(const Failure& failure, const Dependencies& deps) {
+    OutputStream::write(deps.errors, "Speichern fehlgeschlagen: " + failure.text +
+                                         saveFailureHint(deps, failure.error) + "\n");
     return 1;
 }
 
@@ -190,14 +190,8 @@ int execute(const std::vector<std::string>& arguments, const Dependencies& deps)
         OutputStream::write(deps.errors, "Konfiguration ungültig: " + *problem + "\n");
         return 1;
     }
-    try {
-        ConfigurationStore(deps.configFile).save(config);
-    } catch (const ConfigurationSaveError& error) {
-        return saveFailed(error.what(), error.error(), deps);
-    } catch (const std::system_error& error) {
-        return saveFailed(error.what(), error.code().value(), deps);
-    } catch (const std::exception& error) {
-        return saveFailed(error.what(), 0, deps);
+    if (Expected<void> saved = ConfigurationStore(deps.configFile).save(config); !saved) {
+        return saveFailed(saved.failure(), deps);
     }
     // Forgetting the pushed addresses makes the next cycle push with the new settings.
     std::error_code ignored;

@@ -57,16 +57,16 @@ std::string daemonState(const Dependencies& deps) {
     Subprocess::Stdio stdio;
     stdio.output = Subprocess::Stream::nullDevice;
     stdio.error = Subprocess::Stream::nullDevice;
-    Subprocess::Outcome outcome =
+    Expected<Subprocess::Outcome> outcome =
         Subprocess::run(deps.launchctl, {"print", "system/" + std::string(ClientPaths::launchdLabel)},
                         Subprocess::currentEnvironment(), stdio, deps.launchctlLimit);
-    if (outcome.kind == Subprocess::Outcome::Kind::timedOut) {
+    if (!outcome) {
+        return "Zustand unbekannt (" + outcome.failure().text + ")";
+    }
+    if (outcome->kind == Subprocess::Outcome::Kind::timedOut) {
         return "Zustand unbekannt (launchctl antwortet nicht)";
     }
-    if (outcome.kind == Subprocess::Outcome::Kind::failed) {
-        return "Zustand unbekannt (" + outcome.reason + ")";
-    }
-    if (outcome.succeeded()) {
+    if (outcome->succeeded()) {
         return "geladen (Log: " + std::string(ClientPaths::daemonLog) + ")";
     }
     return "installiert, aber nicht geladen — 'sudo launchctl bootstrap system " + plist + "'";

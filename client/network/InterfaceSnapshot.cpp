@@ -1,5 +1,7 @@
 #include "network/InterfaceSnapshot.hpp"
 
+#include "support/Descriptor.hpp"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <ifaddrs.h>
@@ -35,19 +37,18 @@ std::optional<std::string> addressBeyondLink(const sockaddr* address) {
 // default route and honours whatever else decides the way out (VPN routes, scoped routes, policy rules).
 // Connecting a datagram socket sends nothing. False when no socket can be had, though the family exists.
 bool addWayOut(InterfaceSnapshot& snapshot, const sockaddr* destination, socklen_t length) {
-    int fd = socket(destination->sa_family, SOCK_DGRAM, 0);
-    if (fd < 0) {
+    Descriptor probe(::socket(destination->sa_family, SOCK_DGRAM, 0));
+    if (!probe.valid()) {
         return errno == EAFNOSUPPORT;
     }
     sockaddr_storage source{};
     socklen_t sourceLength = sizeof source;
-    if (connect(fd, destination, length) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&source), &sourceLength) == 0) {
+    if (connect(probe.get(), destination, length) == 0 &&
+        getsockname(probe.get(), reinterpret_cast<sockaddr*>(&source), &sourceLength) == 0) {
         if (std::optional<std::string> address = addressBeyondLink(reinterpret_cast<sockaddr*>(&source))) {
             snapshot.insert("way out " + *address);
         }
     }
-    close(fd);
     return true;
 }
 

@@ -3,6 +3,8 @@
 // left to the comparison of snapshots.
 #include "network/NetworkChangeSource.hpp"
 
+#include "support/Descriptor.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -16,13 +18,10 @@ namespace {
 
 class NetlinkSource final : public NetworkChangeSource {
 public:
-    explicit NetlinkSource(int fd) : fd_(fd) {}
-    ~NetlinkSource() override { close(fd_); }
-    NetlinkSource(const NetlinkSource&) = delete;
-    NetlinkSource& operator=(const NetlinkSource&) = delete;
+    explicit NetlinkSource(Descriptor netlink) : netlink_(std::move(netlink)) {}
 
     bool waitForChange(std::chrono::milliseconds timeout) override {
-        pollfd ready{fd_, POLLIN, 0};
+        pollfd ready{netlink_.get(), POLLIN, 0};
         auto waitMs = static_cast<int>(std::clamp<std::int64_t>(timeout.count(), 0, 60'000));
         if (poll(&ready, 1, waitMs) <= 0) {
             return false;
@@ -37,30 +36,29 @@ private:
     void drain() {
         for (int reads = 0; reads < 64; ++reads) {
             alignas(nlmsghdr) char buffer[16384];
-            if (recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT) < 0 && errno != ENOBUFS && errno != EINTR) {
+            if (recv(netlink_.get(), buffer, sizeof buffer, MSG_DONTWAIT) < 0 && errno != ENOBUFS &&
+                errno != EINTR) {
                 return;
             }
         }
     }
 
-    int fd_;
+    Descriptor netlink_;
 };
 
 } // namespace
 
 PlatformNetworkChangeSource openPlatformNetworkChangeSource() {
-    int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
-    if (fd < 0) {
+    Descriptor netlink(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE));
+    if (!netlink.valid()) {
         return {nullptr, std::strerror(errno)};
     }
     sockaddr_nl local{};
     local.nl_family = AF_NETLINK;
     local.nl_groups =
         RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR | RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE;
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        std::string failure = std::strerror(errno);
-        close(fd);
-        return {nullptr, failure};
+    if (bind(netlink.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        return {nullptr, std::strerror(errno)};
     }
-    return {std::make_unique<NetlinkSource>(fd), {}};
+    return {std::make_unique<NetlinkSource>(std::move(netlink)), {}};
 }

@@ -5,6 +5,8 @@
 // waitForChange polls.
 #include "network/NetworkChangeSource.hpp"
 
+#include "support/Descriptor.hpp"
+
 #include <SystemConfiguration/SystemConfiguration.h>
 #include <algorithm>
 #include <cerrno>
@@ -29,8 +31,7 @@ public:
             dispatch_sync_f(queue_, nullptr, [](void*) {});
             dispatch_release(queue_);
         }
-        close(readEnd_);
-        close(writeEnd_);
+        // The pipe's ends close after this, as the members go.
     }
     DynamicStoreSource(const DynamicStoreSource&) = delete;
     DynamicStoreSource& operator=(const DynamicStoreSource&) = delete;
@@ -69,13 +70,13 @@ public:
     }
 
     bool waitForChange(std::chrono::milliseconds timeout) override {
-        pollfd ready{readEnd_, POLLIN, 0};
+        pollfd ready{readEnd_.get(), POLLIN, 0};
         auto waitMs = static_cast<int>(std::clamp<std::int64_t>(timeout.count(), 0, 60'000));
         if (poll(&ready, 1, waitMs) <= 0) {
             return false;
         }
         char drained[64];
-        while (read(readEnd_, drained, sizeof drained) > 0) {
+        while (read(readEnd_.get(), drained, sizeof drained) > 0) {
         }
         return true;
     }
@@ -84,11 +85,12 @@ private:
     static void changed(SCDynamicStoreRef, CFArrayRef, void* info) {
         // A full pipe already holds a wake-up; the byte is not needed then.
         char one = 1;
-        [[maybe_unused]] ssize_t written = write(static_cast<DynamicStoreSource*>(info)->writeEnd_, &one, 1);
+        [[maybe_unused]] ssize_t written =
+            write(static_cast<DynamicStoreSource*>(info)->writeEnd_.get(), &one, 1);
     }
 
-    int readEnd_;
-    int writeEnd_;
+    Descriptor readEnd_;
+    Descriptor writeEnd_;
     SCDynamicStoreRef store_ = nullptr;
     dispatch_queue_t queue_ = nullptr;
 };

@@ -72,12 +72,14 @@ std::optional<std::string> reportProblem(std::string_view report, const std::str
 
 std::optional<std::string> problem(const std::string& pkgutilPath, const std::filesystem::path& package,
                                    const std::string& team, std::chrono::milliseconds limit) {
-    Subprocess::Captured checked = Subprocess::capture(pkgutilPath, {"--check-signature", package.string()},
-                                                       Subprocess::currentEnvironment(), reportLimit, limit);
-    const Subprocess::Outcome& outcome = checked.outcome;
+    Expected<Subprocess::Captured> checked =
+        Subprocess::capture(pkgutilPath, {"--check-signature", package.string()},
+                            Subprocess::currentEnvironment(), reportLimit, limit);
+    if (!checked) {
+        return "pkgutil nicht startbar: " + checked.failure().text;
+    }
+    const Subprocess::Outcome& outcome = checked->outcome;
     switch (outcome.kind) {
-    case Subprocess::Outcome::Kind::failed:
-        return "pkgutil nicht startbar: " + outcome.reason;
     case Subprocess::Outcome::Kind::timedOut:
         return "pkgutil antwortet nicht";
     case Subprocess::Outcome::Kind::signaled:
@@ -88,7 +90,7 @@ std::optional<std::string> problem(const std::string& pkgutilPath, const std::fi
     if (outcome.exitStatus != 0) {
         return "pkgutil beendete sich mit Status " + std::to_string(outcome.exitStatus);
     }
-    return reportProblem(checked.output, team);
+    return reportProblem(checked->output, team);
 }
 
 } // namespace PackageSignature

@@ -85,17 +85,16 @@ bool install(const UpdateManifest& manifest, const Options& options) {
         return false;
     }
 
-    std::string error;
-    std::optional<WorkingDirectory> working =
-        WorkingDirectory::create(temporaryBase(options), "korvane-update-" + RandomUuid::generate(), error);
+    Expected<WorkingDirectory> working =
+        WorkingDirectory::create(temporaryBase(options), "korvane-update-" + RandomUuid::generate());
     if (!working) {
-        options.log.error("Update-Installation fehlgeschlagen: " + error);
+        options.log.error("Update-Installation fehlgeschlagen: " + working.failure().text);
         return false;
     }
     std::string fileName = packageFileName(manifest.version);
     std::filesystem::path file = working->path() / fileName;
-    if (!working->writeNewFile(fileName, package, error)) {
-        options.log.error("Update-Installation fehlgeschlagen: " + error);
+    if (Expected<void> written = working->writeNewFile(fileName, package); !written) {
+        options.log.error("Update-Installation fehlgeschlagen: " + written.failure().text);
         return false;
     }
     std::string().swap(package);
@@ -108,14 +107,14 @@ bool install(const UpdateManifest& manifest, const Options& options) {
     std::vector<std::string> environment = Subprocess::currentEnvironmentWith("KORVANE_SELF_UPDATE", "1");
     options.log.info("Update " + manifest.version + " wird installiert (" + file.string() + ").");
 
-    Subprocess::Outcome outcome = Subprocess::run(options.installerPath, arguments, environment);
-    if (outcome.kind == Subprocess::Outcome::Kind::failed) {
+    Expected<Subprocess::Outcome> outcome = Subprocess::run(options.installerPath, arguments, environment);
+    if (!outcome) {
         options.log.error("Update-Installation fehlgeschlagen: " + options.installerPath + ": " +
-                          outcome.reason);
+                          outcome.failure().text);
         return false;
     }
-    if (!outcome.succeeded()) {
-        options.log.error("installer(8) beendete sich mit Status " + std::to_string(statusOf(outcome)) +
+    if (!outcome->succeeded()) {
+        options.log.error("installer(8) beendete sich mit Status " + std::to_string(statusOf(*outcome)) +
                           " — Update fehlgeschlagen.");
         return false;
     }

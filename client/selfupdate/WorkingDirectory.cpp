@@ -1,7 +1,6 @@
 #include "selfupdate/WorkingDirectory.hpp"
 
 #include "support/AtomicFile.hpp"
-#include "support/Descriptor.hpp"
 
 #include <cerrno>
 #include <dirent.h>
@@ -16,33 +15,28 @@ namespace {
 
 constexpr int directoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-std::string fileError(const std::filesystem::path& path, int error) {
-    return path.string() + ": " + std::generic_category().message(error);
-}
-
 // Only the owner (root, or the user the daemon runs as) can rename or replace what is in it; a sticky
 // directory such as /tmp protects the entries that are not another user's own.
-std::string unsafeBecause(const Descriptor& directory, const std::filesystem::path& path) {
+Expected<void> requireSafe(const Descriptor& directory, const std::filesystem::path& path) {
     struct stat info {};
     if (::fstat(directory.get(), &info) != 0) {
-        return fileError(path, errno);
+        return Failure::of(path.string(), errno);
     }
     bool trustedOwner = info.st_uid == 0 || info.st_uid == ::geteuid();
     bool othersMayWrite = (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
     if (!trustedOwner || (othersMayWrite && (info.st_mode & S_ISVTX) == 0)) {
-        return path.string() + ": Verzeichnis ist für andere Benutzer veränderbar";
+        return Failure{path.string() + ": Verzeichnis ist für andere Benutzer veränderbar"};
     }
     return {};
 }
 
 // The absolute path with the symbolic links of its existing part resolved, so that the walk below can
 // refuse to follow any.
-std::optional<std::filesystem::path> resolved(const std::filesystem::path& base, std::string& error) {
+Expected<std::filesystem::path> resolved(const std::filesystem::path& base) {
     std::error_code code;
     std::filesystem::path existing = std::filesystem::absolute(base, code).lexically_normal();
     if (code) {
-        error = fileError(base, code.value());
-        return std::nullopt;
+        return Failure::of(base.string(), code.value());
     }
     if (!existing.has_filename() && existing.has_relative_path()) {
         existing = existing.parent_path(); // a trailing "/", as TMPDIR often has
@@ -54,8 +48,7 @@ std::optional<std::filesystem::path> resolved(const std::filesystem::path& base,
     }
     std::filesystem::path result = std::filesystem::canonical(existing, code);
     if (code) {
-        error = fileError(existing, code.value());
-        return std::nullopt;
+        return Failure::of(existing.string(), code.value());
     }
     for (auto part = missing.rbegin(); part != missing.rend(); ++part) {
         result /= *part;
@@ -65,16 +58,15 @@ std::optional<std::filesystem::path> resolved(const std::filesystem::path& base,
 
 // Opens `base` one directory at a time from the root, making the missing ones, and checks each: nobody
 // else can swap anything below a directory only its trusted owner can change.
-Descriptor openSafely(const std::filesystem::path& base, std::string& error) {
+Expected<Descriptor> openSafely(const std::filesystem::path& base) {
     std::filesystem::path reached = "/";
     Descriptor current(::open("/", directoryFlags));
     if (!current.valid()) {
-        error = fileError(reached, errno);
-        return current;
+        return Failure::of(reached.string(), errno);
     }
     for (const std::filesystem::path& part : base.relative_path()) {
-        if (error = unsafeBecause(current, reached); !error.empty()) {
-            return Descriptor(-1);
+        if (Expected<void> safe = requireSafe(current, reached); !safe) {
+            return safe.failure();
         }
         reached /= part;
         Descriptor next(::openat(current.get(), part.c_str(), directoryFlags));
@@ -86,12 +78,11 @@ Descriptor openSafely(const std::filesystem::path& base, std::string& error) {
         current = std::move(next);
         // The umask may have taken bits away; the mode is set exactly.
         if (!current.valid() || (made && ::fchmod(current.get(), 0700) != 0)) {
-            error = fileError(reached, errno);
-            return Descriptor(-1);
+            return Failure::of(reached.string(), errno);
         }
     }
-    if (error = unsafeBecause(current, reached); !error.empty()) {
-        return Descriptor(-1);
+    if (Expected<void> safe = requireSafe(current, reached); !safe) {
+        return safe.failure();
     }
     return current;
 }
@@ -129,54 +120,44 @@ void removeEntries(int directory) {
 
 } // namespace
 
-std::optional<WorkingDirectory> WorkingDirectory::create(const std::filesystem::path& base,
-                                                         const std::string& name, std::string& error) {
-    std::optional<std::filesystem::path> parentPath = resolved(base, error);
+Expected<WorkingDirectory> WorkingDirectory::create(const std::filesystem::path& base,
+                                                    const std::string& name) {
+    Expected<std::filesystem::path> parentPath = resolved(base);
     if (!parentPath) {
-        return std::nullopt;
+        return parentPath.failure();
     }
-    Descriptor parent = openSafely(*parentPath, error);
-    if (!parent.valid()) {
-        return std::nullopt;
+    Expected<Descriptor> parent = openSafely(*parentPath);
+    if (!parent) {
+        return parent.failure();
     }
     std::filesystem::path path = *parentPath / name;
     // A name that exists already is refused: nobody can slip a directory in beforehand.
-    if (::mkdirat(parent.get(), name.c_str(), 0700) != 0) {
-        error = fileError(path, errno);
-        return std::nullopt;
+    if (::mkdirat(parent->get(), name.c_str(), 0700) != 0) {
+        return Failure::of(path.string(), errno);
     }
-    Descriptor directory(::openat(parent.get(), name.c_str(), directoryFlags));
+    Descriptor directory(::openat(parent->get(), name.c_str(), directoryFlags));
     if (!directory.valid() || ::fchmod(directory.get(), 0700) != 0) {
-        error = fileError(path, errno);
-        return std::nullopt;
+        return Failure::of(path.string(), errno);
     }
-    return WorkingDirectory(parent.release(), directory.release(), name, std::move(path));
+    return WorkingDirectory(std::move(*parent), std::move(directory), name, std::move(path));
 }
 
-WorkingDirectory::WorkingDirectory(int parent, int directory, std::string name, std::filesystem::path path)
-    : parent_(parent), directory_(directory), name_(std::move(name)), path_(std::move(path)) {}
+WorkingDirectory::WorkingDirectory(Descriptor parent, Descriptor directory, std::string name,
+                                   std::filesystem::path path)
+    : parent_(std::move(parent)), directory_(std::move(directory)), name_(std::move(name)),
+      path_(std::move(path)) {}
 
-WorkingDirectory::WorkingDirectory(WorkingDirectory&& other) noexcept
-    : parent_(std::exchange(other.parent_, -1)), directory_(std::exchange(other.directory_, -1)),
-      name_(std::move(other.name_)), path_(std::move(other.path_)) {}
-
-WorkingDirectory::~WorkingDirectory() {
-    Descriptor closeParent(parent_);
-    Descriptor closeDirectory(directory_);
-}
-
-bool WorkingDirectory::writeNewFile(const std::string& fileName, std::string_view bytes,
-                                    std::string& error) const {
-    Descriptor file(
-        ::openat(directory_, fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!file.valid() || !AtomicFile::writeAll(file.get(), bytes) || ::close(file.release()) != 0) {
-        error = fileError(path_ / fileName, errno);
-        return false;
+Expected<void> WorkingDirectory::writeNewFile(const std::string& fileName, std::string_view bytes) const {
+    Descriptor file(::openat(directory_.get(), fileName.c_str(),
+                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    int error = file.valid() && AtomicFile::writeAll(file.get(), bytes) ? file.close() : errno;
+    if (error != 0) {
+        return Failure::of((path_ / fileName).string(), error);
     }
-    return true;
+    return {};
 }
 
 void WorkingDirectory::removeAll() const {
-    removeEntries(directory_);
-    ::unlinkat(parent_, name_.c_str(), AT_REMOVEDIR);
+    removeEntries(directory_.get());
+    ::unlinkat(parent_.get(), name_.c_str(), AT_REMOVEDIR);
 }

@@ -3,8 +3,10 @@
 // descriptor, so nobody can swap it for another between the download and the installer.
 #pragma once
 
+#include "support/Descriptor.hpp"
+#include "support/Failure.hpp"
+
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,31 +14,24 @@ class WorkingDirectory {
 public:
     // Makes `name` (mode 0700) in `base`, creating the missing directories of `base` (0700). Refused when
     // `base` or a directory above it is writable by another user (a sticky one such as /tmp is fine) or
-    // owned by one. On failure `error` names the path and why.
-    static std::optional<WorkingDirectory> create(const std::filesystem::path& base, const std::string& name,
-                                                  std::string& error);
-
-    ~WorkingDirectory();
-    WorkingDirectory(WorkingDirectory&& other) noexcept;
-    WorkingDirectory& operator=(WorkingDirectory&&) = delete;
-    WorkingDirectory(const WorkingDirectory&) = delete;
-    WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+    // owned by one. The failure's text names the path and why.
+    static Expected<WorkingDirectory> create(const std::filesystem::path& base, const std::string& name);
 
     // Its absolute path, symbolic links resolved: what pkgutil and the installer are given.
     const std::filesystem::path& path() const { return path_; }
 
     // A new file (never one that is there already), written whole with mode 0600.
-    bool writeNewFile(const std::string& fileName, std::string_view bytes, std::string& error) const;
+    Expected<void> writeNewFile(const std::string& fileName, std::string_view bytes) const;
 
     // Removes the directory with everything in it (the installer may leave files behind), through the
     // descriptors only: a link in it is removed, never followed. Failures are ignored.
     void removeAll() const;
 
 private:
-    WorkingDirectory(int parent, int directory, std::string name, std::filesystem::path path);
+    WorkingDirectory(Descriptor parent, Descriptor directory, std::string name, std::filesystem::path path);
 
-    int parent_;
-    int directory_;
+    Descriptor parent_;
+    Descriptor directory_;
     std::string name_;
     std::filesystem::path path_;
 };

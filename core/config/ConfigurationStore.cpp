@@ -6,7 +6,6 @@
 #include "support/JsonStrict.hpp"
 
 #include <cstring>
-#include <system_error>
 
 std::optional<ClientConfiguration> ConfigurationStore::load() const {
     // Only "not found" is absence; a status that cannot be asked for (no permission) is a read error below.
@@ -15,15 +14,13 @@ std::optional<ClientConfiguration> ConfigurationStore::load() const {
         return std::nullopt;
     }
     ConfigurationError damaged("Konfigurationsdatei ist leer oder ungültig: " + path_.string());
-    std::string bytes;
-    try {
-        bytes = FileRead::readAll(path_);
-    } catch (const FileRead::UnusableFile&) {
-        // A FIFO, a device or a huge file cannot be a configuration this program wrote.
-        throw damaged;
+    Expected<std::string> bytes = FileRead::readAll(path_);
+    if (!bytes) {
+        // A FIFO, a device or a huge file (no errno) cannot be a configuration this program wrote.
+        throw bytes.failure().error == 0 ? damaged : ConfigurationError(bytes.failure().text);
     }
     try {
-        return ClientConfiguration::fromJson(bytes);
+        return ClientConfiguration::fromJson(*bytes);
     } catch (const std::exception&) {
         throw damaged;
     }
@@ -37,21 +34,22 @@ std::optional<ClientConfiguration> ConfigurationStore::loadValidated() const {
     return config;
 }
 
-void ConfigurationStore::save(const ClientConfiguration& config) const {
-    std::string bytes = config.toJson();
-    AtomicFile::Result result = AtomicFile::write(path_, bytes, 0600);
-    switch (result.failedStep) {
-    case AtomicFile::Step::none:
-        return;
-    case AtomicFile::Step::createDirectory:
-        throw std::system_error(result.error, std::generic_category(), path_.parent_path().string());
-    case AtomicFile::Step::writeTemporary:
-        throw ConfigurationSaveError("Konfigurationsdatei konnte nicht geschrieben werden: " +
-                                         result.temporaryPath.string(),
-                                     result.error);
-    case AtomicFile::Step::rename:
-        throw ConfigurationSaveError(std::string("Konfigurationsdatei konnte nicht ersetzt werden: ") +
-                                         std::strerror(result.error),
-                                     result.error);
+Expected<void> ConfigurationStore::save(const ClientConfiguration& config) const {
+    Expected<void, AtomicFile::WriteFailure> written = AtomicFile::write(path_, config.toJson(), 0600);
+    if (written) {
+        return {};
     }
+    const AtomicFile::WriteFailure& failure = written.failure();
+    switch (failure.step) {
+    case AtomicFile::Step::createDirectory:
+        return Failure(failure);
+    case AtomicFile::Step::writeTemporary:
+        return Failure{"Konfigurationsdatei konnte nicht geschrieben werden: " + path_.string() + ".tmp",
+                       failure.error};
+    case AtomicFile::Step::rename:
+        break;
+    }
+    return Failure{std::string("Konfigurationsdatei konnte nicht ersetzt werden: ") +
+                       std::strerror(failure.error),
+                   failure.error};
 }

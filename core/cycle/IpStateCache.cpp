@@ -31,7 +31,7 @@ IpStateCache::IpStateCache(std::optional<std::filesystem::path> path) : path_(st
     }
     // A missing or damaged file only means that nothing was pushed yet: the next cycle pushes.
     try {
-        std::optional<std::string> bytes = FileRead::tryReadAll(*path_);
+        Expected<std::string> bytes = FileRead::readAll(*path_);
         if (!bytes) {
             return;
         }

@@ -109,7 +109,7 @@ std::optional<DaemonStatus> StatusFile::decode(std::string_view text) {
 
 std::optional<DaemonStatus> StatusFile::load() const {
     // Neither throws.
-    std::optional<std::string> bytes = FileRead::tryReadAll(path_);
+    Expected<std::string> bytes = FileRead::readAll(path_);
     return bytes ? decode(*bytes) : std::nullopt;
 }
 

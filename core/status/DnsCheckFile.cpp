@@ -110,7 +110,7 @@ std::optional<DnsCheck> DnsCheckFile::decode(std::string_view text) {
 
 std::optional<DnsCheck> DnsCheckFile::load() const {
     try {
-        std::optional<std::string> bytes = FileRead::tryReadAll(path_);
+        Expected<std::string> bytes = FileRead::readAll(path_);
         return bytes ? decode(*bytes) : std::nullopt;
     } catch (...) {
         return std::nullopt;

@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
 
 namespace AtomicFile {
@@ -33,8 +32,10 @@ namespace {
 
 constexpr mode_t directoryMode = 0755;
 
-Result failure(Step step, int error, const std::filesystem::path& tmp) {
-    return Result{step, error, tmp};
+WriteFailure failure(Step step, const std::filesystem::path& path, int error) {
+    WriteFailure failed{Failure::of(path.string(), error)};
+    failed.step = step;
+    return failed;
 }
 
 // Data and metadata on the medium, not only in the kernel: on Apple fsync stops at the drive's cache.
@@ -139,19 +140,19 @@ struct Temporary {
 // serialise them as well, but any user who can read the directory could hold it and stall the root daemon.
 Temporary writeTemporary(const std::filesystem::path& tmp, std::string_view bytes, mode_t mode) {
     std::string unique = tmp.string() + ".XXXXXX";
-    int fd = ::mkostemp(unique.data(), O_CLOEXEC);
-    if (fd < 0) {
+    Descriptor file(::mkostemp(unique.data(), O_CLOEXEC));
+    if (!file.valid()) {
         return Temporary{"", errno};
     }
     int error = 0;
     // fchmod after open: the umask must not narrow the mode.
-    if (::fchmod(fd, mode) != 0 || !writeAll(fd, bytes)) {
+    if (::fchmod(file.get(), mode) != 0 || !writeAll(file.get(), bytes)) {
         error = errno;
     } else {
-        error = syncToDisk(fd);
+        error = syncToDisk(file.get());
     }
-    if (::close(fd) != 0 && error == 0) {
-        error = errno;
+    if (int closed = file.close(); error == 0) {
+        error = closed;
     }
     if (error != 0) {
         ::unlink(unique.c_str());
@@ -162,26 +163,26 @@ Temporary writeTemporary(const std::filesystem::path& tmp, std::string_view byte
 
 } // namespace
 
-Result write(const std::filesystem::path& path, std::string_view bytes, mode_t mode) {
+Expected<void, WriteFailure> write(const std::filesystem::path& path, std::string_view bytes, mode_t mode) {
     std::filesystem::path tmp = path;
     tmp += ".tmp";
 
     std::filesystem::path parent = path.parent_path();
     if (!parent.empty()) {
         if (int error = createDirectories(parent); error != 0) {
-            return failure(Step::createDirectory, error, tmp);
+            return failure(Step::createDirectory, parent, error);
         }
     }
     Temporary written = writeTemporary(tmp, bytes, mode);
     if (written.path.empty()) {
-        return failure(Step::writeTemporary, written.error, tmp);
+        return failure(Step::writeTemporary, tmp, written.error);
     }
     if (::rename(written.path.c_str(), path.c_str()) != 0) {
         int error = errno;
         ::unlink(written.path.c_str());
-        return failure(Step::rename, error, tmp);
+        return failure(Step::rename, path, error);
     }
-    return Result{Step::none, 0, tmp};
+    return {};
 }
 
 void sweepLeftovers(const std::filesystem::path& dir, const std::vector<std::string>& names,

@@ -1,6 +1,8 @@
 // Replace a file in one step: readers see the old or the new complete file, never a mixture.
 #pragma once
 
+#include "support/Failure.hpp"
+
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -10,23 +12,19 @@
 
 namespace AtomicFile {
 
-enum class Step { none, createDirectory, writeTemporary, rename };
+enum class Step { createDirectory, writeTemporary, rename };
 
-struct Result {
-    Step failedStep = Step::none;
-    int error = 0; // errno of the failed step
-    // `path` + ".tmp", the name messages give the temporary file; each write's own file carries a
-    // unique suffix after it.
-    std::filesystem::path temporaryPath;
-
-    bool ok() const { return failedStep == Step::none; }
+// The step that failed beside the failure; its text names the directory, the temporary file (`path` +
+// ".tmp", the name messages give it; each write's own file carries a unique suffix after it) or `path`.
+struct WriteFailure : Failure {
+    Step step = Step::writeTemporary;
 };
 
 // Missing parent directories are created with mode 0755, each set through its own descriptor. The data goes
 // to a new file `path` + ".tmp." + six letters or digits, created with exactly `mode` (umask ignored),
 // written whole, synced to the disk and renamed onto `path`. On any failure that file is removed and `path`
 // is untouched. Whatever is at the plain `path` + ".tmp" is left alone.
-Result write(const std::filesystem::path& path, std::string_view bytes, mode_t mode);
+Expected<void, WriteFailure> write(const std::filesystem::path& path, std::string_view bytes, mode_t mode);
 
 // Removes what writes killed between create and rename left in `dir`: regular files named
 // `<one of names>.tmp.` + six letters or digits, owned by the effective user and unchanged for longer than

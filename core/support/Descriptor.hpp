@@ -1,6 +1,7 @@
 // One open file descriptor, closed when it goes unless released.
 #pragma once
 
+#include <cerrno>
 #include <unistd.h>
 #include <utility>
 
@@ -23,6 +24,12 @@ public:
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
     int release() { return std::exchange(fd_, -1); }
+    // Closes it now: 0, or the errno of a close that failed (some file systems report a write error only
+    // there).
+    int close() {
+        int fd = release();
+        return fd < 0 || ::close(fd) == 0 ? 0 : errno;
+    }
 
 private:
     int fd_;

@@ -1,5 +1,7 @@
 #include "support/RandomUuid.hpp"
 
+#include "support/Descriptor.hpp"
+
 #include <array>
 #include <cerrno>
 #include <fcntl.h>
@@ -10,13 +12,13 @@ namespace RandomUuid {
 namespace {
 
 bool readRandom(std::array<unsigned char, 16>& bytes) {
-    int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    Descriptor random(::open("/dev/urandom", O_RDONLY | O_CLOEXEC));
+    if (!random.valid()) {
         return false;
     }
     std::size_t filled = 0;
     while (filled < bytes.size()) {
-        ssize_t n = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+        ssize_t n = ::read(random.get(), bytes.data() + filled, bytes.size() - filled);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -25,7 +27,6 @@ bool readRandom(std::array<unsigned char, 16>& bytes) {
         }
         filled += static_cast<std::size_t>(n);
     }
-    ::close(fd);
     return filled == bytes.size();
 }
 

@@ -2,6 +2,8 @@
 // calls would be allowed before exec.
 #include "support/Subprocess.hpp"
 
+#include "support/Descriptor.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -67,8 +69,8 @@ int addCloseOthers(posix_spawn_file_actions_t* actions) {
 }
 #endif
 
-std::string errorText(int error) {
-    return std::generic_category().message(error);
+Failure failure(int error) {
+    return Failure{std::generic_category().message(error), error};
 }
 
 class FileActions {
@@ -173,7 +175,7 @@ std::vector<char*> cStrings(std::vector<std::string>& strings) {
 }
 
 // Waits for the child; at the deadline its group is killed and the child reaped all the same.
-Outcome waitFor(pid_t pid, Deadline deadline = std::nullopt) {
+Expected<Outcome> waitFor(pid_t pid, Deadline deadline = std::nullopt) {
     int status = 0;
     bool killed = false;
     auto pause = std::chrono::milliseconds(1);
@@ -186,7 +188,7 @@ Outcome waitFor(pid_t pid, Deadline deadline = std::nullopt) {
             continue;
         }
         if (result < 0) {
-            return Outcome::failedBecause(errorText(errno));
+            return failure(errno);
         }
         if (millisecondsLeft(*deadline) == 0) {
             ::kill(-pid, SIGKILL);
@@ -206,7 +208,7 @@ Outcome waitFor(pid_t pid, Deadline deadline = std::nullopt) {
     if (WIFSIGNALED(status)) {
         return Outcome::killedBy(WTERMSIG(status));
     }
-    return Outcome::failedBecause(errorText(ECHILD));
+    return failure(ECHILD);
 }
 
 bool isEntryFor(std::string_view entry, std::string_view name) {
@@ -237,7 +239,7 @@ int spawn(const std::string& program, const std::vector<std::string>& arguments,
     return ::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), envp.data());
 }
 
-// Closes the descriptors of one pipe it still holds.
+// One pipe; the descriptors it still holds are closed when it goes.
 class Pipe {
 public:
     Pipe() {
@@ -246,34 +248,21 @@ public:
             error_ = errno;
             return;
         }
-        readEnd_ = ends[0];
-        writeEnd_ = ends[1];
+        readEnd_ = Descriptor(ends[0]);
+        writeEnd_ = Descriptor(ends[1]);
         // Only the duplicates on the child's output and error survive exec.
-        ::fcntl(readEnd_, F_SETFD, FD_CLOEXEC);
-        ::fcntl(writeEnd_, F_SETFD, FD_CLOEXEC);
+        ::fcntl(ends[0], F_SETFD, FD_CLOEXEC);
+        ::fcntl(ends[1], F_SETFD, FD_CLOEXEC);
     }
-    ~Pipe() {
-        closeWriteEnd();
-        if (readEnd_ >= 0) {
-            ::close(readEnd_);
-        }
-    }
-    Pipe(const Pipe&) = delete;
-    Pipe& operator=(const Pipe&) = delete;
 
     int error() const { return error_; }
-    int readEnd() const { return readEnd_; }
-    int writeEnd() const { return writeEnd_; }
-    void closeWriteEnd() {
-        if (writeEnd_ >= 0) {
-            ::close(writeEnd_);
-            writeEnd_ = -1;
-        }
-    }
+    int readEnd() const { return readEnd_.get(); }
+    int writeEnd() const { return writeEnd_.get(); }
+    void closeWriteEnd() { writeEnd_.close(); }
 
 private:
-    int readEnd_ = -1;
-    int writeEnd_ = -1;
+    Descriptor readEnd_{-1};
+    Descriptor writeEnd_{-1};
     int error_ = 0;
 };
 
@@ -326,34 +315,25 @@ Outcome Outcome::timedOut() {
     return outcome;
 }
 
-Outcome Outcome::failedBecause(std::string reason) {
-    Outcome outcome;
-    outcome.kind = Kind::failed;
-    outcome.reason = std::move(reason);
-    return outcome;
-}
-
-Outcome run(const std::string& program, const std::vector<std::string>& arguments,
-            const std::vector<std::string>& environment, Stdio stdio, Limit limit) {
+Expected<Outcome> run(const std::string& program, const std::vector<std::string>& arguments,
+                      const std::vector<std::string>& environment, Stdio stdio, Limit limit) {
     FileActions actions;
     actions.connect(STDIN_FILENO, stdio.input);
     actions.connect(STDOUT_FILENO, stdio.output);
     actions.connect(STDERR_FILENO, stdio.error);
     pid_t pid = 0;
     if (int error = spawn(program, arguments, environment, actions, limit.has_value(), pid); error != 0) {
-        return Outcome::failedBecause(errorText(error));
+        return failure(error);
     }
     return waitFor(pid, deadlineAfter(limit));
 }
 
-Captured capture(const std::string& program, const std::vector<std::string>& arguments,
-                 const std::vector<std::string>& environment, std::size_t limit, Limit timeLimit) {
-    Captured captured;
+Expected<Captured> capture(const std::string& program, const std::vector<std::string>& arguments,
+                           const std::vector<std::string>& environment, std::size_t limit, Limit timeLimit) {
     const Deadline deadline = deadlineAfter(timeLimit);
     Pipe pipe;
     if (pipe.error() != 0) {
-        captured.outcome = Outcome::failedBecause(errorText(pipe.error()));
-        return captured;
+        return failure(pipe.error());
     }
     FileActions actions;
     actions.connect(STDIN_FILENO, Stream::nullDevice);
@@ -361,15 +341,18 @@ Captured capture(const std::string& program, const std::vector<std::string>& arg
     actions.duplicate(pipe.writeEnd(), STDERR_FILENO);
     pid_t pid = 0;
     if (int error = spawn(program, arguments, environment, actions, timeLimit.has_value(), pid); error != 0) {
-        captured.outcome = Outcome::failedBecause(errorText(error));
-        return captured;
+        return failure(error);
     }
     // Our copy of the write end would keep the pipe open after the child has ended.
     pipe.closeWriteEnd();
-    bool ended = drain(pipe.readEnd(), captured.output, limit, deadline);
+    std::string output;
+    bool ended = drain(pipe.readEnd(), output, limit, deadline);
     // A deadline already passed kills at once.
-    captured.outcome = waitFor(pid, ended ? deadline : Deadline(Clock::now()));
-    return captured;
+    Expected<Outcome> outcome = waitFor(pid, ended ? deadline : Deadline(Clock::now()));
+    if (!outcome) {
+        return outcome.failure();
+    }
+    return Captured{*outcome, std::move(output)};
 }
 
 std::vector<std::string> currentEnvironment() {

@@ -2,6 +2,8 @@
 // installer and osascript.
 #pragma once
 
+#include "support/Failure.hpp"
+
 #include <chrono>
 #include <cstddef>
 #include <optional>
@@ -20,19 +22,18 @@ struct Stdio {
     Stream error = Stream::inherit;
 };
 
+// How a child that ran ended. That it could not be started or waited for is the Failure beside it.
 struct Outcome {
-    enum class Kind { exited, signaled, failed, timedOut };
+    enum class Kind { exited, signaled, timedOut };
 
-    Kind kind = Kind::failed;
+    Kind kind = Kind::exited;
     int exitStatus = 0; // Kind::exited
     int signal = 0;     // Kind::signaled
-    std::string reason; // Kind::failed: the C library's text for why it could not be started or waited for
 
     bool succeeded() const { return kind == Kind::exited && exitStatus == 0; }
 
     static Outcome exitedWith(int status);
     static Outcome killedBy(int signal);
-    static Outcome failedBecause(std::string reason);
     static Outcome timedOut();
 
     bool operator==(const Outcome&) const = default;
@@ -46,9 +47,11 @@ using Limit = std::optional<std::chrono::milliseconds>;
 // with exactly `environment` ("NAME=value" entries) as its environment, and waits for it within `limit`.
 // The child starts with an empty signal mask and the default action for SIGPIPE, whatever this process
 // blocks or ignores, and with no descriptor of this process but the three standard streams. With a limit
-// it leads a process group of its own, so that what it started dies with it.
-Outcome run(const std::string& program, const std::vector<std::string>& arguments,
-            const std::vector<std::string>& environment, Stdio stdio = {}, Limit limit = std::nullopt);
+// it leads a process group of its own, so that what it started dies with it. The failure's text is the C
+// library's for why the child could not be started or waited for.
+Expected<Outcome> run(const std::string& program, const std::vector<std::string>& arguments,
+                      const std::vector<std::string>& environment, Stdio stdio = {},
+                      Limit limit = std::nullopt);
 
 // What a child wrote to its standard output and error, and how it ended.
 struct Captured {
@@ -58,9 +61,9 @@ struct Captured {
 
 // Like run(), with standard input from the null device and standard output and error both read into
 // `output`: the first `limit` bytes are kept, the rest is read and dropped so the child never blocks.
-Captured capture(const std::string& program, const std::vector<std::string>& arguments,
-                 const std::vector<std::string>& environment, std::size_t limit,
-                 Limit timeLimit = std::nullopt);
+Expected<Captured> capture(const std::string& program, const std::vector<std::string>& arguments,
+                           const std::vector<std::string>& environment, std::size_t limit,
+                           Limit timeLimit = std::nullopt);
 
 // A copy of this process's environment.
 std::vector<std::string> currentEnvironment();

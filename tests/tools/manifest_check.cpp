@@ -34,7 +34,7 @@ bool versionParses(const std::string& version) {
 }
 
 int describe(const char* path) {
-    std::optional<std::string> text = FileRead::tryReadAll(path);
+    Expected<std::string> text = FileRead::readAll(path);
     if (!text) {
         std::fprintf(stderr, "cannot read %s\n", path);
         return 1;

@@ -67,9 +67,9 @@ TEST(WorkingDirectory, MissingDirectoriesAreMadeButNoneAnotherUserCanChangeOrTha
          fs::canonical(dir / "shared").string() + ": Verzeichnis ist für andere Benutzer veränderbar"},
         {"plain-file/tmp", fs::canonical(dir / "plain-file").string() + ": "}};
     for (const auto& [base, error] : cases) {
-        std::string reason;
-        std::optional<WorkingDirectory> working = WorkingDirectory::create(dir / base, "work", reason);
-        EXPECT_EQ(working.has_value(), error.empty()) << base;
+        Expected<WorkingDirectory> working = WorkingDirectory::create(dir / base, "work");
+        std::string reason = working ? "" : working.failure().text;
+        EXPECT_EQ(bool(working), error.empty()) << base;
         EXPECT_TRUE(reason.starts_with(error) && reason.empty() == error.empty()) << base << ": " << reason;
         EXPECT_EQ(fs::is_directory(dir / base / "work"), error.empty()) << base;
     }
@@ -78,9 +78,8 @@ TEST(WorkingDirectory, MissingDirectoriesAreMadeButNoneAnotherUserCanChangeOrTha
 TEST(WorkingDirectory, IsRemovedWithEverythingInItAndNothingALinkLeadsTo) {
     Scratch dir;
     dir.write("outside", "keep");
-    std::string error;
-    std::optional<WorkingDirectory> working = WorkingDirectory::create(dir.path, "work", error);
-    ASSERT_TRUE(working && working->writeNewFile("a.pkg", "pkg", error)) << error;
+    Expected<WorkingDirectory> working = WorkingDirectory::create(dir.path, "work");
+    ASSERT_TRUE(working && working->writeNewFile("a.pkg", "pkg"));
     fs::create_directories(dir / "work/left/deeper");
     dir.write("work/left/deeper/by-installer", "x");
     fs::create_directory_symlink(dir.path, dir / "work/left/up");

@@ -44,7 +44,7 @@ TEST(AtomicFile, WhateverIsAtThePlainTemporaryNameIsLeftAlone) {
             ::mkfifo(tmp.c_str(), 0666);
             held = ::open(tmp.c_str(), O_RDONLY | O_NONBLOCK);
         }
-        EXPECT_TRUE(AtomicFile::write(path, "secret", 0600).ok()) << kind;
+        EXPECT_TRUE(AtomicFile::write(path, "secret", 0600)) << kind;
         char byte = 0;
         EXPECT_LE(::read(held, &byte, 1), 0) << kind;
         ::close(held);
@@ -62,7 +62,7 @@ TEST(AtomicFile, CreatesMissingParentDirectoriesWith0755WhateverTheUmask) {
     for (mode_t mask : {mode_t(0), mode_t(077)}) {
         Scratch dir;
         mode_t old = ::umask(mask);
-        bool ok = AtomicFile::write(dir / "x/y/file", "v", 0600).ok();
+        bool ok = bool(AtomicFile::write(dir / "x/y/file", "v", 0600));
         ::umask(old);
         EXPECT_TRUE(ok);
         EXPECT_EQ(dir.read("x/y/file"), "v");
@@ -76,9 +76,9 @@ TEST(Subprocess, ChildGetsNoDescriptorButTheStandardStreams) {
     ASSERT_GE(held, 3);
     std::string probe =
         "if cat 2>/dev/null <&" + std::to_string(held) + "; then echo open; else echo closed; fi";
-    Subprocess::Captured child = Subprocess::capture("/bin/sh", {"-c", probe}, {}, 100);
+    Expected<Subprocess::Captured> child = Subprocess::capture("/bin/sh", {"-c", probe}, {}, 100);
     ::close(held);
-    EXPECT_EQ(child.output, "closed\n");
+    EXPECT_EQ(child->output, "closed\n");
 }
 
 // Leaves set bits where the next call's locals will lie, so that a signal set left uninitialised shows.
@@ -100,13 +100,13 @@ TEST(Subprocess, TheChildInheritsNoBlockedOrIgnoredSignal) {
     sigaddset(&term, SIGTERM);
     ::pthread_sigmask(SIG_BLOCK, &term, &previousMask);
     dirtyStack();
-    Subprocess::Outcome pipe = Subprocess::run("/bin/sh", {"-c", "kill -PIPE $$; exit 0"}, {});
+    Expected<Subprocess::Outcome> pipe = Subprocess::run("/bin/sh", {"-c", "kill -PIPE $$; exit 0"}, {});
     dirtyStack();
-    Subprocess::Outcome terminate = Subprocess::run("/bin/sh", {"-c", "kill -TERM $$; exit 0"}, {});
+    Expected<Subprocess::Outcome> terminate = Subprocess::run("/bin/sh", {"-c", "kill -TERM $$; exit 0"}, {});
     ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
     ::sigaction(SIGPIPE, &previousPipe, nullptr);
-    EXPECT_EQ(pipe, Subprocess::Outcome::killedBy(SIGPIPE));
-    EXPECT_EQ(terminate, Subprocess::Outcome::killedBy(SIGTERM));
+    EXPECT_EQ(*pipe, Subprocess::Outcome::killedBy(SIGPIPE));
+    EXPECT_EQ(*terminate, Subprocess::Outcome::killedBy(SIGTERM));
 }
 
 } // namespace

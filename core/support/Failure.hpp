@@ -1,0 +1,40 @@
+// How the fallible helpers say that they failed: one value a caller words its own message from.
+#pragma once
+
+#include <string>
+#include <system_error>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+struct Failure {
+    std::string text; // ready for a message: mostly "{path}: {the C library's text}"
+    int error = 0;    // the errno behind it; 0 when there is none
+
+    // "{what}: {strerror(error)}", worded as std::system_error words it.
+    static Failure of(const std::string& what, int error) {
+        return Failure{what + ": " + std::generic_category().message(error), error};
+    }
+};
+
+// A value, or the failure that kept it from being made. Expected<void> is success without a value. `Why`
+// is Failure or a helper's extension of it.
+template <typename T, typename Why = Failure> class Expected {
+    using Value = std::conditional_t<std::is_void_v<T>, std::monostate, T>;
+
+public:
+    Expected() requires std::is_void_v<T> {}
+    Expected(Value value) : state_(std::move(value)) {}
+    Expected(Why failure) : state_(std::move(failure)) {}
+
+    explicit operator bool() const { return state_.index() == 0; }
+    // Throws std::bad_variant_access when there is no value.
+    Value& operator*() { return std::get<0>(state_); }
+    const Value& operator*() const { return std::get<0>(state_); }
+    Value* operator->() { return &std::get<0>(state_); }
+    const Value* operator->() const { return &std::get<0>(state_); }
+    const Why& failure() const { return std::get<1>(state_); }
+
+private:
+    std::variant<Value, Why> state_;
+};
