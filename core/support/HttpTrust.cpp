@@ -1,26 +1,24 @@
 #include "support/HttpTrust.hpp"
 
+#include "support/Environment.hpp"
+
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 
 namespace {
 
 constexpr const char* systemCertificateDirectory = "/etc/ssl/certs";
 
-bool isSet(const char* value) {
-    return value != nullptr && *value != '\0';
-}
-
 } // namespace
 
-HttpTrust HttpTrust::select(const char* certFile, const char* certDir, const std::string& systemDirectory,
+HttpTrust HttpTrust::select(const std::optional<std::string>& certFile,
+                            const std::optional<std::string>& certDir, const std::string& systemDirectory,
                             const std::vector<std::string>& systemBundles) {
-    if (isSet(certFile)) {
-        return {Source::bundleFile, certFile};
+    if (certFile) {
+        return {Source::bundleFile, *certFile};
     }
-    if (isSet(certDir)) {
-        return {Source::directory, certDir};
+    if (certDir) {
+        return {Source::directory, *certDir};
     }
     // OpenSSL looks a root up by its subject hash ("xxxxxxxx.N"); a directory without such entries
     // verifies nothing.
@@ -49,5 +47,6 @@ HttpTrust HttpTrust::select(const char* certFile, const char* certDir, const std
 }
 
 HttpTrust HttpTrust::fromEnvironment() {
-    return select(std::getenv("SSL_CERT_FILE"), std::getenv("SSL_CERT_DIR"), systemCertificateDirectory);
+    return select(Environment::value("SSL_CERT_FILE"), Environment::value("SSL_CERT_DIR"),
+                  systemCertificateDirectory);
 }

@@ -1,6 +1,7 @@
 // Where HTTPS sessions take their trusted roots from: the environment's choice, else the system's.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,7 +23,8 @@ struct HttpTrust {
     // The same rule over given values, so it can be checked without touching the environment. macOS
     // keeps an empty /etc/ssl/certs and its roots in /etc/ssl/cert.pem; Debian has both a hashed
     // directory and a bundle.
-    static HttpTrust select(const char* certFile, const char* certDir, const std::string& systemDirectory,
+    static HttpTrust select(const std::optional<std::string>& certFile,
+                            const std::optional<std::string>& certDir, const std::string& systemDirectory,
                             const std::vector<std::string>& systemBundles = {
                                 "/etc/ssl/cert.pem", "/etc/ssl/certs/ca-certificates.crt"});
 

@@ -24,8 +24,8 @@ TEST(HttpTrust, FileThenDirectoryThenHashedSystemDirectoryThenBundleThenBuiltIn)
     };
     const Case cases[] = {
         {"/x/ca.pem", "/x/dir", Names{"002c0b4f.0"}, true, Source::bundleFile, "/x/ca.pem"},
-        {"", "/x/dir", Names{"002c0b4f.0"}, true, Source::directory, "/x/dir"},
-        {nullptr, "", Names{"ca-certificates.crt", "002c0b4f.0"}, false, Source::directory, "certs"},
+        {nullptr, "/x/dir", Names{"002c0b4f.0"}, true, Source::directory, "/x/dir"},
+        {nullptr, nullptr, Names{"ca-certificates.crt", "002c0b4f.0"}, false, Source::directory, "certs"},
         {nullptr, nullptr, Names{}, true, Source::bundleFile, "cert.pem"},
         {nullptr, nullptr,
          Names{"ca-certificates.crt", "002c0b4f.pem", "02c0b4f.0", "002C0B4F.0", "002c0b4f."}, false,
@@ -42,8 +42,11 @@ TEST(HttpTrust, FileThenDirectoryThenHashedSystemDirectoryThenBundleThenBuiltIn)
         if (c.macBundle) {
             scratch.write("cert.pem", "x");
         }
+        auto given = [](const char* value) {
+            return value ? std::optional<std::string>(value) : std::nullopt;
+        };
         HttpTrust trust = HttpTrust::select(
-            c.certFile, c.certDir, (scratch / "certs").string(),
+            given(c.certFile), given(c.certDir), (scratch / "certs").string(),
             {(scratch / "cert.pem").string(), (scratch / "certs/ca-certificates.crt").string()});
         EXPECT_EQ(trust.source, c.source) << c.path;
         EXPECT_EQ(trust.path, c.path[0] == '/' || !c.path[0] ? c.path : (scratch / c.path).string());
