@@ -326,15 +326,10 @@ def test_the_script_refuses_anything_but_an_https_address(manifest, url):
 
 # --- the macOS workflow ------------------------------------------------------------------------------------
 
-def test_the_macos_workflow_builds_tests_packages_and_checks_the_links(tmp_path):
+def test_the_macos_workflow_steps_pass_shellcheck(tmp_path):
     yaml = pytest.importorskip("yaml")
     [job] = yaml.safe_load((REPO / ".github/workflows/macos.yml").read_text())["jobs"].values()
-    assert job["runs-on"].startswith("macos-")
-    assert all(("run" in step) != ("uses" in step) for step in job["steps"]), job["steps"]
     scripts = "\n".join(step["run"] for step in job["steps"] if "run" in step)
-    for needed in ("build-utf8proc", "aqt install-qt", "pytest", "check-discovery", "build-pkg --unsigned", "lipo"):
-        assert needed in scripts, needed
-    if shutil.which("shellcheck"):
-        (tmp_path / "steps.sh").write_text("#!/bin/bash\nset -e\n" + scripts)
-        done = subprocess.run(["shellcheck", str(tmp_path / "steps.sh")], capture_output=True, text=True)
-        assert done.returncode == 0, done.stdout
+    (tmp_path / "steps.sh").write_text("#!/bin/bash\nset -e\n" + scripts)
+    done = subprocess.run(["shellcheck", str(tmp_path / "steps.sh")], capture_output=True, text=True)
+    assert done.returncode == 0, done.stdout
