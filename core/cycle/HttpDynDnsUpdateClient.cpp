@@ -68,8 +68,8 @@ DynDnsResponse HttpDynDnsUpdateClient::send(const std::optional<std::string>& ip
     std::vector<std::string> headers = {"User-Agent: RuzEdaRoredo-macOS/" +
                                         std::string(ClientVersion::current)};
     // libcurl builds the Basic credential itself and keeps it to this host, whatever its version.
-    HttpSession::RequestOptions options{.basicAuth =
-                                            HttpSession::Credential{config_.hostname, config_.apiKey}};
+    HttpSession::RequestOptions options;
+    options.basicAuth = HttpSession::Credential{config_.hostname, config_.apiKey};
     HttpResult result = session_.get(buildUrl(ipv4, ipv6), headers, options);
     if (!result.ok()) {
         throw TransportError(result.error);

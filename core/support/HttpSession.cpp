@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -250,6 +251,8 @@ struct Transfer {
     Clock::time_point lastActivity = Clock::now();
     bool requestSent = false;
     bool idleExpired = false;
+    const HttpSession::SocketPreparation* prepareSocket = nullptr;
+    std::string socketFailure; // the hook's text when it refused a socket
 
     void touch() { lastActivity = Clock::now(); }
 
@@ -268,6 +271,21 @@ struct Transfer {
     static size_t onHeader(char*, size_t size, size_t count, void* context) {
         static_cast<Transfer*>(context)->touch();
         return size * count;
+    }
+
+    static curl_socket_t onOpenSocket(void* context, curlsocktype, curl_sockaddr* address) {
+        auto* self = static_cast<Transfer*>(context);
+        curl_socket_t fd = ::socket(address->family, address->socktype, address->protocol);
+        if (fd == CURL_SOCKET_BAD || !*self->prepareSocket) {
+            return fd;
+        }
+        Expected<void> prepared = (*self->prepareSocket)(fd, address->family);
+        if (!prepared) {
+            self->socketFailure = prepared.failure().text;
+            ::close(fd);
+            return CURL_SOCKET_BAD;
+        }
+        return fd;
     }
 
     // Called once the connection is up, before the request goes out: from here on the idle bound
@@ -336,6 +354,7 @@ HttpSession::HttpSession(Options options)
     KORVANE_SET(s, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
     KORVANE_SET(s, CURLOPT_PREREQFUNCTION, &Transfer::onRequestReady);
     KORVANE_SET(s, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
+    KORVANE_SET(s, CURLOPT_OPENSOCKETFUNCTION, &Transfer::onOpenSocket);
     if (CURLSH* share = ProcessShare::handle(); share != nullptr) {
         KORVANE_SET(s, CURLOPT_SHARE, share);
     }
@@ -397,7 +416,7 @@ HttpResult HttpSession::perform(const std::string& url, const std::vector<std::s
         // Credentials go to the first host and port only, never after a redirect elsewhere.
         const Credential* credential =
             options.basicAuth && first && origin == first ? &*options.basicAuth : nullptr;
-        Hop hop = transfer(current, headers, credential, deadline);
+        Hop hop = transfer(current, headers, credential, options.prepareSocket, deadline);
         if (!hop.result.ok()) {
             return hop.result;
         }
@@ -413,7 +432,8 @@ HttpResult HttpSession::perform(const std::string& url, const std::vector<std::s
 }
 
 HttpSession::Hop HttpSession::transfer(const std::string& url, const std::vector<std::string>& headers,
-                                       const Credential* credential, Clock::time_point deadline) {
+                                       const Credential* credential, const SocketPreparation& prepareSocket,
+                                       Clock::time_point deadline) {
     CURL* c = handle_->curl;
     const std::chrono::milliseconds total = options_.totalTimeout.value_or(options_.requestTimeout);
     const Clock::time_point connectDeadline = std::min(deadline, Clock::now() + options_.requestTimeout);
@@ -451,6 +471,7 @@ HttpSession::Hop HttpSession::transfer(const std::string& url, const std::vector
 
     Transfer transfer;
     transfer.bodyLimit = options_.bodyLimit;
+    transfer.prepareSocket = &prepareSocket;
     if (options_.requestTimeout < total) {
         transfer.idleLimit = options_.requestTimeout;
     }
@@ -472,6 +493,7 @@ HttpSession::Hop HttpSession::transfer(const std::string& url, const std::vector
     KORVANE_SET(s, CURLOPT_HEADERDATA, &transfer);
     KORVANE_SET(s, CURLOPT_PREREQDATA, &transfer);
     KORVANE_SET(s, CURLOPT_XFERINFODATA, &transfer);
+    KORVANE_SET(s, CURLOPT_OPENSOCKETDATA, &transfer);
 
     CURLcode code = s.failure().empty() ? curl_easy_perform(c) : CURLE_OK;
     const std::string refused = s.failure();
@@ -494,6 +516,7 @@ HttpSession::Hop HttpSession::transfer(const std::string& url, const std::vector
     KORVANE_SET(reset, CURLOPT_HEADERDATA, nullptr);
     KORVANE_SET(reset, CURLOPT_PREREQDATA, nullptr);
     KORVANE_SET(reset, CURLOPT_XFERINFODATA, nullptr);
+    KORVANE_SET(reset, CURLOPT_OPENSOCKETDATA, nullptr);
     // A handle that could not be cleared could leak one request's pointers or password into the next.
     handle_->refused = reset.failure();
 
@@ -514,6 +537,9 @@ HttpSession::Hop HttpSession::transfer(const std::string& url, const std::vector
         return {{std::nullopt, "Timeout was reached: no complete answer within " +
                                    std::to_string(clampedMilliseconds(total)) + " milliseconds"},
                 {}};
+    }
+    if (code != CURLE_OK && !transfer.socketFailure.empty()) {
+        return {{std::nullopt, transfer.socketFailure}, {}};
     }
     if (code != CURLE_OK) {
         std::string error = handle_->errorBuffer;

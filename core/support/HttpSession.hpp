@@ -6,10 +6,12 @@
 // resume.
 #pragma once
 
+#include "support/Failure.hpp"
 #include "support/HttpTrust.hpp"
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -54,10 +56,15 @@ public:
         std::string password;
     };
 
+    using SocketPreparation = std::function<Expected<void>(int socket, int family)>;
+
     struct RequestOptions {
         // Sent as HTTP Basic by libcurl itself, to the first host only, never after a redirect elsewhere.
         // Credentials inside a URL are refused: a request carries none unless given here.
         std::optional<Credential> basicAuth;
+        // Called with each socket of the request (its address family beside it) before it connects. A
+        // failure closes that socket and, when no other address connects, ends the request with its text.
+        SocketPreparation prepareSocket;
     };
 
     explicit HttpSession(Options options);
@@ -87,7 +94,8 @@ private:
     HttpResult perform(const std::string& url, const std::vector<std::string>& headers,
                        const RequestOptions& options);
     Hop transfer(const std::string& url, const std::vector<std::string>& headers,
-                 const Credential* credential, std::chrono::steady_clock::time_point deadline);
+                 const Credential* credential, const SocketPreparation& prepareSocket,
+                 std::chrono::steady_clock::time_point deadline);
 
     Options options_;
     std::mutex lock_;
