@@ -1,11 +1,11 @@
-// IPV6_PREFER_TEMPADDR is declared only for programs that ask for RFC 3542's API.
+// IPV6_PREFER_TEMPADDR (from <netinet6/in6.h>, through <netinet/in.h>) is declared only for programs that ask
+// for RFC 3542's API.
 #define __APPLE_USE_RFC_3542 1
 
 #include "host/DiscoverySocket.hpp"
 
 #include <cerrno>
 #include <netinet/in.h>
-#include <netinet6/in6.h>
 #include <sys/socket.h>
 
 Expected<void> prepareDiscoverySocket(int socket, int family, const DiscoveryPath& path) {
