@@ -21,9 +21,23 @@ SERVICE = "system/com.korvane.client"
 needs_root = pytest.mark.skipif(os.geteuid() != 0, reason="the scripts give the directories to root")
 
 
+LINKS = {"usr/local/bin/korvane-client": "/usr/local/korvane/bin/korvane-client",
+         "usr/local/share/man/man1/korvane-client.1": "/usr/local/korvane/share/man/man1/korvane-client.1"}
+
+
 def build_pkg(*args, timeout=300, env=None):
     return subprocess.run([str(REPO / "packaging/macos/build-pkg"), *map(str, args)], capture_output=True,
                           text=True, timeout=timeout, env=env)
+
+
+def stub_tools(directory, **bodies):
+    """Shell scripts standing in for the named tools; returns an environment that finds them first."""
+    directory.mkdir(exist_ok=True)
+    for name, body in bodies.items():
+        (directory / name).write_text(f"#!/bin/sh\n{body}\n")
+        (directory / name).chmod(0o755)
+    env = {k: v for k, v in os.environ.items() if not k.startswith("KORVANE_")}
+    return dict(env, PATH=f"{directory}:/usr/bin:/bin")
 
 
 class Machine:
@@ -114,6 +128,7 @@ def test_install_replaces_the_job_unless_it_is_a_self_update(machine, loaded, en
         assert (stat.S_IMODE(info.st_mode), info.st_uid, info.st_gid) == (0o755, 0, 0), relative
     assert (log_dir / "daemon.log").read_text() == "alt\n"
     assert machine.kept() == (files or {})
+    assert {link: os.readlink(machine.root / link) for link in LINKS} == LINKS
 
 
 @needs_root
@@ -124,12 +139,36 @@ def test_install_onto_another_volume_leaves_launchd_alone(machine):
     assert (machine.root / "Volumes/Reserve" / LOG_DIR).is_dir() and not (machine.root / LOG_DIR).exists()
 
 
+# A refused bootstrap (the user switched the background item off) leaves the files installed: one warning line.
 @needs_root
-@pytest.mark.parametrize("failing, script", [("bootstrap", 1), ("bootout", 0)])
-def test_a_failing_launchctl_fails_the_install_with_a_hint(machine, failing, script):
+@pytest.mark.parametrize("failing, script, code, lines", [("bootstrap", 1, 0, 1), ("bootout", 0, 1, 2)])
+def test_a_failing_launchctl_says_so_in_a_hint(machine, failing, script, code, lines):
     machine.load_job()
     result = machine.install(FAKE_LAUNCHCTL_FAIL=failing)[script]
-    assert result.returncode == 1 and f"launchctl {failing}" in result.stdout
+    hints = [line for line in (result.stdout + result.stderr).splitlines() if f"launchctl {failing}" in line]
+    assert (result.returncode, len(hints)) == (code, lines), result.stdout + result.stderr
+
+
+# Homebrew's user owns /usr/local/bin on an Intel Mac; a fresh Mac may have none.
+@needs_root
+@pytest.mark.parametrize("homebrew, foreign", [(False, False), (True, False), (True, True)])
+def test_the_commands_are_linked_into_usr_local_and_unlinked_without_touching_what_is_not_ours(machine, homebrew,
+                                                                                              foreign):
+    bin_dir = machine.root / "usr/local/bin"
+    if homebrew:
+        bin_dir.mkdir(parents=True)
+        os.chown(bin_dir, 501, 80)
+        os.chmod(bin_dir, 0o775)
+    if foreign:
+        (bin_dir / "korvane-client").symlink_to("/opt/homebrew/bin/korvane-client")
+    post = machine.install()[1]
+    info = bin_dir.stat()
+    assert (info.st_uid, info.st_gid, stat.S_IMODE(info.st_mode)) == ((501, 80, 0o775) if homebrew else (0, 0, 0o755))
+    assert post.returncode == 0 and post.stdout.count("Warnung") == foreign, post.stdout
+    assert os.readlink(bin_dir / "korvane-client") == ("/opt/homebrew/bin/korvane-client" if foreign else
+                                                       LINKS["usr/local/bin/korvane-client"])
+    assert machine.run(REPO / "packaging/macos/uninstall").returncode == 0
+    assert [p for p in LINKS if os.path.lexists(machine.root / p)] == ["usr/local/bin/korvane-client"] * foreign
 
 
 @pytest.mark.parametrize("purge", [False, True])
@@ -139,7 +178,7 @@ def test_uninstall_removes_the_payload_and_keeps_the_configuration_unless_purged
     payload = {p for p in machine.root.rglob("*") if not p.is_dir()}
     files = machine.state_files()
     machine.load_job()
-    result = machine.run(machine.root / "usr/local/share/korvane/uninstall", *(["--purge"] if purge else []))
+    result = machine.run(machine.root / "usr/local/korvane/uninstall", *(["--purge"] if purge else []))
     assert result.returncode == 0, result.stderr
     assert machine.calls() == [PRINT, f"bootout {SERVICE}", "pkgutil --forget com.korvane.client"]
     assert machine.job() is None
@@ -150,7 +189,7 @@ def test_uninstall_removes_the_payload_and_keeps_the_configuration_unless_purged
 
 @pytest.mark.parametrize("args, code, loaded", [([], 0, False), (["--purge-all"], 64, True)])
 def test_uninstall_from_the_source_tree(machine, args, code, loaded):
-    program = machine.root / "usr/local/bin/korvane-client"
+    program = machine.root / "usr/local/korvane/bin/korvane-client"
     program.parent.mkdir(parents=True)
     program.write_text("#!/bin/sh\n")
     if loaded:
@@ -181,6 +220,12 @@ def test_uninstall_quits_the_menu_bar_app_of_the_console_user_only(machine):
 
 # --- the package -------------------------------------------------------------------------------------------
 
+# Installer gives a directory that exists the payload's owner and mode: the payload holds only macOS's own
+# directories, as every Mac has them, and those below the package's own.
+STOCK = {"/Applications": ("0775", "root:admin"), **{d: ("0755", "root:wheel") for d in (
+    "/Library", "/Library/LaunchDaemons", "/private", "/private/etc", "/private/etc/newsyslog.d", "/usr", "/usr/local")}}
+
+
 @needs_client
 @linux_only("the recorded listing is of the bundle's layout staged off a Mac (component menubar-bundle)")
 def test_the_staged_payload_is_the_recorded_one_built_stripped_and_versioned(menubar_build_dir, tmp_path):
@@ -192,10 +237,12 @@ def test_the_staged_payload_is_the_recorded_one_built_stripped_and_versioned(men
         kind, mode, owner, path = line.split(" ", 3)
         # The listing tells the truth about the staged tree; nothing is writable for others.
         assert stat.S_IMODE((stage / path.lstrip("/")).lstat().st_mode) == int(mode, 8) and not int(mode, 8) & 2
+        assert kind != "d" or STOCK.get(path) == (mode, owner) or path.startswith(
+            ("/usr/local/korvane", "/Applications/Korvane.app")), line
     assert (stage / PLIST).read_bytes() == (REPO / "packaging/macos/com.korvane.client.plist").read_bytes()
-    assert (stage / "usr/local/share/man/man1/korvane-client.1").read_bytes() == \
+    assert (stage / LINKS["usr/local/share/man/man1/korvane-client.1"][1:]).read_bytes() == \
         (REPO / "packaging/man/korvane-client.1").read_bytes()
-    for built, shipped in [("client/korvane-client", "usr/local/bin/korvane-client"),
+    for built, shipped in [("client/korvane-client", "usr/local/korvane/bin/korvane-client"),
                            ("menubar/KorvaneMenuBar", "Applications/Korvane.app/Contents/MacOS/Korvane")]:
         assert (stage / shipped).stat().st_size < (menubar_build_dir / built).stat().st_size, shipped
     version = subprocess.run([CLIENT, "version"], capture_output=True, text=True, check=True).stdout.strip()
@@ -203,6 +250,8 @@ def test_the_staged_payload_is_the_recorded_one_built_stripped_and_versioned(men
     staged = plistlib.loads((stage / "Applications/Korvane.app/Contents/Info.plist").read_bytes())
     assert (staged["CFBundleExecutable"], staged["CFBundleIdentifier"], staged["LSUIElement"]) == (
         "Korvane", "com.korvane.KorvaneMenuBar", True)
+    # Login Items show the job as the app's.
+    assert plistlib.loads((stage / PLIST).read_bytes())["AssociatedBundleIdentifiers"] == [staged["CFBundleIdentifier"]]
     for info in (staged, plistlib.loads((REPO / "menubar/resources/Info.plist").read_bytes())):
         assert (info["CFBundleShortVersionString"], info["CFBundleVersion"]) == (version, version)
 
@@ -226,13 +275,9 @@ SIGNER, MENU = "Developer ID Installer: Korvane GmbH (ABCDE12345)", "KORVANE_BUI
     (False, MENU, {"CMAKE_BUILD_TYPE": "Debug"}, "build type 'Debug' is not Release or RelWithDebInfo"),
 ])
 def test_build_pkg_refuses_what_it_cannot_package_or_sign_before_building(tmp_path, unsigned, cache, change, refusal):
-    (tmp_path / "bin").mkdir()
-    for name, body in (("uname", "echo Darwin"), ("cmake", f'echo "$*" >> {tmp_path}/built')):
-        (tmp_path / "bin" / name).write_text(f"#!/bin/sh\n{body}\n")
-        (tmp_path / "bin" / name).chmod(0o755)
+    env = stub_tools(tmp_path / "bin", uname="echo Darwin", cmake=f'echo "$*" >> {tmp_path}/built')
     settings = dict(RELEASE, **change)
-    env = {k: v for k, v in os.environ.items() if not k.startswith("KORVANE_")}
-    env.update(PATH=f"{tmp_path}/bin:/usr/bin:/bin", KORVANE_PKG_SIGN_IDENTITY=SIGNER)
+    env.update(KORVANE_PKG_SIGN_IDENTITY=SIGNER)
     if cache:
         (tmp_path / "CMakeCache.txt").write_text(cache + "".join(f"{k}:STRING={v}\n" for k, v in settings.items()))
     env.update((k, v) for k, v in settings.items() if k.startswith("KORVANE_") and v and cache == "")
@@ -244,6 +289,55 @@ def test_build_pkg_refuses_what_it_cannot_package_or_sign_before_building(tmp_pa
         assert len(lines) == 1 and refusal in lines[0], lines
     else:  # past every safety, to the first tool it needs, which is missing here
         assert lines[-1].startswith("build-pkg: macdeployqt not found") and "refusing" not in result.stderr, lines
+
+
+def test_the_layout_off_a_mac_is_built_with_this_machines_libraries_offline(tmp_path):
+    env = stub_tools(tmp_path / "bin", uname="echo Linux", cmake=f'echo "$*" >> {tmp_path}/cmake',
+                     curl=f"echo curl >> {tmp_path}/cmake; exit 7")
+    build_pkg("--layout-only", env=dict(env, KORVANE_PACKAGE_BUILD_DIR=str(tmp_path / "build")), timeout=60)
+    configure, build, *_ = (tmp_path / "cmake").read_text().splitlines()
+    assert f"-B {tmp_path}/build" in configure and build.startswith(f"--build {tmp_path}/build"), configure
+    assert not re.search("OSX_ARCHITECTURES|UTF8PROC|curl", configure + build), configure
+
+
+# `otool -L -arch all` of a universal korvane-client as a Mac prints it (plain `otool -L`: the arm64 slice only).
+OTOOL = """{path} (architecture x86_64):
+\t/System/Library/Frameworks/SystemConfiguration.framework/Versions/A/SystemConfiguration (compatibility \
+version 1.0.0, current version 1300.100.9)
+\t{x86_64} (compatibility version 1.0.0, current version 1.0.0)
+\t/usr/lib/libcurl.4.dylib (compatibility version 7.0.0, current version 9.0.0)
+\t/usr/lib/libc++.1.dylib (compatibility version 1.0.0, current version 1700.255.5)
+\t/usr/lib/libSystem.B.dylib (compatibility version 1.0.0, current version 1345.120.2)
+{path} (architecture arm64):
+\t/System/Library/Frameworks/SystemConfiguration.framework/Versions/A/SystemConfiguration (compatibility \
+version 1.0.0, current version 1300.100.9)
+\t/System/Library/Frameworks/CoreFoundation.framework/Versions/A/CoreFoundation (compatibility version 150.0.0, \
+current version 2503.1.0)
+\t/usr/lib/libcurl.4.dylib (compatibility version 7.0.0, current version 9.0.0)
+\t/usr/lib/libc++.1.dylib (compatibility version 1.0.0, current version 1700.255.5)
+\t/usr/lib/libSystem.B.dylib (compatibility version 1.0.0, current version 1345.120.2)
+"""
+CF = "/System/Library/Frameworks/CoreFoundation.framework/Versions/A/CoreFoundation"
+
+
+@pytest.mark.parametrize("path, x86_64, refusal", [
+    ("usr/local/korvane/bin/korvane-client", CF, None),
+    ("usr/local/korvane/bin/korvane-client", "/usr/local/opt/openssl@3/lib/libcrypto.3.dylib", "(OpenSSL)"),
+    ("usr/local/korvane/bin/korvane-client", "/opt/homebrew/lib/libutf8proc.3.dylib", "a Mac without it cannot"),
+    ("usr/local/korvane/bin/korvane-client", "@rpath/libutf8proc.3.dylib", "outside a bundle"),
+    ("Applications/Korvane.app/Contents/MacOS/Korvane", "@rpath/QtWidgets.framework/Versions/A/QtWidgets", None),
+    ("Applications/Korvane.app/Contents/Info.plist", CF, "no Mach-O file below"),
+])
+def test_every_slice_of_every_mach_o_file_loads_only_what_macos_has(tmp_path, path, x86_64, refusal):
+    payload = tmp_path / "build/pkg/Korvane.pkg/Payload"
+    (payload / path).parent.mkdir(parents=True)
+    (payload / path).write_bytes(b"\xca\xfe\xba\xbe")
+    (tmp_path / "otool.txt").write_text(OTOOL.format(path=payload / path, x86_64=x86_64))
+    env = stub_tools(tmp_path / "bin", file='case "$2" in *.plist) echo XML ;; *) echo Mach-O universal binary ;; esac',
+                     otool=f'if [ "$2 $3" = "-arch all" ]; then cat {tmp_path}/otool.txt; '
+                           f'else sed -n "/arm64):$/,\\$p" {tmp_path}/otool.txt; fi')
+    done = subprocess.run([REPO / "packaging/macos/check-links", payload], env=env, capture_output=True, text=True)
+    assert (done.returncode, refusal and refusal in done.stderr) == ((1, True) if refusal else (0, None)), done.stderr
 
 
 # --- the man page ------------------------------------------------------------------------------------------
