@@ -164,7 +164,8 @@ def test_uninstall_removes_what_is_ours_and_the_configuration_only_if_purged(mac
     alice, bob = (subprocess.Popen(["sleep", "60"]) for _ in range(2))
     (machine.base / "ps").write_text(f"{alice.pid} alice {app}\n{bob.pid} bob {app}\n{os.getpid()} alice /bin/x\n")
     post = [machine.install() for _ in range(2)][-1][1]  # the second finds its own links
-    assert post.returncode == 0 and post.stdout.count("Warnung") == 1 and os.readlink(bin_dir / "korvane-client")
+    assert (post.returncode, post.stdout.count("Warnung")) == (0, 1), post.stdout
+    assert os.readlink(bin_dir / "korvane-client") == LINKS["usr/local/bin/korvane-client"]
     files = machine.state_files()
     uninstall = machine.root / "usr/local/korvane/uninstall"
     result = machine.run(uninstall, *(["--purge"] * purge), FAKE_CONSOLE_USER="alice")
