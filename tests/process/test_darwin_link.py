@@ -29,7 +29,8 @@ def darwin_build(tmp_path_factory):
         (brew / path).write_text("set(PACKAGE_VERSION 6.6.0)\nset(PACKAGE_VERSION_COMPATIBLE TRUE)\n")
     shutil.copy(DARWIN / "Qt6Config.cmake", brew / "lib/cmake/Qt6")
     cmake = f'[ "$1" = --build ] && exit 1; exec {shutil.which("cmake")} "$@"'  # stops before building
-    for tool, text in [(t, "exit 1") for t in ("macdeployqt", "pkgbuild", "productbuild", "plutil", "otool")] + [
+    tools = ("macdeployqt", "pkgbuild", "productbuild", "plutil", "otool", "lsbom", "pkgutil", "codesign")
+    for tool, text in [(t, "exit 1") for t in tools] + [
             ("lipo", "echo x86_64 arm64"), ("uname", "echo Darwin"), ("cmake", cmake)]:
         (base / tool).write_text(f"#!/bin/sh\n{text}\n")
         (base / tool).chmod(0o755)

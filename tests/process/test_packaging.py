@@ -21,9 +21,22 @@ SERVICE = "system/com.korvane.client"
 needs_root = pytest.mark.skipif(os.geteuid() != 0, reason="the scripts give the directories to root")
 
 
+LINKS = {"usr/local/bin/korvane-client": "/usr/local/korvane/bin/korvane-client",
+         "usr/local/share/man/man1/korvane-client.1": "/usr/local/korvane/share/man/man1/korvane-client.1"}
+
+
 def build_pkg(*args, timeout=300, env=None):
     return subprocess.run([str(REPO / "packaging/macos/build-pkg"), *map(str, args)], capture_output=True,
                           text=True, timeout=timeout, env=env)
+
+
+def stub_tools(directory, **bodies):
+    directory.mkdir(exist_ok=True)
+    for name, body in bodies.items():
+        (directory / name).write_text(f"#!/bin/sh\n{body}\n")
+        (directory / name).chmod(0o755)
+    env = {k: v for k, v in os.environ.items() if not k.startswith("KORVANE_")}
+    return dict(env, PATH=f"{directory}:/usr/bin:/bin")
 
 
 class Machine:
@@ -109,11 +122,12 @@ def test_install_replaces_the_job_unless_it_is_a_self_update(machine, loaded, en
     assert (pre.returncode, post.returncode) == (0, 0), pre.stdout + pre.stderr + post.stdout + post.stderr
     assert machine.calls() == [call.format(plist=machine.root / PLIST) for call in calls]
     assert machine.job() == pid
-    for relative in (LOG_DIR, CONFIG_DIR):
+    for relative in (LOG_DIR, CONFIG_DIR, "usr/local/bin"):
         info = (machine.root / relative).stat()
         assert (stat.S_IMODE(info.st_mode), info.st_uid, info.st_gid) == (0o755, 0, 0), relative
     assert (log_dir / "daemon.log").read_text() == "alt\n"
     assert machine.kept() == (files or {})
+    assert {link: os.readlink(machine.root / link) for link in LINKS} == LINKS
 
 
 @needs_root
@@ -124,59 +138,45 @@ def test_install_onto_another_volume_leaves_launchd_alone(machine):
     assert (machine.root / "Volumes/Reserve" / LOG_DIR).is_dir() and not (machine.root / LOG_DIR).exists()
 
 
+# A refused bootstrap (the user switched the background item off) leaves the files installed: one warning line.
 @needs_root
-@pytest.mark.parametrize("failing, script", [("bootstrap", 1), ("bootout", 0)])
-def test_a_failing_launchctl_fails_the_install_with_a_hint(machine, failing, script):
+@pytest.mark.parametrize("failing, script, code, lines", [("bootstrap", 1, 0, 1), ("bootout", 0, 1, 2)])
+def test_a_failing_launchctl_says_so_in_a_hint(machine, failing, script, code, lines):
     machine.load_job()
     result = machine.install(FAKE_LAUNCHCTL_FAIL=failing)[script]
-    assert result.returncode == 1 and f"launchctl {failing}" in result.stdout
+    hints = [line for line in (result.stdout + result.stderr).splitlines() if f"launchctl {failing}" in line]
+    assert (result.returncode, len(hints)) == (code, lines), result.stdout + result.stderr
 
 
+# On a Mac with Homebrew (Intel: its user owns /usr/local/bin), and an app running for two users.
+@needs_root
 @pytest.mark.parametrize("purge", [False, True])
-def test_uninstall_removes_the_payload_and_keeps_the_configuration_unless_purged(machine, menubar_build_dir,
-                                                                                  purge):
+def test_uninstall_removes_what_is_ours_and_the_configuration_only_if_purged(machine, menubar_build_dir, purge):
     assert build_pkg("--layout-only", "--build-dir", menubar_build_dir, "--stage", machine.root).returncode == 0
     payload = {p for p in machine.root.rglob("*") if not p.is_dir()}
-    files = machine.state_files()
-    machine.load_job()
-    result = machine.run(machine.root / "usr/local/share/korvane/uninstall", *(["--purge"] if purge else []))
-    assert result.returncode == 0, result.stderr
-    assert machine.calls() == [PRINT, f"bootout {SERVICE}", "pkgutil --forget com.korvane.client"]
-    assert machine.job() is None
-    left = {p for p in machine.root.rglob("*") if not p.is_dir()}
-    assert not left & payload and not (machine.root / "Applications/Korvane.app").exists()
-    assert left == set() if purge else machine.kept() == files and str(machine.root / CONFIG_DIR) in result.stdout
-
-
-@pytest.mark.parametrize("args, code, loaded", [([], 0, False), (["--purge-all"], 64, True)])
-def test_uninstall_from_the_source_tree(machine, args, code, loaded):
-    program = machine.root / "usr/local/bin/korvane-client"
-    program.parent.mkdir(parents=True)
-    program.write_text("#!/bin/sh\n")
-    if loaded:
-        machine.load_job()
-    result = machine.run(REPO / "packaging/macos/uninstall", *args)
-    assert result.returncode == code
-    if code:
-        assert "Unbekannte Option: --purge-all" in result.stderr
-        assert program.exists() and machine.calls() == [] and machine.job()
-    else:
-        assert machine.calls() == [PRINT, "pkgutil --forget com.korvane.client"] and not program.exists()
-
-
-def test_uninstall_quits_the_menu_bar_app_of_the_console_user_only(machine):
+    bin_dir, man = machine.root / "usr/local/bin", machine.root / "usr/local/share/man/man1/korvane-client.1"
+    for directory in (bin_dir, man.parent):
+        directory.mkdir(parents=True)
+        os.chown(directory, 501, 80)
+        os.chmod(directory, 0o775)
+    man.symlink_to("/opt/homebrew/share/man/man1/korvane-client.1")
     app = "/Applications/Korvane.app/Contents/MacOS/Korvane"
     alice, bob = (subprocess.Popen(["sleep", "60"]) for _ in range(2))
-    try:
-        (machine.base / "ps").write_text(f"{alice.pid} alice {app}\n{bob.pid} bob {app}\n{os.getpid()} alice /bin/x\n")
-        result = machine.run(REPO / "packaging/macos/uninstall", FAKE_CONSOLE_USER="alice")
-        assert result.returncode == 0, result.stderr
-        assert (alice.wait(timeout=10), bob.poll()) == (-15, None)
-        assert "Menüleisten-App von alice beendet." in result.stdout
-    finally:
-        for process in (alice, bob):
-            process.kill()
-            process.wait()
+    (machine.base / "ps").write_text(f"{alice.pid} alice {app}\n{bob.pid} bob {app}\n{os.getpid()} alice /bin/x\n")
+    post = [machine.install() for _ in range(2)][-1][1]  # the second finds its own links
+    assert (post.returncode, post.stdout.count("Warnung")) == (0, 1), post.stdout
+    assert os.readlink(bin_dir / "korvane-client") == LINKS["usr/local/bin/korvane-client"]
+    files = machine.state_files()
+    uninstall = machine.root / "usr/local/korvane/uninstall"
+    result = machine.run(uninstall, *(["--purge"] * purge), FAKE_CONSOLE_USER="alice")
+    assert result.returncode == 0, result.stderr
+    assert machine.calls()[-3:] == [PRINT, f"bootout {SERVICE}", "pkgutil --forget com.korvane.client"]
+    assert (machine.job(), alice.wait(timeout=10), bob.poll()) == (None, -15, None), result.stdout
+    bob.kill()
+    assert [(d.stat().st_uid, stat.S_IMODE(d.stat().st_mode)) for d in (bin_dir, man.parent)] == [(501, 0o775)] * 2
+    left = {p for p in machine.root.rglob("*") if not p.is_dir()}
+    assert not left & payload and not (machine.root / "Applications/Korvane.app").exists()
+    assert left == {man} if purge else machine.kept() == files and str(machine.root / CONFIG_DIR) in result.stdout
 
 
 # --- the package -------------------------------------------------------------------------------------------
@@ -193,9 +193,9 @@ def test_the_staged_payload_is_the_recorded_one_built_stripped_and_versioned(men
         # The listing tells the truth about the staged tree; nothing is writable for others.
         assert stat.S_IMODE((stage / path.lstrip("/")).lstat().st_mode) == int(mode, 8) and not int(mode, 8) & 2
     assert (stage / PLIST).read_bytes() == (REPO / "packaging/macos/com.korvane.client.plist").read_bytes()
-    assert (stage / "usr/local/share/man/man1/korvane-client.1").read_bytes() == \
+    assert (stage / LINKS["usr/local/share/man/man1/korvane-client.1"][1:]).read_bytes() == \
         (REPO / "packaging/man/korvane-client.1").read_bytes()
-    for built, shipped in [("client/korvane-client", "usr/local/bin/korvane-client"),
+    for built, shipped in [("client/korvane-client", "usr/local/korvane/bin/korvane-client"),
                            ("menubar/KorvaneMenuBar", "Applications/Korvane.app/Contents/MacOS/Korvane")]:
         assert (stage / shipped).stat().st_size < (menubar_build_dir / built).stat().st_size, shipped
     version = subprocess.run([CLIENT, "version"], capture_output=True, text=True, check=True).stdout.strip()
@@ -203,6 +203,8 @@ def test_the_staged_payload_is_the_recorded_one_built_stripped_and_versioned(men
     staged = plistlib.loads((stage / "Applications/Korvane.app/Contents/Info.plist").read_bytes())
     assert (staged["CFBundleExecutable"], staged["CFBundleIdentifier"], staged["LSUIElement"]) == (
         "Korvane", "com.korvane.KorvaneMenuBar", True)
+    # Login Items show the job as the app's.
+    assert plistlib.loads((stage / PLIST).read_bytes())["AssociatedBundleIdentifiers"] == [staged["CFBundleIdentifier"]]
     for info in (staged, plistlib.loads((REPO / "menubar/resources/Info.plist").read_bytes())):
         assert (info["CFBundleShortVersionString"], info["CFBundleVersion"]) == (version, version)
 
@@ -226,13 +228,9 @@ SIGNER, MENU = "Developer ID Installer: Korvane GmbH (ABCDE12345)", "KORVANE_BUI
     (False, MENU, {"CMAKE_BUILD_TYPE": "Debug"}, "build type 'Debug' is not Release or RelWithDebInfo"),
 ])
 def test_build_pkg_refuses_what_it_cannot_package_or_sign_before_building(tmp_path, unsigned, cache, change, refusal):
-    (tmp_path / "bin").mkdir()
-    for name, body in (("uname", "echo Darwin"), ("cmake", f'echo "$*" >> {tmp_path}/built')):
-        (tmp_path / "bin" / name).write_text(f"#!/bin/sh\n{body}\n")
-        (tmp_path / "bin" / name).chmod(0o755)
+    env = dict(stub_tools(tmp_path / "bin", uname="echo Darwin", cmake=f'echo "$*" >> {tmp_path}/built'),
+               KORVANE_PKG_SIGN_IDENTITY=SIGNER)
     settings = dict(RELEASE, **change)
-    env = {k: v for k, v in os.environ.items() if not k.startswith("KORVANE_")}
-    env.update(PATH=f"{tmp_path}/bin:/usr/bin:/bin", KORVANE_PKG_SIGN_IDENTITY=SIGNER)
     if cache:
         (tmp_path / "CMakeCache.txt").write_text(cache + "".join(f"{k}:STRING={v}\n" for k, v in settings.items()))
     env.update((k, v) for k, v in settings.items() if k.startswith("KORVANE_") and v and cache == "")
@@ -244,6 +242,50 @@ def test_build_pkg_refuses_what_it_cannot_package_or_sign_before_building(tmp_pa
         assert len(lines) == 1 and refusal in lines[0], lines
     else:  # past every safety, to the first tool it needs, which is missing here
         assert lines[-1].startswith("build-pkg: macdeployqt not found") and "refusing" not in result.stderr, lines
+
+
+# Off a Mac: this machine's libraries, no download. An install rule that still reaches into /usr/local/bin (a
+# directory Homebrew's user may own) is refused.
+def test_the_layout_off_a_mac_is_built_offline_and_claims_no_directory_of_someone_else(tmp_path):
+    install = ('mkdir -p "$DESTDIR/usr/local/bin" "$DESTDIR/Applications/Korvane.app" "$DESTDIR/usr/local/korvane/bin"'
+               ' && install -m 755 /dev/null "$DESTDIR/usr/local/korvane/bin/korvane-client"')
+    env = stub_tools(tmp_path / "bin", uname="echo Linux", curl=f"echo curl >> {tmp_path}/cmake; exit 7",
+                     cmake=f'if [ "$1" = --install ]; then {install}; else echo "$*" >> {tmp_path}/cmake; fi')
+    done = build_pkg("--layout-only", env=dict(env, KORVANE_PACKAGE_BUILD_DIR=str(tmp_path / "build")), timeout=60)
+    configure, build = (tmp_path / "cmake").read_text().splitlines()
+    assert f"-B {tmp_path}/build" in configure and build.startswith(f"--build {tmp_path}/build"), configure
+    assert not re.search("OSX_ARCHITECTURES|UTF8PROC|curl", configure + build), configure
+    assert done.returncode == 1 and "would claim /usr/local/bin," in done.stderr, done.stderr
+
+
+# `otool -L -arch all` of a universal korvane-client as a Mac prints it (plain `otool -L`: the arm64 slice only).
+OTOOL = """{path} (architecture x86_64):
+\t{x86_64} (compatibility version 1.0.0, current version 1.0.0)
+\t/usr/lib/libSystem.B.dylib (compatibility version 1.0.0, current version 1345.120.2)
+{path} (architecture arm64):
+\t/System/Library/Frameworks/CoreFoundation.framework/Versions/A/CoreFoundation (compatibility version 150.0.0, \
+current version 2503.1.0)
+\t/usr/lib/libSystem.B.dylib (compatibility version 1.0.0, current version 1345.120.2)
+"""
+
+
+@pytest.mark.parametrize("path, x86_64, refusal", [
+    ("usr/local/korvane/bin/korvane-client", "/usr/lib/libcurl.4.dylib", None),
+    ("usr/local/korvane/bin/korvane-client", "/usr/local/opt/openssl@3/lib/libcrypto.3.dylib", "(OpenSSL)"),
+    ("usr/local/korvane/bin/korvane-client", "@rpath/libutf8proc.3.dylib", "outside a bundle"),
+    ("Applications/Korvane.app/Contents/MacOS/Korvane", "@rpath/QtWidgets.framework/Versions/A/QtWidgets", None),
+    ("Applications/Korvane.app/Contents/Info.plist", "/usr/lib/libcurl.4.dylib", "no Mach-O file below"),
+])
+def test_every_slice_of_every_mach_o_file_loads_only_what_macos_has(tmp_path, path, x86_64, refusal):
+    payload = tmp_path / "build/pkg/Korvane.pkg/Payload"
+    (payload / path).parent.mkdir(parents=True)
+    (payload / path).write_bytes(b"\xca\xfe\xba\xbe")
+    (tmp_path / "otool.txt").write_text(OTOOL.format(path=payload / path, x86_64=x86_64))
+    env = stub_tools(tmp_path / "bin", file='case "$2" in *.plist) echo XML ;; *) echo Mach-O universal binary ;; esac',
+                     otool=f'if [ "$2 $3" = "-arch all" ]; then cat {tmp_path}/otool.txt; '
+                           f'else sed -n "/arm64):$/,\\$p" {tmp_path}/otool.txt; fi')
+    done = subprocess.run([REPO / "packaging/macos/check-links", payload], env=env, capture_output=True, text=True)
+    assert (done.returncode, refusal and refusal in done.stderr) == ((1, True) if refusal else (0, None)), done.stderr
 
 
 # --- the man page ------------------------------------------------------------------------------------------

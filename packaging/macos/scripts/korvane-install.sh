@@ -7,6 +7,10 @@
 # launchd is only asked about the job when the files go to the running system (target volume "/").
 
 korvane_label="com.korvane.client"
+# The package's own directory (program, man page, uninstaller). /usr/local/bin and /usr/local/share/man may
+# belong to someone else (Homebrew's user on an Intel Mac): they get only links to it, made by postinstall.
+korvane_prefix="/usr/local/korvane"
+korvane_links="bin/korvane-client share/man/man1/korvane-client.1"
 
 # korvane_set_root TARGET_VOLUME
 # The paths are read by the scripts that source this file.
@@ -15,9 +19,7 @@ korvane_set_root() {
     korvane_volume=${1:-/}
     korvane_root="${DESTDIR:-}${korvane_volume%/}"
     korvane_plist="$korvane_root/Library/LaunchDaemons/$korvane_label.plist"
-    korvane_program="$korvane_root/usr/local/bin/korvane-client"
-    korvane_man_page="$korvane_root/usr/local/share/man/man1/korvane-client.1"
-    korvane_share_dir="$korvane_root/usr/local/share/korvane"
+    korvane_home="$korvane_root$korvane_prefix"
     korvane_app="$korvane_root/Applications/Korvane.app"
     korvane_newsyslog_conf="$korvane_root/private/etc/newsyslog.d/$korvane_label.conf"
     korvane_log_dir="$korvane_root/Library/Logs/RuzEdaRoredo"
@@ -66,12 +68,46 @@ korvane_stop_job() {
     fi
 }
 
+# launchd also refuses the job when the user has switched Korvane off under "Im Hintergrund erlauben" (System
+# Settings, Login Items). The files are installed all the same: one warning line, with launchctl's reason.
 korvane_start_job() {
     korvane_say "Starte den Job system/$korvane_label."
-    if ! launchctl bootstrap system "$korvane_plist"; then
-        korvane_say "launchctl bootstrap ist fehlgeschlagen; von Hand starten mit: sudo launchctl bootstrap system $korvane_plist"
-        return 1
+    if ! reason=$(launchctl bootstrap system "$korvane_plist" 2>&1); then
+        reason=$(printf '%s' "$reason" | tr '\n\t' '  ' | tr -d '[:cntrl:]')
+        korvane_say "Warnung: launchctl bootstrap ist fehlgeschlagen ($reason). Ist Korvane unter Systemeinstellungen > Allgemein > Anmeldeobjekte im Hintergrund erlaubt? Von Hand starten mit: sudo launchctl bootstrap system $korvane_plist"
     fi
+}
+
+# True when $1 is a symbolic link to $2.
+korvane_links_to() {
+    [ -L "$1" ] && [ "$(readlink "$1")" = "$2" ]
+}
+
+# Links each command below /usr/local to the package's file. A directory that is missing is made (root's, 0755);
+# one that exists keeps its owner and mode, and anything already at a link's place that is not our link stays.
+# A link that cannot be made is a warning: the daemon does not need it.
+korvane_link_commands() {
+    for relative in $korvane_links; do
+        link="$korvane_root/usr/local/$relative"
+        target="$korvane_prefix/$relative"
+        if korvane_links_to "$link" "$target"; then
+            continue
+        fi
+        if [ -e "$link" ] || [ -L "$link" ]; then
+            korvane_say "Warnung: $link gehört nicht zu Korvane und bleibt, wie es ist; Korvane liegt in $target."
+        elif ! (umask 022 && mkdir -p "$(dirname "$link")" && ln -s "$target" "$link"); then
+            korvane_say "Warnung: $link konnte nicht angelegt werden; Korvane liegt in $target."
+        fi
+    done
+}
+
+# Removes the links that are ours; whatever else is at their place stays.
+korvane_unlink_commands() {
+    for relative in $korvane_links; do
+        if korvane_links_to "$korvane_root/usr/local/$relative" "$korvane_prefix/$relative"; then
+            rm -f "$korvane_root/usr/local/$relative" || return 1
+        fi
+    done
 }
 
 # Both directories belong to root (config.json holds the API key) and stay readable for the logged-in
