@@ -25,10 +25,11 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using State = DaemonStatus::State;
 
-struct FakeDesktop final : Alerting, FileOpening, FileAccess, LoginItemService {
+struct FakeDesktop final : Alerting, Notifying, FileOpening, FileAccess, LoginItemService {
     void warn(const QString& message, const QString& text) override {
         alerts.push_back(message + "|" + text);
     }
+    void post(const Notification& n) override { notified.push_back(n.title + "|" + n.body); }
     void open(const QUrl& url) override { opened.push_back(url); }
     // The tests run as root, for whom file modes cannot make a file unreadable.
     bool isReadable(const fs::path& path) const override { return path != denied && real.isReadable(path); }
@@ -46,7 +47,7 @@ struct FakeDesktop final : Alerting, FileOpening, FileAccess, LoginItemService {
         return true;
     }
 
-    std::vector<QString> alerts;
+    std::vector<QString> alerts, notified;
     std::vector<QUrl> opened;
     PosixFileAccess real;
     fs::path denied;
@@ -96,7 +97,7 @@ protected:
                "exit 3\n";
         fs::permissions(dir / "restart", fs::perms::owner_all);
         // clang-format off
-        services = {desktop, "/Applications/Korvane.app", desktop->settings, desktop, desktop, desktop,
+        services = {desktop, "/Applications/Korvane.app", desktop->settings, desktop, desktop, desktop, desktop,
                     SymbolImages::load, (dir / "restart").string(), dir / "daemon.log", 1h, 20ms,
                     StatusDisplay::TimeFormatter(QLocale(QLocale::German, QLocale::Germany))};
         // clang-format on
@@ -219,6 +220,22 @@ TEST_F(AppDelegateTest, TheDnsLineSaysWhatTheNameServersServeWhileADaemonWorks) 
     fs::remove(configDir / "status.json");
     delegate->refresh();
     EXPECT_FALSE(line->isVisible());
+}
+
+// The rule itself has its own test; here the files reach it, from what the first refresh found on.
+TEST_F(AppDelegateTest, EveryRefreshAfterTheFirstNotifiesWhatChangedInBothFiles) {
+    DnsCheckFile dns(configDir / "dnscheck.json");
+    write(status(State::error, "Abgelehnt"));
+    dns.write(DnsCheck{DnsOutcome::mismatch, {"198.51.100.7"}, {}, {}});
+    launch();
+    delegate->refresh();
+    EXPECT_TRUE(desktop->notified.empty());
+    write(status(State::ok, "IP unverändert"));
+    dns.write(DnsCheck{DnsOutcome::confirmed, {"203.0.113.7"}, {}, {}});
+    delegate->refresh();
+    EXPECT_EQ(desktop->notified, (std::vector<QString>{"home.example.org funktioniert wieder|IP unverändert",
+                                                       "home.example.org: DNS wieder bestätigt|DNS zeigt "
+                                                       "wieder 203.0.113.7"}));
 }
 
 TEST_F(AppDelegateTest, TheIconIsSetOnlyWhenItChanges) {
