@@ -110,8 +110,7 @@ AppDelegate::AppDelegate(MenuBarServices services, QObject* parent)
       loginItem_(new QAction(QStringLiteral("Bei Anmeldung starten"), this)),
       mailbox_(std::make_shared<Mailbox>(this)) {
     if (!services_.loginItem || !services_.settings || !services_.alerts || !services_.notifier ||
-        !services_.opener ||
-        !services_.files || !services_.symbols) {
+        !services_.opener || !services_.files || !services_.symbols) {
         throw std::invalid_argument("AppDelegate: every service must be given");
     }
     loginItem_->setCheckable(true);

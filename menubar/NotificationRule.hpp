@@ -22,7 +22,8 @@ public:
     // (nothing when there is none for it). The first poll only learns what holds at launch. What the user
     // was last told is remembered, so a change the spacing held back follows once it allows, if it still
     // holds then; a change undone before that gives nothing.
-    std::vector<Notification> observe(const std::optional<DaemonStatus>& status, const std::optional<DnsCheck>& dns,
+    std::vector<Notification> observe(const std::optional<DaemonStatus>& status,
+                                      const std::optional<DnsCheck>& dns,
                                       std::chrono::system_clock::time_point now);
 
 private:

@@ -27,24 +27,23 @@ public:
             return;
         }
         // A service that reads the body as markup gets it escaped, so that it shows the plain text it is.
-        auto* asked = new QDBusPendingCallWatcher(bus.asyncCall(call(QStringLiteral("GetCapabilities")),
-                                                                answerMilliseconds));
-        QObject::connect(asked, &QDBusPendingCallWatcher::finished, asked,
-                         [bus, notification](QDBusPendingCallWatcher* answer) {
-                             answer->deleteLater();
-                             QDBusPendingReply<QStringList> capabilities = *answer;
-                             const bool markup = !capabilities.isError() &&
-                                                 capabilities.value().contains(QStringLiteral("body-markup"));
-                             QDBusMessage notify = call(QStringLiteral("Notify"));
-                             // The desktop entry lets the desktop's settings switch the app's notifications off.
-                             notify << QStringLiteral("Korvane") << 0U << QString() << notification.title
-                                    << (markup ? notification.body.toHtmlEscaped() : notification.body)
-                                    << QStringList()
-                                    << QVariantMap{{QStringLiteral("desktop-entry"),
-                                                    QStringLiteral("korvane-menubar")}}
-                                    << -1;
-                             bus.send(notify);
-                         });
+        auto* asked = new QDBusPendingCallWatcher(
+            bus.asyncCall(call(QStringLiteral("GetCapabilities")), answerMilliseconds));
+        QObject::connect(
+            asked, &QDBusPendingCallWatcher::finished, asked,
+            [bus, notification](QDBusPendingCallWatcher* answer) {
+                answer->deleteLater();
+                QDBusPendingReply<QStringList> capabilities = *answer;
+                const bool markup =
+                    !capabilities.isError() && capabilities.value().contains(QStringLiteral("body-markup"));
+                QDBusMessage notify = call(QStringLiteral("Notify"));
+                // The desktop entry lets the desktop's settings switch the app's notifications off.
+                notify << QStringLiteral("Korvane") << 0U << QString() << notification.title
+                       << (markup ? notification.body.toHtmlEscaped() : notification.body) << QStringList()
+                       << QVariantMap{{QStringLiteral("desktop-entry"), QStringLiteral("korvane-menubar")}}
+                       << -1;
+                bus.send(notify);
+            });
     }
 };
 

@@ -41,16 +41,17 @@ public:
             UNMutableNotificationContent* content = [[[UNMutableNotificationContent alloc] init] autorelease];
             content.title = notification.title.toNSString();
             content.body = notification.body.toNSString();
-            UNNotificationRequest* request = [UNNotificationRequest requestWithIdentifier:NSUUID.UUID.UUIDString
-                                                                                  content:content
-                                                                                  trigger:nil];
+            UNNotificationRequest* request =
+                [UNNotificationRequest requestWithIdentifier:NSUUID.UUID.UUIDString
+                                                     content:content
+                                                     trigger:nil];
             // The handler runs on a queue of the framework's; the copied block keeps the request.
             [center requestAuthorizationWithOptions:UNAuthorizationOptionAlert
                                   completionHandler:^(BOOL granted, NSError* error) {
-                                      (void)error;
-                                      if (granted) {
-                                          [center addNotificationRequest:request withCompletionHandler:nil];
-                                      }
+                                    (void)error;
+                                    if (granted) {
+                                        [center addNotificationRequest:request withCompletionHandler:nil];
+                                    }
                                   }];
         }
     }

@@ -3,71 +3,64 @@
 #include "NotificationRule.hpp"
 
 #include <gtest/gtest.h>
+#include <map>
+#include <sstream>
 
 namespace {
 
-using State = DaemonStatus::State;
-using DnsOutcome::confirmed, DnsOutcome::mismatch, DnsOutcome::pending;
-constexpr State ok = State::ok, warning = State::warning, error = State::error, idle = State::idle;
-
-struct Poll {
-    int minute;
-    std::optional<State> state;
-    std::optional<DnsOutcome> dns;
-    std::string expected; // "title|body", joined by "; "
-    std::string host = "h.example";
-};
-
-const std::string W = "h.example funktioniert wieder|IP unverändert",
-                  B = "h.example funktioniert nicht mehr|Abgelehnt: badauth",
-                  M = "h.example: DNS zeigt woandershin|DNS zeigt 198.51.100.9 statt 203.0.113.7",
-                  C = "h.example: DNS wieder bestätigt|DNS zeigt wieder 203.0.113.7";
-
-std::vector<Poll> flapping() {
-    std::vector<Poll> polls;
-    for (int minute = 0; minute <= 50; minute += 10) {
-        polls.push_back({minute, ok, confirmed, minute == 10 ? W + "; " + C : ""});
-        polls.push_back({minute + 5, error, mismatch, minute == 0 ? B + "; " + M : ""});
-    }
-    // Settled while held back: told once the hour since the last of each kind has passed.
-    polls.push_back({60, error, mismatch, ""});
-    polls.push_back({65, error, mismatch, B + "; " + M});
-    return polls;
-}
-
+// A poll is "{minute}{state}{dns}[{host}][={posted}]": state o(k), w(arning), e(rror), i(dle) or - (no
+// status); dns c(onfirmed), p(ending), m(ismatch) or - (none for this host); host a (a.example) or _ (empty),
+// else h.example; posted B(roken), W(orks again), M(ismatch), C(onfirmed again), in order.
 TEST(NotificationRuleTest, TellsEachChangeOnceAndAtMostOnceAnHourPerKind) {
-    const std::pair<const char*, std::vector<Poll>> scenarios[] = {
-        {"daemon", {{0, error, {}, ""}, {1, error, {}, ""}, {2, ok, {}, W}, {3, warning, {}, ""}, {4, ok, {}, ""},
-                    {5, warning, {}, ""}, {6, error, {}, B}, {7, warning, {}, ""}, {8, {}, {}, ""},
-                    {9, error, {}, ""}, {70, ok, {}, W}, {71, {}, {}, ""}, {72, error, {}, B}}},
-        {"idle", {{0, {}, {}, ""}, {1, idle, mismatch, ""}, {2, error, {}, B}, {3, idle, {}, ""},
-                  {4, ok, confirmed, ""}}},
-        {"dns", {{0, ok, pending, ""}, {1, ok, confirmed, ""}, {2, ok, mismatch, M}, {3, ok, mismatch, ""},
-                 {4, ok, pending, ""}, {5, ok, confirmed, C}, {6, ok, {}, ""}, {7, ok, confirmed, ""}}},
-        {"mismatch at launch", {{0, warning, mismatch, ""}, {1, ok, confirmed, C}}},
-        {"flapping", flapping()},
-        {"another host", {{0, error, {}, "", "a.example"}, {1, error, {}, B}, {2, ok, {}, "", ""},
-                          {62, error, {}, "Der Host funktioniert nicht mehr|Abgelehnt: badauth", ""}}},
+    const std::pair<const char*, std::string> scenarios[] = {
+        {"daemon", "0e- 1e- 2o-=W 3w- 4o- 5w- 6e-=B 7w- 8-- 9e- 70o-=W 71-- 72e-=B"},
+        {"idle", "0-- 1im 2e-=B 3i- 4oc"},
+        {"dns", "0op 1oc 2om=M 3om 4op 5oc=C 6o- 7oc"},
+        {"mismatch at launch", "0wm 1oc=C"},
+        // Flapping every five minutes, then settled while held back: told once the hour has passed.
+        {"flapping", "0oc 5em=BM 10oc=WC 15em 20oc 25em 30oc 35em 40oc 45em 50oc 55em 60em 65em=BM"},
+        {"another host", "0e-a 1e-=B 2o-_ 62e-_=B"},
     };
+    const std::map<char, DaemonStatus::State> states = {{'o', DaemonStatus::State::ok},
+                                                        {'w', DaemonStatus::State::warning},
+                                                        {'e', DaemonStatus::State::error},
+                                                        {'i', DaemonStatus::State::idle}};
+    const std::map<char, DnsOutcome> outcomes = {
+        {'c', DnsOutcome::confirmed}, {'p', DnsOutcome::pending}, {'m', DnsOutcome::mismatch}};
     const auto start = std::chrono::system_clock::from_time_t(1'800'000'000);
-    for (const auto& [name, polls] : scenarios) {
+    for (const auto& [name, script] : scenarios) {
         NotificationRule rule;
-        for (const Poll& poll : polls) {
-            const auto now = start + std::chrono::minutes(poll.minute);
+        std::istringstream polls(script);
+        for (std::string poll; polls >> poll;) {
+            std::size_t at = 0;
+            const auto now = start + std::chrono::minutes(std::stoi(poll, &at));
+            const char hostLetter = poll.size() > at + 2 ? poll[at + 2] : '=';
+            const std::string host = hostLetter == 'a' ? "a.example" : hostLetter == '_' ? "" : "h.example";
             std::optional<DaemonStatus> status;
-            if (poll.state) {
-                const char* message = *poll.state == error ? "Abgelehnt:\r\n\tbadauth" : "IP unverändert";
-                status = DaemonStatus{*poll.state, message, poll.host, "203.0.113.7", {}, {}, now, "0.24.0"};
+            if (states.contains(poll[at])) {
+                const char* message = poll[at] == 'e' ? "Abgelehnt:\r\n\tbadauth" : "IP unverändert";
+                status =
+                    DaemonStatus{states.at(poll[at]), message, host, "203.0.113.7", {}, {}, now, "0.24.0"};
             }
             std::optional<DnsCheck> dns;
-            if (poll.dns) {
-                dns = DnsCheck{*poll.dns, {*poll.dns == confirmed ? "203.0.113.7" : "198.51.100.9"}, {}, now};
+            if (outcomes.contains(poll[at + 1])) {
+                const char* served = poll[at + 1] == 'c' ? "203.0.113.7" : "198.51.100.9";
+                dns = DnsCheck{outcomes.at(poll[at + 1]), {served}, {}, now};
             }
-            std::string posted;
+            const std::string shown = host.empty() ? "Der Host" : host;
+            const std::map<char, std::string> texts = {
+                {'B', shown + " funktioniert nicht mehr|Abgelehnt: badauth"},
+                {'W', shown + " funktioniert wieder|IP unverändert"},
+                {'M', shown + ": DNS zeigt woandershin|DNS zeigt 198.51.100.9 statt 203.0.113.7"},
+                {'C', shown + ": DNS wieder bestätigt|DNS zeigt wieder 203.0.113.7"}};
+            std::string expected, posted;
+            for (char kind : poll.substr(std::min(poll.find('='), poll.size() - 1) + 1)) {
+                expected += texts.at(kind) + ";";
+            }
             for (const Notification& n : rule.observe(status, dns, now)) {
-                posted += (posted.empty() ? "" : "; ") + (n.title + "|" + n.body).toStdString();
+                posted += (n.title + "|" + n.body).toStdString() + ";";
             }
-            EXPECT_EQ(posted, poll.expected) << name << ", minute " << poll.minute;
+            EXPECT_EQ(posted, expected) << name << ": " << poll;
         }
     }
 }
