@@ -21,12 +21,7 @@ TEST(NotificationRuleTest, TellsEachChangeOnceAndAtMostOnceAnHourPerKind) {
         {"flapping", "0oc 5em=BM 10oc=WC 15em 20oc 25em 30oc 35em 40oc 45em 50oc 55em 60em 65em=BM"},
         {"another host", "0e-a 1e-=B 2o-_ 62e-_=B"},
     };
-    const std::map<char, DaemonStatus::State> states = {{'o', DaemonStatus::State::ok},
-                                                        {'w', DaemonStatus::State::warning},
-                                                        {'e', DaemonStatus::State::error},
-                                                        {'i', DaemonStatus::State::idle}};
-    const std::map<char, DnsOutcome> outcomes = {
-        {'c', DnsOutcome::confirmed}, {'p', DnsOutcome::pending}, {'m', DnsOutcome::mismatch}};
+    const std::string states = "owei", outcomes = "cpmu"; // in the order of the enumerations
     const auto start = std::chrono::system_clock::from_time_t(1'800'000'000);
     for (const auto& [name, script] : scenarios) {
         NotificationRule rule;
@@ -36,16 +31,17 @@ TEST(NotificationRuleTest, TellsEachChangeOnceAndAtMostOnceAnHourPerKind) {
             const auto now = start + std::chrono::minutes(std::stoi(poll, &at));
             const char hostLetter = poll.size() > at + 2 ? poll[at + 2] : '=';
             const std::string host = hostLetter == 'a' ? "a.example" : hostLetter == '_' ? "" : "h.example";
+            const std::size_t state = states.find(poll[at]), outcome = outcomes.find(poll[at + 1]);
             std::optional<DaemonStatus> status;
-            if (states.contains(poll[at])) {
+            if (state != std::string::npos) {
                 const char* message = poll[at] == 'e' ? "Abgelehnt:\r\n\tbadauth" : "IP unverändert";
-                status =
-                    DaemonStatus{states.at(poll[at]), message, host, "203.0.113.7", {}, {}, now, "0.24.0"};
+                status = DaemonStatus{
+                    DaemonStatus::State(state), message, host, "203.0.113.7", {}, {}, now, "0.24.0"};
             }
             std::optional<DnsCheck> dns;
-            if (outcomes.contains(poll[at + 1])) {
+            if (outcome != std::string::npos) {
                 const char* served = poll[at + 1] == 'c' ? "203.0.113.7" : "198.51.100.9";
-                dns = DnsCheck{outcomes.at(poll[at + 1]), {served}, {}, now};
+                dns = DnsCheck{DnsOutcome(outcome), {served}, {}, now};
             }
             const std::string shown = host.empty() ? "Der Host" : host;
             const std::map<char, std::string> texts = {
