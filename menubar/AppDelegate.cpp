@@ -1,4 +1,5 @@
-// The status item and its menu, the refresh from status.json, and the four menu actions.
+// The status item and its menu, the refresh from status.json and its notifications, and the four menu
+// actions.
 #include "AppDelegate.hpp"
 
 #include "DnsCheckDisplay.hpp"
@@ -89,6 +90,7 @@ MenuBarServices MenuBarServices::product() {
     services.bundlePath = LoginItem::bundlePath();
     services.settings = std::make_shared<QSettings>();
     services.alerts = std::make_shared<MessageBoxAlerts>();
+    services.notifier = Notifier::desktop();
     services.opener = std::make_shared<DesktopFileOpener>();
     services.files = std::make_shared<PosixFileAccess>();
     services.symbols = SymbolImages::load;
@@ -107,8 +109,8 @@ AppDelegate::AppDelegate(MenuBarServices services, QObject* parent)
       ipLine_(informationLine(QString(), this)), timeLine_(informationLine(QString(), this)),
       loginItem_(new QAction(QStringLiteral("Bei Anmeldung starten"), this)),
       mailbox_(std::make_shared<Mailbox>(this)) {
-    if (!services_.loginItem || !services_.settings || !services_.alerts || !services_.opener ||
-        !services_.files || !services_.symbols) {
+    if (!services_.loginItem || !services_.settings || !services_.alerts || !services_.notifier ||
+        !services_.opener || !services_.files || !services_.symbols) {
         throw std::invalid_argument("AppDelegate: every service must be given");
     }
     loginItem_->setCheckable(true);
@@ -166,8 +168,15 @@ void AppDelegate::applicationDidFinishLaunching() {
 
 void AppDelegate::refresh() {
     std::optional<DaemonStatus> status = statusFile_.load();
+    // What the name servers said matters only while a working daemon asks them.
+    const bool asking = status && status->state != DaemonStatus::State::idle;
+    std::optional<DnsCheck> dns = asking ? dnsCheckFile_.load() : std::nullopt;
     updateIcon(status);
-    updateLines(status);
+    updateLines(status, dns);
+    for (const Notification& notification :
+         notificationRule_.observe(status, dns, std::chrono::system_clock::now())) {
+        services_.notifier->post(notification);
+    }
     Q_EMIT refreshed();
 }
 
@@ -195,12 +204,10 @@ void AppDelegate::updateIcon(const std::optional<DaemonStatus>& status) {
     statusItem_->setToolTip(icon.label);
 }
 
-void AppDelegate::updateLines(const std::optional<DaemonStatus>& status) {
+void AppDelegate::updateLines(const std::optional<DaemonStatus>& status, const std::optional<DnsCheck>& dns) {
     StatusDisplay::Lines lines = StatusDisplay::linesFor(status, services_.timeFormatter);
     show(statusLine_, lines.status);
-    // What the name servers said matters only while a working daemon asks them.
-    const bool asking = status && status->state != DaemonStatus::State::idle;
-    show(dnsLine_, DnsCheckDisplay::lineFor(asking ? dnsCheckFile_.load() : std::nullopt));
+    show(dnsLine_, DnsCheckDisplay::lineFor(dns));
     show(hostLine_, lines.host);
     show(ipLine_, lines.ip);
     show(timeLine_, lines.time);

@@ -4,6 +4,8 @@
 
 #include "DesktopServices.hpp"
 #include "LoginItem.hpp"
+#include "NotificationRule.hpp"
+#include "Notifier.hpp"
 #include "StatusDisplay.hpp"
 #include "SymbolImages.hpp"
 #include "status/DaemonStatus.hpp"
@@ -30,6 +32,7 @@ struct MenuBarServices {
     QString bundlePath;                  // the login item is offered only when this ends in ".app"
     std::shared_ptr<QSettings> settings; // the app's user defaults
     std::shared_ptr<Alerting> alerts;
+    std::shared_ptr<Notifying> notifier;
     std::shared_ptr<FileOpening> opener;
     std::shared_ptr<FileAccess> files;
     SymbolImages::Source symbols;
@@ -58,10 +61,10 @@ public:
     // starts the refresh timer. Called once, after the event loop has started.
     void applicationDidFinishLaunching();
 
-    // Loads the status file and shows what it holds.
+    // Loads the status file and dnscheck.json, shows what they hold and tells the user of what changed.
     void refresh();
     void updateIcon(const std::optional<DaemonStatus>& status);
-    void updateLines(const std::optional<DaemonStatus>& status);
+    void updateLines(const std::optional<DaemonStatus>& status, const std::optional<DnsCheck>& dns);
 
     // The menu actions.
     void forceUpdate();
@@ -101,5 +104,6 @@ private:
     QAction* timeLine_;
     QAction* loginItem_;
     std::optional<StatusDisplay::Icon> shownIcon_; // what the status item shows now
+    NotificationRule notificationRule_;
     std::shared_ptr<Mailbox> mailbox_;
 };

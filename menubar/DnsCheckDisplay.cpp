@@ -5,6 +5,14 @@
 
 namespace DnsCheckDisplay {
 
+QString servedText(const DnsCheck& check) {
+    QStringList served;
+    for (const std::string& address : check.served) {
+        served.append(QString::fromStdString(address));
+    }
+    return served.isEmpty() ? QStringLiteral("keine Adresse") : served.join(QStringLiteral(" / "));
+}
+
 StatusDisplay::Line lineFor(const std::optional<DnsCheck>& check) {
     if (!check) {
         return {QString(), false};
@@ -17,15 +25,8 @@ StatusDisplay::Line lineFor(const std::optional<DnsCheck>& check) {
                 true};
     }
     case DnsOutcome::pending:
-    case DnsOutcome::mismatch: {
-        QStringList served;
-        for (const std::string& address : check->served) {
-            served.append(QString::fromStdString(address));
-        }
-        return {QStringLiteral("DNS zeigt noch ") +
-                    (served.isEmpty() ? QStringLiteral("keine Adresse") : served.join(QStringLiteral(" / "))),
-                true};
-    }
+    case DnsOutcome::mismatch:
+        return {QStringLiteral("DNS zeigt noch ") + servedText(*check), true};
     case DnsOutcome::unknown:
         break;
     }

@@ -8,6 +8,9 @@
 
 namespace DnsCheckDisplay {
 
+// The served addresses joined by " / ", or "keine Adresse".
+QString servedText(const DnsCheck& check);
+
 // Hidden without a readable dnscheck.json; the time is the check's, in local time.
 StatusDisplay::Line lineFor(const std::optional<DnsCheck>& check);
 

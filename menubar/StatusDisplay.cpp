@@ -47,22 +47,22 @@ const TimeFormatter& TimeFormatter::shared() {
     return formatter;
 }
 
-QString menuTitle(const QString& title) {
+QString oneLine(const QString& text) {
     QString shown;
-    shown.reserve(title.size());
-    for (qsizetype i = 0; i < title.size(); ++i) {
-        QChar c = title.at(i);
-        if (breaksTheLine(c)) {
-            if (i == 0 || !breaksTheLine(title.at(i - 1))) {
-                shown += QLatin1Char(' ');
-            }
-        } else if (c == QLatin1Char('&')) {
-            shown += QStringLiteral("&&");
-        } else {
+    shown.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        QChar c = text.at(i);
+        if (!breaksTheLine(c)) {
             shown += c;
+        } else if (i == 0 || !breaksTheLine(text.at(i - 1))) {
+            shown += QLatin1Char(' ');
         }
     }
     return shown;
+}
+
+QString menuTitle(const QString& title) {
+    return oneLine(title).replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
 Icon iconFor(const std::optional<DaemonStatus>& status) {

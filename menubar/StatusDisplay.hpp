@@ -52,9 +52,12 @@ private:
     QLocale locale_;
 };
 
-// A title as one menu entry shows it: each run of line breaks, tabs and other control characters (which
-// would break the line or open the shortcut column) becomes one space, and "&" is doubled so that it is
-// shown instead of being taken for a keyboard mnemonic.
+// A text as one line shows it: each run of line breaks, tabs and other control characters (which would
+// break the line or open a menu's shortcut column) becomes one space.
+QString oneLine(const QString& text);
+
+// A title as one menu entry shows it: one line, and "&" doubled so that it is shown instead of being taken
+// for a keyboard mnemonic.
 QString menuTitle(const QString& title);
 
 // Only the state decides the icon; the message and the age of the status play no part.

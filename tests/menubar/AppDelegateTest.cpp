@@ -25,10 +25,11 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using State = DaemonStatus::State;
 
-struct FakeDesktop final : Alerting, FileOpening, FileAccess, LoginItemService {
+struct FakeDesktop final : Alerting, Notifying, FileOpening, FileAccess, LoginItemService {
     void warn(const QString& message, const QString& text) override {
         alerts.push_back(message + "|" + text);
     }
+    void post(const Notification& n) override { notified.push_back(n.title + "|" + n.body); }
     void open(const QUrl& url) override { opened.push_back(url); }
     // The tests run as root, for whom file modes cannot make a file unreadable.
     bool isReadable(const fs::path& path) const override { return path != denied && real.isReadable(path); }
@@ -46,7 +47,7 @@ struct FakeDesktop final : Alerting, FileOpening, FileAccess, LoginItemService {
         return true;
     }
 
-    std::vector<QString> alerts;
+    std::vector<QString> alerts, notified;
     std::vector<QUrl> opened;
     PosixFileAccess real;
     fs::path denied;
@@ -96,7 +97,7 @@ protected:
                "exit 3\n";
         fs::permissions(dir / "restart", fs::perms::owner_all);
         // clang-format off
-        services = {desktop, "/Applications/Korvane.app", desktop->settings, desktop, desktop, desktop,
+        services = {desktop, "/Applications/Korvane.app", desktop->settings, desktop, desktop, desktop, desktop,
                     SymbolImages::load, (dir / "restart").string(), dir / "daemon.log", 1h, 20ms,
                     StatusDisplay::TimeFormatter(QLocale(QLocale::German, QLocale::Germany))};
         // clang-format on
@@ -189,6 +190,8 @@ TEST_F(AppDelegateTest, EachStatusFileIsShownAsItsIconTooltipAndLines) {
                                                                                  << expected;
         EXPECT_TRUE(delegate->statusItem()->icon().isMask()) << "a template image";
     }
+    // Of these changes only the error after a warning is notified (the rule has its own test).
+    EXPECT_EQ(desktop->notified, std::vector<QString>{"home.example.org funktioniert nicht mehr|Abgelehnt"});
 }
 
 TEST_F(AppDelegateTest, TheDnsLineSaysWhatTheNameServersServeWhileADaemonWorks) {
@@ -219,6 +222,9 @@ TEST_F(AppDelegateTest, TheDnsLineSaysWhatTheNameServersServeWhileADaemonWorks) 
     fs::remove(configDir / "status.json");
     delegate->refresh();
     EXPECT_FALSE(line->isVisible());
+    EXPECT_EQ(desktop->notified,
+              std::vector<QString>{"home.example.org: DNS zeigt woandershin|DNS zeigt keine "
+                                   "Adresse statt 203.0.113.7 / 2001:db8::7"});
 }
 
 TEST_F(AppDelegateTest, TheIconIsSetOnlyWhenItChanges) {
@@ -298,19 +304,14 @@ TEST_F(AppDelegateTest, TheLoginItemIsRegisteredOnceFromABundleAndToggledAfterwa
     EXPECT_FALSE(desktop->settings->contains("didRegisterLoginItem"));
 }
 
-TEST_F(AppDelegateTest, TheMenuHasItsTwelveEntriesAndQuitEndsTheEventLoopStartingNothing) {
+TEST_F(AppDelegateTest, NoEntryGoesToAnApplicationMenuAndQuitEndsTheEventLoopStartingNothing) {
     launch();
-    std::string titles;
+    EXPECT_EQ(delegate->menu()->actions().size(), 12);
     for (QAction* action : delegate->menu()->actions()) {
-        titles += (action->isSeparator() ? "---" : action->text().toStdString()) +
-                  (action->isEnabled() ? "|" : "#");
         EXPECT_EQ(action->menuRole(), QAction::NoRole);
     }
-    EXPECT_EQ(titles, "Kein Daemon-Status gefunden##Ist der Daemon installiert und gestartet?###---|"
-                      "Jetzt aktualisieren|Log öffnen|---|Bei Anmeldung starten|---|Statusanzeige beenden|");
     QAction* quit = entry("Statusanzeige beenden");
     EXPECT_EQ(quit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
-    EXPECT_EQ(quit->toolTip(), "Beendet nur das Menüleisten-Icon; der Update-Daemon läuft weiter.");
     QTimer::singleShot(0, quit, &QAction::trigger);
     QObject guard;
     QTimer::singleShot(20000, &guard, [] { QCoreApplication::exit(99); });

@@ -1,0 +1,87 @@
+// The four notifications, their texts, and the spacing that keeps a flapping state from flooding the user.
+#include "NotificationRule.hpp"
+
+#include "DnsCheckDisplay.hpp"
+#include "StatusDisplay.hpp"
+#include "status/PushedAddresses.hpp"
+
+namespace {
+
+QString text(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
+
+QString hostOf(const DaemonStatus& status) {
+    return status.hostname && !status.hostname->empty() ? text(*status.hostname) : QStringLiteral("Der Host");
+}
+
+// Every text reaches the desktop as one line, with no control character in it.
+Notification notice(const QString& title, const QString& body) {
+    return {StatusDisplay::oneLine(title), StatusDisplay::oneLine(body)};
+}
+
+} // namespace
+
+std::vector<Notification> NotificationRule::observe(const std::optional<DaemonStatus>& status,
+                                                    const std::optional<DnsCheck>& dns,
+                                                    std::chrono::system_clock::time_point now) {
+    const bool first = !launched_;
+    launched_ = true;
+    // Without a status nothing is known, and what the user was told still stands.
+    if (!status) {
+        return {};
+    }
+    // Without a configuration there is no host to speak of; a host configured later starts afresh.
+    if (status->state == DaemonStatus::State::idle || status->hostname != host_) {
+        forget();
+        if (status->state == DaemonStatus::State::idle) {
+            return {};
+        }
+        host_ = status->hostname;
+    }
+    const bool failing = status->state == DaemonStatus::State::error;
+    const std::optional<DnsOutcome> outcome = dns ? std::optional(dns->outcome) : std::nullopt;
+    if (first) {
+        // What holds at launch is what the user sees in the menu bar.
+        toldBroken_ = failing;
+        toldMismatch_ = outcome == DnsOutcome::mismatch;
+        return {};
+    }
+    const QString host = hostOf(*status);
+    std::vector<Notification> posted;
+    if (failing && !toldBroken_ && mayPost(broken, now)) {
+        toldBroken_ = true;
+        posted.push_back(notice(host + QStringLiteral(" funktioniert nicht mehr"), text(status->message)));
+    } else if (status->state == DaemonStatus::State::ok && toldBroken_ && mayPost(worksAgain, now)) {
+        toldBroken_ = false;
+        posted.push_back(notice(host + QStringLiteral(" funktioniert wieder"), text(status->message)));
+    }
+    if (outcome == DnsOutcome::mismatch && !toldMismatch_ && mayPost(mismatch, now)) {
+        toldMismatch_ = true;
+        std::string pushed = PushedAddresses::text(status->lastIpv4, status->lastIpv6);
+        posted.push_back(notice(host + QStringLiteral(": DNS zeigt woandershin"),
+                                QStringLiteral("DNS zeigt ") + DnsCheckDisplay::servedText(*dns) +
+                                    (pushed.empty() ? QString() : QStringLiteral(" statt ") + text(pushed))));
+    } else if (outcome == DnsOutcome::confirmed && toldMismatch_ && mayPost(confirmedAgain, now)) {
+        toldMismatch_ = false;
+        posted.push_back(notice(host + QStringLiteral(": DNS wieder bestätigt"),
+                                QStringLiteral("DNS zeigt wieder ") + DnsCheckDisplay::servedText(*dns)));
+    }
+    return posted;
+}
+
+bool NotificationRule::mayPost(Kind kind, std::chrono::system_clock::time_point now) {
+    std::optional<std::chrono::system_clock::time_point>& last = posted_[kind];
+    // A clock set back lets the next one through rather than holding every one back until it catches up.
+    if (last && now >= *last && now - *last < spacing) {
+        return false;
+    }
+    last = now;
+    return true;
+}
+
+void NotificationRule::forget() {
+    host_.reset();
+    toldBroken_ = false;
+    toldMismatch_ = false;
+}

@@ -1,0 +1,40 @@
+// When the menu-bar app tells the user that the host name stopped working or works again: the daemon's
+// state turning to error and back to ok, the name servers serving another address and confirming again.
+// Pure: each poll passes what it read and the time.
+#pragma once
+
+#include "Notifier.hpp"
+#include "status/DaemonStatus.hpp"
+#include "status/DnsCheckFile.hpp"
+
+#include <array>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+class NotificationRule {
+public:
+    // Each of the four kinds is posted at most once in this span, however often the state flaps.
+    static constexpr std::chrono::hours spacing{1};
+
+    // One poll: the status (nothing when none could be read) and the DNS outcome for the status's host
+    // (nothing when there is none for it). The first poll only learns what holds at launch. What the user
+    // was last told is remembered, so a change the spacing held back follows once it allows, if it still
+    // holds then; a change undone before that gives nothing.
+    std::vector<Notification> observe(const std::optional<DaemonStatus>& status,
+                                      const std::optional<DnsCheck>& dns,
+                                      std::chrono::system_clock::time_point now);
+
+private:
+    enum Kind { broken, worksAgain, mismatch, confirmedAgain, kinds };
+
+    bool mayPost(Kind kind, std::chrono::system_clock::time_point now);
+    void forget();
+
+    bool launched_ = false;
+    std::optional<std::string> host_; // whom the two flags below are about
+    bool toldBroken_ = false;
+    bool toldMismatch_ = false;
+    std::array<std::optional<std::chrono::system_clock::time_point>, kinds> posted_;
+};
