@@ -43,18 +43,24 @@ Expected<std::vector<HostInterface>> readInterfaces() {
     }
     std::vector<HostInterface> interfaces;
     for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_PACKET ||
-            (entry->ifa_flags & IFF_LOOPBACK)) {
+        // Each link's own entry; glibc leaves its address out for a link without one (tun, wg, ppp).
+        const bool linkEntry = entry->ifa_addr == nullptr || entry->ifa_addr->sa_family == AF_PACKET;
+        if (!linkEntry || entry->ifa_name == nullptr || (entry->ifa_flags & IFF_LOOPBACK)) {
             continue;
         }
-        const auto* link = reinterpret_cast<const sockaddr_ll*>(entry->ifa_addr);
         const unsigned up = IFF_UP | IFF_RUNNING;
-        const unsigned char* address = link->sll_addr;
-        const std::size_t length = std::min<std::size_t>(link->sll_halen, sizeof link->sll_addr);
-        interfaces.push_back({entry->ifa_name, static_cast<unsigned>(link->sll_ifindex),
-                              (entry->ifa_flags & up) == up, (entry->ifa_flags & IFF_POINTOPOINT) != 0,
-                              std::any_of(address, address + length, [](unsigned char b) { return b != 0; }),
-                              isTunnelType(link->sll_hatype)});
+        HostInterface interface{entry->ifa_name, if_nametoindex(entry->ifa_name), (entry->ifa_flags & up) == up,
+                                (entry->ifa_flags & IFF_POINTOPOINT) != 0, false, false};
+        if (entry->ifa_addr != nullptr) {
+            const auto* link = reinterpret_cast<const sockaddr_ll*>(entry->ifa_addr);
+            const unsigned char* address = link->sll_addr;
+            const std::size_t length = std::min<std::size_t>(link->sll_halen, sizeof link->sll_addr);
+            interface.index = static_cast<unsigned>(link->sll_ifindex);
+            interface.linkLayerAddress =
+                std::any_of(address, address + length, [](unsigned char b) { return b != 0; });
+            interface.tunnelType = isTunnelType(link->sll_hatype);
+        }
+        interfaces.push_back(std::move(interface));
     }
     freeifaddrs(list);
     return interfaces;
