@@ -57,9 +57,10 @@ std::optional<std::string> HttpPublicIpResolver::resolve(const std::vector<std::
     }
     if (path.boundInterface) {
         // Never asked again unbound: that would find the VPN's exit.
-        log_.warn(std::string(family) + "-Discovery am Tunnel " + Unicode::shownPeerText(*tunnelPassed_[addressFamily == AF_INET6]) +
-                  " vorbei über " + Unicode::shownPeerText(path.boundInterface->name) +
-                  " nicht möglich — keine " + std::string(family) + "-Adresse in diesem Zyklus.");
+        log_.warn(std::string(family) + "-Discovery am Tunnel " +
+                  Unicode::shownPeerText(*tunnelPassed_[addressFamily == AF_INET6]) + " vorbei über " +
+                  Unicode::shownPeerText(path.boundInterface->name) + " nicht möglich — keine " +
+                  std::string(family) + "-Adresse in diesem Zyklus.");
     }
     return std::nullopt;
 }
@@ -67,7 +68,7 @@ std::optional<std::string> HttpPublicIpResolver::resolve(const std::vector<std::
 // --- The way past a VPN's tunnel ---
 
 std::optional<DiscoveryPath::Interface> HttpPublicIpResolver::interfacePastTunnel(int addressFamily,
-                                                                                 const std::string& family) {
+                                                                                  const std::string& family) {
     Expected<FamilyRoutes> routes = readRoutes_(addressFamily);
     if (!routes) {
         log_.debug("Weg ins Internet für " + family + " nicht lesbar (" + routes.failure().text +

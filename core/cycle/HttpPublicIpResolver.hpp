@@ -39,6 +39,7 @@ private:
     HttpSession session_;
     ClientLog log_;
     RouteReading readRoutes_;
-    // Per family (IPv4, IPv6): the tunnel the last cycle went past, so that finding and losing it is said once.
+    // Per family (IPv4, IPv6): the tunnel the last cycle went past, so that finding and losing it is said
+    // once.
     std::array<std::optional<std::string>, 2> tunnelPassed_;
 };

@@ -35,7 +35,8 @@ struct FamilyRoutes {
 
 struct InternetRoute {
     std::optional<DiscoveryPath::Interface> tunnel; // the tunnel the way to the internet goes through
-    std::optional<DiscoveryPath::Interface> below;  // the interface past it; absent when no other has a way out
+    std::optional<DiscoveryPath::Interface>
+        below; // the interface past it; absent when no other has a way out
 
     bool operator==(const InternetRoute&) const = default;
 };

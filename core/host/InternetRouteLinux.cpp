@@ -49,8 +49,10 @@ Expected<std::vector<HostInterface>> readInterfaces() {
             continue;
         }
         const unsigned up = IFF_UP | IFF_RUNNING;
-        HostInterface interface{entry->ifa_name, if_nametoindex(entry->ifa_name), (entry->ifa_flags & up) == up,
-                                (entry->ifa_flags & IFF_POINTOPOINT) != 0, false, false};
+        HostInterface interface {
+            entry->ifa_name, if_nametoindex(entry->ifa_name), (entry->ifa_flags & up) == up,
+                (entry->ifa_flags & IFF_POINTOPOINT) != 0, false, false
+        };
         if (entry->ifa_addr != nullptr) {
             const auto* link = reinterpret_cast<const sockaddr_ll*>(entry->ifa_addr);
             const unsigned char* address = link->sll_addr;
@@ -79,7 +81,8 @@ Route parseRoute(const nlmsghdr* message) {
     const auto* route = static_cast<const rtmsg*>(NLMSG_DATA(message));
     Route parsed{route->rtm_dst_len, route->rtm_table, route->rtm_type, std::nullopt, 0, false};
     int length = static_cast<int>(RTM_PAYLOAD(message));
-    for (auto* attribute = RTM_RTA(route); RTA_OK(attribute, length); attribute = RTA_NEXT(attribute, length)) {
+    for (auto* attribute = RTM_RTA(route); RTA_OK(attribute, length);
+         attribute = RTA_NEXT(attribute, length)) {
         std::uint32_t value = 0;
         if (RTA_PAYLOAD(attribute) == sizeof value) {
             std::memcpy(&value, RTA_DATA(attribute), sizeof value);
@@ -105,7 +108,8 @@ Route parseRoute(const nlmsghdr* message) {
 }
 
 // Sends one request and hands each route of the answer to `take`; the kernel's refusal is the failure.
-Expected<void> ask(const Descriptor& netlink, nlmsghdr& request, const std::function<void(const Route&)>& take) {
+Expected<void> ask(const Descriptor& netlink, nlmsghdr& request,
+                   const std::function<void(const Route&)>& take) {
     if (send(netlink.get(), &request, request.nlmsg_len, 0) < 0) {
         return Failure::of("rtnetlink", errno);
     }
@@ -164,7 +168,8 @@ Expected<std::optional<unsigned>> internetInterface(const Descriptor& netlink, i
     attribute->rta_len = static_cast<unsigned short>(RTA_LENGTH(size));
     std::memcpy(RTA_DATA(attribute), destination, size);
     std::optional<unsigned> interface;
-    Expected<void> asked = ask(netlink, request.header, [&](const Route& route) { interface = route.interface; });
+    Expected<void> asked =
+        ask(netlink, request.header, [&](const Route& route) { interface = route.interface; });
     if (!asked && (asked.failure().error == ENETUNREACH || asked.failure().error == EHOSTUNREACH)) {
         return std::optional<unsigned>();
     }

@@ -60,7 +60,8 @@ Expected<std::optional<unsigned>> internetInterface(int family) {
     const timeval bound{1, 0};
     setsockopt(routing.get(), SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
 
-    alignas(rt_msghdr) unsigned char message[sizeof(rt_msghdr) + sizeof(sockaddr_in6) + sizeof(sockaddr_dl)] = {};
+    alignas(
+        rt_msghdr) unsigned char message[sizeof(rt_msghdr) + sizeof(sockaddr_in6) + sizeof(sockaddr_dl)] = {};
     auto* header = reinterpret_cast<rt_msghdr*>(message);
     std::size_t length = sizeof(rt_msghdr);
     if (family == AF_INET6) {
@@ -132,8 +133,8 @@ Expected<std::vector<unsigned>> servicesWithRouter(int family) {
         return Failure{std::string("SCDynamicStore: ") + SCErrorString(SCError()), 0};
     }
     auto* dynamicStore = static_cast<SCDynamicStoreRef>(const_cast<void*>(store.get()));
-    Held setupKey = held(SCDynamicStoreKeyCreateNetworkGlobalEntity(nullptr, kSCDynamicStoreDomainSetup,
-                                                                    kSCEntNetIPv4));
+    Held setupKey =
+        held(SCDynamicStoreKeyCreateNetworkGlobalEntity(nullptr, kSCDynamicStoreDomainSetup, kSCEntNetIPv4));
     Held setup = held(SCDynamicStoreCopyValue(dynamicStore, static_cast<CFStringRef>(setupKey.get())));
     if (!setup || CFGetTypeID(setup.get()) != CFDictionaryGetTypeID()) {
         return Failure{"SCDynamicStore: no service order", 0};
@@ -150,14 +151,16 @@ Expected<std::vector<unsigned>> servicesWithRouter(int family) {
         if (service == nullptr || CFGetTypeID(service) != CFStringGetTypeID()) {
             continue;
         }
-        Held key = held(SCDynamicStoreKeyCreateNetworkServiceEntity(
-            nullptr, kSCDynamicStoreDomainState, static_cast<CFStringRef>(service), v6 ? kSCEntNetIPv6 : kSCEntNetIPv4));
+        Held key = held(SCDynamicStoreKeyCreateNetworkServiceEntity(nullptr, kSCDynamicStoreDomainState,
+                                                                    static_cast<CFStringRef>(service),
+                                                                    v6 ? kSCEntNetIPv6 : kSCEntNetIPv4));
         Held state = held(SCDynamicStoreCopyValue(dynamicStore, static_cast<CFStringRef>(key.get())));
         if (!state || CFGetTypeID(state.get()) != CFDictionaryGetTypeID()) {
             continue;
         }
         auto entity = static_cast<CFDictionaryRef>(state.get());
-        const std::string router = text(CFDictionaryGetValue(entity, v6 ? kSCPropNetIPv6Router : kSCPropNetIPv4Router));
+        const std::string router =
+            text(CFDictionaryGetValue(entity, v6 ? kSCPropNetIPv6Router : kSCPropNetIPv4Router));
         const std::string name = text(CFDictionaryGetValue(entity, kSCPropInterfaceName));
         if (router.empty() || name.empty()) {
             continue;
