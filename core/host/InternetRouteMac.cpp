@@ -98,7 +98,8 @@ Expected<std::optional<unsigned>> internetInterface(int family) {
     }
     const pid_t self = getpid();
     unsigned char answer[2048];
-    for (;;) {
+    // Other routing messages may come first; the kernel's answer to this one follows at once.
+    for (int message = 0; message < 64; ++message) {
         ssize_t got = read(routing.get(), answer, sizeof answer);
         if (got < 0 && errno == EINTR) {
             continue;
@@ -115,6 +116,7 @@ Expected<std::optional<unsigned>> internetInterface(int family) {
             return std::optional<unsigned>(reply.rtm_index);
         }
     }
+    return Failure{"RTM_GET: no answer", 0};
 }
 
 std::string text(CFTypeRef value) {
@@ -132,7 +134,7 @@ Expected<std::vector<unsigned>> servicesWithRouter(int family) {
     if (!store) {
         return Failure{std::string("SCDynamicStore: ") + SCErrorString(SCError()), 0};
     }
-    auto* dynamicStore = static_cast<SCDynamicStoreRef>(const_cast<void*>(store.get()));
+    auto dynamicStore = static_cast<SCDynamicStoreRef>(store.get());
     Held setupKey =
         held(SCDynamicStoreKeyCreateNetworkGlobalEntity(nullptr, kSCDynamicStoreDomainSetup, kSCEntNetIPv4));
     Held setup = held(SCDynamicStoreCopyValue(dynamicStore, static_cast<CFStringRef>(setupKey.get())));
