@@ -27,9 +27,9 @@ struct FamilyRoutes {
     std::vector<HostInterface> interfaces;
     // The interface the kernel sends through towards an address out on the internet; absent: no route.
     std::optional<unsigned> internetInterface;
-    // Interfaces with a way out of their own, best first (Linux: the main table's default routes by
-    // metric, then host routes through a gateway, as to a VPN server; macOS: the network services in their
-    // order, each with a router of this family).
+    // Interfaces with a way out of their own, best first, read only when a tunnel is in the way (Linux: the
+    // main table's default routes by metric, then host routes through a gateway, as to a VPN server; macOS:
+    // the network services in their order, each with a router of this family).
     std::vector<unsigned> exits;
 };
 

@@ -228,9 +228,15 @@ Expected<FamilyRoutes> InternetRouting::read(int family) {
     if (!internet) {
         return internet.failure();
     }
+    FamilyRoutes routes{std::move(*interfaces), *internet, {}};
+    // The table is read only when a tunnel is in the way: the common cycle costs one lookup.
+    if (InternetRouting::decide(routes) == InternetRoute{}) {
+        return routes;
+    }
     Expected<std::vector<unsigned>> ways = exits(netlink, family);
     if (!ways) {
         return ways.failure();
     }
-    return FamilyRoutes{std::move(*interfaces), *internet, std::move(*ways)};
+    routes.exits = std::move(*ways);
+    return routes;
 }

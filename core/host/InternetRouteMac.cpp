@@ -186,12 +186,8 @@ Expected<FamilyRoutes> InternetRouting::read(int family) {
         return internet.failure();
     }
     FamilyRoutes routes{std::move(*interfaces), *internet, {}};
-    const HostInterface* out = nullptr;
-    for (const HostInterface& interface : routes.interfaces) {
-        out = routes.internetInterface == interface.index ? &interface : out;
-    }
     // The services are asked only when a tunnel is in the way: the common cycle costs no configd round trip.
-    if (out == nullptr || !isTunnel(*out)) {
+    if (InternetRouting::decide(routes) == InternetRoute{}) {
         return routes;
     }
     Expected<std::vector<unsigned>> exits = servicesWithRouter(family);
