@@ -17,6 +17,7 @@
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <netpacket/packet.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <utility>
 
@@ -34,6 +35,10 @@ bool isTunnelType(unsigned short type) {
     default:
         return false;
     }
+}
+
+bool anyNonZero(const unsigned char* address, std::size_t length) {
+    return std::any_of(address, address + length, [](unsigned char b) { return b != 0; });
 }
 
 Expected<std::vector<HostInterface>> readInterfaces() {
@@ -58,14 +63,39 @@ Expected<std::vector<HostInterface>> readInterfaces() {
             const unsigned char* address = link->sll_addr;
             const std::size_t length = std::min<std::size_t>(link->sll_halen, sizeof link->sll_addr);
             interface.index = static_cast<unsigned>(link->sll_ifindex);
-            interface.linkLayerAddress =
-                std::any_of(address, address + length, [](unsigned char b) { return b != 0; });
+            interface.linkLayerAddress = anyNonZero(address, length);
             interface.tunnelType = isTunnelType(link->sll_hatype);
         }
         interfaces.push_back(std::move(interface));
     }
     freeifaddrs(list);
     return interfaces;
+}
+
+// One interface by its index, through ioctl: far cheaper than listing them all.
+Expected<HostInterface> describe(unsigned index) {
+    char name[IFNAMSIZ] = {};
+    if (if_indextoname(index, name) == nullptr) {
+        return Failure::of("if_indextoname", errno);
+    }
+    Descriptor probe(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    ifreq request{};
+    std::memcpy(request.ifr_name, name, IFNAMSIZ);
+    if (!probe.valid() || ioctl(probe.get(), SIOCGIFFLAGS, &request) != 0) {
+        return Failure::of(std::string("SIOCGIFFLAGS ") + name, errno);
+    }
+    const unsigned flags = static_cast<unsigned short>(request.ifr_flags);
+    if (ioctl(probe.get(), SIOCGIFHWADDR, &request) != 0) {
+        return Failure::of(std::string("SIOCGIFHWADDR ") + name, errno);
+    }
+    const unsigned up = IFF_UP | IFF_RUNNING;
+    const auto* address = reinterpret_cast<const unsigned char*>(request.ifr_hwaddr.sa_data);
+    return HostInterface{name,
+                         index,
+                         (flags & up) == up,
+                         (flags & IFF_POINTOPOINT) != 0,
+                         anyNonZero(address, sizeof request.ifr_hwaddr.sa_data),
+                         isTunnelType(request.ifr_hwaddr.sa_family)};
 }
 
 struct Route {
@@ -220,23 +250,32 @@ Expected<FamilyRoutes> InternetRouting::read(int family) {
     if (!netlink.valid()) {
         return Failure::of("rtnetlink", errno);
     }
-    Expected<std::vector<HostInterface>> interfaces = readInterfaces();
-    if (!interfaces) {
-        return interfaces.failure();
-    }
     Expected<std::optional<unsigned>> internet = internetInterface(netlink, family);
     if (!internet) {
         return internet.failure();
     }
-    FamilyRoutes routes{std::move(*interfaces), *internet, {}};
-    // The table is read only when a tunnel is in the way: the common cycle costs one lookup.
-    if (InternetRouting::decide(routes) == InternetRoute{}) {
+    FamilyRoutes routes{{}, *internet, {}};
+    if (!routes.internetInterface) {
         return routes;
+    }
+    // The common cycle looks at the one interface the kernel chose; the rest only past a tunnel.
+    Expected<HostInterface> out = describe(*routes.internetInterface);
+    if (!out) {
+        return out.failure();
+    }
+    if (!isTunnel(*out)) {
+        routes.interfaces = {std::move(*out)};
+        return routes;
+    }
+    Expected<std::vector<HostInterface>> interfaces = readInterfaces();
+    if (!interfaces) {
+        return interfaces.failure();
     }
     Expected<std::vector<unsigned>> ways = exits(netlink, family);
     if (!ways) {
         return ways.failure();
     }
+    routes.interfaces = std::move(*interfaces);
     routes.exits = std::move(*ways);
     return routes;
 }
