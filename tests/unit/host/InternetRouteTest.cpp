@@ -28,6 +28,14 @@ struct Row {
 
 using I = DiscoveryPath::Interface;
 
+// "tunnel (index) past below (index)", readable where a row fails.
+std::string shown(const std::optional<I>& tunnel, const std::optional<I>& below) {
+    auto name = [](const std::optional<I>& i) {
+        return i ? i->name + " (" + std::to_string(i->index) + ")" : "-";
+    };
+    return name(tunnel) + " past " + name(below);
+}
+
 TEST(InternetRouteTest, TheTunnelInTheWayAndTheInterfaceBelowIt) {
     const Row rows[] = {
         // Linux
@@ -91,7 +99,8 @@ TEST(InternetRouteTest, TheTunnelInTheWayAndTheInterfaceBelowIt) {
          std::nullopt},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(InternetRouting::decide(row.routes), (InternetRoute{row.tunnel, row.below})) << row.layout;
+        const InternetRoute route = InternetRouting::decide(row.routes);
+        EXPECT_EQ(shown(route.tunnel, route.below), shown(row.tunnel, row.below)) << row.layout;
     }
 }
 
