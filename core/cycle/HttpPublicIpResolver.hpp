@@ -5,9 +5,12 @@
 #include "config/ClientConfiguration.hpp"
 #include "config/ClientLog.hpp"
 #include "cycle/PublicIpResolving.hpp"
+#include "host/InternetRoute.hpp"
 #include "support/HttpSession.hpp"
 
+#include <array>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,16 +20,26 @@ class HttpPublicIpResolver : public PublicIpResolving {
 public:
     // requestTimeout bounds each endpoint's request as a whole, so a peer that drips its answer cannot hold
     // the walk longer than that and the next endpoint is still tried.
-    HttpPublicIpResolver(ClientConfiguration config, ClientLog log, std::chrono::milliseconds requestTimeout);
+    // readRoutes: what the machine's routing says for a family before its discovery (the product's reader).
+    using RouteReading = std::function<Expected<FamilyRoutes>(int family)>;
+    HttpPublicIpResolver(ClientConfiguration config, ClientLog log, std::chrono::milliseconds requestTimeout,
+                         RouteReading readRoutes = &InternetRouting::read);
 
     std::optional<std::string> resolveIpv4() override;
     std::optional<std::string> resolveIpv6() override;
 
 private:
-    std::optional<std::string> resolve(const std::vector<std::string>& urls, std::string_view family,
-                                       bool (*isValid)(std::string_view));
+    std::optional<std::string> resolve(const std::vector<std::string>& urls, int addressFamily,
+                                       std::string_view family, bool (*isValid)(std::string_view));
+    // The interface below a VPN's tunnel that this family's discovery goes through; none when no tunnel is
+    // in the way (or the routes cannot be read).
+    std::optional<DiscoveryPath::Interface> interfacePastTunnel(int addressFamily, const std::string& family);
 
     ClientConfiguration config_;
     HttpSession session_;
     ClientLog log_;
+    RouteReading readRoutes_;
+    // Per family (IPv4, IPv6): the tunnel the last cycle went past, so that finding and losing it is said
+    // once.
+    std::array<std::optional<std::string>, 2> tunnelPassed_;
 };

@@ -1,0 +1,54 @@
+// Whether one address family's way to the internet goes through a VPN's tunnel, and if so which interface
+// below it still has a way out of its own: discovery sent through that one finds the address the machine's
+// own network has, not the VPN's exit.
+#pragma once
+
+#include "host/DiscoverySocket.hpp"
+#include "support/Failure.hpp"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// One network interface as the routing decision sees it.
+struct HostInterface {
+    std::string name;
+    unsigned index = 0;
+    bool up = false;               // up and running
+    bool pointToPoint = false;     // IFF_POINTOPOINT
+    bool linkLayerAddress = false; // a hardware address (AF_PACKET / AF_LINK with a non-empty address)
+    bool tunnelType = false;       // the kernel's own type says so (PPP, IP-in-IP, GRE, ...)
+
+    bool operator==(const HostInterface&) const = default;
+};
+
+// What the platform reads of one family's routing.
+struct FamilyRoutes {
+    std::vector<HostInterface> interfaces;
+    // The interface the kernel sends through towards an address out on the internet; absent: no route.
+    std::optional<unsigned> internetInterface;
+    // Interfaces with a way out of their own, best first, read only when a tunnel is in the way (Linux: the
+    // main table's default routes by metric, then host routes through a gateway, as to a VPN server; macOS:
+    // the network services in their order, each with a router of this family).
+    std::vector<unsigned> exits;
+};
+
+struct InternetRoute {
+    std::optional<DiscoveryPath::Interface> tunnel; // the tunnel the way to the internet goes through
+    std::optional<DiscoveryPath::Interface>
+        below; // the interface past it; absent when no other has a way out
+
+    bool operator==(const InternetRoute&) const = default;
+};
+
+namespace InternetRouting {
+
+// A point-to-point interface without a link-layer address (utun, ipsec, ppp, tun, wg), or one whose type is
+// a tunnel's.
+bool isTunnel(const HostInterface& interface);
+// Direct (nothing set) unless the kernel's way out is a tunnel; then the first exit that is up and no tunnel.
+InternetRoute decide(const FamilyRoutes& routes);
+// What the platform's routing says for AF_INET or AF_INET6 now.
+Expected<FamilyRoutes> read(int family);
+
+} // namespace InternetRouting

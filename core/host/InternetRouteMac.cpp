@@ -1,0 +1,199 @@
+// macOS: the interfaces from getifaddrs (their AF_LINK entries carry the type and the hardware address),
+// the kernel's route towards the internet from the routing socket (RTM_GET, as `route get` asks), and the
+// network services in configd's order, each with its router of the family. Every service with a router
+// keeps a route scoped to its interface, also while a VPN holds the unscoped default, so a socket bound to
+// that interface (IP_BOUND_IF) gets out beside the tunnel.
+#include "host/InternetRoute.hpp"
+
+#include "support/Descriptor.hpp"
+
+#include <SystemConfiguration/SystemConfiguration.h>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <ifaddrs.h>
+#include <memory>
+#include <net/if.h>
+#include <net/if_dl.h>
+#include <net/if_types.h>
+#include <net/route.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace {
+
+using Held = std::unique_ptr<const void, decltype(&CFRelease)>;
+
+Held held(CFTypeRef value) {
+    return Held(value, &CFRelease);
+}
+
+Expected<std::vector<HostInterface>> readInterfaces() {
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) {
+        return Failure::of("getifaddrs", errno);
+    }
+    std::vector<HostInterface> interfaces;
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_LINK ||
+            (entry->ifa_flags & IFF_LOOPBACK)) {
+            continue;
+        }
+        const auto* link = reinterpret_cast<const sockaddr_dl*>(entry->ifa_addr);
+        const unsigned up = IFF_UP | IFF_RUNNING;
+        interfaces.push_back({entry->ifa_name, link->sdl_index, (entry->ifa_flags & up) == up,
+                              (entry->ifa_flags & IFF_POINTOPOINT) != 0, link->sdl_alen > 0,
+                              link->sdl_type == IFT_PPP || link->sdl_type == IFT_GIF});
+    }
+    freeifaddrs(list);
+    return interfaces;
+}
+
+// The unscoped route towards a documentation address: the interface the kernel would send through.
+Expected<std::optional<unsigned>> internetInterface(int family) {
+    Descriptor routing(::socket(PF_ROUTE, SOCK_RAW, family));
+    if (!routing.valid()) {
+        return Failure::of("PF_ROUTE", errno);
+    }
+    const timeval bound{1, 0};
+    setsockopt(routing.get(), SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+
+    alignas(
+        rt_msghdr) unsigned char message[sizeof(rt_msghdr) + sizeof(sockaddr_in6) + sizeof(sockaddr_dl)] = {};
+    auto* header = reinterpret_cast<rt_msghdr*>(message);
+    std::size_t length = sizeof(rt_msghdr);
+    if (family == AF_INET6) {
+        sockaddr_in6 destination{};
+        destination.sin6_len = sizeof destination;
+        destination.sin6_family = AF_INET6;
+        inet_pton(AF_INET6, "2001:db8::1", &destination.sin6_addr);
+        std::memcpy(message + length, &destination, sizeof destination);
+        length += sizeof destination;
+    } else {
+        sockaddr_in destination{};
+        destination.sin_len = sizeof destination;
+        destination.sin_family = AF_INET;
+        inet_pton(AF_INET, "192.0.2.1", &destination.sin_addr);
+        std::memcpy(message + length, &destination, sizeof destination);
+        length += sizeof destination;
+    }
+    // An empty link address asks the kernel to name the route's interface.
+    sockaddr_dl link{};
+    link.sdl_len = sizeof link;
+    link.sdl_family = AF_LINK;
+    std::memcpy(message + length, &link, sizeof link);
+    length += sizeof link;
+    header->rtm_msglen = static_cast<u_short>(length);
+    header->rtm_version = RTM_VERSION;
+    header->rtm_type = RTM_GET;
+    header->rtm_addrs = RTA_DST | RTA_IFP;
+    header->rtm_seq = 1;
+    if (write(routing.get(), message, length) < 0) {
+        if (errno == ESRCH || errno == ENETUNREACH) {
+            return std::optional<unsigned>();
+        }
+        return Failure::of("RTM_GET", errno);
+    }
+    const pid_t self = getpid();
+    unsigned char answer[2048];
+    // Other routing messages may come first; the kernel's answer to this one follows at once.
+    for (int message = 0; message < 64; ++message) {
+        ssize_t got = read(routing.get(), answer, sizeof answer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < static_cast<ssize_t>(sizeof(rt_msghdr))) {
+            return Failure::of("RTM_GET", got < 0 ? errno : EPROTO);
+        }
+        rt_msghdr reply;
+        std::memcpy(&reply, answer, sizeof reply);
+        if (reply.rtm_type == RTM_GET && reply.rtm_seq == 1 && reply.rtm_pid == self) {
+            if (reply.rtm_errno != 0) {
+                return std::optional<unsigned>();
+            }
+            return std::optional<unsigned>(reply.rtm_index);
+        }
+    }
+    return Failure{"RTM_GET: no answer", 0};
+}
+
+std::string text(CFTypeRef value) {
+    char buffer[256] = {};
+    if (value == nullptr || CFGetTypeID(value) != CFStringGetTypeID() ||
+        !CFStringGetCString(static_cast<CFStringRef>(value), buffer, sizeof buffer, kCFStringEncodingUTF8)) {
+        return {};
+    }
+    return buffer;
+}
+
+// The interfaces of the services, in the user's order, that have a router of this family.
+Expected<std::vector<unsigned>> servicesWithRouter(int family) {
+    Held store = held(SCDynamicStoreCreate(nullptr, CFSTR("korvane-client"), nullptr, nullptr));
+    if (!store) {
+        return Failure{std::string("SCDynamicStore: ") + SCErrorString(SCError()), 0};
+    }
+    auto dynamicStore = static_cast<SCDynamicStoreRef>(store.get());
+    Held setupKey =
+        held(SCDynamicStoreKeyCreateNetworkGlobalEntity(nullptr, kSCDynamicStoreDomainSetup, kSCEntNetIPv4));
+    Held setup = held(SCDynamicStoreCopyValue(dynamicStore, static_cast<CFStringRef>(setupKey.get())));
+    if (!setup || CFGetTypeID(setup.get()) != CFDictionaryGetTypeID()) {
+        return Failure{"SCDynamicStore: no service order", 0};
+    }
+    CFTypeRef order = CFDictionaryGetValue(static_cast<CFDictionaryRef>(setup.get()), kSCPropNetServiceOrder);
+    if (order == nullptr || CFGetTypeID(order) != CFArrayGetTypeID()) {
+        return Failure{"SCDynamicStore: no service order", 0};
+    }
+    const bool v6 = family == AF_INET6;
+    std::vector<unsigned> interfaces;
+    auto services = static_cast<CFArrayRef>(order);
+    for (CFIndex i = 0; i < CFArrayGetCount(services); ++i) {
+        CFTypeRef service = CFArrayGetValueAtIndex(services, i);
+        if (service == nullptr || CFGetTypeID(service) != CFStringGetTypeID()) {
+            continue;
+        }
+        Held key = held(SCDynamicStoreKeyCreateNetworkServiceEntity(nullptr, kSCDynamicStoreDomainState,
+                                                                    static_cast<CFStringRef>(service),
+                                                                    v6 ? kSCEntNetIPv6 : kSCEntNetIPv4));
+        Held state = held(SCDynamicStoreCopyValue(dynamicStore, static_cast<CFStringRef>(key.get())));
+        if (!state || CFGetTypeID(state.get()) != CFDictionaryGetTypeID()) {
+            continue;
+        }
+        auto entity = static_cast<CFDictionaryRef>(state.get());
+        const std::string router =
+            text(CFDictionaryGetValue(entity, v6 ? kSCPropNetIPv6Router : kSCPropNetIPv4Router));
+        const std::string name = text(CFDictionaryGetValue(entity, kSCPropInterfaceName));
+        if (router.empty() || name.empty()) {
+            continue;
+        }
+        if (unsigned index = if_nametoindex(name.c_str()); index != 0) {
+            interfaces.push_back(index);
+        }
+    }
+    return interfaces;
+}
+
+} // namespace
+
+Expected<FamilyRoutes> InternetRouting::read(int family) {
+    Expected<std::vector<HostInterface>> interfaces = readInterfaces();
+    if (!interfaces) {
+        return interfaces.failure();
+    }
+    Expected<std::optional<unsigned>> internet = internetInterface(family);
+    if (!internet) {
+        return internet.failure();
+    }
+    FamilyRoutes routes{std::move(*interfaces), *internet, {}};
+    // The services are asked only when a tunnel is in the way: the common cycle costs no configd round trip.
+    if (InternetRouting::decide(routes) == InternetRoute{}) {
+        return routes;
+    }
+    Expected<std::vector<unsigned>> exits = servicesWithRouter(family);
+    if (!exits) {
+        return exits.failure();
+    }
+    routes.exits = std::move(*exits);
+    return routes;
+}

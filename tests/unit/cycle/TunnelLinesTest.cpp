@@ -1,0 +1,55 @@
+// What the resolver says about a VPN's tunnel across cycles: once when it finds one, once when it is gone,
+// and a warning (never an unbound retry) when nothing is found past it. The addresses are no URL, so no
+// request leaves and only the lines are seen.
+#include "cycle/HttpPublicIpResolver.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+
+namespace {
+
+FamilyRoutes through(const char* tunnel) {
+    return {{{"en0", 2, true, false, true, false}, {tunnel, 9, true, true, false, false}}, 9, {2}};
+}
+const FamilyRoutes direct{{{"en0", 2, true, false, true, false}}, 2, {2}};
+
+TEST(TunnelLinesTest, FoundAndLostOnceBlockedEachCycle) {
+    std::vector<Expected<FamilyRoutes>> cycles = {through("utun4"), through("utun4"), direct,
+                                                  Failure{"rtnetlink: Permission denied", 13},
+                                                  through("utun5")};
+    std::size_t cycle = 0;
+    std::vector<std::string> lines;
+    ClientConfiguration config;
+    config.ipv4DiscoveryUrls = {"not a url"};
+    HttpPublicIpResolver resolver(config, ClientLog([&](ClientLog::Level level, const std::string& line) {
+                                      if (line.find("URL") == std::string::npos) {
+                                          lines.push_back(std::string(ClientLog::rawValue(level)) + " " +
+                                                          line);
+                                      }
+                                  }),
+                                  std::chrono::milliseconds(100), [&](int family) {
+                                      EXPECT_EQ(family, AF_INET);
+                                      return cycles.at(cycle++);
+                                  });
+    for (std::size_t i = 0; i < cycles.size(); ++i) {
+        EXPECT_FALSE(resolver.resolveIpv4());
+    }
+    const std::string blocked4 = "WARN IPv4-Discovery am Tunnel utun4 vorbei über en0 nicht möglich — keine "
+                                 "IPv4-Adresse in diesem Zyklus.";
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{
+                  "INFO IPv4 geht durch den Tunnel utun4 ins Internet — die IP-Discovery geht an ihm "
+                  "vorbei über en0.",
+                  blocked4, blocked4,
+                  "INFO IPv4 geht nicht mehr durch den Tunnel utun4 ins Internet — die IP-Discovery geht "
+                  "wieder den gewöhnlichen Weg.",
+                  "DEBUG Weg ins Internet für IPv4 nicht lesbar (rtnetlink: Permission denied) — "
+                  "IP-Discovery wie ohne VPN.",
+                  "INFO IPv4 geht durch den Tunnel utun5 ins Internet — die IP-Discovery geht an ihm "
+                  "vorbei über en0.",
+                  "WARN IPv4-Discovery am Tunnel utun5 vorbei über en0 nicht möglich — keine IPv4-Adresse "
+                  "in diesem Zyklus."}));
+}
+
+} // namespace
