@@ -195,20 +195,9 @@ bool belongsInLabel(char32_t c) {
     if (c < 0x80) {
         return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
     }
-    switch (utf8proc_category(static_cast<utf8proc_int32_t>(c))) {
-    case UTF8PROC_CATEGORY_LU:
-    case UTF8PROC_CATEGORY_LL:
-    case UTF8PROC_CATEGORY_LT:
-    case UTF8PROC_CATEGORY_LM:
-    case UTF8PROC_CATEGORY_LO:
-    case UTF8PROC_CATEGORY_MN:
-    case UTF8PROC_CATEGORY_MC:
-    case UTF8PROC_CATEGORY_ME:
-    case UTF8PROC_CATEGORY_ND:
-        return true;
-    default:
-        return false;
-    }
+    // Letters (L*), marks (M*) and decimal digits (Nd) are the categories utf8proc numbers one after another.
+    utf8proc_category_t category = utf8proc_category(static_cast<utf8proc_int32_t>(c));
+    return category >= UTF8PROC_CATEGORY_LU && category <= UTF8PROC_CATEGORY_ND;
 }
 
 // One label beyond ASCII in its "xn--" form.
