@@ -21,6 +21,11 @@ namespace {
 void initialiseCurlOnce() {
     static std::once_flag once;
     std::call_once(once, [] {
+        HttpTrust::prepareProcess();
+        // OpenSSL here, LibreSSL in Apple's libcurl, whatever CURL_SSL_BACKEND says: the other backend of
+        // Apple's libcurl (Secure Transport) refuses a CA directory, which would refuse every request. A
+        // libcurl with one backend only keeps it.
+        curl_global_sslset(CURLSSLBACKEND_OPENSSL, nullptr, nullptr);
         if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
             throw std::runtime_error("curl_global_init failed");
         }
@@ -77,6 +82,34 @@ std::optional<Origin> originOf(const std::string& url) {
     return Origin{Unicode::asciiLower(*host), *port};
 }
 
+// The URL as libcurl gets it, with an internationalised host name in its ASCII form. libcurl converts such a
+// name only where it was built with IDN support and the locale lets it (the C locale never does), and it then
+// looks the converted name up itself, past every bound of ours: it no longer matches what was looked up here.
+std::optional<std::string> withAsciiHost(const std::string& url, std::string& error) {
+    std::unique_ptr<CURLU, void (*)(CURLU*)> parsed(curl_url(), curl_url_cleanup);
+    char* host = nullptr;
+    if (parsed == nullptr || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK ||
+        curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK) {
+        return url; // libcurl refuses it by itself
+    }
+    const std::string written = host;
+    curl_free(host);
+    if (std::all_of(written.begin(), written.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        return url;
+    }
+    std::optional<std::string> ascii = Unicode::asciiHostName(written);
+    char* rebuilt = nullptr;
+    if (!ascii || curl_url_set(parsed.get(), CURLUPART_HOST, ascii->c_str(), 0) != CURLUE_OK ||
+        curl_url_get(parsed.get(), CURLUPART_URL, &rebuilt, 0) != CURLUE_OK) {
+        error = "Could not resolve host: " + written + " (no ASCII form)";
+        return std::nullopt;
+    }
+    std::string result = rebuilt;
+    curl_free(rebuilt);
+    return result;
+}
+
 // libcurl reads an address in the URL itself, without a resolver; an IPv6 one (perhaps with a zone) has
 // colons.
 bool isAddressLiteral(const std::string& host) {
@@ -107,11 +140,11 @@ public:
         }
         std::unique_lock guard(state->lock_);
         if (!state->finished_.wait_until(guard, deadline, [&state] { return state->done_; })) {
-            error = "Timeout was reached: no address for " + Unicode::shownPeerText(host) + " in time";
+            error = "Timeout was reached: no address for " + host + " in time";
             return std::nullopt;
         }
         if (state->addresses_.empty()) {
-            error = "Could not resolve host: " + Unicode::shownPeerText(host) + " (" + state->failure_ + ")";
+            error = "Could not resolve host: " + host + " (" + state->failure_ + ")";
             return std::nullopt;
         }
         return state->addresses_;
@@ -386,7 +419,13 @@ struct HttpSession::Hop {
 
 HttpResult HttpSession::get(const std::string& url, const std::vector<std::string>& headers,
                             const RequestOptions& options) {
-    return perform(url, headers, options);
+    HttpResult result = perform(url, headers, options);
+    // libcurl's own texts name the host a redirect chose, and the peer chose that name: no caller may have to
+    // remember.
+    if (!result.ok()) {
+        result.error = Unicode::shownPeerText(result.error, shownErrorCharacters, shownErrorBytes);
+    }
+    return result;
 }
 
 HttpResult HttpSession::perform(const std::string& url, const std::vector<std::string>& headers,
@@ -409,14 +448,22 @@ HttpResult HttpSession::perform(const std::string& url, const std::vector<std::s
         return {std::nullopt, handle_->refused};
     }
     const Clock::time_point deadline = Clock::now() + options_.totalTimeout.value_or(options_.requestTimeout);
-    const std::optional<Origin> first = originOf(url);
+    std::optional<Origin> first;
     std::string current = url;
     for (long redirects = 0;; ++redirects) {
-        const std::optional<Origin> origin = originOf(current);
+        std::string error;
+        std::optional<std::string> ascii = withAsciiHost(current, error);
+        if (!ascii) {
+            return {std::nullopt, error};
+        }
+        const std::optional<Origin> origin = originOf(*ascii);
+        if (redirects == 0) {
+            first = origin;
+        }
         // Credentials go to the first host and port only, never after a redirect elsewhere.
         const Credential* credential =
             options.basicAuth && first && origin == first ? &*options.basicAuth : nullptr;
-        Hop hop = transfer(current, headers, credential, options.prepareSocket, deadline);
+        Hop hop = transfer(*ascii, headers, credential, options.prepareSocket, deadline);
         if (!hop.result.ok()) {
             return hop.result;
         }

@@ -29,7 +29,7 @@ struct HttpResponse {
 // Either an HTTP answer or the transfer's own description of why there is none.
 struct HttpResult {
     std::optional<HttpResponse> response;
-    std::string error; // empty when response is present
+    std::string error; // empty when response is present; one inert line, whatever a peer named
 
     bool ok() const { return response.has_value(); }
 };
@@ -39,6 +39,9 @@ public:
     // Enough for an address or an answer word; an unbounded body from a peer is unsafe input.
     static constexpr std::size_t defaultBodyLimit = 64 * 1024;
     static constexpr long maxRedirects = 5;
+    // An error text is shown as peer text (Unicode::shownPeerText) within these bounds.
+    static constexpr std::size_t shownErrorCharacters = 256;
+    static constexpr std::size_t shownErrorBytes = 1024;
 
     struct Options {
         // Bounds the connection set-up (name resolution included) and, after it, every wait for data: no

@@ -3,6 +3,7 @@
 #include "support/Environment.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 namespace {
@@ -49,4 +50,10 @@ HttpTrust HttpTrust::select(const std::optional<std::string>& certFile,
 HttpTrust HttpTrust::fromEnvironment() {
     return select(Environment::value("SSL_CERT_FILE"), Environment::value("SSL_CERT_DIR"),
                   systemCertificateDirectory);
+}
+
+void HttpTrust::prepareProcess() {
+    if (Environment::value("SSL_CERT_FILE") || Environment::value("SSL_CERT_DIR")) {
+        ::setenv("OPENSSL_X509_TEA_DISABLE", "1", 1);
+    }
 }

@@ -30,5 +30,12 @@ struct HttpTrust {
 
     static HttpTrust bundle(std::string file) { return {Source::bundleFile, std::move(file)}; }
 
+    // Roots the environment names are all there is. Apple's libcurl (LibreSSL) otherwise also accepts a chain
+    // the keychain trusts when they do not verify it, so with SSL_CERT_FILE or SSL_CERT_DIR set this puts
+    // OPENSSL_X509_TEA_DISABLE=1 into the process environment (Apple's switch for that fallback; nothing
+    // reads it elsewhere). Without them the system's roots and keychain count, as for every Mac program.
+    // Called once, before libcurl starts and any other thread runs.
+    static void prepareProcess();
+
     bool operator==(const HttpTrust&) const = default;
 };

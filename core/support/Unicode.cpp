@@ -4,7 +4,9 @@
 
 #include <utf8proc.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <utility>
 
 namespace Unicode {
@@ -119,6 +121,123 @@ std::string_view leadingCodePoints(std::string_view grapheme, size_t room) {
         end = next;
     }
     return grapheme.substr(0, end);
+}
+
+// RFC 3492's parameters for IDNA.
+constexpr std::uint64_t punyBase = 36, punyTMin = 1, punyTMax = 26, punySkew = 38, punyDamp = 700;
+constexpr std::size_t maxLabelBytes = 63;
+
+std::uint64_t punyAdapt(std::uint64_t delta, std::uint64_t points, bool first) {
+    delta = first ? delta / punyDamp : delta / 2;
+    delta += delta / points;
+    std::uint64_t k = 0;
+    while (delta > ((punyBase - punyTMin) * punyTMax) / 2) {
+        delta /= punyBase - punyTMin;
+        k += punyBase;
+    }
+    return k + (punyBase - punyTMin + 1) * delta / (delta + punySkew);
+}
+
+char punyDigit(std::uint64_t digit) {
+    return static_cast<char>(digit < 26 ? 'a' + digit : '0' + (digit - 26));
+}
+
+// RFC 3492's encoder; the callers keep a label short enough that no sum can overflow.
+std::string punycode(const std::u32string& label) {
+    std::string out;
+    for (char32_t c : label) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        }
+    }
+    const std::size_t basic = out.size();
+    if (basic > 0) {
+        out += '-';
+    }
+    std::uint64_t n = 0x80, delta = 0, bias = 72;
+    for (std::size_t handled = basic; handled < label.size(); ++delta, ++n) {
+        char32_t next = 0x10FFFF;
+        for (char32_t c : label) {
+            if (c >= n && c < next) {
+                next = c;
+            }
+        }
+        delta += (next - n) * (handled + 1);
+        n = next;
+        for (char32_t c : label) {
+            if (c < n) {
+                ++delta;
+            }
+            if (c != n) {
+                continue;
+            }
+            std::uint64_t q = delta;
+            for (std::uint64_t k = punyBase;; k += punyBase) {
+                std::uint64_t t = k <= bias ? punyTMin : k >= bias + punyTMax ? punyTMax : k - bias;
+                if (q < t) {
+                    break;
+                }
+                out += punyDigit(t + (q - t) % (punyBase - t));
+                q = (q - t) / (punyBase - t);
+            }
+            out += punyDigit(q);
+            bias = punyAdapt(delta, handled + 1, handled == basic);
+            delta = 0;
+            ++handled;
+        }
+    }
+    return out;
+}
+
+// What IDNA lets stand in a label, near enough for a name to look up: letters, marks and digits of any
+// script, the ASCII ones lower case, and "-". Controls, blanks, symbols and punctuation never.
+bool belongsInLabel(char32_t c) {
+    if (c < 0x80) {
+        return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+    }
+    // Letters (L*), marks (M*) and decimal digits (Nd) are the categories utf8proc numbers one after another.
+    utf8proc_category_t category = utf8proc_category(static_cast<utf8proc_int32_t>(c));
+    return category >= UTF8PROC_CATEGORY_LU && category <= UTF8PROC_CATEGORY_ND;
+}
+
+// One label beyond ASCII in its "xn--" form.
+std::optional<std::string> asciiLabel(std::string_view label) {
+    std::string lower;
+    for (size_t offset = 0; offset < label.size();) {
+        Decoded d = decodeAt(label, offset);
+        if (d.codePoint == invalidCodePoint) {
+            return std::nullopt;
+        }
+        utf8proc_uint8_t bytes[4];
+        utf8proc_ssize_t n =
+            utf8proc_encode_char(utf8proc_tolower(static_cast<utf8proc_int32_t>(d.codePoint)), bytes);
+        lower.append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(n));
+        offset += d.length;
+    }
+    utf8proc_uint8_t* composed = nullptr;
+    utf8proc_ssize_t length = utf8proc_map(
+        reinterpret_cast<const utf8proc_uint8_t*>(lower.data()), static_cast<utf8proc_ssize_t>(lower.size()),
+        &composed, static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
+    if (length < 0) {
+        return std::nullopt;
+    }
+    std::string nfc(reinterpret_cast<const char*>(composed), static_cast<size_t>(length));
+    std::free(composed);
+    std::u32string codePoints;
+    for (size_t offset = 0; offset < nfc.size();) {
+        Decoded d = decodeAt(nfc, offset);
+        offset += d.length;
+        codePoints += d.codePoint;
+        // Each code point takes at least one byte after "xn--": more could not fit.
+        if (!belongsInLabel(codePoints.back()) || codePoints.size() > maxLabelBytes - 4) {
+            return std::nullopt;
+        }
+    }
+    std::string ascii = "xn--" + punycode(codePoints);
+    if (ascii.size() > maxLabelBytes) {
+        return std::nullopt;
+    }
+    return ascii;
 }
 
 } // namespace
@@ -243,6 +362,27 @@ std::string shownPeerText(std::string_view text, size_t maxCharacters, size_t ma
         return shown + "…";
     }
     return shown;
+}
+
+std::optional<std::string> asciiHostName(std::string_view host) {
+    std::string ascii;
+    for (size_t start = 0; start <= host.size();) {
+        size_t dot = std::min(host.find('.', start), host.size());
+        std::string_view label = host.substr(start, dot - start);
+        if (std::all_of(label.begin(), label.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+            ascii += label;
+        } else if (std::optional<std::string> converted = asciiLabel(label)) {
+            ascii += *converted;
+        } else {
+            return std::nullopt;
+        }
+        if (dot < host.size()) {
+            ascii += '.';
+        }
+        start = dot + 1;
+    }
+    return ascii;
 }
 
 std::string asciiLower(std::string_view text) {

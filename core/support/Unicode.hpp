@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,12 @@ inline constexpr std::size_t shownCharacters = 64;
 inline constexpr std::size_t shownBytes = 512;
 std::string shownPeerText(std::string_view text, std::size_t maxCharacters = shownCharacters,
                           std::size_t maxBytes = shownBytes);
+
+// A host name in the form the name system knows: each label with a character beyond ASCII lower-cased,
+// composed (NFC) and written as "xn--" and its Punycode (RFC 3492), as IDNA does; ASCII labels as they are.
+// Nothing when such a label holds anything but letters, marks, digits and "-", is not UTF-8, or would be
+// longer than a label may be (63 bytes).
+std::optional<std::string> asciiHostName(std::string_view host);
 
 // Lower-cases A-Z only: enough for protocol words and address texts.
 std::string asciiLower(std::string_view text);

@@ -461,20 +461,37 @@ def test_once_trusts_the_bundle_file_where_the_system_directory_is_empty_as_on_m
     assert len(fake_service.requests("/nic/update")) == 1
 
 
-def test_once_bounds_a_name_server_that_never_answers(config_dir, tmp_path):
-    prefix = mounted(tmp_path / "resolv.conf", "/etc/resolv.conf")
+# Every name is looked up within the request's bound, in its ASCII form, and a name a peer chose stays inert.
+# The name server never answers. The hosts file knows the internationalised name only as written (libcurl would
+# look its ASCII form up itself, for the name server's 30 seconds), or only in its ASCII form, and it knows the
+# name with controls in it that a redirect names.
+@pytest.mark.parametrize("url, hosts, error", [
+    ("https://korvane-silent.example/ip4", "", "Timeout was reached: no address for korvane-silent.example in time"),
+    ("https://bücher.example/ip4", "127.0.0.1 bücher.example",
+     "Timeout was reached: no address for xn--bcher-kva.example in time"),
+    # Known in its ASCII form, the name leads to the fake, whose certificate does not name it.
+    ("https://b\u00fccher.example:{p}/ip4", "127.0.0.1 xn--bcher-kva.example",
+     "SSL: no alternative certificate subject name matches target host name 'xn--bcher-kva.example'"),
+    ("{f}/ip4", "127.0.0.1 x\u009b31m\u202e.example",
+     "Could not resolve host: x\\u009B31m\\u202E.example (no ASCII form)"),
+])
+def test_once_resolves_every_name_within_the_bound(fake_service, config_dir, tmp_path, url, hosts, error):
+    (tmp_path / "hosts").write_text(hosts + "\n", encoding="utf-8")
+    prefix = mounted(tmp_path / "resolv.conf", "/etc/resolv.conf", tmp_path / "hosts", "/etc/hosts")
+    fake_service.control(ip4=[{"status": 302, "body": "", "headers": {
+        "Location": f"https://x\u009b31m\u202e.example:{fake_service.port}/ip4"}}])
+    url = url.replace("{f}", fake_service.base_url).replace("{p}", str(fake_service.port))
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as silent:  # takes queries, answers none
         server = f"127.{random.randrange(1, 255)}.{random.randrange(256)}.{random.randrange(1, 255)}"
         silent.bind((server, 53))
         (tmp_path / "resolv.conf").write_text(f"nameserver {server}\noptions timeout:30 attempts:1\n")
-        write_config(config_dir, ipv4DiscoveryUrls=["https://korvane-silent.example/ip4"])
+        write_config(config_dir, ipv4DiscoveryUrls=[url])
         started = time.monotonic()
-        done = subprocess.run([*prefix, CLIENT, "once"], env=client_env(config_dir), capture_output=True, timeout=120)
+        done = subprocess.run([*prefix, CLIENT, "once"], env=client_env(config_dir, SSL_CERT_FILE=fake_service.ca_file),
+                              capture_output=True, timeout=120)
     # Within the 10-second bound of the request, not after the name server's 30 seconds.
     assert time.monotonic() - started < 15
-    assert shown_lines(done.stdout.decode())[0] == ("[WARN] IP-Discovery https://korvane-silent.example/ip4 "
-                                                    "fehlgeschlagen: Timeout was reached: no address for "
-                                                    "korvane-silent.example in time")
+    assert shown_lines(done.stdout.decode())[0] == f"[WARN] IP-Discovery {url} fehlgeschlagen: {error}"
 
 
 @pytest.mark.parametrize("kind", ["fifo", "device", "huge"])

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace {
 
@@ -141,6 +142,22 @@ TEST(Unicode, PeerTextIsShownAsOneInertLineOfBoundedLength) {
     // clang-format on
     for (const auto& [text, shown] : cases) {
         EXPECT_EQ(Unicode::shownPeerText(text), shown) << text.substr(0, 80);
+    }
+}
+
+TEST(Unicode, HostNamesInTheirIdnaAsciiForm) {
+    // clang-format off
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {"api.ipify.org", "api.ipify.org"}, {"B\u00dcCHER.Example.", "xn--bcher-kva.Example."},
+        {"mu\u0308nchen.de", "xn--mnchen-3ya.de"}, {"fa\u00df.de", "xn--fa-hia.de"},
+        {"\u4ed6\u4eec\u4e3a\u4ec0\u4e48\u4e0d\u8bf4\u4e2d\u6587", "xn--ihqwcrb4cv8a8dqg056pqjye"},
+        {"T\u1ea1isaoh\u1ecdkh\u00f4ngth\u1ec3ch\u1ec9n\u00f3iti\u1ebfngVi\u1ec7t",
+         "xn--tisaohkhngthchnitingvit-kjcr8268qyxafd2f1b9g"},
+        {"x\u009b31m\u202e.example", std::nullopt}, {"b\u00fcch er.de", std::nullopt},
+        {"b\u00fccher\xff.de", std::nullopt}, {std::string(58, 'a') + "\u00e9", std::nullopt}};
+    // clang-format on
+    for (const auto& [host, ascii] : cases) {
+        EXPECT_EQ(Unicode::asciiHostName(host), ascii) << host;
     }
 }
 
