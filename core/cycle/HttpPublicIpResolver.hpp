@@ -5,6 +5,7 @@
 #include "config/ClientConfiguration.hpp"
 #include "config/ClientLog.hpp"
 #include "cycle/PublicIpResolving.hpp"
+#include "host/DiscoverySocket.hpp"
 #include "support/HttpSession.hpp"
 
 #include <chrono>
@@ -24,7 +25,10 @@ public:
 
 private:
     std::optional<std::string> resolve(const std::vector<std::string>& urls, std::string_view family,
-                                       bool (*isValid)(std::string_view));
+                                       bool (*isValid)(std::string_view), const DiscoveryPath& path);
+    // The address to publish for what the IPv6 echo saw: never one of the machine's temporary or deprecated
+    // addresses.
+    std::optional<std::string> stableIpv6(const std::string& echoed) const;
 
     ClientConfiguration config_;
     HttpSession session_;
