@@ -51,27 +51,20 @@ std::string addressText(const sockaddr* address) {
     return inet_ntop(AF_INET6, &v6, text, sizeof text) ? text : "";
 }
 
-// One of the address's IPv6 ioctls: true when done, false when the address went in the meantime.
-Expected<bool> askAbout(int socket, unsigned long request, const char* interface, const sockaddr* address,
-                        in6_ifreq& answer) {
+// One of the address's IPv6 ioctls. An address that went in the meantime, or one the kernel will not
+// describe, is left out rather than taken for a stable one or failing the whole list.
+bool askAbout(int socket, unsigned long request, const ifaddrs& entry, in6_ifreq& answer) {
     std::memset(&answer, 0, sizeof answer);
-    std::strncpy(answer.ifr_name, interface, sizeof answer.ifr_name - 1);
-    std::memcpy(&answer.ifr_ifru.ifru_addr, address, sizeof(sockaddr_in6));
-    if (ioctl(socket, request, &answer) == 0) {
-        return true;
-    }
-    if (errno == EADDRNOTAVAIL) {
-        return false;
-    }
-    return Failure::of(std::string("ioctl ") + interface, errno);
+    std::strncpy(answer.ifr_name, entry.ifa_name, sizeof answer.ifr_name - 1);
+    std::memcpy(&answer.ifr_ifru.ifru_addr, entry.ifa_addr, sizeof(sockaddr_in6));
+    return ioctl(socket, request, &answer) == 0;
 }
 
-// Fills in what the kernel knows of one IPv6 address; false when it is gone.
-Expected<bool> describe(int socket, const ifaddrs& entry, HostAddress& address) {
+// Fills in what the kernel knows of one IPv6 address; false when it cannot be had.
+bool describe(int socket, const ifaddrs& entry, HostAddress& address) {
     in6_ifreq answer;
-    Expected<bool> flags = askAbout(socket, SIOCGIFAFLAG_IN6, entry.ifa_name, entry.ifa_addr, answer);
-    if (!flags || !*flags) {
-        return flags;
+    if (!askAbout(socket, SIOCGIFAFLAG_IN6, entry, answer)) {
+        return false;
     }
     const int bits = answer.ifr_ifru.ifru_flags6;
     address.temporary = (bits & IN6_IFF_TEMPORARY) != 0;
@@ -79,9 +72,8 @@ Expected<bool> describe(int socket, const ifaddrs& entry, HostAddress& address) 
     address.secured = (bits & IN6_IFF_SECURED) != 0;
     address.dhcp = (bits & IN6_IFF_DYNAMIC) != 0;
     address.tentative = (bits & (IN6_IFF_TENTATIVE | IN6_IFF_DUPLICATED)) != 0;
-    Expected<bool> lifetimes = askAbout(socket, SIOCGIFALIFETIME_IN6, entry.ifa_name, entry.ifa_addr, answer);
-    if (!lifetimes || !*lifetimes) {
-        return lifetimes;
+    if (!askAbout(socket, SIOCGIFALIFETIME_IN6, entry, answer)) {
+        return false;
     }
     // The end of the preferred lifetime on the wall clock, as ifconfig reads it; 0 for none.
     const time_t preferredUntil = answer.ifr_ifru.ifru_lifetime.ia6t_preferred;
@@ -133,11 +125,7 @@ Expected<HostAddresses> readHostAddresses() {
                     return Failure::of("socket", errno);
                 }
             }
-            Expected<bool> described = describe(socket.get(), *entry, address);
-            if (!described) {
-                return described.failure();
-            }
-            if (!*described) {
+            if (!describe(socket.get(), *entry, address)) {
                 continue;
             }
         }
