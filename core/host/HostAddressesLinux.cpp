@@ -5,6 +5,7 @@
 
 #include "support/Descriptor.hpp"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdint>
@@ -96,9 +97,15 @@ private:
         if (from.nl_pid != 0) {
             return false; // not from the kernel
         }
-        auto length = static_cast<std::uint32_t>(got);
-        for (auto* each = reinterpret_cast<const nlmsghdr*>(buffer_.data()); NLMSG_OK(each, length);
-             each = NLMSG_NEXT(each, length)) {
+        const auto length = static_cast<std::size_t>(got);
+        const auto* bytes = reinterpret_cast<const char*>(buffer_.data());
+        std::size_t at = 0;
+        while (length - at >= sizeof(nlmsghdr)) {
+            const auto* each = reinterpret_cast<const nlmsghdr*>(bytes + at);
+            if (each->nlmsg_len < sizeof(nlmsghdr) || each->nlmsg_len > length - at) {
+                return Failure{"netlink: a message runs past its datagram", 0};
+            }
+            at = std::min<std::size_t>(length, at + NLMSG_ALIGN(each->nlmsg_len));
             if (each->nlmsg_seq != sequence_ || each->nlmsg_pid != port_) {
                 continue; // a reply to an earlier request
             }
