@@ -51,16 +51,17 @@ def clean_environment(**extra):
     return env
 
 
-def write_client_config(config_dir, base_url, interval_minutes=1):
-    """config.json as `configure` writes it (mode 0600), with the discovery URL on the fake."""
+def write_client_config(config_dir, base_url, interval_minutes=1, ipv6_url=None):
+    """config.json as `configure` writes it (mode 0600), with the discovery URL on the fake; IPv6 too when
+    its echo's URL is given."""
     config_dir.mkdir(parents=True, exist_ok=True)
     config = {
         "apiKey": API_KEY,
         "enableIpv4": True,
-        "enableIpv6": False,
+        "enableIpv6": ipv6_url is not None,
         "hostname": HOSTNAME,
         "ipv4DiscoveryUrls": [base_url + "/ip4"],
-        "ipv6DiscoveryUrls": [],
+        "ipv6DiscoveryUrls": [ipv6_url] if ipv6_url else [],
         "updateIntervalMinutes": interval_minutes,
     }
     path = config_dir / "config.json"

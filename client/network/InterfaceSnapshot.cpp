@@ -1,35 +1,41 @@
 #include "network/InterfaceSnapshot.hpp"
 
+#include "host/DiscoverySocket.hpp"
 #include "support/Descriptor.hpp"
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <ifaddrs.h>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
 // A link-local address says nothing about the way out.
+bool beyondLink(int family, const void* bytes) {
+    if (family == AF_INET) {
+        return (ntohl(static_cast<const in_addr*>(bytes)->s_addr) >> 16) != 0xa9fe;
+    }
+    const auto* v6 = static_cast<const in6_addr*>(bytes);
+    return family == AF_INET6 && !IN6_IS_ADDR_LINKLOCAL(v6) && !IN6_IS_ADDR_LOOPBACK(v6);
+}
+
+bool beyondLink(const HostAddress& address) {
+    in6_addr bytes{}; // room for either family
+    return inet_pton(address.family, address.address.c_str(), &bytes) == 1 &&
+           beyondLink(address.family, &bytes);
+}
+
 std::optional<std::string> addressBeyondLink(const sockaddr* address) {
+    const void* bytes =
+        address->sa_family == AF_INET6
+            ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr)
+            : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(address)->sin_addr);
     char text[INET6_ADDRSTRLEN] = {};
-    if (address->sa_family == AF_INET) {
-        const in_addr& v4 = reinterpret_cast<const sockaddr_in*>(address)->sin_addr;
-        if ((ntohl(v4.s_addr) >> 16) == 0xa9fe) {
-            return std::nullopt;
-        }
-        return inet_ntop(AF_INET, &v4, text, sizeof text) ? std::optional<std::string>(text) : std::nullopt;
+    if (!beyondLink(address->sa_family, bytes) ||
+        inet_ntop(address->sa_family, bytes, text, sizeof text) == nullptr) {
+        return std::nullopt;
     }
-    if (address->sa_family == AF_INET6) {
-        const in6_addr& v6 = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
-        if (IN6_IS_ADDR_LINKLOCAL(&v6) || IN6_IS_ADDR_LOOPBACK(&v6)) {
-            return std::nullopt;
-        }
-        return inet_ntop(AF_INET6, &v6, text, sizeof text) ? std::optional<std::string>(text) : std::nullopt;
-    }
-    return std::nullopt;
+    return text;
 }
 
 // The kernel's own route lookup for a destination out on the internet (a documentation address, so no
@@ -41,6 +47,10 @@ bool addWayOut(InterfaceSnapshot& snapshot, const sockaddr* destination, socklen
     if (!probe.valid()) {
         return errno == EAFNOSUPPORT;
     }
+    // From the stable IPv6 address, as discovery asks, so that temporary addresses coming and going do not
+    // move the way out. A kernel that refuses gives the plain way out.
+    (void)prepareDiscoverySocket(probe.get(), destination->sa_family,
+                                 DiscoveryPath{.preferPublicSource = true, .boundInterface = std::nullopt});
     sockaddr_storage source{};
     socklen_t sourceLength = sizeof source;
     if (connect(probe.get(), destination, length) == 0 &&
@@ -67,29 +77,31 @@ bool addWaysOut(InterfaceSnapshot& snapshot) {
 
 } // namespace
 
-std::optional<InterfaceSnapshot> takeInterfaceSnapshot() {
+InterfaceSnapshot interfaceSnapshot(const HostAddresses& host) {
     InterfaceSnapshot snapshot;
+    std::set<unsigned> counted;
+    for (const HostInterface& interface : host.interfaces) {
+        if (interface.running && !interface.loopback) {
+            snapshot.insert(interface.name);
+            counted.insert(interface.index);
+        }
+    }
+    for (const HostAddress& address : host.addresses) {
+        if (counted.count(address.interfaceIndex) != 0 && !address.temporary && beyondLink(address)) {
+            snapshot.insert(address.interfaceName + " " + address.address);
+        }
+    }
+    return snapshot;
+}
+
+std::optional<InterfaceSnapshot> takeInterfaceSnapshot() {
+    Expected<HostAddresses> host = readHostAddresses();
+    if (!host) {
+        return std::nullopt;
+    }
+    InterfaceSnapshot snapshot = interfaceSnapshot(*host);
     if (!addWaysOut(snapshot)) {
         return std::nullopt;
     }
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0) {
-        return std::nullopt;
-    }
-    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-        const unsigned up = IFF_UP | IFF_RUNNING;
-        if (entry->ifa_name == nullptr || (entry->ifa_flags & up) != up ||
-            (entry->ifa_flags & IFF_LOOPBACK)) {
-            continue;
-        }
-        snapshot.insert(entry->ifa_name);
-        if (entry->ifa_addr == nullptr) {
-            continue;
-        }
-        if (std::optional<std::string> address = addressBeyondLink(entry->ifa_addr)) {
-            snapshot.insert(std::string(entry->ifa_name) + " " + *address);
-        }
-    }
-    freeifaddrs(list);
     return snapshot;
 }

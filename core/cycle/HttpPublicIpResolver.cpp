@@ -1,6 +1,7 @@
 #include "cycle/HttpPublicIpResolver.hpp"
 
 #include "cycle/IpAddress.hpp"
+#include "host/StableAddress.hpp"
 #include "support/Unicode.hpp"
 #include "support/UrlText.hpp"
 
@@ -13,20 +14,50 @@ HttpPublicIpResolver::HttpPublicIpResolver(ClientConfiguration config, ClientLog
       log_(std::move(log)), readRoutes_(std::move(readRoutes)) {}
 
 std::optional<std::string> HttpPublicIpResolver::resolveIpv4() {
-    return resolve(config_.ipv4DiscoveryUrls, AF_INET, "IPv4", &IpAddress::isValidIpv4);
+    return resolve(config_.ipv4DiscoveryUrls, AF_INET, "IPv4", &IpAddress::isValidIpv4, DiscoveryPath{});
 }
 
 std::optional<std::string> HttpPublicIpResolver::resolveIpv6() {
-    return resolve(config_.ipv6DiscoveryUrls, AF_INET6, "IPv6", &IpAddress::isValidIpv6);
+    // The echo is to see the machine's stable address, which the DNS record must follow, rather than the
+    // temporary one the kernel would send from.
+    std::optional<std::string> echoed =
+        resolve(config_.ipv6DiscoveryUrls, AF_INET6, "IPv6", &IpAddress::isValidIpv6,
+                DiscoveryPath{.preferPublicSource = true, .boundInterface = std::nullopt});
+    return echoed ? stableIpv6(*echoed) : std::nullopt;
+}
+
+std::optional<std::string> HttpPublicIpResolver::stableIpv6(const std::string& echoed) const {
+    Expected<HostAddresses> own = readHostAddresses();
+    if (!own) {
+        log_.warn("Eigene Adressen nicht lesbar (" + own.failure().text + ") — IPv6 " + echoed +
+                  " wird ungeprüft verwendet.");
+        return echoed;
+    }
+    StableAddressChoice choice = chooseStableAddress(echoed, own->addresses);
+    switch (choice.kind) {
+    case StableAddressChoice::Kind::asEchoed:
+        return echoed;
+    case StableAddressChoice::Kind::replaced:
+        log_.debug("IPv6 " + echoed +
+                   " ist temporär oder veraltet — veröffentlicht wird die stabile Adresse " + choice.address +
+                   ".");
+        return choice.address;
+    case StableAddressChoice::Kind::withheld:
+        break;
+    }
+    log_.warn("IPv6 " + echoed +
+              " ist eine temporäre oder veraltete Adresse dieses Rechners, und im selben /64 " +
+              "gibt es keine stabile — IPv6 wird in diesem Zyklus nicht veröffentlicht.");
+    return std::nullopt;
 }
 
 std::optional<std::string> HttpPublicIpResolver::resolve(const std::vector<std::string>& urls,
                                                          int addressFamily, std::string_view family,
-                                                         bool (*isValid)(std::string_view)) {
+                                                         bool (*isValid)(std::string_view),
+                                                         DiscoveryPath path) {
     if (urls.empty()) {
         return std::nullopt;
     }
-    DiscoveryPath path;
     path.boundInterface = interfacePastTunnel(addressFamily, std::string(family));
     HttpSession::RequestOptions options;
     if (path != DiscoveryPath{}) {

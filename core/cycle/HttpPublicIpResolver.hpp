@@ -5,6 +5,7 @@
 #include "config/ClientConfiguration.hpp"
 #include "config/ClientLog.hpp"
 #include "cycle/PublicIpResolving.hpp"
+#include "host/DiscoverySocket.hpp"
 #include "host/InternetRoute.hpp"
 #include "support/HttpSession.hpp"
 
@@ -29,11 +30,16 @@ public:
     std::optional<std::string> resolveIpv6() override;
 
 private:
+    // `path` says how the sockets leave the machine; the way past a tunnel is added to it per cycle.
     std::optional<std::string> resolve(const std::vector<std::string>& urls, int addressFamily,
-                                       std::string_view family, bool (*isValid)(std::string_view));
+                                       std::string_view family, bool (*isValid)(std::string_view),
+                                       DiscoveryPath path);
     // The interface below a VPN's tunnel that this family's discovery goes through; none when no tunnel is
     // in the way (or the routes cannot be read).
     std::optional<DiscoveryPath::Interface> interfacePastTunnel(int addressFamily, const std::string& family);
+    // The address to publish for what the IPv6 echo saw: never one of the machine's temporary or deprecated
+    // addresses.
+    std::optional<std::string> stableIpv6(const std::string& echoed) const;
 
     ClientConfiguration config_;
     HttpSession session_;

@@ -11,7 +11,7 @@
 #include <vector>
 
 // One network interface as the routing decision sees it.
-struct HostInterface {
+struct RouteInterface {
     std::string name;
     unsigned index = 0;
     bool up = false;               // up and running
@@ -19,12 +19,12 @@ struct HostInterface {
     bool linkLayerAddress = false; // a hardware address (AF_PACKET / AF_LINK with a non-empty address)
     bool tunnelType = false;       // the kernel's own type says so (PPP, IP-in-IP, GRE, ...)
 
-    bool operator==(const HostInterface&) const = default;
+    bool operator==(const RouteInterface&) const = default;
 };
 
 // What the platform reads of one family's routing.
 struct FamilyRoutes {
-    std::vector<HostInterface> interfaces;
+    std::vector<RouteInterface> interfaces;
     // The interface the kernel sends through towards an address out on the internet; absent: no route.
     std::optional<unsigned> internetInterface;
     // Interfaces with a way out of their own, best first, read only when a tunnel is in the way (Linux: the
@@ -45,7 +45,7 @@ namespace InternetRouting {
 
 // A point-to-point interface without a link-layer address (utun, ipsec, ppp, tun, wg), or one whose type is
 // a tunnel's.
-bool isTunnel(const HostInterface& interface);
+bool isTunnel(const RouteInterface& interface);
 // Direct (nothing set) unless the kernel's way out is a tunnel; then the first exit that is up and no tunnel.
 InternetRoute decide(const FamilyRoutes& routes);
 // What the platform's routing says for AF_INET or AF_INET6 now.

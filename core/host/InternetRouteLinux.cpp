@@ -41,12 +41,12 @@ bool anyNonZero(const unsigned char* address, std::size_t length) {
     return std::any_of(address, address + length, [](unsigned char b) { return b != 0; });
 }
 
-Expected<std::vector<HostInterface>> readInterfaces() {
+Expected<std::vector<RouteInterface>> readInterfaces() {
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0) {
         return Failure::of("getifaddrs", errno);
     }
-    std::vector<HostInterface> interfaces;
+    std::vector<RouteInterface> interfaces;
     for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
         // Each link's own entry; glibc leaves its address out for a link without one (tun, wg, ppp).
         const bool linkEntry = entry->ifa_addr == nullptr || entry->ifa_addr->sa_family == AF_PACKET;
@@ -54,7 +54,7 @@ Expected<std::vector<HostInterface>> readInterfaces() {
             continue;
         }
         const unsigned up = IFF_UP | IFF_RUNNING;
-        HostInterface interface {
+        RouteInterface interface {
             entry->ifa_name, if_nametoindex(entry->ifa_name), (entry->ifa_flags & up) == up,
                 (entry->ifa_flags & IFF_POINTOPOINT) != 0, false, false
         };
@@ -73,7 +73,7 @@ Expected<std::vector<HostInterface>> readInterfaces() {
 }
 
 // One interface by its index, through ioctl: far cheaper than listing them all.
-Expected<HostInterface> describe(unsigned index) {
+Expected<RouteInterface> describe(unsigned index) {
     char name[IFNAMSIZ] = {};
     if (if_indextoname(index, name) == nullptr) {
         return Failure::of("if_indextoname", errno);
@@ -90,12 +90,12 @@ Expected<HostInterface> describe(unsigned index) {
     }
     const unsigned up = IFF_UP | IFF_RUNNING;
     const auto* address = reinterpret_cast<const unsigned char*>(request.ifr_hwaddr.sa_data);
-    return HostInterface{name,
-                         index,
-                         (flags & up) == up,
-                         (flags & IFF_POINTOPOINT) != 0,
-                         anyNonZero(address, sizeof request.ifr_hwaddr.sa_data),
-                         isTunnelType(request.ifr_hwaddr.sa_family)};
+    return RouteInterface{name,
+                          index,
+                          (flags & up) == up,
+                          (flags & IFF_POINTOPOINT) != 0,
+                          anyNonZero(address, sizeof request.ifr_hwaddr.sa_data),
+                          isTunnelType(request.ifr_hwaddr.sa_family)};
 }
 
 struct Route {
@@ -259,7 +259,7 @@ Expected<FamilyRoutes> InternetRouting::read(int family) {
         return routes;
     }
     // The common cycle looks at the one interface the kernel chose; the rest only past a tunnel.
-    Expected<HostInterface> out = describe(*routes.internetInterface);
+    Expected<RouteInterface> out = describe(*routes.internetInterface);
     if (!out) {
         return out.failure();
     }
@@ -267,7 +267,7 @@ Expected<FamilyRoutes> InternetRouting::read(int family) {
         routes.interfaces = {std::move(*out)};
         return routes;
     }
-    Expected<std::vector<HostInterface>> interfaces = readInterfaces();
+    Expected<std::vector<RouteInterface>> interfaces = readInterfaces();
     if (!interfaces) {
         return interfaces.failure();
     }

@@ -30,12 +30,12 @@ Held held(CFTypeRef value) {
     return Held(value, &CFRelease);
 }
 
-Expected<std::vector<HostInterface>> readInterfaces() {
+Expected<std::vector<RouteInterface>> readInterfaces() {
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0) {
         return Failure::of("getifaddrs", errno);
     }
-    std::vector<HostInterface> interfaces;
+    std::vector<RouteInterface> interfaces;
     for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
         if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_LINK ||
             (entry->ifa_flags & IFF_LOOPBACK)) {
@@ -177,7 +177,7 @@ Expected<std::vector<unsigned>> servicesWithRouter(int family) {
 } // namespace
 
 Expected<FamilyRoutes> InternetRouting::read(int family) {
-    Expected<std::vector<HostInterface>> interfaces = readInterfaces();
+    Expected<std::vector<RouteInterface>> interfaces = readInterfaces();
     if (!interfaces) {
         return interfaces.failure();
     }
