@@ -78,53 +78,41 @@ TEST(WorkingDirectory, MissingDirectoriesAreMadeButNoneAnotherUserCanChangeOrTha
     }
 }
 
-// The last failed attempt stays for an administrator until the next one starts; nothing else in the
-// directory is touched, nor anything a link leads to.
+// The last failed attempt stays for an administrator until the next one starts, which removes it with
+// everything in it and touches nothing else in the directory, nor anything a link leads to.
 TEST(WorkingDirectory, TheNextAttemptRemovesTheEarlierOnesOfItsOwnAndNothingElse) {
     Scratch dir;
-    const std::string uuid = "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D", earlier = "korvane-update-" + uuid;
-    fs::create_directories(dir / earlier / "left");
-    dir.write(earlier + "/left/RuzEdaRoredo-0.25.0.pkg", "pkg");
-    fs::create_directories(dir / "outside");
-    dir.write("outside/file", "keep");
-    fs::create_directory_symlink(dir / "outside", dir / (earlier + "/up"));
-    const std::string others[] = {"korvane-update-0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d", earlier + "0",
-                                  "korvane-updates-" + uuid, "korvane-update-1" + uuid.substr(1)};
-    for (const std::string& other : others) {
-        fs::create_directory(dir / other);
+    const std::string uuid = "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D";
+    std::set<std::string> kept{"outside", "korvane-update-0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d",
+                               "korvane-update-" + uuid + "0", "korvane-updates-" + uuid,
+                               "korvane-update-1" + uuid.substr(1)};
+    for (const std::string& name : kept) {
+        fs::create_directory(dir / name);
     }
-    fs::create_directory_symlink(dir / "outside", dir / ("korvane-update-2" + uuid.substr(1)));
-    dir.write("korvane-update-3" + uuid.substr(1), "a file");
-    bool root = ::geteuid() == 0;
-    if (root) {
-        ASSERT_EQ(::chown((dir / others[3]).c_str(), 65534, 65534), 0); // another user's
+    fs::create_directories(dir / ("korvane-update-" + uuid) / "older"); // an older program's, gone too
+    dir.write("outside/file", "keep");
+    fs::create_directory_symlink(dir / "outside", dir / ("korvane-update-3" + uuid.substr(1)));
+    dir.write("korvane-update-4" + uuid.substr(1), "a file");
+    kept.insert({"korvane-update-3" + uuid.substr(1), "korvane-update-4" + uuid.substr(1)});
+    if (::geteuid() != 0 || ::chown((dir / ("korvane-update-1" + uuid.substr(1))).c_str(), 65534, 65534) != 0) {
+        kept.erase("korvane-update-1" + uuid.substr(1)); // ours unless another user's
     }
     Expected<WorkingDirectory> first = WorkingDirectory::create(dir.path);
+    ASSERT_TRUE(first && first->writeNewFile("a.pkg", "pkg"));
+    fs::create_directories(first->path() / "left/deeper");
+    std::ofstream(first->path() / "left/deeper/by-installer") << "x";
+    fs::create_directory_symlink(dir / "outside", first->path() / "left/up");
+    fs::create_symlink(dir / "outside/file", first->path() / "link");
     Expected<WorkingDirectory> second = WorkingDirectory::create(dir.path);
-    ASSERT_TRUE(first && second);
+    ASSERT_TRUE(second);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(first->path())));
+    second->removeAll();
     std::set<std::string> left;
     for (const fs::directory_entry& entry : fs::directory_iterator(dir.path)) {
         left.insert(entry.path().filename());
     }
-    std::set<std::string> expected{"outside", "korvane-update-2" + uuid.substr(1), "korvane-update-3" + uuid.substr(1),
-                                   second->path().filename()};
-    expected.insert(std::begin(others), std::end(others) - (root ? 0 : 1));
-    EXPECT_EQ(left, expected);
+    EXPECT_EQ(left, kept);
     EXPECT_EQ(dir.read("outside/file"), "keep");
-}
-
-TEST(WorkingDirectory, IsRemovedWithEverythingInItAndNothingALinkLeadsTo) {
-    Scratch dir;
-    dir.write("outside", "keep");
-    Expected<WorkingDirectory> working = WorkingDirectory::create(dir.path);
-    ASSERT_TRUE(working && working->writeNewFile("a.pkg", "pkg"));
-    fs::create_directories(working->path() / "left/deeper");
-    std::ofstream(working->path() / "left/deeper/by-installer") << "x";
-    fs::create_directory_symlink(dir.path, working->path() / "left/up");
-    fs::create_symlink(dir / "outside", working->path() / "link");
-    working->removeAll();
-    EXPECT_FALSE(fs::exists(fs::symlink_status(working->path())));
-    EXPECT_EQ(dir.read("outside"), "keep");
 }
 
 } // namespace
