@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <string_view>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 #include <utility>

@@ -201,16 +201,15 @@ def test_leftovers_of_killed_writes_are_swept(config_dir, daemon, command):
         (config_dir / name).mkdir()  # nothing at the plain names stops a write
     config_dir.chmod(0o777)
     kept = sorted({p.name for p in config_dir.iterdir()} - set(ours))
-    with open(config_dir / "ipstate.json.tmp.held01") as held:
-        fcntl.flock(held, fcntl.LOCK_EX)  # as a writer holds its file until the rename
-        if command == "run":
-            d = daemon()
-            d.new_status()
-            assert f"[WARN] Konfigurationsverzeichnis für andere Benutzer beschreibbar: {config_dir} — Rechte prüfen." \
-                in d.messages()
-        else:
-            done = run(config_dir, "configure", "--hostname", HOST, "--api-key-stdin", input=KEY.encode())
-            assert done.returncode == 0
+    held = open(config_dir / "ipstate.json.tmp.held01")  # closed when the test returns
+    fcntl.flock(held, fcntl.LOCK_EX)  # as a writer holds its file until the rename
+    if command == "run":
+        d = daemon()
+        d.new_status()
+        assert f"[WARN] Konfigurationsverzeichnis für andere Benutzer beschreibbar: {config_dir} — Rechte prüfen." \
+            in d.messages()
+    else:
+        assert run(config_dir, "configure", "--hostname", HOST, "--api-key-stdin", input=KEY.encode()).returncode == 0
     assert sorted({p.name for p in config_dir.iterdir()} - {"config.json", "status.json"}) == kept
     assert stat.S_IMODE(config_dir.stat().st_mode) == 0o777
 

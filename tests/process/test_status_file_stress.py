@@ -86,6 +86,4 @@ def test_a_sweep_never_takes_a_write_in_progress(config_dir):
             assert process.poll() is None, process.stderr.read()
     finally:
         process.kill()
-        process.wait()
-        process.stdout.close()
-        process.stderr.close()
+        process.communicate()

@@ -82,20 +82,19 @@ TEST(WorkingDirectory, MissingDirectoriesAreMadeButNoneAnotherUserCanChangeOrTha
 // everything in it and touches nothing else in the directory, nor anything a link leads to.
 TEST(WorkingDirectory, TheNextAttemptRemovesTheEarlierOnesOfItsOwnAndNothingElse) {
     Scratch dir;
-    const std::string uuid = "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D";
+    const std::string uuid = "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D",
+                      theirs = "korvane-update-1" + uuid.substr(1);
     std::set<std::string> kept{"outside", "korvane-update-0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d",
-                               "korvane-update-" + uuid + "0", "korvane-updates-" + uuid,
-                               "korvane-update-1" + uuid.substr(1)};
+                               "korvane-update-" + uuid + "0", "korvane-updates-" + uuid, theirs};
     for (const std::string& name : kept) {
         fs::create_directory(dir / name);
     }
     fs::create_directories(dir / ("korvane-update-" + uuid) / "older"); // an older program's, gone too
     dir.write("outside/file", "keep");
-    fs::create_directory_symlink(dir / "outside", dir / ("korvane-update-3" + uuid.substr(1)));
-    dir.write("korvane-update-4" + uuid.substr(1), "a file");
-    kept.insert({"korvane-update-3" + uuid.substr(1), "korvane-update-4" + uuid.substr(1)});
-    if (::geteuid() != 0 || ::chown((dir / ("korvane-update-1" + uuid.substr(1))).c_str(), 65534, 65534) != 0) {
-        kept.erase("korvane-update-1" + uuid.substr(1)); // ours unless another user's
+    fs::create_directory_symlink(dir / "outside",
+                                 dir / *kept.insert("korvane-update-3" + uuid.substr(1)).first);
+    if (::geteuid() != 0 || ::chown((dir / theirs).c_str(), 65534, 65534) != 0) {
+        kept.erase(theirs); // ours unless another user's
     }
     Expected<WorkingDirectory> first = WorkingDirectory::create(dir.path);
     ASSERT_TRUE(first && first->writeNewFile("a.pkg", "pkg"));
