@@ -72,8 +72,7 @@ def test_two_writers_at_once_never_publish_a_torn_file(config_dir):
 
 @needs_client
 def test_a_sweep_never_takes_a_write_in_progress(config_dir):
-    """configure (which sweeps, then writes) and a writer that sweeps before each write, as the daemon does
-    before each cycle, race each other; neither loses a write."""
+    """configure and a writer that sweeps before each write (as the daemon does) race: neither loses a write."""
     writer = os.environ.get("KORVANE_STATUS_WRITER") or pytest.skip("KORVANE_STATUS_WRITER is not set")
     process = subprocess.Popen([writer, str(config_dir / "status.json"), "--sweep"], stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE)
