@@ -178,7 +178,8 @@ Temporary createLocked(const std::filesystem::path& tmp) {
 // Writes a file of its own next to the target. The name is unique per write and the file created with
 // O_CREAT|O_EXCL, so it is never one that existed before: two writers at once (`once` beside the daemon)
 // each rename a file they wrote whole, and neither can truncate or extend the other's. The lock serialises
-// nothing: each writer locks only its own file.
+// nothing and is never waited for: each writer locks only its own new file, before another user could open
+// it, so nobody can stall the root daemon with it.
 Temporary writeTemporary(const std::filesystem::path& tmp, std::string_view bytes, mode_t mode) {
     Temporary created = createLocked(tmp);
     if (created.path.empty()) {
