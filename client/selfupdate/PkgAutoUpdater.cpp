@@ -5,7 +5,6 @@
 #include "selfupdate/WorkingDirectory.hpp"
 #include "support/Environment.hpp"
 #include "support/HttpSession.hpp"
-#include "support/RandomUuid.hpp"
 #include "support/Subprocess.hpp"
 #include "support/Unicode.hpp"
 #include "support/UrlText.hpp"
@@ -85,8 +84,7 @@ bool install(const UpdateManifest& manifest, const Options& options) {
         return false;
     }
 
-    Expected<WorkingDirectory> working =
-        WorkingDirectory::create(temporaryBase(options), "korvane-update-" + RandomUuid::generate());
+    Expected<WorkingDirectory> working = WorkingDirectory::create(temporaryBase(options));
     if (!working) {
         options.log.error("Update-Installation fehlgeschlagen: " + working.failure().text);
         return false;

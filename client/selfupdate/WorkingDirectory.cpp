@@ -1,10 +1,12 @@
 #include "selfupdate/WorkingDirectory.hpp"
 
 #include "support/AtomicFile.hpp"
+#include "support/RandomUuid.hpp"
 
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -87,8 +89,8 @@ Expected<Descriptor> openSafely(const std::filesystem::path& base) {
     return current;
 }
 
-// Empties the directory open at `directory`, descending by descriptor with O_NOFOLLOW.
-void removeEntries(int directory) {
+// Calls `take` with the name of every entry of the directory open at `directory` but "." and "..".
+template <typename Take> void forEachEntry(int directory, Take take) {
     int listed = ::dup(directory); // closedir closes the descriptor it was given
     DIR* listing = listed < 0 ? nullptr : ::fdopendir(listed);
     if (listing == nullptr) {
@@ -96,14 +98,19 @@ void removeEntries(int directory) {
         return;
     }
     ::rewinddir(listing);
-    std::vector<std::string> names;
     while (const dirent* entry = ::readdir(listing)) {
         std::string name = entry->d_name;
         if (name != "." && name != "..") {
-            names.push_back(std::move(name));
+            take(std::move(name));
         }
     }
     ::closedir(listing);
+}
+
+// Empties the directory open at `directory`, descending by descriptor with O_NOFOLLOW.
+void removeEntries(int directory) {
+    std::vector<std::string> names;
+    forEachEntry(directory, [&](std::string name) { names.push_back(std::move(name)); });
     for (const std::string& name : names) {
         struct stat info {};
         if (::fstatat(directory, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(info.st_mode)) {
@@ -118,10 +125,36 @@ void removeEntries(int directory) {
     }
 }
 
+constexpr std::string_view namePrefix = "korvane-update-";
+
+bool isAttemptName(std::string_view name) {
+    return name.starts_with(namePrefix) && RandomUuid::isCanonical(name.substr(namePrefix.size()));
+}
+
+// The working directories earlier attempts left in `parent`, with everything in them: only directories of
+// this program's name and the effective user's, opened without following a link. `parent` is safe from
+// other users (or sticky), so none can put another directory in place of one of ours meanwhile.
+void removeEarlierAttempts(int parent) {
+    std::vector<std::string> names;
+    forEachEntry(parent, [&](std::string name) {
+        if (isAttemptName(name)) {
+            names.push_back(std::move(name));
+        }
+    });
+    for (const std::string& name : names) {
+        struct stat info {};
+        Descriptor attempt(::openat(parent, name.c_str(), directoryFlags));
+        if (!attempt.valid() || ::fstat(attempt.get(), &info) != 0 || info.st_uid != ::geteuid()) {
+            continue;
+        }
+        removeEntries(attempt.get());
+        ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
+    }
+}
+
 } // namespace
 
-Expected<WorkingDirectory> WorkingDirectory::create(const std::filesystem::path& base,
-                                                    const std::string& name) {
+Expected<WorkingDirectory> WorkingDirectory::create(const std::filesystem::path& base) {
     Expected<std::filesystem::path> parentPath = resolved(base);
     if (!parentPath) {
         return parentPath.failure();
@@ -130,6 +163,8 @@ Expected<WorkingDirectory> WorkingDirectory::create(const std::filesystem::path&
     if (!parent) {
         return parent.failure();
     }
+    removeEarlierAttempts(parent->get());
+    std::string name = std::string(namePrefix) + RandomUuid::generate();
     std::filesystem::path path = *parentPath / name;
     // A name that exists already is refused: nobody can slip a directory in beforehand.
     if (::mkdirat(parent->get(), name.c_str(), 0700) != 0) {

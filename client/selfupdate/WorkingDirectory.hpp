@@ -12,10 +12,12 @@
 
 class WorkingDirectory {
 public:
-    // Makes `name` (mode 0700) in `base`, creating the missing directories of `base` (0700). Refused when
-    // `base` or a directory above it is writable by another user (a sticky one such as /tmp is fine) or
-    // owned by one. The failure's text names the path and why.
-    static Expected<WorkingDirectory> create(const std::filesystem::path& base, const std::string& name);
+    // Makes "korvane-update-" + a new random UUID (mode 0700) in `base`, creating the missing directories of
+    // `base` (0700). Refused when `base` or a directory above it is writable by another user (a sticky one
+    // such as /tmp is fine) or owned by one. The failure's text names the path and why. The directories
+    // that earlier attempts left in `base` go first: of that name's shape and the effective user's, with
+    // everything in them, never through a link. The last failed attempt's thus stays until the next.
+    static Expected<WorkingDirectory> create(const std::filesystem::path& base);
 
     // Its absolute path, symbolic links resolved: what pkgutil and the installer are given.
     const std::filesystem::path& path() const { return path_; }

@@ -16,17 +16,17 @@ std::filesystem::path configDir() {
 }
 
 std::filesystem::path configFile() {
-    return configDir() / "config.json";
+    return configDir() / configFileName;
 }
 std::filesystem::path ipStateFile() {
-    return configDir() / "ipstate.json";
+    return configDir() / ipStateFileName;
 }
 std::filesystem::path statusFile() {
-    return configDir() / "status.json";
+    return configDir() / statusFileName;
 }
 
 std::filesystem::path dnsCheckFile() {
-    return configDir() / "dnscheck.json";
+    return configDir() / dnsCheckFileName;
 }
 
 } // namespace ClientPaths

@@ -1,6 +1,7 @@
 // Every location and launchd identifier the programs share, and the system's version.
 #pragma once
 
+#include <array>
 #include <filesystem>
 #include <string_view>
 
@@ -11,6 +12,14 @@ inline constexpr std::string_view launchdPlist = "/Library/LaunchDaemons/com.kor
 inline constexpr std::string_view daemonLog = "/Library/Logs/RuzEdaRoredo/daemon.log";
 inline constexpr std::string_view menuBarApp = "/Applications/Korvane.app";
 inline constexpr std::string_view defaultConfigDir = "/Library/Application Support/RuzEdaRoredo";
+
+// The files the programs keep in the configuration directory: the one list of their names, which the
+// locations below append and the sweep of killed writes' leftovers looks for.
+inline constexpr std::string_view configFileName = "config.json";
+inline constexpr std::string_view ipStateFileName = "ipstate.json";
+inline constexpr std::string_view statusFileName = "status.json";
+inline constexpr std::string_view dnsCheckFileName = "dnscheck.json";
+inline constexpr std::array fileNames{configFileName, ipStateFileName, statusFileName, dnsCheckFileName};
 
 // Read from KORVANE_CONFIG_DIR on every call, so tests and the demo can move it at run time.
 std::filesystem::path configDir();

@@ -1,5 +1,6 @@
 #include "config/ConfigDirectory.hpp"
 
+#include "config/ClientPaths.hpp"
 #include "support/AtomicFile.hpp"
 
 #include <sys/stat.h>
@@ -8,7 +9,7 @@
 namespace ConfigDirectory {
 
 void sweepLeftovers(const std::filesystem::path& dir) {
-    AtomicFile::sweepLeftovers(dir, {"config.json", "ipstate.json", "status.json"}, leftoverAge);
+    AtomicFile::sweepLeftovers(dir, ClientPaths::fileNames);
 }
 
 bool othersMayWrite(const std::filesystem::path& dir) {

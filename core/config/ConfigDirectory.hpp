@@ -1,17 +1,14 @@
 // What the programs check and tidy in the configuration directory as a whole.
 #pragma once
 
-#include <chrono>
 #include <filesystem>
 
 namespace ConfigDirectory {
 
-// Longer than any write of config.json, ipstate.json or status.json takes, so that a write in progress
-// in another process (`once` beside the daemon) is never taken for a leftover.
-inline constexpr std::chrono::seconds leftoverAge{60};
-
 // Removes the temporary files that killed writes of this program's own files left behind (each copy of
-// config.json holds the API key). Called at daemon start, before each cycle and by configure.
+// config.json holds the API key), at once: a write in progress in another process (`once` beside the
+// daemon) holds its file locked and is never taken for a leftover. Called at daemon start, before each
+// cycle and by configure.
 void sweepLeftovers(const std::filesystem::path& dir);
 
 // True when a user other than root and the effective user can change what is in `dir`: group or others

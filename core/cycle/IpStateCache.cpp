@@ -93,7 +93,7 @@ void IpStateCache::persist() const {
             object["ipv6"] = *state_.ipv6;
         }
         // Replaced by rename, so a crash mid-write never leaves a half record behind.
-        AtomicFile::write(*path_, JsonStrict::writeCompact(object), stateFileMode);
+        AtomicFile::write(*path_, JsonStrict::writeCompact(object), stateFileMode).ignore();
     } catch (const std::exception&) {
         // Invalid UTF-8 in an address cannot be encoded; the file keeps its previous content.
     }

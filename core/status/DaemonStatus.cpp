@@ -116,7 +116,7 @@ std::optional<DaemonStatus> StatusFile::load() const {
 void StatusFile::write(const DaemonStatus& status) const {
     // Derived state, best effort: on any failure the previous complete file stays where it is.
     try {
-        AtomicFile::write(path_, encode(status), statusFileMode);
+        AtomicFile::write(path_, encode(status), statusFileMode).ignore();
     } catch (...) {
     }
 }

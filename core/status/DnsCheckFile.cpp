@@ -120,7 +120,7 @@ std::optional<DnsCheck> DnsCheckFile::load() const {
 void DnsCheckFile::write(const DnsCheck& check) const {
     // Derived state, best effort: on any failure the previous complete file stays where it is.
     try {
-        AtomicFile::write(path_, encode(check), dnsCheckFileMode);
+        AtomicFile::write(path_, encode(check), dnsCheckFileMode).ignore();
     } catch (...) {
     }
 }

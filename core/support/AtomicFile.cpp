@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <span>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace AtomicFile {
 
@@ -118,7 +120,7 @@ bool isAsciiAlphanumeric(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
 
-bool isLeftoverName(std::string_view entry, const std::vector<std::string>& names) {
+bool isLeftoverName(std::string_view entry, std::span<const std::string_view> names) {
     for (std::string_view name : names) {
         if (entry.size() == name.size() + uniqueInfix.size() + uniqueLength && entry.starts_with(name) &&
             entry.substr(name.size(), uniqueInfix.size()) == uniqueInfix) {
@@ -129,24 +131,66 @@ bool isLeftoverName(std::string_view entry, const std::vector<std::string>& name
     return false;
 }
 
+bool sameFile(const struct stat& one, const struct stat& other) {
+    return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
+// A sweep that opened the file between its creation and the lock may have removed it by now.
+bool stillAt(int fd, const std::string& path) {
+    struct stat held {};
+    struct stat named {};
+    return ::fstat(fd, &held) == 0 && held.st_nlink > 0 && ::lstat(path.c_str(), &named) == 0 &&
+           sameFile(held, named);
+}
+
 struct Temporary {
-    std::string path; // empty when it could not be created
+    Descriptor lock{-1}; // holds the flock until the rename is done
+    std::string path;    // empty when it could not be created
     int error = 0;
 };
 
+// A new file of our own next to the target, locked, still at its name. The lock is what tells a sweep that
+// a writer is at work; it is taken without waiting: a sweep that holds it is about to remove that file, so
+// the next name is tried. Created 0600 and so, until the lock is ours, openable by no other user.
+Temporary createLocked(const std::filesystem::path& tmp) {
+    constexpr int attempts = 16;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        std::string unique = tmp.string() + ".XXXXXX";
+        Descriptor file(::mkostemp(unique.data(), O_CLOEXEC));
+        if (!file.valid()) {
+            return Temporary{Descriptor(-1), "", errno};
+        }
+        if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK) {
+                int error = errno;
+                ::unlink(unique.c_str());
+                return Temporary{Descriptor(-1), "", error};
+            }
+            continue;
+        }
+        if (stillAt(file.get(), unique)) {
+            return Temporary{std::move(file), unique, 0};
+        }
+    }
+    return Temporary{Descriptor(-1), "", EAGAIN};
+}
+
 // Writes a file of its own next to the target. The name is unique per write and the file created with
 // O_CREAT|O_EXCL, so it is never one that existed before: two writers at once (`once` beside the daemon)
-// each rename a file they wrote whole, and neither can truncate or extend the other's. A lock would
-// serialise them as well, but any user who can read the directory could hold it and stall the root daemon.
+// each rename a file they wrote whole, and neither can truncate or extend the other's. The lock serialises
+// nothing and is never waited for: each writer locks only its own new file, before another user could open
+// it, so nobody can stall the root daemon with it.
 Temporary writeTemporary(const std::filesystem::path& tmp, std::string_view bytes, mode_t mode) {
-    std::string unique = tmp.string() + ".XXXXXX";
-    Descriptor file(::mkostemp(unique.data(), O_CLOEXEC));
-    if (!file.valid()) {
-        return Temporary{"", errno};
+    Temporary created = createLocked(tmp);
+    if (created.path.empty()) {
+        return created;
     }
+    // The lock belongs to the open file, so this second descriptor keeps it while the first is closed to
+    // learn the last write error some file systems report only there.
+    Descriptor file(::fcntl(created.lock.get(), F_DUPFD_CLOEXEC, 0));
     int error = 0;
     // fchmod after open: the umask must not narrow the mode.
-    if (::fchmod(file.get(), mode) != 0 || !writeAll(file.get(), bytes)) {
+    if (!file.valid() || ::fchmod(file.get(), mode) != 0 || !writeAll(file.get(), bytes)) {
         error = errno;
     } else {
         error = syncToDisk(file.get());
@@ -155,10 +199,35 @@ Temporary writeTemporary(const std::filesystem::path& tmp, std::string_view byte
         error = closed;
     }
     if (error != 0) {
-        ::unlink(unique.c_str());
-        return Temporary{"", error};
+        // Removed while still locked, so no sweep can be deciding about this name meanwhile.
+        ::unlink(created.path.c_str());
+        return Temporary{Descriptor(-1), "", error};
     }
-    return Temporary{unique, 0};
+    return created;
+}
+
+// Removes `name` in `dir` when it is a regular file of ours that no writer holds. Every writer removes or
+// renames its file before it lets go of the lock, so a file locked here and still at its name is one
+// nobody will touch again.
+void removeUnheld(int dir, const char* name, uid_t self) {
+    struct stat named {};
+    if (::fstatat(dir, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode) ||
+        named.st_uid != self) {
+        return;
+    }
+    // O_NONBLOCK: should a FIFO take the file's place meanwhile, opening it must not wait.
+    Descriptor file(::openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat opened {};
+    if (!file.valid() || ::fstat(file.get(), &opened) != 0 || !sameFile(named, opened) ||
+        ::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
+        return;
+    }
+    // A writer that finished has renamed it away; a later file at the same name is another one.
+    struct stat again {};
+    // unlinkat removes a name, never what a link would lead to.
+    if (::fstatat(dir, name, &again, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(again, opened)) {
+        ::unlinkat(dir, name, 0);
+    }
 }
 
 } // namespace
@@ -182,28 +251,20 @@ Expected<void, WriteFailure> write(const std::filesystem::path& path, std::strin
         ::unlink(written.path.c_str());
         return failure(Step::rename, path, error);
     }
-    return {};
+    return {}; // the lock goes only now, with the file at its final name
 }
 
-void sweepLeftovers(const std::filesystem::path& dir, const std::vector<std::string>& names,
-                    std::chrono::seconds age) {
+void sweepLeftovers(const std::filesystem::path& dir, std::span<const std::string_view> names) {
     int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* listing = fd < 0 ? nullptr : ::fdopendir(fd);
     if (listing == nullptr) {
         Descriptor closeUnlisted(fd);
         return;
     }
-    const std::time_t before = std::time(nullptr) - static_cast<std::time_t>(age.count());
     const uid_t self = ::geteuid();
     while (const dirent* entry = ::readdir(listing)) {
-        struct stat info {};
-        if (!isLeftoverName(entry->d_name, names) ||
-            ::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
-            continue;
-        }
-        // unlinkat removes a name, never what a link would lead to.
-        if (S_ISREG(info.st_mode) && info.st_uid == self && info.st_mtime < before) {
-            ::unlinkat(fd, entry->d_name, 0);
+        if (isLeftoverName(entry->d_name, names)) {
+            removeUnheld(fd, entry->d_name, self);
         }
     }
     ::closedir(listing);

@@ -3,12 +3,10 @@
 
 #include "support/Failure.hpp"
 
-#include <chrono>
 #include <filesystem>
-#include <string>
+#include <span>
 #include <string_view>
 #include <sys/types.h>
-#include <vector>
 
 namespace AtomicFile {
 
@@ -22,15 +20,15 @@ struct WriteFailure : Failure {
 
 // Missing parent directories are created with mode 0755, each set through its own descriptor. The data goes
 // to a new file `path` + ".tmp." + six letters or digits, created with exactly `mode` (umask ignored),
-// written whole, synced to the disk and renamed onto `path`. On any failure that file is removed and `path`
-// is untouched. Whatever is at the plain `path` + ".tmp" is left alone.
+// locked (flock) from its creation until after the rename, written whole, synced to the disk and renamed
+// onto `path`. On any failure that file is removed and `path` is untouched. Whatever is at the plain
+// `path` + ".tmp" is left alone.
 Expected<void, WriteFailure> write(const std::filesystem::path& path, std::string_view bytes, mode_t mode);
 
 // Removes what writes killed between create and rename left in `dir`: regular files named
-// `<one of names>.tmp.` + six letters or digits, owned by the effective user and unchanged for longer than
-// `age`. Links are never followed, nothing else is touched, failures are ignored.
-void sweepLeftovers(const std::filesystem::path& dir, const std::vector<std::string>& names,
-                    std::chrono::seconds age);
+// `<one of names>.tmp.` + six letters or digits, owned by the effective user and locked by no writer. Links
+// are never followed, nothing else is touched, nothing is waited for, failures are ignored.
+void sweepLeftovers(const std::filesystem::path& dir, std::span<const std::string_view> names);
 
 // Every byte to an open descriptor, retrying after EINTR; false with errno set when a write fails. For a
 // plain (non-replacing) write to a file opened with the caller's own flags, such as the downloaded package.

@@ -18,8 +18,9 @@ struct Failure {
 };
 
 // A value, or the failure that kept it from being made. Expected<void> is success without a value. `Why`
-// is Failure or a helper's extension of it.
-template <typename T, typename Why = Failure> class Expected {
+// is Failure or a helper's extension of it. Never dropped unread: where a failure changes nothing (derived
+// state written best effort), the caller says so with ignore().
+template <typename T, typename Why = Failure> class [[nodiscard]] Expected {
     using Value = std::conditional_t<std::is_void_v<T>, std::monostate, T>;
 
 public:
@@ -34,6 +35,7 @@ public:
     Value* operator->() { return &std::get<0>(state_); }
     const Value* operator->() const { return &std::get<0>(state_); }
     const Why& failure() const { return std::get<1>(state_); }
+    void ignore() const {}
 
 private:
     std::variant<Value, Why> state_;

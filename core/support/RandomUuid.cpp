@@ -55,4 +55,18 @@ std::string generate() {
     return text;
 }
 
+bool isCanonical(std::string_view text) {
+    if (text.size() != 36) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
+        char c = text[i];
+        if (hyphen ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace RandomUuid

@@ -1,5 +1,6 @@
 """`korvane-client run` as a process: the first cycle and its status.json, the app-update worker under a faster
 clock, a real network change. The loop (later cycles, early ends, back-off, idle mode) is DaemonLoopTest's."""
+import fcntl
 import glob
 import hashlib
 import json
@@ -137,6 +138,9 @@ def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_se
     if case == "forged digest":
         fake_service.control(manifest={"sha256": "00\n[INFO] Update 0.25.0 installiert\x1b[2J\u202e"})
     temporary = tmp_path / "missing" / "tmp"  # made when needed; the trailing slash is fine
+    if case == "installs":  # an earlier failed attempt's package goes when the next one starts
+        (temporary / "korvane-update-0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D").mkdir(parents=True)
+        (temporary / "korvane-update-0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D/RuzEdaRoredo-0.24.9.pkg").write_text("x")
     d = daemon(KORVANE_UPDATE_MANIFEST_URL=fake_service.url("/downloads/macos/latest.json"), TMPDIR=f"{temporary}/",
                LD_PRELOAD=FAKETIME[0], FAKETIME="+0 x20", FAKETIME_NO_CACHE="1",
                FAKETIME_DONT_FAKE_MONOTONIC="1",  # request time bounds stay real
@@ -173,7 +177,8 @@ def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_se
     assert paths == ["/downloads/macos/latest.json", "/downloads/macos/RuzEdaRoredo-0.25.0.pkg"]
     assert d.still_running()
     # The verified package is kept in a private directory of its own for the next attempt.
-    [kept] = temporary.glob("korvane-update-*/RuzEdaRoredo-0.25.0.pkg")
+    [kept] = temporary.glob("korvane-update-*/*")
+    assert kept.name == "RuzEdaRoredo-0.25.0.pkg"
     assert f"[INFO] Update 0.25.0 wird installiert ({kept})." in messages
     assert re.fullmatch(r"korvane-update-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}",
                         kept.parent.name)
@@ -181,24 +186,23 @@ def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_se
     assert fake_service.settings()["packageSha256"] == hashlib.sha256(kept.read_bytes()).hexdigest()
 
 
-# What killed writes left in the directory goes at the next start or configure: only regular files of this
-# program's own temporary names, owned by it and older than a write takes. An open directory is reported.
+# What killed writes left in the directory goes at once at the next start or configure: only regular files of
+# this program's own temporary names, owned by it and held by no writer. An open directory is reported.
 @pytest.mark.parametrize("command", ["run", "configure"])
 def test_leftovers_of_killed_writes_are_swept(config_dir, daemon, command):
-    ours = ["config.json.tmp.a1B2c3", "ipstate.json.tmp.XXXXXX", "status.json.tmp.000000"]
+    ours = ["config.json.tmp.a1B2c3", "ipstate.json.tmp.XXXXXX", "status.json.tmp.000000", "dnscheck.json.tmp.Zz9yX8"]
     for name in [*ours, "config.json.tmp.a1B2c", "notes.json.tmp.a1B2c3", "status.json.tmp.a1B2c3x", "other",
-                 "config.json.tmp.nobody", "config.json.tmp.fresh1"]:
+                 "config.json.tmp.nobody", "ipstate.json.tmp.held01"]:
         (config_dir / name).write_text(KEY)
     os.chown(config_dir / "config.json.tmp.nobody", 65534, 65534)
     (config_dir / "status.json.tmp.link01").symlink_to(config_dir / "other")
+    os.mkfifo(config_dir / "dnscheck.json.tmp.fifo01")
     for name in ["config.json.tmp", "ipstate.json.tmp", "status.json.tmp", "config.json.tmp.dir001"]:
         (config_dir / name).mkdir()  # nothing at the plain names stops a write
-    old = time.time() - 3600
-    for path in config_dir.iterdir():
-        if not path.name.endswith("fresh1"):
-            os.utime(path, (old, old), follow_symlinks=False)
     config_dir.chmod(0o777)
     kept = sorted({p.name for p in config_dir.iterdir()} - set(ours))
+    held = open(config_dir / "ipstate.json.tmp.held01")  # closed when the test returns
+    fcntl.flock(held, fcntl.LOCK_EX)  # as a writer holds its file until the rename
     if command == "run":
         d = daemon()
         d.new_status()

@@ -11,6 +11,8 @@ import time
 
 import pytest
 
+from conftest import HOST, KEY, needs_client, run, stored
+
 
 def check(text):
     """The writer's counter from a complete, pretty-printed status document; fails on anything else."""
@@ -66,3 +68,21 @@ def test_two_writers_at_once_never_publish_a_torn_file(config_dir):
             process.kill()
             process.wait()
             process.stdout.close()
+
+
+@needs_client
+def test_a_sweep_never_takes_a_write_in_progress(config_dir):
+    """configure and a writer that sweeps before each write (as the daemon does) race: neither loses a write."""
+    writer = os.environ.get("KORVANE_STATUS_WRITER") or pytest.skip("KORVANE_STATUS_WRITER is not set")
+    process = subprocess.Popen([writer, str(config_dir / "status.json"), "--sweep"], stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE)
+    try:
+        assert select.select([process.stdout], [], [], 60)[0] and process.stdout.readline() == b"written\n"
+        for interval in range(5, 55):
+            done = run(config_dir, "configure", "--hostname", HOST, "--interval", str(interval), "--api-key-stdin",
+                       input=KEY.encode())
+            assert done.returncode == 0 and stored(config_dir)["updateIntervalMinutes"] == interval, done.stderr
+            assert process.poll() is None, process.stderr.read()
+    finally:
+        process.kill()
+        process.communicate()

@@ -1,11 +1,15 @@
 // Writes status records to one file as fast as it can, for the crash test of the status file: killed at any
 // moment, it must leave either no file or a complete one. Each record's message carries a counter that
 // continues from the file an earlier, killed writer left, so the test can see that it never goes back.
+// With --sweep it sweeps the directory before each write, as the daemon does before each cycle, and ends
+// with status 3 when a write did not land.
+#include "config/ConfigDirectory.hpp"
 #include "status/DaemonStatus.hpp"
 
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <unistd.h>
 
 namespace {
@@ -43,8 +47,9 @@ DaemonStatus record(unsigned long long counter) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: korvane-status-writer STATUS-FILE\n");
+    bool sweeping = argc == 3 && std::string_view(argv[2]) == "--sweep";
+    if (argc != 2 && !sweeping) {
+        std::fprintf(stderr, "usage: korvane-status-writer STATUS-FILE [--sweep]\n");
         return 64;
     }
     StatusFile file(argv[1]);
@@ -56,7 +61,14 @@ int main(int argc, char** argv) {
     bool reported = false;
     for (;;) {
         ++*counter;
+        if (sweeping) {
+            ConfigDirectory::sweepLeftovers(file.path().parent_path());
+        }
         file.write(record(*counter));
+        if (sweeping && previousCounter(file) != counter) {
+            std::fprintf(stderr, "korvane-status-writer: write %llu did not land\n", *counter);
+            return 3;
+        }
         if (!reported && file.load()) {
             // Tells the test that from now on the file must always be there.
             std::fputs("written\n", stdout);

@@ -6,6 +6,8 @@
 #include "../Scratch.hpp"
 
 #include <gtest/gtest.h>
+#include <set>
+#include <unistd.h>
 
 namespace {
 
@@ -67,26 +69,49 @@ TEST(WorkingDirectory, MissingDirectoriesAreMadeButNoneAnotherUserCanChangeOrTha
          fs::canonical(dir / "shared").string() + ": Verzeichnis ist für andere Benutzer veränderbar"},
         {"plain-file/tmp", fs::canonical(dir / "plain-file").string() + ": "}};
     for (const auto& [base, error] : cases) {
-        Expected<WorkingDirectory> working = WorkingDirectory::create(dir / base, "work");
+        Expected<WorkingDirectory> working = WorkingDirectory::create(dir / base);
         std::string reason = working ? "" : working.failure().text;
         EXPECT_EQ(bool(working), error.empty()) << base;
         EXPECT_TRUE(reason.starts_with(error) && reason.empty() == error.empty()) << base << ": " << reason;
-        EXPECT_EQ(fs::is_directory(dir / base / "work"), error.empty()) << base;
+        EXPECT_EQ(working && fs::is_directory(working->path()), error.empty()) << base;
+        EXPECT_EQ(fs::exists(dir / base), error.empty()) << base;
     }
 }
 
-TEST(WorkingDirectory, IsRemovedWithEverythingInItAndNothingALinkLeadsTo) {
+// The last failed attempt stays for an administrator until the next one starts, which removes it with
+// everything in it and touches nothing else in the directory, nor anything a link leads to.
+TEST(WorkingDirectory, TheNextAttemptRemovesTheEarlierOnesOfItsOwnAndNothingElse) {
     Scratch dir;
-    dir.write("outside", "keep");
-    Expected<WorkingDirectory> working = WorkingDirectory::create(dir.path, "work");
-    ASSERT_TRUE(working && working->writeNewFile("a.pkg", "pkg"));
-    fs::create_directories(dir / "work/left/deeper");
-    dir.write("work/left/deeper/by-installer", "x");
-    fs::create_directory_symlink(dir.path, dir / "work/left/up");
-    fs::create_symlink(dir / "outside", dir / "work/link");
-    working->removeAll();
-    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "work")));
-    EXPECT_EQ(dir.read("outside"), "keep");
+    const std::string uuid = "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D",
+                      theirs = "korvane-update-1" + uuid.substr(1);
+    std::set<std::string> kept{"outside", "korvane-update-0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d",
+                               "korvane-update-" + uuid + "0", "korvane-updates-" + uuid, theirs};
+    for (const std::string& name : kept) {
+        fs::create_directory(dir / name);
+    }
+    fs::create_directories(dir / ("korvane-update-" + uuid) / "older"); // an older program's, gone too
+    dir.write("outside/file", "keep");
+    fs::create_directory_symlink(dir / "outside",
+                                 dir / *kept.insert("korvane-update-3" + uuid.substr(1)).first);
+    if (::geteuid() != 0 || ::chown((dir / theirs).c_str(), 65534, 65534) != 0) {
+        kept.erase(theirs); // ours unless another user's
+    }
+    Expected<WorkingDirectory> first = WorkingDirectory::create(dir.path);
+    ASSERT_TRUE(first && first->writeNewFile("a.pkg", "pkg"));
+    fs::create_directories(first->path() / "left/deeper");
+    std::ofstream(first->path() / "left/deeper/by-installer") << "x";
+    fs::create_directory_symlink(dir / "outside", first->path() / "left/up");
+    fs::create_symlink(dir / "outside/file", first->path() / "link");
+    Expected<WorkingDirectory> second = WorkingDirectory::create(dir.path);
+    ASSERT_TRUE(second);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(first->path())));
+    second->removeAll();
+    std::set<std::string> left;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir.path)) {
+        left.insert(entry.path().filename());
+    }
+    EXPECT_EQ(left, kept);
+    EXPECT_EQ(dir.read("outside/file"), "keep");
 }
 
 } // namespace

@@ -1,0 +1,8 @@
+// Compiled on its own by a test that expects the compiler's complaint: a failure value dropped unread.
+#include "support/Failure.hpp"
+
+Expected<void> attempt();
+
+void dropsIt() {
+    attempt();
+}
