@@ -200,7 +200,8 @@ void AppDelegate::updateLines(const std::optional<DaemonStatus>& status) {
     show(statusLine_, lines.status);
     // What the name servers said matters only while a working daemon asks them.
     const bool asking = status && status->state != DaemonStatus::State::idle;
-    show(dnsLine_, DnsCheckDisplay::lineFor(asking ? dnsCheckFile_.load() : std::nullopt));
+    show(dnsLine_, DnsCheckDisplay::lineFor(asking ? dnsCheckFile_.load() : std::nullopt,
+                                            asking ? status->hostname : std::nullopt));
     show(hostLine_, lines.host);
     show(ipLine_, lines.ip);
     show(timeLine_, lines.time);

@@ -5,8 +5,9 @@
 
 namespace DnsCheckDisplay {
 
-StatusDisplay::Line lineFor(const std::optional<DnsCheck>& check) {
-    if (!check) {
+StatusDisplay::Line lineFor(const std::optional<DnsCheck>& check,
+                            const std::optional<std::string>& hostname) {
+    if (!check || check->hostname != hostname) {
         return {QString(), false};
     }
     switch (check->outcome) {

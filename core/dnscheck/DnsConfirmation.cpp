@@ -31,15 +31,24 @@ std::string serversOf(const DnsObservation& seen) {
     return joined(shown, ", ");
 }
 
+// Said only when the other family was answered.
+std::string unansweredOf(const DnsObservation& seen) {
+    if (!seen.answered) {
+        return "";
+    }
+    return seen.ipv4Unanswered ? " für IPv4" : " für IPv6";
+}
+
 std::string servedOf(const DnsObservation& seen) {
     return seen.served.empty() ? "keine Adresse" : joined(seen.served, " / ");
 }
 
 } // namespace
 
-DnsConfirmation::DnsConfirmation(std::shared_ptr<HostConfirming> confirmer, DnsCheckFile file, ClientLog log,
-                                 std::function<TimePoint()> now)
-    : confirmer_(std::move(confirmer)), file_(std::move(file)), log_(std::move(log)), now_(std::move(now)) {}
+DnsConfirmation::DnsConfirmation(std::string hostname, std::shared_ptr<HostConfirming> confirmer,
+                                 DnsCheckFile file, ClientLog log, std::function<TimePoint()> now)
+    : hostname_(std::move(hostname)), confirmer_(std::move(confirmer)), file_(std::move(file)),
+      log_(std::move(log)), now_(std::move(now)) {}
 
 void DnsConfirmation::afterCycle(bool pushed, const PublishedAddresses& published) {
     published_ = published;
@@ -61,7 +70,7 @@ bool DnsConfirmation::takeRepair() {
 }
 
 void DnsConfirmation::publish(DnsOutcome outcome, const DnsObservation& seen) {
-    file_.write(DnsCheck{outcome, seen.served, seen.servers, now_()});
+    file_.write(DnsCheck{hostname_, outcome, seen.served, seen.servers, now_()});
     if (logged_ == outcome) {
         return;
     }
@@ -80,7 +89,8 @@ void DnsConfirmation::publish(DnsOutcome outcome, const DnsObservation& seen) {
         break;
     case DnsOutcome::unknown:
         log_.info(seen.servers.empty() ? "DNS nicht prüfbar: keine zuständigen Nameserver gefunden."
-                                       : "DNS nicht prüfbar: keine Antwort von " + serversOf(seen) + ".");
+                                       : "DNS nicht prüfbar: keine Antwort" + unansweredOf(seen) + " von " +
+                                             serversOf(seen) + ".");
         break;
     }
 }

@@ -24,7 +24,7 @@ void checkAddresses(const std::vector<std::string>& addresses) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const DnsMessage::Bytes query = DnsMessage::addressQuery("home.example.net", ns_t_a);
+    static const DnsMessage::Bytes query = DnsMessage::query("home.example.net", ns_t_a);
     DnsMessage::Bytes reply(data, data + size);
     // The query's random ID, so that the fuzzer reaches past the first check.
     if (reply.size() >= 2) {
