@@ -39,9 +39,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int type : {ns_t_a, ns_t_aaaa, ns_t_ns}) {
         if (std::optional<DnsMessage::Records> records =
                 DnsMessage::readRecords(reply, "home.example.net", type)) {
-            if (records->values.empty()) {
-                __builtin_trap();
-            }
             if (type != ns_t_ns) {
                 checkAddresses(records->values);
             }
