@@ -31,14 +31,6 @@ std::string serversOf(const DnsObservation& seen) {
     return joined(shown, ", ");
 }
 
-// Said only when the other family was answered.
-std::string unansweredOf(const DnsObservation& seen) {
-    if (!seen.answered) {
-        return "";
-    }
-    return seen.ipv4Unanswered ? " für IPv4" : " für IPv6";
-}
-
 std::string servedOf(const DnsObservation& seen) {
     return seen.served.empty() ? "keine Adresse" : joined(seen.served, " / ");
 }
@@ -89,8 +81,7 @@ void DnsConfirmation::publish(DnsOutcome outcome, const DnsObservation& seen) {
         break;
     case DnsOutcome::unknown:
         log_.info(seen.servers.empty() ? "DNS nicht prüfbar: keine zuständigen Nameserver gefunden."
-                                       : "DNS nicht prüfbar: keine Antwort" + unansweredOf(seen) + " von " +
-                                             serversOf(seen) + ".");
+                                       : "DNS nicht prüfbar: keine Antwort von " + serversOf(seen) + ".");
         break;
     }
 }

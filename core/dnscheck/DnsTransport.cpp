@@ -140,19 +140,20 @@ std::optional<DnsMessage::Bytes> overTcp(const Peer& peer, const DnsMessage::Byt
 
 namespace DnsTransport {
 
-std::optional<Peer> peerAt(const std::string& text, int port) {
+std::optional<Peer> peerAt(const std::string& text) {
+    constexpr std::uint16_t port = 53;
     Peer peer;
     auto* v4 = reinterpret_cast<sockaddr_in*>(&peer.address);
     auto* v6 = reinterpret_cast<sockaddr_in6*>(&peer.address);
     if (inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) {
         v4->sin_family = AF_INET;
-        v4->sin_port = htons(static_cast<std::uint16_t>(port));
+        v4->sin_port = htons(port);
         peer.length = sizeof(sockaddr_in);
         return peer;
     }
     if (inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) {
         v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(static_cast<std::uint16_t>(port));
+        v6->sin6_port = htons(port);
         peer.length = sizeof(sockaddr_in6);
         return peer;
     }

@@ -20,8 +20,8 @@ struct Peer {
     socklen_t length = 0;
 };
 
-// An IPv4 or IPv6 address as text; nothing for anything else.
-std::optional<Peer> peerAt(const std::string& address, int port = 53);
+// A server at an IPv4 or IPv6 address given as text, port 53; nothing for anything else.
+std::optional<Peer> peerAt(const std::string& address);
 
 // The first reply to `query` from `peer` (over TCP when the UDP one is truncated); nothing when none came
 // before the deadline.

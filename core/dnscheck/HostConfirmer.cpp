@@ -65,8 +65,8 @@ DnsWire DnsWire::system() {
 ResolverHostConfirmer::ResolverHostConfirmer(std::string hostname, DnsWire wire)
     : hostname_(std::move(hostname)), wire_(std::move(wire)) {}
 
-// The system's resolvers in turn, each for its share, until one gives an answer: our own questions rather
-// than the resolver library's, whose TCP fallback waits without a limit.
+// The system's resolvers in turn, each for at most perServer, until one gives an answer: our own questions
+// rather than the resolver library's, whose TCP fallback waits without a limit.
 std::optional<DnsMessage::Records>
 ResolverHostConfirmer::lookUp(const std::vector<DnsTransport::Peer>& resolvers, const std::string& name,
                               int type, Clock::time_point giveUp) const {
