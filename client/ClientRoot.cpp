@@ -56,8 +56,8 @@ NetworkAwarePause ClientRoot::networkWatch() const {
 }
 
 DnsConfirmation ClientRoot::dnsConfirmation(const ClientConfiguration& config) const {
-    return DnsConfirmation(hostConfirmer(config), DnsCheckFile(ClientPaths::dnsCheckFile()), log_,
-                           clock_.now);
+    return DnsConfirmation(config.hostname, hostConfirmer(config), DnsCheckFile(ClientPaths::dnsCheckFile()),
+                           log_, clock_.now);
 }
 
 void ClientRoot::startSelfUpdater() const {

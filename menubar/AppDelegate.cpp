@@ -168,9 +168,12 @@ void AppDelegate::applicationDidFinishLaunching() {
 
 void AppDelegate::refresh() {
     std::optional<DaemonStatus> status = statusFile_.load();
-    // What the name servers said matters only while a working daemon asks them.
+    // What the name servers said matters only while a working daemon asks them, and only for its host.
     const bool asking = status && status->state != DaemonStatus::State::idle;
     std::optional<DnsCheck> dns = asking ? dnsCheckFile_.load() : std::nullopt;
+    if (dns && dns->hostname != status->hostname) {
+        dns.reset();
+    }
     updateIcon(status);
     updateLines(status, dns);
     for (const Notification& notification :

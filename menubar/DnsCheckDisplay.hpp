@@ -5,13 +5,14 @@
 #include "status/DnsCheckFile.hpp"
 
 #include <optional>
+#include <string>
 
 namespace DnsCheckDisplay {
 
 // The served addresses joined by " / ", or "keine Adresse".
 QString servedText(const DnsCheck& check);
 
-// Hidden without a readable dnscheck.json; the time is the check's, in local time.
+// Hidden without a readable dnscheck.json of the host shown; the time is the check's, in local time.
 StatusDisplay::Line lineFor(const std::optional<DnsCheck>& check);
 
 } // namespace DnsCheckDisplay

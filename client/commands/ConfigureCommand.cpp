@@ -193,9 +193,11 @@ int execute(const std::vector<std::string>& arguments, const Dependencies& deps)
     if (Expected<void> saved = ConfigurationStore(deps.configFile).save(config); !saved) {
         return saveFailed(saved.failure(), deps);
     }
-    // Forgetting the pushed addresses makes the next cycle push with the new settings.
+    // Forgetting the pushed addresses makes the next cycle push with the new settings; the DNS outcome
+    // belongs to the settings it was found with.
     std::error_code ignored;
     std::filesystem::remove(deps.ipStateFile, ignored);
+    std::filesystem::remove(deps.dnsCheckFile, ignored);
 
     printSummary(config, deps);
     return 0;

@@ -1,5 +1,6 @@
 // `korvane-client configure`: creates or changes config.json from the stored values, the options and
-// what is asked for interactively, then forgets the last pushed addresses so the next cycle pushes.
+// what is asked for interactively, then forgets the last pushed addresses so the next cycle pushes, and the
+// last DNS outcome, which may be another host's.
 #pragma once
 
 #include "config/ClientPaths.hpp"
@@ -17,6 +18,7 @@ struct Dependencies {
     std::filesystem::path configDir = ClientPaths::configDir();
     std::filesystem::path configFile = ClientPaths::configFile();
     std::filesystem::path ipStateFile = ClientPaths::ipStateFile();
+    std::filesystem::path dnsCheckFile = ClientPaths::dnsCheckFile();
     // Only whether it exists matters: it decides if the restart hint is shown.
     std::filesystem::path launchdPlist{ClientPaths::launchdPlist};
     uid_t effectiveUserId = ::geteuid();

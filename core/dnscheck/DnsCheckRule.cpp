@@ -8,13 +8,14 @@ bool spaced(const std::optional<DnsCheckRule::TimePoint>& last, DnsCheckRule::Ti
 
 } // namespace
 
+// A family served differently is known to be wrong even when the other went unanswered.
 DnsOutcome DnsCheckRule::judge(const DnsObservation& seen) {
-    if (!seen.answered) {
-        return DnsOutcome::unknown;
-    }
     if (seen.matches()) {
         retries_.clear();
         return DnsOutcome::confirmed;
+    }
+    if (!seen.differs()) {
+        return DnsOutcome::unknown;
     }
     return retries_.empty() ? DnsOutcome::mismatch : DnsOutcome::pending;
 }

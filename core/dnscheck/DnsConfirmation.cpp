@@ -37,9 +37,10 @@ std::string servedOf(const DnsObservation& seen) {
 
 } // namespace
 
-DnsConfirmation::DnsConfirmation(std::shared_ptr<HostConfirming> confirmer, DnsCheckFile file, ClientLog log,
-                                 std::function<TimePoint()> now)
-    : confirmer_(std::move(confirmer)), file_(std::move(file)), log_(std::move(log)), now_(std::move(now)) {}
+DnsConfirmation::DnsConfirmation(std::string hostname, std::shared_ptr<HostConfirming> confirmer,
+                                 DnsCheckFile file, ClientLog log, std::function<TimePoint()> now)
+    : hostname_(std::move(hostname)), confirmer_(std::move(confirmer)), file_(std::move(file)),
+      log_(std::move(log)), now_(std::move(now)) {}
 
 void DnsConfirmation::afterCycle(bool pushed, const PublishedAddresses& published) {
     published_ = published;
@@ -61,7 +62,7 @@ bool DnsConfirmation::takeRepair() {
 }
 
 void DnsConfirmation::publish(DnsOutcome outcome, const DnsObservation& seen) {
-    file_.write(DnsCheck{outcome, seen.served, seen.servers, now_()});
+    file_.write(DnsCheck{hostname_, outcome, seen.served, seen.servers, now_()});
     if (logged_ == outcome) {
         return;
     }

@@ -10,13 +10,14 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 class DnsConfirmation {
 public:
     using TimePoint = DnsCheckRule::TimePoint;
 
-    DnsConfirmation(std::shared_ptr<HostConfirming> confirmer, DnsCheckFile file, ClientLog log,
-                    std::function<TimePoint()> now = std::chrono::system_clock::now);
+    DnsConfirmation(std::string hostname, std::shared_ptr<HostConfirming> confirmer, DnsCheckFile file,
+                    ClientLog log, std::function<TimePoint()> now = std::chrono::system_clock::now);
 
     // After a healthy cycle: `pushed` when it sent the addresses.
     void afterCycle(bool pushed, const PublishedAddresses& published);
@@ -30,6 +31,7 @@ public:
 private:
     void publish(DnsOutcome outcome, const DnsObservation& seen);
 
+    std::string hostname_;
     std::shared_ptr<HostConfirming> confirmer_;
     DnsCheckFile file_;
     ClientLog log_;

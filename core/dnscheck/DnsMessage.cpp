@@ -97,7 +97,7 @@ bool sameName(std::string a, std::string b) {
     return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
 }
 
-Bytes addressQuery(const std::string& name, int type) {
+Bytes query(const std::string& name, int type, Asked asked) {
     ResolverLibrary::State state;
     Bytes query(NS_PACKETSZ);
     int length = state.ready() ? res_nmkquery(state.get(), ns_o_query, name.c_str(), ns_c_in, type, nullptr,
@@ -107,48 +107,67 @@ Bytes addressQuery(const std::string& name, int type) {
         return {};
     }
     query.resize(static_cast<std::size_t>(length));
-    // Asked of the authority itself: it must answer from its zone, not recurse.
-    query[2] &= static_cast<unsigned char>(~0x01u);
+    // The authority must answer from its zone, not recurse; a resolver is asked to recurse.
+    if (asked == Asked::authority) {
+        query[2] &= static_cast<unsigned char>(~0x01u);
+    } else {
+        query[2] |= 0x01u;
+    }
     return query;
 }
 
-std::optional<AddressReply> readAddressReply(std::span<const unsigned char> reply,
-                                             std::span<const unsigned char> query) {
+bool isReplyTo(std::span<const unsigned char> reply, std::span<const unsigned char> query) {
     std::optional<ns_msg> answer = parse(reply);
     std::optional<ns_msg> asked = parse(query);
     if (!answer || !asked || ns_msg_id(*answer) != ns_msg_id(*asked) || !ns_msg_getflag(*answer, ns_f_qr) ||
         ns_msg_getflag(*answer, ns_f_opcode) != ns_o_query) {
-        return std::nullopt;
+        return false;
     }
     std::optional<Question> question = onlyQuestion(*answer);
     std::optional<Question> ours = onlyQuestion(*asked);
-    if (!question || !ours || question->type != ours->type || question->klass != ours->klass ||
-        !sameName(question->name, ours->name)) {
+    return question && ours && question->type == ours->type && question->klass == ours->klass &&
+           sameName(question->name, ours->name);
+}
+
+bool isTruncated(std::span<const unsigned char> reply) {
+    std::optional<ns_msg> answer = parse(reply);
+    return answer && ns_msg_getflag(*answer, ns_f_tc);
+}
+
+std::optional<AddressReply> readAddressReply(std::span<const unsigned char> reply,
+                                             std::span<const unsigned char> query) {
+    if (!isReplyTo(reply, query)) {
         return std::nullopt;
     }
-    if (ns_msg_getflag(*answer, ns_f_tc)) {
+    ns_msg answer = *parse(reply);
+    ns_msg asked = *parse(query);
+    if (ns_msg_getflag(answer, ns_f_tc)) {
         return AddressReply{Kind::truncated, {}};
     }
-    const int rcode = ns_msg_getflag(*answer, ns_f_rcode);
-    if (!ns_msg_getflag(*answer, ns_f_aa) || (rcode != ns_r_noerror && rcode != ns_r_nxdomain)) {
+    const int rcode = ns_msg_getflag(answer, ns_f_rcode);
+    if (!ns_msg_getflag(answer, ns_f_aa) || (rcode != ns_r_noerror && rcode != ns_r_nxdomain)) {
         return AddressReply{Kind::noAnswer, {}};
     }
     if (rcode == ns_r_nxdomain) {
         return AddressReply{Kind::answer, {}};
     }
-    return AddressReply{Kind::answer, answerRecords(*answer, ours->name, ours->type).values};
+    std::optional<Question> ours = onlyQuestion(asked);
+    return AddressReply{Kind::answer, answerRecords(answer, ours->name, ours->type).values};
 }
 
 std::optional<Records> readRecords(std::span<const unsigned char> reply, const std::string& owner, int type) {
     std::optional<ns_msg> answer = parse(reply);
-    if (!answer) {
+    if (!answer || ns_msg_getflag(*answer, ns_f_tc)) {
         return std::nullopt;
     }
-    Records found = answerRecords(*answer, owner, type);
-    if (found.values.empty()) {
+    const int rcode = ns_msg_getflag(*answer, ns_f_rcode);
+    if (rcode == ns_r_nxdomain) {
+        return Records{{}, 0};
+    }
+    if (rcode != ns_r_noerror) {
         return std::nullopt;
     }
-    return found;
+    return answerRecords(*answer, owner, type);
 }
 
 } // namespace DnsMessage

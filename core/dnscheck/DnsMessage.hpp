@@ -34,16 +34,23 @@ struct Records {
     std::uint32_t ttl;               // the least TTL among them
 };
 
-// A non-recursive query with the library's random ID; empty when the name cannot be encoded.
-Bytes addressQuery(const std::string& name, int type);
+// Who is asked: a zone's own server answers from its zone, a resolver recurses.
+enum class Asked { authority, resolver };
+
+// A query with the library's random ID; empty when the name cannot be encoded.
+Bytes query(const std::string& name, int type, Asked asked = Asked::authority);
+
+// True when the bytes are a reply to `query`: its ID, a reply to a standard query, the same one question.
+bool isReplyTo(std::span<const unsigned char> reply, std::span<const unsigned char> query);
+bool isTruncated(std::span<const unsigned char> reply);
 
 // Nothing when the bytes are not a reply to `query` (another ID or question, or malformed): the caller
 // keeps listening. Otherwise the kind and the addresses of the asked name and type.
 std::optional<AddressReply> readAddressReply(std::span<const unsigned char> reply,
                                              std::span<const unsigned char> query);
 
-// The records of `type` (NS, A or AAAA) owned by `owner` in a resolver's answer; nothing when there are none
-// or the message is malformed.
+// The records of `type` (NS, A or AAAA) owned by `owner` in a resolver's reply, perhaps none (NXDOMAIN, no
+// data); nothing when the reply is no answer (a failure code, truncated, malformed).
 std::optional<Records> readRecords(std::span<const unsigned char> reply, const std::string& owner, int type);
 
 // Names compare without letter case and without a trailing dot.

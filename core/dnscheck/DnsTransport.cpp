@@ -14,32 +14,7 @@
 
 namespace {
 
-// The largest DNS message, over UDP or after TCP's length prefix.
-constexpr std::size_t maxMessage = 65535;
-
-struct Peer {
-    sockaddr_storage address{};
-    socklen_t length = 0;
-};
-
-std::optional<Peer> peerFor(const std::string& text, int port) {
-    Peer peer;
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&peer.address);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&peer.address);
-    if (inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(static_cast<std::uint16_t>(port));
-        peer.length = sizeof(sockaddr_in);
-        return peer;
-    }
-    if (inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(static_cast<std::uint16_t>(port));
-        peer.length = sizeof(sockaddr_in6);
-        return peer;
-    }
-    return std::nullopt;
-}
+using DnsTransport::Peer;
 
 Descriptor openSocket(int family, int type) {
     Descriptor fd(socket(family, type, 0));
@@ -83,26 +58,24 @@ bool samePeer(const sockaddr_storage& from, const Peer& peer) {
     return a.sin6_port == b.sin6_port && std::memcmp(&a.sin6_addr, &b.sin6_addr, sizeof a.sin6_addr) == 0;
 }
 
-std::optional<DnsMessage::AddressReply> overUdp(const Peer& peer, const DnsMessage::Bytes& query,
-                                                DnsTransport::Deadline deadline) {
+std::optional<DnsMessage::Bytes> overUdp(const Peer& peer, const DnsMessage::Bytes& query,
+                                         DnsTransport::Deadline deadline) {
     // Unconnected: the kernel picks a fresh random port; replies from anyone else are dropped below.
     Descriptor fd = openSocket(peer.address.ss_family, SOCK_DGRAM);
     if (!fd.valid() || sendto(fd.get(), query.data(), query.size(), ResolverLibrary::sendFlags(),
                               reinterpret_cast<const sockaddr*>(&peer.address), peer.length) < 0) {
         return std::nullopt;
     }
-    DnsMessage::Bytes buffer(maxMessage);
+    DnsMessage::Bytes buffer(DnsMessage::maximumSize);
     while (await(fd.get(), POLLIN, deadline)) {
         sockaddr_storage from{};
         socklen_t fromLength = sizeof from;
         ssize_t got = recvfrom(fd.get(), buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from),
                                &fromLength);
-        if (got <= 0 || !samePeer(from, peer)) {
-            continue;
-        }
-        if (auto reply =
-                DnsMessage::readAddressReply({buffer.data(), static_cast<std::size_t>(got)}, query)) {
-            return reply;
+        if (got > 0 && samePeer(from, peer) &&
+            DnsMessage::isReplyTo({buffer.data(), static_cast<std::size_t>(got)}, query)) {
+            buffer.resize(static_cast<std::size_t>(got));
+            return buffer;
         }
     }
     return std::nullopt;
@@ -134,8 +107,8 @@ bool receiveExactly(int fd, unsigned char* into, std::size_t size, DnsTransport:
     return true;
 }
 
-std::optional<DnsMessage::AddressReply> overTcp(const Peer& peer, const DnsMessage::Bytes& query,
-                                                DnsTransport::Deadline deadline) {
+std::optional<DnsMessage::Bytes> overTcp(const Peer& peer, const DnsMessage::Bytes& query,
+                                         DnsTransport::Deadline deadline) {
     Descriptor fd = openSocket(peer.address.ss_family, SOCK_STREAM);
     if (!fd.valid()) {
         return std::nullopt;
@@ -156,30 +129,45 @@ std::optional<DnsMessage::AddressReply> overTcp(const Peer& peer, const DnsMessa
         return std::nullopt;
     }
     DnsMessage::Bytes reply((static_cast<std::size_t>(prefix[0]) << 8) | prefix[1]);
-    if (!receiveExactly(fd.get(), reply.data(), reply.size(), deadline)) {
+    if (!receiveExactly(fd.get(), reply.data(), reply.size(), deadline) ||
+        !DnsMessage::isReplyTo(reply, query)) {
         return std::nullopt;
     }
-    std::optional<DnsMessage::AddressReply> read = DnsMessage::readAddressReply(reply, query);
-    // Over TCP a truncated answer is as good as none.
-    if (read && read->kind == DnsMessage::Kind::truncated) {
-        read->kind = DnsMessage::Kind::noAnswer;
-    }
-    return read;
+    return reply;
 }
 
 } // namespace
 
 namespace DnsTransport {
 
-std::optional<DnsMessage::AddressReply> ask(const std::string& address, const DnsMessage::Bytes& query,
-                                            Deadline deadline, int port) {
-    std::optional<Peer> peer = peerFor(address, port);
-    if (!peer || query.empty()) {
+std::optional<Peer> peerAt(const std::string& text) {
+    constexpr std::uint16_t port = 53;
+    Peer peer;
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&peer.address);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&peer.address);
+    if (inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        peer.length = sizeof(sockaddr_in);
+        return peer;
+    }
+    if (inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        peer.length = sizeof(sockaddr_in6);
+        return peer;
+    }
+    return std::nullopt;
+}
+
+std::optional<DnsMessage::Bytes> exchange(const Peer& peer, const DnsMessage::Bytes& query,
+                                          Deadline deadline) {
+    if (query.empty()) {
         return std::nullopt;
     }
-    std::optional<DnsMessage::AddressReply> reply = overUdp(*peer, query, deadline);
-    if (reply && reply->kind == DnsMessage::Kind::truncated) {
-        return overTcp(*peer, query, deadline);
+    std::optional<DnsMessage::Bytes> reply = overUdp(peer, query, deadline);
+    if (reply && DnsMessage::isTruncated(*reply)) {
+        return overTcp(peer, query, deadline);
     }
     return reply;
 }

@@ -5,16 +5,27 @@
 #include "dnscheck/DnsMessage.hpp"
 
 #include <chrono>
+#include <netinet/in.h>
 #include <optional>
 #include <string>
+#include <sys/socket.h>
 
 namespace DnsTransport {
 
 using Deadline = std::chrono::steady_clock::time_point;
 
-// The server's address as text (IPv4 or IPv6), port 53 unless given. Nothing when no reply to this query
-// came before the deadline.
-std::optional<DnsMessage::AddressReply> ask(const std::string& address, const DnsMessage::Bytes& query,
-                                            Deadline deadline, int port = 53);
+// A name server's socket address.
+struct Peer {
+    sockaddr_storage address{};
+    socklen_t length = 0;
+};
+
+// A server at an IPv4 or IPv6 address given as text, port 53; nothing for anything else.
+std::optional<Peer> peerAt(const std::string& address);
+
+// The first reply to `query` from `peer` (over TCP when the UDP one is truncated); nothing when none came
+// before the deadline.
+std::optional<DnsMessage::Bytes> exchange(const Peer& peer, const DnsMessage::Bytes& query,
+                                          Deadline deadline);
 
 } // namespace DnsTransport

@@ -2,7 +2,6 @@
 
 #include "cycle/IpAddress.hpp"
 #include "dnscheck/DnsMessage.hpp"
-#include "dnscheck/DnsTransport.hpp"
 #include "dnscheck/ResolverLibrary.hpp"
 
 #include <algorithm>
@@ -10,24 +9,13 @@
 
 namespace {
 
+using Clock = ResolverHostConfirmer::Clock;
+
 // A zone with more servers than this is asked at its first few: three silent ones already use the bound.
 constexpr std::size_t maxServers = 4;
 // Long enough to see a changed delegation within a day, short enough not to ask for it every cycle.
 constexpr std::chrono::seconds minimumTtl{60};
 constexpr std::chrono::seconds maximumTtl{86400};
-
-// The system resolver, asked briefly: a network that blocks DNS must not hold the cycle up.
-std::optional<DnsMessage::Records> lookUp(ResolverLibrary::State& resolver, const std::string& name,
-                                          int type) {
-    DnsMessage::Bytes answer(DnsMessage::maximumSize);
-    int length = res_nquery(resolver.get(), name.c_str(), ns_c_in, type, answer.data(),
-                            static_cast<int>(answer.size()));
-    if (length <= 0) {
-        return std::nullopt;
-    }
-    answer.resize(std::min<std::size_t>(static_cast<std::size_t>(length), answer.size()));
-    return DnsMessage::readRecords(answer, name, type);
-}
 
 // host.example.net, example.net, net: the first that owns NS records is the zone.
 std::vector<std::string> ancestors(const std::string& hostname) {
@@ -44,39 +32,65 @@ std::vector<std::string> ancestors(const std::string& hostname) {
     return names;
 }
 
-bool differs(const std::optional<std::string>& published, const std::vector<std::string>& served) {
-    if (!published) {
-        return false;
-    }
-    std::optional<std::string> canonical = IpAddress::normalize(*published);
-    return served.size() != 1 || served.front() != canonical.value_or(*published);
-}
+// One family's question: what was published, and what the servers said so far.
+struct Family {
+    const std::optional<std::string>& published;
+    int type;
+    bool& differs;
+    bool& unanswered;
+};
 
-void addServed(std::vector<std::string>& all, const std::vector<std::string>& more) {
-    for (const std::string& address : more) {
-        if (std::find(all.begin(), all.end(), address) == all.end()) {
-            all.push_back(address);
+// An authoritative answer for a family counts; anything but exactly the published address differs.
+void take(const DnsMessage::AddressReply& reply, Family& family, DnsObservation& seen) {
+    if (reply.kind != DnsMessage::Kind::answer) {
+        return;
+    }
+    seen.answered = true;
+    family.unanswered = false;
+    const std::string canonical = IpAddress::normalize(*family.published).value_or(*family.published);
+    family.differs = family.differs || reply.addresses != std::vector<std::string>{canonical};
+    for (const std::string& address : reply.addresses) {
+        if (std::find(seen.served.begin(), seen.served.end(), address) == seen.served.end()) {
+            seen.served.push_back(address);
         }
     }
 }
 
 } // namespace
 
-ResolverHostConfirmer::ResolverHostConfirmer(std::string hostname) : hostname_(std::move(hostname)) {}
+DnsWire DnsWire::system() {
+    return {ResolverLibrary::systemResolvers, DnsTransport::exchange};
+}
+
+ResolverHostConfirmer::ResolverHostConfirmer(std::string hostname, DnsWire wire)
+    : hostname_(std::move(hostname)), wire_(std::move(wire)) {}
+
+// The system's resolvers in turn, each for at most perServer, until one gives an answer: our own questions
+// rather than the resolver library's, whose TCP fallback waits without a limit.
+std::optional<DnsMessage::Records>
+ResolverHostConfirmer::lookUp(const std::vector<DnsTransport::Peer>& resolvers, const std::string& name,
+                              int type, Clock::time_point giveUp) const {
+    const DnsMessage::Bytes query = DnsMessage::query(name, type, DnsMessage::Asked::resolver);
+    for (const DnsTransport::Peer& resolver : resolvers) {
+        if (Clock::now() >= giveUp) {
+            break;
+        }
+        std::optional<DnsMessage::Bytes> reply =
+            wire_.exchange(resolver, query, std::min(Clock::now() + perServer, giveUp));
+        std::optional<DnsMessage::Records> records =
+            reply ? DnsMessage::readRecords(*reply, name, type) : std::nullopt;
+        if (records) {
+            return records->values.empty() ? std::nullopt : records;
+        }
+    }
+    return std::nullopt;
+}
 
 std::optional<ResolverHostConfirmer::Zone> ResolverHostConfirmer::discover() const {
-    ResolverLibrary::State resolver;
-    if (!resolver.ready()) {
-        return std::nullopt;
-    }
-    resolver.get()->retrans = 2;
-    resolver.get()->retry = 1;
+    const std::vector<DnsTransport::Peer> resolvers = wire_.resolvers();
     const Clock::time_point giveUp = Clock::now() + total;
     for (const std::string& candidate : ancestors(hostname_)) {
-        if (Clock::now() >= giveUp) {
-            return std::nullopt;
-        }
-        std::optional<DnsMessage::Records> names = lookUp(resolver, candidate, ns_t_ns);
+        std::optional<DnsMessage::Records> names = lookUp(resolvers, candidate, ns_t_ns, giveUp);
         if (!names) {
             continue;
         }
@@ -86,9 +100,9 @@ std::optional<ResolverHostConfirmer::Zone> ResolverHostConfirmer::discover() con
             if (zone.servers.size() == maxServers || Clock::now() >= giveUp) {
                 break;
             }
-            std::optional<DnsMessage::Records> addresses = lookUp(resolver, name, ns_t_a);
+            std::optional<DnsMessage::Records> addresses = lookUp(resolvers, name, ns_t_a, giveUp);
             if (!addresses) {
-                addresses = lookUp(resolver, name, ns_t_aaaa);
+                addresses = lookUp(resolvers, name, ns_t_aaaa, giveUp);
             }
             if (addresses) {
                 zone.servers.push_back({name, addresses->values.front()});
@@ -110,30 +124,36 @@ DnsObservation ResolverHostConfirmer::observe(const PublishedAddresses& publishe
         zone_ = discover();
     }
     DnsObservation seen;
-    if (!zone_) {
+    std::vector<Family> families;
+    for (Family family : {Family{published.ipv4, ns_t_a, seen.ipv4Differs, seen.ipv4Unanswered},
+                          Family{published.ipv6, ns_t_aaaa, seen.ipv6Differs, seen.ipv6Unanswered}}) {
+        if (family.published) {
+            family.unanswered = true;
+            families.push_back(family);
+        }
+    }
+    if (!zone_ || families.empty()) {
         return seen;
     }
+    // A slow answer for one family must not use up the other's time.
+    const auto share = std::chrono::duration_cast<Clock::duration>(perServer) / families.size();
     const Clock::time_point giveUp = Clock::now() + total;
     for (const DnsServer& server : zone_->servers) {
         if (Clock::now() >= giveUp) {
             break;
         }
         seen.servers.push_back(server);
-        const DnsTransport::Deadline deadline = std::min(Clock::now() + perServer, giveUp);
-        for (auto [address, type, differsFlag] :
-             {std::tuple{&published.ipv4, ns_t_a, &seen.ipv4Differs},
-              std::tuple{&published.ipv6, ns_t_aaaa, &seen.ipv6Differs}}) {
-            if (!*address) {
-                continue;
+        const std::optional<DnsTransport::Peer> peer = DnsTransport::peerAt(server.address);
+        Clock::time_point end = Clock::now();
+        for (Family& family : families) {
+            end += share;
+            const DnsMessage::Bytes query = DnsMessage::query(hostname_, family.type);
+            std::optional<DnsMessage::Bytes> reply =
+                peer ? wire_.exchange(*peer, query, std::min(end, giveUp)) : std::nullopt;
+            if (std::optional<DnsMessage::AddressReply> read =
+                    reply ? DnsMessage::readAddressReply(*reply, query) : std::nullopt) {
+                take(*read, family, seen);
             }
-            std::optional<DnsMessage::AddressReply> reply =
-                DnsTransport::ask(server.address, DnsMessage::addressQuery(hostname_, type), deadline);
-            if (!reply || reply->kind != DnsMessage::Kind::answer) {
-                continue;
-            }
-            seen.answered = true;
-            *differsFlag = *differsFlag || differs(*address, reply->addresses);
-            addServed(seen.served, reply->addresses);
         }
     }
     std::sort(seen.served.begin(), seen.served.end());

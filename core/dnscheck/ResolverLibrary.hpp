@@ -2,8 +2,11 @@
 // (ResolverLibrary.cpp, ResolverLibraryMac.cpp).
 #pragma once
 
+#include "dnscheck/DnsTransport.hpp"
+
 #include <netinet/in.h>
 #include <resolv.h>
+#include <vector>
 
 namespace ResolverLibrary {
 
@@ -22,6 +25,9 @@ private:
     struct __res_state state_ {};
     bool ready_ = false;
 };
+
+// The resolvers the system's configuration names, in its order (at most MAXNS).
+std::vector<DnsTransport::Peer> systemResolvers();
 
 // A peer that closes the connection must not kill the daemon with SIGPIPE: flags for send(), and whatever
 // the socket itself needs.

@@ -1,5 +1,7 @@
 #include "dnscheck/ResolverLibrary.hpp"
 
+#include <algorithm>
+#include <cstring>
 #include <sys/socket.h>
 
 namespace ResolverLibrary {
@@ -11,6 +13,32 @@ State::~State() {
     if (ready_) {
         res_ndestroy(&state_);
     }
+}
+
+// res_getservers returns the configured count, which may exceed the slots it filled; an unused slot's family
+// is cleared.
+std::vector<DnsTransport::Peer> systemResolvers() {
+    State state;
+    std::vector<DnsTransport::Peer> found;
+    if (!state.ready()) {
+        return found;
+    }
+    res_sockaddr_union servers[MAXNS] = {};
+    const int count = std::min(res_getservers(state.get(), servers, MAXNS), MAXNS);
+    for (int index = 0; index < count; ++index) {
+        DnsTransport::Peer peer;
+        if (servers[index].sin.sin_family == AF_INET) {
+            std::memcpy(&peer.address, &servers[index].sin, sizeof(sockaddr_in));
+            peer.length = sizeof(sockaddr_in);
+        } else if (servers[index].sin6.sin6_family == AF_INET6) {
+            std::memcpy(&peer.address, &servers[index].sin6, sizeof(sockaddr_in6));
+            peer.length = sizeof(sockaddr_in6);
+        } else {
+            continue;
+        }
+        found.push_back(peer);
+    }
+    return found;
 }
 
 // macOS has no MSG_NOSIGNAL; the socket option does the same.

@@ -80,6 +80,7 @@ std::string DnsCheckFile::encode(const DnsCheck& check) {
         servers.push_back({{"address", server.address}, {"name", server.name}});
     }
     nlohmann::json object = {{"checkedAt", Rfc3339::format(check.checkedAt)},
+                             {"hostname", check.hostname},
                              {"outcome", std::string(DnsCheck::text(check.outcome))},
                              {"served", check.served},
                              {"servers", servers}};
@@ -89,6 +90,7 @@ std::string DnsCheckFile::encode(const DnsCheck& check) {
 std::optional<DnsCheck> DnsCheckFile::decode(std::string_view text) {
     try {
         nlohmann::json object = JsonStrict::parseObject(text);
+        std::string hostname = requiredString(object, "hostname");
         std::optional<DnsOutcome> outcome = DnsCheck::outcomeFromText(requiredString(object, "outcome"));
         std::optional<std::chrono::system_clock::time_point> checkedAt =
             Rfc3339::parse(requiredString(object, "checkedAt"));
@@ -102,7 +104,7 @@ std::optional<DnsCheck> DnsCheckFile::decode(std::string_view text) {
         if (!outcome || !checkedAt) {
             return std::nullopt;
         }
-        return DnsCheck{*outcome, std::move(served), decodeServers(object), *checkedAt};
+        return DnsCheck{std::move(hostname), *outcome, std::move(served), decodeServers(object), *checkedAt};
     } catch (const std::exception&) {
         return std::nullopt;
     }

@@ -19,6 +19,7 @@ struct DnsServer {
 };
 
 struct DnsCheck {
+    std::string hostname; // the host asked for: an outcome says nothing about another
     DnsOutcome outcome;
     std::vector<std::string> served; // every address the answering servers served, sorted
     std::vector<DnsServer> servers;  // those asked

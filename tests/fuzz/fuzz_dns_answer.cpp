@@ -24,7 +24,7 @@ void checkAddresses(const std::vector<std::string>& addresses) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const DnsMessage::Bytes query = DnsMessage::addressQuery("home.example.net", ns_t_a);
+    static const DnsMessage::Bytes query = DnsMessage::query("home.example.net", ns_t_a);
     DnsMessage::Bytes reply(data, data + size);
     // The query's random ID, so that the fuzzer reaches past the first check.
     if (reply.size() >= 2) {
@@ -39,9 +39,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int type : {ns_t_a, ns_t_aaaa, ns_t_ns}) {
         if (std::optional<DnsMessage::Records> records =
                 DnsMessage::readRecords(reply, "home.example.net", type)) {
-            if (records->values.empty()) {
-                __builtin_trap();
-            }
             if (type != ns_t_ns) {
                 checkAddresses(records->values);
             }

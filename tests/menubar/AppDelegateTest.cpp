@@ -197,13 +197,15 @@ TEST_F(AppDelegateTest, EachStatusFileIsShownAsItsIconTooltipAndLines) {
 TEST_F(AppDelegateTest, TheDnsLineSaysWhatTheNameServersServeWhileADaemonWorks) {
     auto at = std::chrono::system_clock::from_time_t(
         QDateTime(QDate(2026, 1, 31), QTime(12, 4)).toSecsSinceEpoch());
+    const std::string host = *status(State::ok, "").hostname;
     const std::pair<std::optional<DnsCheck>, std::string> cases[] = {
         {std::nullopt, "-"},
-        {DnsCheck{DnsOutcome::confirmed, {"203.0.113.7"}, {}, at}, "DNS bestätigt 12:04"},
-        {DnsCheck{DnsOutcome::pending, {"198.51.100.7", "2001:db8::9"}, {}, at},
+        {DnsCheck{host, DnsOutcome::confirmed, {"203.0.113.7"}, {}, at}, "DNS bestätigt 12:04"},
+        {DnsCheck{host, DnsOutcome::pending, {"198.51.100.7", "2001:db8::9"}, {}, at},
          "DNS zeigt noch 198.51.100.7 / 2001:db8::9"},
-        {DnsCheck{DnsOutcome::mismatch, {}, {}, at}, "DNS zeigt noch keine Adresse"},
-        {DnsCheck{DnsOutcome::unknown, {}, {}, at}, "DNS nicht prüfbar"},
+        {DnsCheck{host, DnsOutcome::mismatch, {}, {}, at}, "DNS zeigt noch keine Adresse"},
+        {DnsCheck{host, DnsOutcome::unknown, {}, {}, at}, "DNS nicht prüfbar"},
+        {DnsCheck{"old.example.org", DnsOutcome::confirmed, {}, {}, at}, "-"}, // another host's outcome
     };
     launch();
     QAction* line = delegate->menu()->actions().at(1);

@@ -41,7 +41,7 @@ TEST(NotificationRuleTest, TellsEachChangeOnceAndAtMostOnceAnHourPerKind) {
             std::optional<DnsCheck> dns;
             if (outcome != std::string::npos) {
                 const char* served = poll[at + 1] == 'c' ? "203.0.113.7" : "198.51.100.9";
-                dns = DnsCheck{DnsOutcome(outcome), {served}, {}, now};
+                dns = DnsCheck{host, DnsOutcome(outcome), {served}, {}, now};
             }
             const std::string shown = host.empty() ? "Der Host" : host;
             const std::map<char, std::string> texts = {

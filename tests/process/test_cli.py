@@ -66,6 +66,7 @@ def store(config_dir, mode=0o600):
                  enableIpv6=True, ipv4DiscoveryUrls=["https://v4.example"])
     (config_dir / "config.json").chmod(mode)
     (config_dir / "ipstate.json").write_text('{"ipv4":"192.0.2.1"}')
+    (config_dir / "dnscheck.json").write_text('{"hostname":"stored.example.net","outcome":"confirmed"}')
 
 
 # Against a stored configuration: arguments, piped input, exit status, stdout (None: the summary), stderr,
@@ -112,7 +113,7 @@ def test_configure(config_dir, args, given, code, out, err, saved):
     assert done.stdout.decode() == summary(config_dir, config["hostname"], config["updateIntervalMinutes"],
                                            on[config["enableIpv4"]], on[config["enableIpv6"]])
     assert os.stat(config_dir / "config.json").st_mode & 0o777 == 0o600
-    assert sorted(p.name for p in config_dir.iterdir()) == ["config.json"]  # pushed addresses forgotten
+    assert sorted(p.name for p in config_dir.iterdir()) == ["config.json"]  # pushed addresses, DNS outcome forgotten
 
 
 @pytest.mark.parametrize("before", [None, "{ this is not json", "missing directory"])

@@ -6,8 +6,12 @@ an /etc/resolv.conf that names it: the world in which the daemon's DNS confirmat
         world.prefix  # put in front of a program to run it inside
 
 The zone is example.net; its name server ns1 sits at the address given (127.0.0.1, where knot listens, or a
-silent one). `world.publisher` is a program that fake-dyndns --on-good can call to publish an update."""
+silent one). `world.publisher` is a program that fake-dyndns --on-good can call to publish an update. With
+`stalled_resolver` the resolv.conf names instead a resolver at 127.0.0.2 that answers every UDP query truncated
+and holds every TCP connection without a word."""
 import os
+import selectors
+import socket
 import subprocess
 import sys
 import time
@@ -15,6 +19,7 @@ from pathlib import Path
 
 ZONE = "example.net"
 KNOTD, KNOTC = "/usr/sbin/knotd", "/usr/sbin/knotc"
+STALLED = "127.0.0.2"
 
 
 class NamespaceRefused(RuntimeError):
@@ -32,10 +37,12 @@ def _stop(process):
 
 
 class DnsWorld:
-    def __init__(self, workdir, records, ns_address="127.0.0.1"):
+    def __init__(self, workdir, records, ns_address="127.0.0.1", stalled_resolver=False):
         self.dir = Path(workdir)
         (self.dir / "db").mkdir(parents=True, exist_ok=True)
-        (self.dir / "resolv.conf").write_text("nameserver 127.0.0.1\noptions attempts:1 timeout:2\n")
+        self.stalled_resolver = stalled_resolver
+        resolver = STALLED if stalled_resolver else "127.0.0.1"
+        (self.dir / "resolv.conf").write_text(f"nameserver {resolver}\noptions attempts:1 timeout:2\n")
         zone = [f"$ORIGIN {ZONE}.", "$TTL 3600", "@ SOA ns1 hostmaster 1 3600 600 86400 60", "@ NS ns1",
                 f"ns1 A {ns_address}", *records]
         (self.dir / f"{ZONE}.zone").write_text("\n".join(zone) + "\n")
@@ -69,7 +76,7 @@ zone:
         self.publisher = self.dir / "publish"
         self.publisher.write_text(f"#!/bin/sh\nexec {sys.executable} {Path(__file__).resolve()} publish \"$@\"\n")
         self.publisher.chmod(0o755)
-        self.holder = self.knot = None
+        self.holder = self.knot = self.stall = None
 
     def __enter__(self):
         root = os.geteuid() == 0
@@ -91,6 +98,10 @@ zone:
                        *([] if root else ["-U", "--preserve-credentials"])]
         self.knot = subprocess.Popen([*self.prefix, KNOTD, "-c", str(self.dir / "knot.conf")],
                                      stdin=subprocess.DEVNULL)
+        if self.stalled_resolver:
+            self.stall = subprocess.Popen([*self.prefix, sys.executable, str(Path(__file__).resolve()), "stall"],
+                                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
+            self.stall.stdout.readline()  # listening
         while self.run([KNOTC, "-s", str(self.dir / "knot.sock"), "zone-status", ZONE]).returncode != 0:
             if self.knot.poll() is not None or time.monotonic() > deadline + 10:
                 self.__exit__()
@@ -111,7 +122,7 @@ zone:
         return sum(int(line.rsplit("=", 1)[1]) for line in text.splitlines() if "[query]" in line)
 
     def __exit__(self, *exc):
-        for process in (self.knot, self.holder):
+        for process in (self.stall, self.knot, self.holder):
             if process:
                 _stop(process)
 
@@ -124,5 +135,26 @@ def publish_main(host, *addresses):
     return done.returncode
 
 
+def stall_main():
+    """Run inside the namespace: the stalled resolver, until killed."""
+    udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    udp.bind((STALLED, 53))
+    tcp = socket.create_server((STALLED, 53), backlog=64)
+    watch, held = selectors.DefaultSelector(), []
+    watch.register(udp, selectors.EVENT_READ)
+    watch.register(tcp, selectors.EVENT_READ)
+    print("listening", flush=True)
+    while True:
+        for key, _ in watch.select():
+            if key.fileobj is tcp:
+                held.append(tcp.accept()[0])
+                continue
+            query, peer = udp.recvfrom(4096)
+            if len(query) > 12:  # the question back, flagged a truncated reply (QR, TC; RA)
+                udp.sendto(query[:2] + bytes([query[2] | 0x82, 0x80]) + query[4:], peer)
+
+
 if __name__ == "__main__" and sys.argv[1:2] == ["publish"]:
     sys.exit(publish_main(*sys.argv[2:]))
+if __name__ == "__main__" and sys.argv[1:2] == ["stall"]:
+    stall_main()

@@ -1,12 +1,17 @@
-// The confirmation's pure parts: the outcome rule on a scripted clock, the reading of hostile answers, and
-// dnscheck.json as its readers decode it.
+// The confirmation on a scripted clock and scripted name servers: the outcome rule, the reading of hostile
+// answers, the zone search and the questions per family, and dnscheck.json as its readers decode it.
 #include "dnscheck/DnsCheckRule.hpp"
 #include "dnscheck/DnsMessage.hpp"
+#include "dnscheck/HostConfirmer.hpp"
 #include "status/DnsCheckFile.hpp"
 #include "support/Rfc3339.hpp"
 
+#include <arpa/inet.h>
 #include <arpa/nameser.h>
 #include <gtest/gtest.h>
+#include <map>
+#include <netdb.h>
+#include <resolv.h>
 
 namespace {
 
@@ -32,6 +37,8 @@ TEST(DnsCheckRule, AnUpdateIsPendingThroughItsThreeRetriesThenMismatchWithoutRep
     EXPECT_EQ(rule.afterCycle(true, same, t0), DnsOutcome::confirmed);
     EXPECT_EQ(rule.nextRetry(), std::nullopt);
     EXPECT_EQ(rule.afterCycle(true, other, t0), DnsOutcome::pending);
+    EXPECT_EQ(rule.afterCycle(false, other, t0), DnsOutcome::pending);
+    EXPECT_FALSE(rule.takeRepair(t0)); // still the daemon's own update settling
     EXPECT_EQ(rule.afterRetry(silent), DnsOutcome::unknown);
     EXPECT_EQ(rule.afterRetry(same), DnsOutcome::confirmed);
     EXPECT_EQ(rule.nextRetry(), std::nullopt);
@@ -55,6 +62,18 @@ TEST(DnsCheckRule, ARecordChangedBehindTheDaemonsBackIsRepairedOnceAnHourPerFami
     EXPECT_FALSE(rule.takeRepair(t0 + minutes(200)));
 }
 
+DnsMessage::Bytes wireName(const char* name) {
+    DnsMessage::Bytes bytes(NS_MAXCDNAME);
+    bytes.resize(static_cast<std::size_t>(dn_comp(name, bytes.data(), NS_MAXCDNAME, nullptr, nullptr)));
+    return bytes;
+}
+
+DnsMessage::Bytes v6(const char* text) {
+    DnsMessage::Bytes bytes(16);
+    inet_pton(AF_INET6, text, bytes.data());
+    return bytes;
+}
+
 // A reply to `query` with the header flags and records given (owner compressed to the question's name).
 DnsMessage::Bytes reply(const DnsMessage::Bytes& query, unsigned char flags, unsigned char rcode,
                         const std::vector<DnsMessage::Bytes>& rdatas, int type = ns_t_a) {
@@ -71,26 +90,29 @@ DnsMessage::Bytes reply(const DnsMessage::Bytes& query, unsigned char flags, uns
 }
 
 TEST(DnsMessage, OnlyAnAuthoritativeReplyToOurQuestionCountsAndItsAddressesAreRead) {
-    const DnsMessage::Bytes query = DnsMessage::addressQuery("home.example.net", ns_t_a);
+    const DnsMessage::Bytes query = DnsMessage::query("home.example.net", ns_t_a);
     ASSERT_GT(query.size(), 12u);
     EXPECT_EQ(query[2] & 0x01, 0); // not recursive
     const unsigned char qrAa = 0x84, qr = 0x80, qrAaTc = 0x86;
     const DnsMessage::Bytes a1{203, 0, 113, 7}, a2{198, 51, 100, 7};
+    const DnsMessage::Bytes query6 = DnsMessage::query("home.example.net", ns_t_aaaa);
+    std::vector<DnsMessage::Bytes> flood;
+    for (unsigned char n = 0; n < 70; ++n) {
+        flood.push_back({198, 51, 100, n});
+    }
     DnsMessage::Bytes otherId = reply(query, qrAa, 0, {a1});
     otherId[0] ^= 0xff;
-    DnsMessage::Bytes otherName = reply(DnsMessage::addressQuery("home.example.org", ns_t_a), qrAa, 0, {a1});
+    DnsMessage::Bytes otherName = reply(DnsMessage::query("home.example.org", ns_t_a), qrAa, 0, {a1});
     DnsMessage::Bytes cut = reply(query, qrAa, 0, {a1});
     cut.pop_back();
     using R = DnsMessage::AddressReply;
     using K = DnsMessage::Kind;
     const std::vector<std::pair<DnsMessage::Bytes, std::optional<R>>> table = {
         {reply(query, qrAa, 0, {a2, a1, a1}), R{K::answer, {"198.51.100.7", "203.0.113.7"}}},
-        {reply(query, qrAa, 3, {}), R{K::answer, {}}},          // NXDOMAIN: no address at all
         {reply(query, qrAa, 0, {{1, 2, 3}}), R{K::answer, {}}}, // an A record of the wrong length is none
-        {reply(query, qrAa, 0, {{1, 2, 3, 4}}, ns_t_aaaa), R{K::answer, {}}},
-        {reply(query, qr, 0, {a1}), R{K::noAnswer, {}}}, // not authoritative
-        {reply(query, qrAa, 5, {}), R{K::noAnswer, {}}}, // REFUSED
-        {reply(query, qrAa, 2, {}), R{K::noAnswer, {}}}, // SERVFAIL
+        {reply(query, qrAa, 0, {{1, 2, 3, 4}}, ns_t_aaaa), R{K::answer, {}}}, // not the type asked
+        {reply(query, qr, 0, {a1}), R{K::noAnswer, {}}},                      // not authoritative
+        {reply(query, qrAa, 5, {}), R{K::noAnswer, {}}},                      // REFUSED
         {reply(query, qrAaTc, 0, {}), R{K::truncated, {}}},
         {reply(query, 0x04, 0, {a1}), std::nullopt}, // a query, not a reply
         {otherId, std::nullopt},
@@ -101,25 +123,116 @@ TEST(DnsMessage, OnlyAnAuthoritativeReplyToOurQuestionCountsAndItsAddressesAreRe
     for (const auto& [bytes, expected] : table) {
         EXPECT_EQ(DnsMessage::readAddressReply(bytes, query), expected) << bytes.size();
     }
+    // An AAAA record of the wrong length is none; a flood of records is cut.
+    EXPECT_EQ(DnsMessage::readAddressReply(
+                  reply(query6, qrAa, 0, {{1, 2, 3, 4}, v6("2001:db8::7")}, ns_t_aaaa), query6),
+              (R{K::answer, {"2001:db8::7"}}));
+    EXPECT_EQ(DnsMessage::readAddressReply(reply(query, qrAa, 0, flood), query)->addresses.size(), 64u);
+    // A resolver's reply: its records, none, or no answer at all (ask the next resolver).
     std::optional<DnsMessage::Records> records =
-        DnsMessage::readRecords(reply(query, qrAa, 0, {a1}), "Home.Example.Net.", ns_t_a);
+        DnsMessage::readRecords(reply(query, 0x81, 0x80, {a1}), "Home.Example.Net.", ns_t_a);
     ASSERT_TRUE(records);
     EXPECT_EQ(records->values, std::vector<std::string>{"203.0.113.7"});
     EXPECT_EQ(records->ttl, 60u);
+    EXPECT_EQ(
+        DnsMessage::readRecords(reply(query, 0x81, 0x83, {}), "home.example.net", ns_t_a)->values.size(), 0u);
+    EXPECT_FALSE(DnsMessage::readRecords(reply(query, 0x83, 0x80, {a1}), "home.example.net", ns_t_a));
 }
 
 TEST(DnsCheckFile, WritesWhatItReadsAndRejectsAnythingElse) {
-    DnsCheck check{
-        DnsOutcome::pending, {"198.51.100.7", "2001:db8::1"}, {{"ns1.example.net", "192.0.2.53"}}, t0};
+    DnsCheck check{"home.example.net",
+                   DnsOutcome::pending,
+                   {"198.51.100.7", "2001:db8::1"},
+                   {{"ns1.example.net", "192.0.2.53"}},
+                   t0};
     EXPECT_EQ(DnsCheckFile::decode(DnsCheckFile::encode(check)), check);
-    EXPECT_EQ(DnsCheckFile::decode(R"({"outcome":"unknown","checkedAt":"2026-01-31T08:00:00Z"})"),
-              (DnsCheck{DnsOutcome::unknown, {}, {}, t0}));
-    for (const char* text :
-         {R"({"outcome":"Confirmed","checkedAt":"2026-01-31T08:00:00Z"})", R"({"outcome":"confirmed"})",
-          R"({"outcome":"confirmed","checkedAt":"gestern"})",
-          R"({"outcome":"mismatch","checkedAt":"2026-01-31T08:00:00Z","served":["a\nb"]})",
-          R"({"outcome":"mismatch","checkedAt":"2026-01-31T08:00:00Z","servers":[{"name":1}]})", "[]"}) {
+    const std::string host = R"({"hostname":"h.example",)", at = R"("checkedAt":"2026-01-31T08:00:00Z")";
+    EXPECT_EQ(DnsCheckFile::decode(host + R"("outcome":"unknown",)" + at + "}"),
+              (DnsCheck{"h.example", DnsOutcome::unknown, {}, {}, t0}));
+    for (const std::string& text :
+         {host + R"("outcome":"Confirmed",)" + at + "}", host + R"("outcome":"confirmed"})",
+          host + R"("outcome":"confirmed","checkedAt":"gestern"})", R"({"outcome":"unknown",)" + at + "}",
+          host + R"("outcome":"mismatch","served":["a\nb"],)" + at + "}",
+          host + R"("outcome":"mismatch","servers":[{"name":1}],)" + at + "}", std::string("[]")}) {
         EXPECT_EQ(DnsCheckFile::decode(text), std::nullopt) << text;
+    }
+}
+
+// "server type name" (the type's number) → flags, rcode and record data of its reply; none: silent.
+struct Scripted {
+    unsigned char flags, rcode;
+    std::vector<DnsMessage::Bytes> rdatas;
+};
+using Script = std::map<std::string, Scripted>;
+
+// Name servers that answer from `script`, behind a resolver that fails every question; the deadline each
+// question was given, by its key.
+DnsWire scripted(const Script& script, std::map<std::string, DnsTransport::Deadline>& deadlines) {
+    auto exchange = [&](const DnsTransport::Peer& to, const DnsMessage::Bytes& query,
+                        DnsTransport::Deadline deadline) -> std::optional<DnsMessage::Bytes> {
+        char server[NI_MAXHOST] = {};
+        getnameinfo(reinterpret_cast<const sockaddr*>(&to.address), to.length, server, sizeof server, nullptr,
+                    0, NI_NUMERICHOST);
+        ns_msg message;
+        ns_rr question;
+        ns_initparse(query.data(), static_cast<int>(query.size()), &message);
+        ns_parserr(&message, ns_s_qd, 0, &question);
+        const int type = ns_rr_type(question);
+        const std::string key = std::string(server) + " " + std::to_string(type) + " " + ns_rr_name(question);
+        deadlines[key] = deadline;
+        if (key.starts_with("192.0.2.2 ")) {
+            return reply(query, 0x81, 0x82, {});
+        }
+        auto found = script.find(key);
+        return found == script.end() ? std::nullopt
+                                     : std::optional(reply(query, found->second.flags, found->second.rcode,
+                                                           found->second.rdatas, type));
+    };
+    return {[] {
+                return std::vector{*DnsTransport::peerAt("192.0.2.2"), *DnsTransport::peerAt("192.0.2.1")};
+            },
+            exchange};
+}
+
+TEST(ResolverHostConfirmer, FindsTheZoneAndJudgesEachFamilyOnItsOwn) {
+    const Script zone = {
+        {"192.0.2.1 2 home.example.net", {0x81, 0x80, {}}}, // the host owns no NS records: ask its parent
+        {"192.0.2.1 2 example.net", {0x81, 0x80, {wireName("ns1.example.net"), wireName("ns2.example.net")}}},
+        {"192.0.2.1 1 ns1.example.net", {0x81, 0x80, {{192, 0, 2, 53}}}},
+        {"192.0.2.1 1 ns2.example.net", {0x81, 0x80, {}}},
+        {"192.0.2.1 28 ns2.example.net", {0x81, 0x80, {v6("2001:db8::53")}}},
+    };
+    const std::string a1 = "192.0.2.53 1 home.example.net", aaaa1 = "192.0.2.53 28 home.example.net",
+                      a2 = "2001:db8::53 1 home.example.net", aaaa2 = "2001:db8::53 28 home.example.net";
+    const Scripted pushed4{0x84, 0, {{203, 0, 113, 7}}}, other4{0x84, 0, {{198, 51, 100, 7}}},
+        pushed6{0x84, 0, {v6("2001:db8::7")}}, servfail{0x84, 2, {}}, nxdomain{0x84, 3, {}};
+    const std::optional<std::string> ipv4 = "203.0.113.7", ipv6 = "2001:0db8::7";
+    // The servers' answers, what was published; the outcome and the addresses served.
+    // clang-format off
+    const std::vector<std::tuple<Script, PublishedAddresses, DnsOutcome, std::vector<std::string>>> table = {
+        {{{a1, pushed4}, {aaaa1, pushed6}, {a2, pushed4}, {aaaa2, pushed6}}, {ipv4, ipv6}, DnsOutcome::confirmed,
+         {"2001:db8::7", "203.0.113.7"}},
+        {{{a1, pushed4}, {aaaa1, servfail}}, {ipv4, ipv6}, DnsOutcome::unknown, {"203.0.113.7"}},
+        {{{a1, pushed4}, {aaaa1, pushed6}, {a2, other4}}, {ipv4, ipv6}, DnsOutcome::mismatch,
+         {"198.51.100.7", "2001:db8::7", "203.0.113.7"}},
+        {{{a1, other4}}, {ipv4, ipv6}, DnsOutcome::mismatch, {"198.51.100.7"}},
+        {{{a2, pushed4}}, {ipv4, {}}, DnsOutcome::confirmed, {"203.0.113.7"}},
+        {{{aaaa1, nxdomain}}, {{}, ipv6}, DnsOutcome::mismatch, {}},
+    };
+    // clang-format on
+    for (const auto& [servers, published, outcome, served] : table) {
+        Script script = zone;
+        script.insert(servers.begin(), servers.end());
+        std::map<std::string, DnsTransport::Deadline> deadlines;
+        DnsObservation seen =
+            ResolverHostConfirmer("home.example.net", scripted(script, deadlines)).observe(published);
+        EXPECT_EQ(DnsCheckRule().afterCycle(false, seen, t0), outcome) << served.size();
+        EXPECT_EQ(seen.served, served);
+        EXPECT_EQ(seen.servers, (std::vector<DnsServer>{{"ns1.example.net", "192.0.2.53"},
+                                                        {"ns2.example.net", "2001:db8::53"}}));
+        if (published.ipv4 && published.ipv6) { // each family has its own share of a server's time
+            EXPECT_EQ(deadlines[aaaa1] - deadlines[a1], std::chrono::seconds(1));
+        }
     }
 }
 
