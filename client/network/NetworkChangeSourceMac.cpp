@@ -97,6 +97,10 @@ public:
         dispatch_source_set_timer(timer_, dispatchTime(deadline), DISPATCH_TIME_FOREVER, leeway);
         pollfd ready[2] = {{readEnd_.get(), POLLIN, 0}, {clockFd_, POLLIN, 0}};
         int waitMs = timeout ? static_cast<int>(std::clamp<std::int64_t>(timeout->count(), 0, INT_MAX)) : -1;
+        // A deadline before 1970 is looked at once a minute.
+        if (deadline.time_since_epoch().count() < 0 && (waitMs < 0 || waitMs > 60'000)) {
+            waitMs = 60'000;
+        }
         if (poll(ready, clockFd_ >= 0 ? 2 : 1, waitMs) <= 0) {
             return false;
         }
@@ -142,8 +146,8 @@ private:
         return {};
     }
 
-    // A wall time dispatch can hold, in a 64-bit count of nanoseconds: past 2262 (or before 1970)
-    // the timer waits for ever and the pause looks at the clock at the next wake or notification.
+    // A wall time dispatch can hold, in a 64-bit count of nanoseconds: past 2262 the timer waits for ever
+    // (the pause looks at the clock at the next wake or notification), and so before 1970.
     static dispatch_time_t dispatchTime(TimePoint deadline) {
         auto sinceEpoch = deadline.time_since_epoch();
         auto seconds = std::chrono::floor<std::chrono::seconds>(sinceEpoch);
