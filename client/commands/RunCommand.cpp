@@ -162,7 +162,7 @@ int execute(const ClientRoot& root) {
 }
 
 void run() {
-    ProcessExit::exitWith(execute(ClientRoot()));
+    ProcessExit::exitWith(execute(ClientRoot(StdLog::daemonLog(std::string(ClientPaths::daemonLog)))));
 }
 
 } // namespace RunCommand
