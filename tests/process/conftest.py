@@ -47,10 +47,14 @@ def run(config_dir, *args, fake=None, input=b"", user=None, env=None, preexec=No
     return done
 
 
-def mounted(source, target):
-    """A command prefix: the rest runs with `source` mounted on `target`, in a mount namespace of its own."""
+def need_mount_namespace():
     if os.geteuid() != 0 or subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode != 0:
         pytest.skip("no private mount namespace here (needs root and unshare -m)")
+
+
+def mounted(source, target):
+    """A command prefix: the rest runs with `source` mounted on `target`, in a mount namespace of its own."""
+    need_mount_namespace()
     return ["unshare", "-m", "sh", "-c", 'mount --bind "$1" "$2" && shift 2 && exec "$@"', "sh", str(source), target]
 
 

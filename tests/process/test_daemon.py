@@ -14,7 +14,8 @@ from pathlib import Path
 
 import pytest
 
-from conftest import CLIENT, HOST, KEY, LINE, REPO, client_env, linux_only, mounted, needs_client, run, write_config
+from conftest import (CLIENT, HOST, KEY, LINE, REPO, client_env, linux_only, mounted, need_mount_namespace, needs_client,
+                      run, write_config)
 from fakeservice import FakeService, stop
 
 pytestmark = needs_client
@@ -103,6 +104,61 @@ def test_first_cycle(config_dir, fake_service, daemon):
     assert d.messages() == [START, WORKER.format(5), "[INFO] DynDNS aktualisiert: 203.0.113.7."]
     assert len(fake_service.requests("/nic/update")) == 1
     assert KEY not in d.log.read_text()
+
+
+# What launchd and newsyslog do to the daemon log: launchd appends the daemon's output to it; newsyslog renames it
+# to daemon.log.0 and creates a new file with its own line in it, signalling nobody. The next lines follow in the
+# new file and the old one stops growing. The log's directory exists only in a mount namespace of the test's own:
+# a tmpfs root with the machine's top-level directories bound into it and the test's directory at the log's place.
+CHROOT = r"""root=$1 logs=$2; shift 2; mount -t tmpfs tmpfs "$root" || exit
+for entry in /*; do
+    if [ -L "$entry" ]; then ln -s "$(readlink "$entry")" "$root$entry"
+    elif [ -d "$entry" ]; then
+        mkdir "$root$entry" && case $entry in /dev|/proc|/sys) mount --rbind "$entry" "$root$entry" ;;
+                                              *) mount --bind "$entry" "$root$entry" ;; esac || exit
+    fi
+done
+mkdir -p "$root/Library/Logs/RuzEdaRoredo" && mount --bind "$logs" "$root/Library/Logs/RuzEdaRoredo" || exit
+exec chroot "$root" "$@" >>"$logs/daemon.log" 2>&1"""
+
+
+@linux_only("a mount namespace with the log's directory, and libfaketime")
+@pytest.mark.skipif(not FAKETIME, reason="libfaketime is not installed")
+def test_the_daemon_log_survives_its_rotation(config_dir, fake_service, tmp_path):
+    need_mount_namespace()
+    (tmp_path / "root").mkdir()
+    logs = tmp_path / "logs"
+    logs.mkdir()
+    write_config(config_dir, fake_service, updateIntervalMinutes=1)
+    fake_service.control(update={"body": "911", "sticky": True})  # a WARN line every cycle, one a second
+    env = client_env(config_dir, fake_service, LD_PRELOAD=FAKETIME[0], FAKETIME="+0 x60", FAKETIME_NO_CACHE="1",
+                     FAKETIME_DONT_FAKE_MONOTONIC="1",
+                     ASAN_OPTIONS="verify_asan_link_order=0:" + client_env(config_dir).get("ASAN_OPTIONS", ""))
+    log, old = logs / "daemon.log", logs / "daemon.log.0"
+    log.touch()
+    daemon = subprocess.Popen(["unshare", "-m", "sh", "-c", CHROOT, "sh", tmp_path / "root", logs,
+                               os.path.abspath(CLIENT), "run"],
+                              stdin=subprocess.DEVNULL, env=env, start_new_session=True)
+
+    def lines(path, count):
+        deadline = time.monotonic() + 30
+        while len(path.read_text().splitlines()) < count:
+            assert daemon.poll() is None and time.monotonic() < deadline, (log.read_text(), old.exists())
+            time.sleep(0.05)
+        return path.read_text().splitlines()
+
+    try:
+        lines(log, 4)
+        log.rename(old)
+        turnover = "Dec  9 03:00:00 mac newsyslog[42]: logfile turned over"
+        with open(os.open(log, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644), "w") as new:
+            new.write(turnover + "\n")
+        lines(log, 2)
+        rotated = old.read_text()
+        assert lines(log, 5)[0] == turnover and all(LINE.match(line) for line in lines(log, 5)[1:])
+        assert old.read_text() == rotated and rotated.endswith("\n")
+    finally:
+        stop(daemon)
 
 
 def pinned_team():
