@@ -24,12 +24,20 @@ WORKER = f"[INFO] Update-Worker gestartet (Intervall {{}} min, Host {HOST})."
 FAKETIME = sorted(glob.glob("/usr/lib/*/faketime/libfaketimeMT.so.1"))
 
 
+def faster(times):
+    """The environment that preloads libfaketime, so that the daemon's clock runs `times` as fast; the pid
+    started stays the daemon's own, and request time bounds stay real."""
+    return dict(LD_PRELOAD=FAKETIME[0], FAKETIME=f"+0 x{times}", FAKETIME_NO_CACHE="1", FAKETIME_DONT_FAKE_MONOTONIC="1",
+                # An AddressSanitizer build refuses a preloaded library ahead of its runtime unless told it is fine.
+                ASAN_OPTIONS="verify_asan_link_order=0:" + os.environ.get("ASAN_OPTIONS", ""))
+
+
 class Daemon:
     """One `korvane-client run`, its output in a file; ended by its own pid."""
 
     def __init__(self, config_dir, env, log, launcher=()):
         self.config_dir, self.log = config_dir, log
-        with open(self.log, "wb") as out:
+        with open(self.log, "ab") as out:  # as launchd opens the daemon log
             self.process = subprocess.Popen([*launcher, CLIENT, "run"], stdin=subprocess.DEVNULL, stdout=out,
                                             stderr=subprocess.STDOUT, env=env, start_new_session=True)
 
@@ -69,10 +77,9 @@ class Daemon:
 def daemon(config_dir, fake_service, tmp_path):
     started = []
 
-    def start(launcher=(), **extra):
+    def start(launcher=(), log=tmp_path / "daemon.log", **extra):
         # The log beside this test's own files: runs on one machine at once must not share it.
-        started.append(Daemon(config_dir, client_env(config_dir, fake_service, **extra), tmp_path / "daemon.log",
-                              launcher))
+        started.append(Daemon(config_dir, client_env(config_dir, fake_service, **extra), log, launcher))
         return started[-1]
 
     yield start
@@ -110,7 +117,7 @@ def test_first_cycle(config_dir, fake_service, daemon):
 # to daemon.log.0 and creates a new file with its own line in it, signalling nobody. The next lines follow in the
 # new file and the old one stops growing. The log's directory exists only in a mount namespace of the test's own:
 # a tmpfs root with the machine's top-level directories bound into it and the test's directory at the log's place.
-CHROOT = r"""root=$1 logs=$2; shift 2; mount -t tmpfs tmpfs "$root" || exit
+CHROOT = r"""root=$1 logs=$2 client=$(realpath "$3"); shift 3; mount -t tmpfs tmpfs "$root" || exit
 for entry in /*; do
     if [ -L "$entry" ]; then ln -s "$(readlink "$entry")" "$root$entry"
     elif [ -d "$entry" ]; then
@@ -118,47 +125,30 @@ for entry in /*; do
                                               *) mount --bind "$entry" "$root$entry" ;; esac || exit
     fi
 done
-mkdir -p "$root/Library/Logs/RuzEdaRoredo" && mount --bind "$logs" "$root/Library/Logs/RuzEdaRoredo" || exit
-exec chroot "$root" "$@" >>"$logs/daemon.log" 2>&1"""
+mkdir -p "$root/Library/Logs/RuzEdaRoredo" && mount --bind "$logs" "$root/Library/Logs/RuzEdaRoredo" &&
+exec chroot "$root" "$client" "$@" """
 
 
 @linux_only("a mount namespace with the log's directory, and libfaketime")
 @pytest.mark.skipif(not FAKETIME, reason="libfaketime is not installed")
-def test_the_daemon_log_survives_its_rotation(config_dir, fake_service, tmp_path):
+def test_the_daemon_log_survives_its_rotation(config_dir, fake_service, daemon, tmp_path):
     need_mount_namespace()
-    (tmp_path / "root").mkdir()
-    logs = tmp_path / "logs"
-    logs.mkdir()
+    logs, root = tmp_path / "logs", tmp_path / "root"
+    logs.mkdir(), root.mkdir()
     write_config(config_dir, fake_service, updateIntervalMinutes=1)
     fake_service.control(update={"body": "911", "sticky": True})  # a WARN line every cycle, one a second
-    env = client_env(config_dir, fake_service, LD_PRELOAD=FAKETIME[0], FAKETIME="+0 x60", FAKETIME_NO_CACHE="1",
-                     FAKETIME_DONT_FAKE_MONOTONIC="1",
-                     ASAN_OPTIONS="verify_asan_link_order=0:" + client_env(config_dir).get("ASAN_OPTIONS", ""))
-    log, old = logs / "daemon.log", logs / "daemon.log.0"
-    log.touch()
-    daemon = subprocess.Popen(["unshare", "-m", "sh", "-c", CHROOT, "sh", tmp_path / "root", logs,
-                               os.path.abspath(CLIENT), "run"],
-                              stdin=subprocess.DEVNULL, env=env, start_new_session=True)
-
-    def lines(path, count):
-        deadline = time.monotonic() + 30
-        while len(path.read_text().splitlines()) < count:
-            assert daemon.poll() is None and time.monotonic() < deadline, (log.read_text(), old.exists())
-            time.sleep(0.05)
-        return path.read_text().splitlines()
-
-    try:
-        lines(log, 4)
-        log.rename(old)
-        turnover = "Dec  9 03:00:00 mac newsyslog[42]: logfile turned over"
-        with open(os.open(log, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644), "w") as new:
-            new.write(turnover + "\n")
-        lines(log, 2)
-        rotated = old.read_text()
-        assert lines(log, 5)[0] == turnover and all(LINE.match(line) for line in lines(log, 5)[1:])
-        assert old.read_text() == rotated and rotated.endswith("\n")
-    finally:
-        stop(daemon)
+    log, old, turnover = logs / "daemon.log", logs / "daemon.log.0", "Dec  9 03:00:00 mac newsyslog[42]: turned over\n"
+    d = daemon(["unshare", "-m", "sh", "-c", CHROOT, "sh", root, logs], log, **faster(60))
+    lines = lambda path: path.read_text().splitlines()  # noqa: E731
+    d.wait_for(lambda: len(lines(log)) >= 4)
+    log.rename(old)
+    with open(os.open(log, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644), "w") as new:
+        new.write(turnover)
+    d.wait_for(lambda: len(lines(log)) >= 2)
+    rotated = old.read_text()
+    d.wait_for(lambda: len(lines(log)) >= 5)
+    assert log.read_text().startswith(turnover) and all(LINE.match(line) for line in lines(log)[1:])
+    assert old.read_text() == rotated
 
 
 def pinned_team():
@@ -194,10 +184,7 @@ def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_se
         fake_service.control(manifest={"sha256": "00\n[INFO] Update 0.25.0 installiert\x1b[2J\u202e"})
     temporary = tmp_path / "missing" / "tmp"  # made when needed; the trailing slash is fine
     d = daemon(KORVANE_UPDATE_MANIFEST_URL=fake_service.url("/downloads/macos/latest.json"), TMPDIR=f"{temporary}/",
-               LD_PRELOAD=FAKETIME[0], FAKETIME="+0 x20", FAKETIME_NO_CACHE="1",
-               FAKETIME_DONT_FAKE_MONOTONIC="1",  # request time bounds stay real
-               # An AddressSanitizer build refuses a preloaded library ahead of its runtime unless told it is fine.
-               ASAN_OPTIONS="verify_asan_link_order=0:" + client_env(config_dir).get("ASAN_OPTIONS", ""), **signer)
+               **faster(20), **signer)
     if case in ("garbled manifest", "forged digest"):
         word = "Update-Manifest" if case == "garbled manifest" else "SHA-256"
         d.wait_for(lambda: any(word in m for m in d.messages()), 60)
