@@ -20,11 +20,10 @@ const TimePoint start = ScriptedClocks().wall, earlier = start - 24h;
 constexpr std::chrono::hours century(24 * 365 * 100);
 
 // `rounds` cycles or idle hours against a service that finds 203.0.113.7 and answers every update with
-// `answer`, after an earlier daemon's status; the name servers serve the address, or keep serving an older
-// one (`behind`). Each sleep loses status.json, as if someone had removed it.
+// `answer`, after an earlier daemon's status; the name servers keep serving an older address, so the pauses
+// after an update are split for second looks. Each sleep loses status.json, as if someone had removed it.
 struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating, HostConfirming {
-    Daemon(int rounds, std::string config, std::string answer = {}, std::vector<Happening> network = {},
-           bool behind = false)
+    Daemon(int rounds, std::string config, std::string answer = {}, std::vector<Happening> network = {})
         : ClientRoot(ClientLog([this](ClientLog::Level level, const std::string& message) {
                          if (level != ClientLog::Level::debug && !message.starts_with("DNS ")) {
                              lines.push_back(std::string(ClientLog::rawValue(level)) + " " + message);
@@ -38,7 +37,7 @@ struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating, HostConfirm
                                           std::chrono::duration_cast<std::chrono::milliseconds>(length));
                                       std::filesystem::remove(dir / "status.json");
                                   }}),
-          rounds(rounds), answer(std::move(answer)), network(std::move(network)), behind(behind) {
+          rounds(rounds), answer(std::move(answer)), network(std::move(network)) {
         ::setenv("KORVANE_CONFIG_DIR", dir.path.c_str(), 1);
         StatusFile(dir / "status.json").write({{}, "", {}, {}, {}, earlier, earlier, ""});
         if (!config.empty()) {
@@ -56,8 +55,7 @@ struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating, HostConfirm
     std::shared_ptr<HostConfirming> hostConfirmer(const ClientConfiguration&) const override {
         return self();
     }
-    // Behind, the servers keep the pause split for second looks.
-    DnsObservation observe(const PublishedAddresses&) override { return {true, behind, false, {}, {}}; }
+    DnsObservation observe(const PublishedAddresses&) override { return {true, true, false, {}, {}}; }
     std::unique_ptr<NetworkChangeSource> networkChangeSource() const override {
         auto source = std::make_unique<ScriptedNetwork>(clocks, network);
         ScriptedNetwork* scripted = source.get();
@@ -82,7 +80,6 @@ struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating, HostConfirm
     int rounds;
     std::string answer;
     std::vector<Happening> network;
-    bool behind;
 };
 
 const std::string started =
@@ -99,26 +96,25 @@ std::string fatal(int minutes) {
 TEST(DaemonLoop, CyclesFollowTheIntervalSettledNetworkChangesAndWakesButNotAfterAPermanentRejection) {
     using Cycles = std::vector<TimePoint::duration>;
     const std::int64_t longest = std::chrono::nanoseconds::max() / std::chrono::nanoseconds(1min);
-    const std::tuple<std::int64_t, std::string, std::vector<Happening>, bool, Cycles,
-                     std::vector<std::string>>
-        cases[] = {
-            // interval, answer, network, servers behind; cycle starts on the wall clock (a change settles in
-            // 2 s); the lines after the worker's
-            // clang-format off
-        {5, "good 203.0.113.7", {{10s}, {11500ms}}, false, {0s, 13500ms, 313500ms}, {updated, change}},
-        {5, "good 203.0.113.7", {{30s, What::sleep, 60min}}, false, {0s, 60min + 30s}, {updated, wake}},
-        {5, "badauth", {{60s}}, false, {0s, 30min}, {rejected, fatal(30), rejected, fatal(30)}},
-        {45, "badauth", {}, false, {0s, 45min}, {rejected, fatal(45), rejected, fatal(45)}},
-        // A change the minute holds back still counts after the pause was split for a second look (at 15 s
-        // and 60 s after the update).
-        {5, "good 203.0.113.7", {{5s}, {10s}}, true, {0s, 7s, 67s}, {updated, change, change}},
+    const std::tuple<std::int64_t, std::string, std::vector<Happening>, Cycles, std::vector<std::string>>
+        cases[] = {// interval, answer, network; cycle starts on the wall clock (a change settles in 2 s); the
+                   // lines after
+                   // the worker's
+                   // clang-format off
+        {5, "good 203.0.113.7", {{10s}, {11500ms}}, {0s, 13500ms, 313500ms}, {updated, change}},
+        {5, "good 203.0.113.7", {{30s, What::sleep, 60min}}, {0s, 60min + 30s}, {updated, wake}},
+        {5, "badauth", {{60s}}, {0s, 30min}, {rejected, fatal(30), rejected, fatal(30)}},
+        {45, "badauth", {}, {0s, 45min}, {rejected, fatal(45), rejected, fatal(45)}},
+        // A change the minute holds back still counts after the pause was split for a second look (15 s and
+        // 60 s after the update).
+        {5, "good 203.0.113.7", {{5s}, {10s}}, {0s, 7s, 67s}, {updated, change, change}},
         // The longest interval, a clock set back a century (before 1970) and a pause begun there.
-        {longest, "good 203.0.113.7", {{10s, What::setBack, century}, {30s}, {100s}}, false,
-         {0s, 32s - century}, {updated, change, change}}};
+        {longest, "good 203.0.113.7", {{10s, What::setBack, century}, {30s}, {100s}}, {0s, 32s - century},
+         {updated, change, change}}};
     // clang-format on
-    for (const auto& [interval, answer, network, behind, cycles, lines] : cases) {
+    for (const auto& [interval, answer, network, cycles, lines] : cases) {
         Daemon daemon(int(cycles.size()), "\"updateIntervalMinutes\": " + std::to_string(interval), answer,
-                      network, behind);
+                      network);
         EXPECT_EQ(RunCommand::execute(daemon), 0);
         EXPECT_EQ(daemon.cycles, cycles) << answer;
         std::vector<std::string> expected{started, "INFO Update-Worker gestartet (Intervall " +
