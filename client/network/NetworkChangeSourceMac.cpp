@@ -151,7 +151,7 @@ private:
     static dispatch_time_t dispatchTime(TimePoint deadline) {
         auto sinceEpoch = deadline.time_since_epoch();
         auto seconds = std::chrono::floor<std::chrono::seconds>(sinceEpoch);
-        if (seconds.count() < 0 || seconds.count() >= INT64_MAX / NSEC_PER_SEC - 1) {
+        if (seconds.count() < 0 || seconds.count() >= INT64_MAX / std::int64_t(NSEC_PER_SEC) - 1) {
             return DISPATCH_TIME_FOREVER;
         }
         timespec at{static_cast<time_t>(seconds.count()),
