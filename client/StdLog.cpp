@@ -1,10 +1,12 @@
 #include "StdLog.hpp"
 
+#include "DaemonLogFile.hpp"
 #include "OutputStream.hpp"
 
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -28,7 +30,7 @@ std::string timestamp(std::chrono::system_clock::time_point time) {
     return buffer;
 }
 
-void line(ClientLog::Level level, std::string_view message) {
+void line(ClientLog::Level level, std::string_view message, DaemonLogFile* logFile = nullptr) {
     std::string text = timestamp(std::chrono::system_clock::now());
     text += " [";
     text += ClientLog::rawValue(level);
@@ -36,6 +38,9 @@ void line(ClientLog::Level level, std::string_view message) {
     text += message;
     text += '\n';
     std::lock_guard guard(outputLock());
+    if (logFile != nullptr) {
+        logFile->followRotation();
+    }
     OutputStream::write(stdout, text);
 }
 
@@ -48,6 +53,15 @@ ClientLog clientLog() {
         }
     });
     return log;
+}
+
+ClientLog daemonLog(const std::filesystem::path& path) {
+    auto logFile = std::make_shared<DaemonLogFile>(path);
+    return ClientLog([logFile](ClientLog::Level level, const std::string& message) {
+        if (level != ClientLog::Level::debug) {
+            line(level, message, logFile.get());
+        }
+    });
 }
 
 } // namespace StdLog

@@ -3,10 +3,16 @@
 
 #include "config/ClientLog.hpp"
 
+#include <filesystem>
+
 namespace StdLog {
 
 // The program's one log: "{yyyy-MM-dd HH:mm:ss} [{LEVEL}] {message}" in local time, each line written and
 // flushed under one lock; debug is dropped.
 ClientLog clientLog();
+
+// The daemon's log: the same lines, each written after DaemonLogFile on `path` found the file again that a
+// rotation put there (when standard output was that file at this call).
+ClientLog daemonLog(const std::filesystem::path& path);
 
 } // namespace StdLog

@@ -50,49 +50,25 @@ std::int64_t pauseMinutes(std::int64_t intervalMinutes, UpdateCycleStatus status
     return minutes;
 }
 
-// The update loop's pause: on the wall clock, and ended early by a settled network change unless the cycle
-// was permanently rejected (a wrong key must not hammer the service). Says why when a cycle comes early, and
-// returns true then.
-bool pauseBeforeNextCycle(const ClientLog& log, NetworkAwarePause& watch, std::chrono::nanoseconds length,
-                          UpdateCycleStatus status) {
-    switch (watch.wait(length, status != UpdateCycleStatus::fatalError)) {
-    case NetworkAwarePause::End::networkChange:
-        log.info("Netzwerkänderung erkannt — Aktualisierung vorgezogen.");
-        return true;
-    case NetworkAwarePause::End::wake:
-        log.info("Ruhezustand beendet — Aktualisierung vorgezogen.");
-        return true;
-    case NetworkAwarePause::End::interval:
-        break;
-    }
-    return false;
-}
-
-// The end of a pause starting at `now`; the clock's last moment for one that reaches past it (the longest
-// interval is centuries).
-TimePoint endOfPause(TimePoint now, std::chrono::nanoseconds length) {
-    const auto span = std::chrono::duration_cast<TimePoint::duration>(length);
-    return span >= TimePoint::max() - now ? TimePoint::max() : now + span;
-}
-
-// The pause, interrupted for the name servers' second looks after an update: a long interval must not
-// leave a pending record unconfirmed for hours.
-void pauseWithRetries(const ClientRoot& root, NetworkAwarePause& watch, std::chrono::minutes length,
-                      UpdateCycleStatus status, DnsConfirmation& confirmation) {
-    const TimePoint end = endOfPause(root.clock().now(), length);
-    while (std::optional<TimePoint> due = confirmation.nextRetry()) {
-        if (*due >= end) {
+// The pause after a cycle, interrupted for the name servers' second looks after an update (a long interval
+// must not leave a pending record unconfirmed for hours). On the wall clock, and ended early by a settled
+// network change unless the cycle was permanently rejected (a wrong key must not hammer the service); says
+// why when the next cycle comes early.
+void pauseWithRetries(const ClientLog& log, NetworkAwarePause& watch, DnsConfirmation& confirmation) {
+    for (;;) {
+        switch (watch.wait(confirmation.nextRetry())) {
+        case NetworkAwarePause::End::stop:
+            confirmation.retry();
             break;
-        }
-        std::chrono::nanoseconds wait = *due - root.clock().now();
-        if (wait.count() > 0 && pauseBeforeNextCycle(root.log(), watch, wait, status)) {
+        case NetworkAwarePause::End::networkChange:
+            log.info("Netzwerkänderung erkannt — Aktualisierung vorgezogen.");
+            return;
+        case NetworkAwarePause::End::wake:
+            log.info("Ruhezustand beendet — Aktualisierung vorgezogen.");
+            return;
+        case NetworkAwarePause::End::interval:
             return;
         }
-        confirmation.retry();
-    }
-    std::chrono::nanoseconds rest = end - root.clock().now();
-    if (rest.count() > 0) {
-        pauseBeforeNextCycle(root.log(), watch, rest, status);
     }
 }
 
@@ -153,13 +129,15 @@ int updateLoop(const ClientConfiguration& config, const ClientRoot& root) {
             confirmation.afterCycle(result.response.has_value(), cycle.orchestrator.lastFound());
         }
         std::int64_t minutes = pauseMinutes(config.updateIntervalMinutes, result.status);
-        if (result.status == UpdateCycleStatus::fatalError) {
+        bool fatal = result.status == UpdateCycleStatus::fatalError;
+        // pauseMinutes keeps this within what std::chrono::nanoseconds can hold.
+        TimePoint end = watch.begin(std::chrono::minutes(minutes), !fatal);
+        if (fatal) {
             root.log().error("Fataler Fehler — nächster Versuch in " + std::to_string(minutes) +
                              " min: " + result.message);
-            confirmation.holdRepairsUntil(endOfPause(root.clock().now(), std::chrono::minutes(minutes)));
+            confirmation.holdRepairsUntil(end);
         }
-        // pauseMinutes keeps this within what std::chrono::nanoseconds can hold.
-        pauseWithRetries(root, watch, std::chrono::minutes(minutes), result.status, confirmation);
+        pauseWithRetries(root.log(), watch, confirmation);
     }
     return 0;
 }
@@ -184,7 +162,7 @@ int execute(const ClientRoot& root) {
 }
 
 void run() {
-    ProcessExit::exitWith(execute(ClientRoot()));
+    ProcessExit::exitWith(execute(ClientRoot(StdLog::daemonLog(std::string(ClientPaths::daemonLog)))));
 }
 
 } // namespace RunCommand

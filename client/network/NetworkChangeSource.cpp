@@ -1,19 +1,28 @@
 #include "network/NetworkChangeSource.hpp"
 
+#include <algorithm>
 #include <thread>
 
 namespace {
 
-// Where the platform cannot tell: look once a minute, as often as the daemon wakes anyway.
+// Where the platform cannot tell: look once a minute, and at the deadline.
 class MinuteTicks final : public NetworkChangeSource {
 public:
-    bool waitForChange(std::chrono::milliseconds timeout) override {
+    bool waitForChange(TimePoint deadline, std::optional<std::chrono::milliseconds> timeout) override {
         auto now = std::chrono::steady_clock::now();
-        if (nextCheck_ - now > timeout) {
-            std::this_thread::sleep_for(timeout);
+        std::chrono::nanoseconds wait = nextCheck_ - now;
+        if (timeout) {
+            wait = std::min<std::chrono::nanoseconds>(wait, *timeout);
+        }
+        // Compared in the clock's own unit, not subtracted: the deadline may be the clock's last moment.
+        TimePoint wallNow = std::chrono::system_clock::now();
+        if (deadline - std::chrono::ceil<TimePoint::duration>(wait) <= wallNow) {
+            wait = std::max<std::chrono::nanoseconds>(deadline - wallNow, std::chrono::nanoseconds(0));
+        }
+        std::this_thread::sleep_for(wait);
+        if (std::chrono::steady_clock::now() < nextCheck_) {
             return false;
         }
-        std::this_thread::sleep_for(nextCheck_ - now);
         nextCheck_ = std::chrono::steady_clock::now() + checkEvery;
         return true;
     }
@@ -29,8 +38,8 @@ SnapshotComparison::SnapshotComparison(std::unique_ptr<NetworkChangeSource> mayH
     : mayHaveChanged_(std::move(mayHaveChanged)), take_(std::move(take)),
       last_(take_().value_or(InterfaceSnapshot{})) {}
 
-bool SnapshotComparison::waitForChange(std::chrono::milliseconds timeout) {
-    if (!mayHaveChanged_->waitForChange(timeout)) {
+bool SnapshotComparison::waitForChange(TimePoint deadline, std::optional<std::chrono::milliseconds> timeout) {
+    if (!mayHaveChanged_->waitForChange(deadline, timeout)) {
         return false;
     }
     std::optional<InterfaceSnapshot> current = take_();

@@ -1,7 +1,7 @@
 // Tells the daemon that the machine's network changed, so that the DNS record can follow a new address
-// within seconds instead of at the next interval. Each platform only says that something may have changed
-// (a notification, or a minute gone by where there is none); one comparison of snapshots, the same on every
-// platform, decides whether it did.
+// within seconds instead of at the next interval, and wakes it when its pause is due and no sooner. Each
+// platform only says that something may have changed (a notification, or a minute gone by where there is
+// none); one comparison of snapshots, the same on every platform, decides whether it did.
 #pragma once
 
 #include "config/ClientLog.hpp"
@@ -15,11 +15,15 @@
 
 class NetworkChangeSource {
 public:
+    using TimePoint = std::chrono::system_clock::time_point;
+
     virtual ~NetworkChangeSource() = default;
 
-    // Waits at most `timeout`; true when the network changed since the previous call, however often (for a
+    // Waits until the wall clock reaches `deadline` (a machine asleep at that moment returns as it wakes)
+    // or, when given, for at most `timeout`. It may return sooner: when the clock was set, and whenever the
+    // platform cannot tell. True when the network changed since the previous call, however often (for a
     // platform's notifications: may have changed).
-    virtual bool waitForChange(std::chrono::milliseconds timeout) = 0;
+    virtual bool waitForChange(TimePoint deadline, std::optional<std::chrono::milliseconds> timeout) = 0;
 };
 
 // Passes on only what changed the snapshot, so that a lease renewed or a router's lifetime refreshed with
@@ -31,7 +35,7 @@ public:
     explicit SnapshotComparison(std::unique_ptr<NetworkChangeSource> mayHaveChanged,
                                 Snapshots take = takeInterfaceSnapshot);
 
-    bool waitForChange(std::chrono::milliseconds timeout) override;
+    bool waitForChange(TimePoint deadline, std::optional<std::chrono::milliseconds> timeout) override;
 
 private:
     std::unique_ptr<NetworkChangeSource> mayHaveChanged_;

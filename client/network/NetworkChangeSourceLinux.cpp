@@ -1,29 +1,47 @@
 // Linux: the kernel's routing messages (links, IPv4 and IPv6 addresses and routes) on a netlink socket.
 // Any of them, and messages the kernel had to drop, mean the network may have changed; what they say is
-// left to the comparison of snapshots.
+// left to the comparison of snapshots. The deadline is a timer on the wall clock in the same poll: it fires
+// as the machine wakes when the deadline passed in its sleep, and it is cancelled when the clock is set.
 #include "network/NetworkChangeSource.hpp"
 
 #include "support/Descriptor.hpp"
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 namespace {
 
 class NetlinkSource final : public NetworkChangeSource {
 public:
-    explicit NetlinkSource(Descriptor netlink) : netlink_(std::move(netlink)) {}
+    NetlinkSource(Descriptor netlink, Descriptor timer)
+        : netlink_(std::move(netlink)), timer_(std::move(timer)) {}
 
-    bool waitForChange(std::chrono::milliseconds timeout) override {
-        pollfd ready{netlink_.get(), POLLIN, 0};
-        auto waitMs = static_cast<int>(std::clamp<std::int64_t>(timeout.count(), 0, 60'000));
-        if (poll(&ready, 1, waitMs) <= 0) {
+    bool waitForChange(TimePoint deadline, std::optional<std::chrono::milliseconds> timeout) override {
+        int waitMs = timeout ? static_cast<int>(std::clamp<std::int64_t>(timeout->count(), 0, INT_MAX)) : -1;
+        // A deadline the timer cannot hold (before 1970) is looked at once a minute.
+        if (!arm(deadline) && (waitMs < 0 || waitMs > 60'000)) {
+            waitMs = 60'000;
+        }
+        pollfd ready[2] = {{netlink_.get(), POLLIN, 0}, {timer_.get(), POLLIN, 0}};
+        if (poll(ready, 2, waitMs) <= 0) {
+            return false;
+        }
+        if (ready[1].revents != 0) {
+            // The count of expiries, or ECANCELED when the clock was set: the caller looks at the clock
+            // anyway.
+            std::uint64_t expiries = 0;
+            [[maybe_unused]] ssize_t read = ::read(timer_.get(), &expiries, sizeof expiries);
+        }
+        if (ready[0].revents == 0) {
             return false;
         }
         drain();
@@ -31,6 +49,21 @@ public:
     }
 
 private:
+    bool arm(TimePoint deadline) {
+        // In the clock's own unit first: a deadline at the clock's last moment fits no count of nanoseconds.
+        auto sinceEpoch = deadline.time_since_epoch();
+        auto seconds = std::chrono::floor<std::chrono::seconds>(sinceEpoch);
+        itimerspec at{};
+        at.it_value.tv_sec = static_cast<time_t>(seconds.count());
+        at.it_value.tv_nsec = static_cast<long>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch - seconds).count());
+        // Zero would disarm the timer.
+        if (at.it_value.tv_sec == 0 && at.it_value.tv_nsec == 0) {
+            at.it_value.tv_nsec = 1;
+        }
+        return timerfd_settime(timer_.get(), TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &at, nullptr) == 0;
+    }
+
     // Reads what is queued, a bounded number of reads: a flood leaves the rest for the next call, which
     // comes at once. ENOBUFS (the kernel dropped messages) is a wake-up like any message.
     void drain() {
@@ -44,6 +77,7 @@ private:
     }
 
     Descriptor netlink_;
+    Descriptor timer_;
 };
 
 } // namespace
@@ -60,5 +94,9 @@ PlatformNetworkChangeSource openPlatformNetworkChangeSource() {
     if (bind(netlink.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         return {nullptr, std::strerror(errno)};
     }
-    return {std::make_unique<NetlinkSource>(std::move(netlink)), {}};
+    Descriptor timer(timerfd_create(CLOCK_REALTIME, TFD_CLOEXEC | TFD_NONBLOCK));
+    if (!timer.valid()) {
+        return {nullptr, std::strerror(errno)};
+    }
+    return {std::make_unique<NetlinkSource>(std::move(netlink), std::move(timer)), {}};
 }

@@ -1,22 +1,38 @@
 // macOS: configd's dynamic store. The global IPv4/IPv6 entities change with the primary interface and its
 // router, the per-interface ones with every address; configd also republishes them unchanged, after a wake
 // or a lease renewal. So a notification only means the network may have changed; the comparison of
-// snapshots decides. The callback runs on a private dispatch queue and only writes a byte into a pipe that
-// waitForChange polls.
+// snapshots decides. The deadline is a dispatch timer on the wall clock; the system's wake from sleep and
+// the clock being set (notifyd's clock_set) end a wait too, so that a deadline passed in a sleep comes at
+// once and a clock set back is seen at once. The callbacks run on one private dispatch queue and only write
+// a byte into a pipe that waitForChange polls: 'n' for the network, 't' for the time.
 #include "network/NetworkChangeSource.hpp"
 
 #include "support/Descriptor.hpp"
 
+#include <IOKit/IOMessage.h>
+#include <IOKit/pwr_mgt/IOPMLib.h>
 #include <SystemConfiguration/SystemConfiguration.h>
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <dispatch/dispatch.h>
 #include <fcntl.h>
+#include <notify.h>
+#include <notify_keys.h>
 #include <poll.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
+
+constexpr char networkByte = 'n';
+constexpr char timeByte = 't';
+
+void makeNonBlocking(int descriptor) {
+    fcntl(descriptor, F_SETFD, FD_CLOEXEC);
+    fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) | O_NONBLOCK);
+}
 
 class DynamicStoreSource final : public NetworkChangeSource {
 public:
@@ -25,6 +41,18 @@ public:
         if (store_ != nullptr) {
             SCDynamicStoreSetDispatchQueue(store_, nullptr);
             CFRelease(store_);
+        }
+        if (timer_ != nullptr) {
+            dispatch_source_cancel(timer_);
+            dispatch_release(timer_);
+        }
+        if (powerConnection_ != MACH_PORT_NULL) {
+            IODeregisterForSystemPower(&powerNotifier_);
+            IOServiceClose(powerConnection_);
+            IONotificationPortDestroy(powerPort_);
+        }
+        if (clockToken_ != -1) {
+            notify_cancel(clockToken_); // closes its descriptor
         }
         if (queue_ != nullptr) {
             // A callback already queued must not write into a closed pipe.
@@ -36,8 +64,61 @@ public:
     DynamicStoreSource(const DynamicStoreSource&) = delete;
     DynamicStoreSource& operator=(const DynamicStoreSource&) = delete;
 
-    // Empty when the notifications are running, else why not.
+    // Empty when the notifications and the timer are running, else why not.
     std::string start() {
+        queue_ = dispatch_queue_create("com.korvane.client.network", DISPATCH_QUEUE_SERIAL);
+        if (std::string failure = watchStore(); !failure.empty()) {
+            return failure;
+        }
+        timer_ = dispatch_source_create(DISPATCH_SOURCE_TYPE_TIMER, 0, 0, queue_);
+        if (timer_ == nullptr) {
+            return "dispatch_source_create";
+        }
+        dispatch_set_context(timer_, this);
+        dispatch_source_set_event_handler_f(
+            timer_, [](void* self) { static_cast<DynamicStoreSource*>(self)->post(timeByte); });
+        dispatch_source_set_timer(timer_, DISPATCH_TIME_FOREVER, DISPATCH_TIME_FOREVER, 0);
+        dispatch_resume(timer_);
+        // Without these the timer still fires, only perhaps later after a wake or a clock set back.
+        powerConnection_ = IORegisterForSystemPower(this, &powerPort_, powerChanged, &powerNotifier_);
+        if (powerConnection_ != MACH_PORT_NULL) {
+            IONotificationPortSetDispatchQueue(powerPort_, queue_);
+        }
+        if (notify_register_file_descriptor(kNotifyClockSet, &clockFd_, 0, &clockToken_) ==
+            NOTIFY_STATUS_OK) {
+            makeNonBlocking(clockFd_);
+        } else {
+            clockToken_ = clockFd_ = -1;
+        }
+        return {};
+    }
+
+    bool waitForChange(TimePoint deadline, std::optional<std::chrono::milliseconds> timeout) override {
+        dispatch_source_set_timer(timer_, dispatchTime(deadline), DISPATCH_TIME_FOREVER, leeway);
+        pollfd ready[2] = {{readEnd_.get(), POLLIN, 0}, {clockFd_, POLLIN, 0}};
+        int waitMs = timeout ? static_cast<int>(std::clamp<std::int64_t>(timeout->count(), 0, INT_MAX)) : -1;
+        // A deadline before 1970 is looked at once a minute.
+        if (deadline.time_since_epoch().count() < 0 && (waitMs < 0 || waitMs > 60'000)) {
+            waitMs = 60'000;
+        }
+        if (poll(ready, clockFd_ >= 0 ? 2 : 1, waitMs) <= 0) {
+            return false;
+        }
+        char drained[64];
+        while (clockFd_ >= 0 && read(clockFd_, drained, sizeof drained) > 0) {
+        }
+        bool changed = false;
+        for (ssize_t got; (got = read(readEnd_.get(), drained, sizeof drained)) > 0;) {
+            changed = changed || std::find(drained, drained + got, networkByte) != drained + got;
+        }
+        return changed;
+    }
+
+private:
+    // A little slack lets the system fold the wake-up into others; the pause looks at the clock anyway.
+    static constexpr std::uint64_t leeway = NSEC_PER_SEC;
+
+    std::string watchStore() {
         SCDynamicStoreContext context{0, this, nullptr, nullptr, nullptr};
         store_ = SCDynamicStoreCreate(nullptr, CFSTR("korvane-client"), changed, &context);
         if (store_ == nullptr) {
@@ -59,60 +140,67 @@ public:
                                   CFTypeRef(keys[1]), CFTypeRef(patterns[0]), CFTypeRef(patterns[1])}) {
             CFRelease(created);
         }
-        if (!watching) {
-            return SCErrorString(SCError());
-        }
-        queue_ = dispatch_queue_create("com.korvane.client.network", DISPATCH_QUEUE_SERIAL);
-        if (!SCDynamicStoreSetDispatchQueue(store_, queue_)) {
+        if (!watching || !SCDynamicStoreSetDispatchQueue(store_, queue_)) {
             return SCErrorString(SCError());
         }
         return {};
     }
 
-    bool waitForChange(std::chrono::milliseconds timeout) override {
-        pollfd ready{readEnd_.get(), POLLIN, 0};
-        auto waitMs = static_cast<int>(std::clamp<std::int64_t>(timeout.count(), 0, 60'000));
-        if (poll(&ready, 1, waitMs) <= 0) {
-            return false;
+    // A wall time dispatch can hold, in a 64-bit count of nanoseconds: past 2262 the timer waits for ever
+    // (the pause looks at the clock at the next wake or notification), and so before 1970.
+    static dispatch_time_t dispatchTime(TimePoint deadline) {
+        auto sinceEpoch = deadline.time_since_epoch();
+        auto seconds = std::chrono::floor<std::chrono::seconds>(sinceEpoch);
+        if (seconds.count() < 0 || seconds.count() >= INT64_MAX / std::int64_t(NSEC_PER_SEC) - 1) {
+            return DISPATCH_TIME_FOREVER;
         }
-        char drained[64];
-        while (read(readEnd_.get(), drained, sizeof drained) > 0) {
-        }
-        return true;
+        timespec at{static_cast<time_t>(seconds.count()),
+                    static_cast<long>(
+                        std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch - seconds).count())};
+        return dispatch_walltime(&at, 0);
     }
 
-private:
-    static void changed(SCDynamicStoreRef, CFArrayRef, void* info) {
+    void post(char byte) {
         // A full pipe already holds a wake-up; the byte is not needed then.
-        char one = 1;
-        [[maybe_unused]] ssize_t written =
-            write(static_cast<DynamicStoreSource*>(info)->writeEnd_.get(), &one, 1);
+        [[maybe_unused]] ssize_t written = write(writeEnd_.get(), &byte, 1);
+    }
+
+    static void changed(SCDynamicStoreRef, CFArrayRef, void* info) {
+        static_cast<DynamicStoreSource*>(info)->post(networkByte);
+    }
+
+    // Sleep must be allowed at once (a registered client that does not answer delays it by 30 s); the wake
+    // ends the wait.
+    static void powerChanged(void* info, io_service_t, natural_t message, void* argument) {
+        auto* self = static_cast<DynamicStoreSource*>(info);
+        if (message == kIOMessageCanSystemSleep || message == kIOMessageSystemWillSleep) {
+            IOAllowPowerChange(self->powerConnection_, reinterpret_cast<long>(argument));
+        } else if (message == kIOMessageSystemHasPoweredOn) {
+            self->post(timeByte);
+        }
     }
 
     Descriptor readEnd_;
     Descriptor writeEnd_;
     SCDynamicStoreRef store_ = nullptr;
     dispatch_queue_t queue_ = nullptr;
+    dispatch_source_t timer_ = nullptr;
+    io_connect_t powerConnection_ = MACH_PORT_NULL;
+    IONotificationPortRef powerPort_ = nullptr;
+    io_object_t powerNotifier_ = 0;
+    int clockFd_ = -1;
+    int clockToken_ = -1;
 };
-
-bool makeNonBlockingPipe(int ends[2]) {
-    if (pipe(ends) != 0) {
-        return false;
-    }
-    for (int i = 0; i < 2; ++i) {
-        fcntl(ends[i], F_SETFD, FD_CLOEXEC);
-        fcntl(ends[i], F_SETFL, fcntl(ends[i], F_GETFL) | O_NONBLOCK);
-    }
-    return true;
-}
 
 } // namespace
 
 PlatformNetworkChangeSource openPlatformNetworkChangeSource() {
     int ends[2];
-    if (!makeNonBlockingPipe(ends)) {
+    if (pipe(ends) != 0) {
         return {nullptr, std::strerror(errno)};
     }
+    makeNonBlocking(ends[0]);
+    makeNonBlocking(ends[1]);
     auto source = std::make_unique<DynamicStoreSource>(ends[0], ends[1]);
     std::string failure = source->start();
     if (!failure.empty()) {

@@ -47,11 +47,15 @@ def run(config_dir, *args, fake=None, input=b"", user=None, env=None, preexec=No
     return done
 
 
+def need_mount_namespace():
+    if os.geteuid() != 0 or subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode != 0:
+        pytest.skip("no private mount namespace here (needs root and unshare -m)")
+
+
 def mounted(source, target, *more):
     """A command prefix: the rest runs with `source` mounted on `target` (and each further pair likewise), in a
     mount namespace of its own."""
-    if os.geteuid() != 0 or subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode != 0:
-        pytest.skip("no private mount namespace here (needs root and unshare -m)")
+    need_mount_namespace()
     pairs = [str(p) for p in (source, target, *more)]
     script = 'while [ "$1" != -- ]; do mount --bind "$1" "$2" || exit 125; shift 2; done; shift; exec "$@"'
     return ["unshare", "-m", "sh", "-c", script, "sh", *pairs, "--"]

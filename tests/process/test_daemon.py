@@ -15,7 +15,8 @@ from pathlib import Path
 
 import pytest
 
-from conftest import CLIENT, HOST, KEY, LINE, REPO, client_env, linux_only, mounted, needs_client, run, write_config
+from conftest import (CLIENT, HOST, KEY, LINE, REPO, client_env, linux_only, mounted, need_mount_namespace, needs_client,
+                      run, write_config)
 from fakeservice import FakeService, stop
 
 pytestmark = needs_client
@@ -24,12 +25,20 @@ WORKER = f"[INFO] Update-Worker gestartet (Intervall {{}} min, Host {HOST})."
 FAKETIME = sorted(glob.glob("/usr/lib/*/faketime/libfaketimeMT.so.1"))
 
 
+def faster(times):
+    """The environment that preloads libfaketime, so that the daemon's clock runs `times` as fast; the pid
+    started stays the daemon's own, and request time bounds stay real."""
+    return dict(LD_PRELOAD=FAKETIME[0], FAKETIME=f"+0 x{times}", FAKETIME_NO_CACHE="1", FAKETIME_DONT_FAKE_MONOTONIC="1",
+                # An AddressSanitizer build refuses a preloaded library ahead of its runtime unless told it is fine.
+                ASAN_OPTIONS="verify_asan_link_order=0:" + os.environ.get("ASAN_OPTIONS", ""))
+
+
 class Daemon:
     """One `korvane-client run`, its output in a file; ended by its own pid."""
 
     def __init__(self, config_dir, env, log, launcher=()):
         self.config_dir, self.log = config_dir, log
-        with open(self.log, "wb") as out:
+        with open(self.log, "ab") as out:  # as launchd opens the daemon log
             self.process = subprocess.Popen([*launcher, CLIENT, "run"], stdin=subprocess.DEVNULL, stdout=out,
                                             stderr=subprocess.STDOUT, env=env, start_new_session=True)
 
@@ -69,10 +78,9 @@ class Daemon:
 def daemon(config_dir, fake_service, tmp_path):
     started = []
 
-    def start(launcher=(), **extra):
+    def start(launcher=(), log=tmp_path / "daemon.log", **extra):
         # The log beside this test's own files: runs on one machine at once must not share it.
-        started.append(Daemon(config_dir, client_env(config_dir, fake_service, **extra), tmp_path / "daemon.log",
-                              launcher))
+        started.append(Daemon(config_dir, client_env(config_dir, fake_service, **extra), log, launcher))
         return started[-1]
 
     yield start
@@ -104,6 +112,44 @@ def test_first_cycle(config_dir, fake_service, daemon):
     assert d.messages() == [START, WORKER.format(5), "[INFO] DynDNS aktualisiert: 203.0.113.7."]
     assert len(fake_service.requests("/nic/update")) == 1
     assert KEY not in d.log.read_text()
+
+
+# What launchd and newsyslog do to the daemon log: launchd appends the daemon's output to it; newsyslog renames it
+# to daemon.log.0 and creates a new file with its own line in it, signalling nobody. The next lines follow in the
+# new file and the old one stops growing. The log's directory exists only in a mount namespace of the test's own:
+# a tmpfs root with the machine's top-level directories bound into it and the test's directory at the log's place.
+CHROOT = r"""root=$1 logs=$2 client=$(realpath "$3"); shift 3; mount -t tmpfs tmpfs "$root" || exit
+for entry in /*; do
+    if [ -L "$entry" ]; then ln -s "$(readlink "$entry")" "$root$entry"
+    elif [ -d "$entry" ]; then
+        mkdir "$root$entry" && case $entry in /dev|/proc|/sys) mount --rbind "$entry" "$root$entry" ;;
+                                              *) mount --bind "$entry" "$root$entry" ;; esac || exit
+    fi
+done
+mkdir -p "$root/Library/Logs/RuzEdaRoredo" && mount --bind "$logs" "$root/Library/Logs/RuzEdaRoredo" &&
+exec chroot "$root" "$client" "$@" """
+
+
+@linux_only("a mount namespace with the log's directory, and libfaketime")
+@pytest.mark.skipif(not FAKETIME, reason="libfaketime is not installed")
+def test_the_daemon_log_survives_its_rotation(config_dir, fake_service, daemon, tmp_path):
+    need_mount_namespace()
+    logs, root = tmp_path / "logs", tmp_path / "root"
+    logs.mkdir(), root.mkdir()
+    write_config(config_dir, fake_service, updateIntervalMinutes=1)
+    fake_service.control(update={"body": "911", "sticky": True})  # a WARN line every cycle, one a second
+    log, old, turnover = logs / "daemon.log", logs / "daemon.log.0", "Dec  9 03:00:00 mac newsyslog[42]: turned over\n"
+    d = daemon(["unshare", "-m", "sh", "-c", CHROOT, "sh", root, logs], log, **faster(60))
+    lines = lambda path: path.read_text().splitlines()  # noqa: E731
+    d.wait_for(lambda: len(lines(log)) >= 4)
+    log.rename(old)
+    with open(os.open(log, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644), "w") as new:
+        new.write(turnover)
+    d.wait_for(lambda: len(lines(log)) >= 2)
+    rotated = old.read_text()
+    d.wait_for(lambda: len(lines(log)) >= 5)
+    assert log.read_text().startswith(turnover) and all(LINE.match(line) for line in lines(log)[1:])
+    assert old.read_text() == rotated
 
 
 def pinned_team():
@@ -142,10 +188,7 @@ def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_se
         (temporary / "korvane-update-0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D").mkdir(parents=True)
         (temporary / "korvane-update-0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D/RuzEdaRoredo-0.24.9.pkg").write_text("x")
     d = daemon(KORVANE_UPDATE_MANIFEST_URL=fake_service.url("/downloads/macos/latest.json"), TMPDIR=f"{temporary}/",
-               LD_PRELOAD=FAKETIME[0], FAKETIME="+0 x20", FAKETIME_NO_CACHE="1",
-               FAKETIME_DONT_FAKE_MONOTONIC="1",  # request time bounds stay real
-               # An AddressSanitizer build refuses a preloaded library ahead of its runtime unless told it is fine.
-               ASAN_OPTIONS="verify_asan_link_order=0:" + client_env(config_dir).get("ASAN_OPTIONS", ""), **signer)
+               **faster(20), **signer)
     if case in ("garbled manifest", "forged digest"):
         word = "Update-Manifest" if case == "garbled manifest" else "SHA-256"
         d.wait_for(lambda: any(word in m for m in d.messages()), 60)

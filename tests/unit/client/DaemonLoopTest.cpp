@@ -1,12 +1,13 @@
-// The daemon's loop through ClientRoot's seams, on a scripted wall clock: when the cycles come, that a
-// settled network change or a sleep past the deadline brings one forward and says so, the long pause after a
-// permanent rejection that no change cuts short, and idle mode. The pause's own rules are
-// NetworkAwarePause's.
+// The daemon's loop through ClientRoot's seams, on scripted clocks: when the cycles come, that a settled
+// network change or a sleep past the deadline brings one forward and says so, also when the pause is split
+// for the name servers' second looks, the long pause after a permanent rejection that no change cuts short,
+// the longest interval, and idle mode. The pause's own rules are NetworkAwarePause's.
 #include "commands/RunCommand.hpp"
 #include "config/ClientPaths.hpp"
 #include "status/DaemonStatus.hpp"
 
 #include "../Scratch.hpp"
+#include "ScriptedNetwork.hpp"
 
 #include <gtest/gtest.h>
 
@@ -15,35 +16,12 @@ namespace {
 using namespace std::chrono_literals;
 using Minutes = std::chrono::minutes;
 using TimePoint = std::chrono::system_clock::time_point;
-const TimePoint start{std::chrono::hours(24 * 365 * 50)}, earlier = start - 24h;
-
-// At `at` after the start the network changes, or the machine sleeps for `asleep` in the wait around it.
-struct Happening {
-    std::chrono::milliseconds at;
-    Minutes asleep{0};
-};
-
-// The network on the scripted clock: every wait moves the clock on to its end or to the next happening.
-struct Network final : NetworkChangeSource {
-    Network(TimePoint& now, std::vector<Happening> script) : now(now), script(std::move(script)) {}
-    bool waitForChange(std::chrono::milliseconds timeout) override {
-        TimePoint until = now + timeout;
-        if (next == script.size() || start + script[next].at > until) {
-            now = until;
-            return false;
-        }
-        Happening happening = script[next++];
-        // The wait's own time passes awake; the wall clock also counts the sleep.
-        now = happening.asleep > 0min ? until + happening.asleep : start + happening.at;
-        return happening.asleep == 0min;
-    }
-    TimePoint& now;
-    std::vector<Happening> script;
-    std::size_t next = 0;
-};
+const TimePoint start = ScriptedClocks().wall, earlier = start - 24h;
+constexpr std::chrono::hours century(24 * 365 * 100);
 
 // `rounds` cycles or idle hours against a service that finds 203.0.113.7 and answers every update with
-// `answer`, after an earlier daemon's status. Each sleep loses status.json, as if someone had removed it.
+// `answer`, after an earlier daemon's status; the name servers keep serving an older address, so the pauses
+// after an update are split for second looks. Each sleep loses status.json, as if someone had removed it.
 struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating, HostConfirming {
     Daemon(int rounds, std::string config, std::string answer = {}, std::vector<Happening> network = {})
         : ClientRoot(ClientLog([this](ClientLog::Level level, const std::string& message) {
@@ -51,10 +29,12 @@ struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating, HostConfirm
                              lines.push_back(std::string(ClientLog::rawValue(level)) + " " + message);
                          }
                      }),
-                     Pause::Clock{[this] { return now; },
-                                  [this] { return std::chrono::steady_clock::time_point(now - start); },
+                     Pause::Clock{[this] { return clocks.wall; },
+                                  [this] { return std::chrono::steady_clock::time_point(clocks.steady); },
                                   [this](std::chrono::nanoseconds length) {
-                                      now += std::chrono::duration_cast<TimePoint::duration>(length);
+                                      clocks.advance(
+                                          clocks.steady +
+                                          std::chrono::duration_cast<std::chrono::milliseconds>(length));
                                       std::filesystem::remove(dir / "status.json");
                                   }}),
           rounds(rounds), answer(std::move(answer)), network(std::move(network)) {
@@ -72,16 +52,18 @@ struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating, HostConfirm
     std::shared_ptr<DynDnsUpdating> updateClient(const ClientConfiguration&) const override { return self(); }
     // Shared without an owner: the daemon outlives its loop.
     std::shared_ptr<Daemon> self() const { return {std::shared_ptr<void>(), const_cast<Daemon*>(this)}; }
-    // The name servers serve what was found: no second looks split the pauses.
     std::shared_ptr<HostConfirming> hostConfirmer(const ClientConfiguration&) const override {
         return self();
     }
-    DnsObservation observe(const PublishedAddresses&) override { return {true, false, false, {}, {}}; }
+    DnsObservation observe(const PublishedAddresses&) override { return {true, true, false, {}, {}}; }
     std::unique_ptr<NetworkChangeSource> networkChangeSource() const override {
-        return std::make_unique<Network>(now, network);
+        auto source = std::make_unique<ScriptedNetwork>(clocks, network);
+        ScriptedNetwork* scripted = source.get();
+        return std::make_unique<SnapshotComparison>(std::move(source),
+                                                    [scripted] { return scripted->interfaces(); });
     }
     std::optional<std::string> resolveIpv4() override {
-        cycles.push_back(now - start);
+        cycles.push_back(clocks.wall - start);
         return "203.0.113.7";
     }
     std::optional<std::string> resolveIpv6() override { return std::nullopt; }
@@ -91,7 +73,7 @@ struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating, HostConfirm
     DaemonStatus status() const { return StatusFile(dir / "status.json").load().value(); }
 
     Scratch dir;
-    mutable TimePoint now = start;
+    mutable ScriptedClocks clocks;
     mutable int asked = 0, selfUpdaters = 0;
     std::vector<TimePoint::duration> cycles;
     std::vector<std::string> lines;
@@ -113,13 +95,22 @@ std::string fatal(int minutes) {
 
 TEST(DaemonLoop, CyclesFollowTheIntervalSettledNetworkChangesAndWakesButNotAfterAPermanentRejection) {
     using Cycles = std::vector<TimePoint::duration>;
-    const std::tuple<int, std::string, std::vector<Happening>, Cycles, std::vector<std::string>> cases[] = {
-        // interval, answer, network; cycle starts (a change settles in 2 s); the lines after the worker's
-        // clang-format off
+    const std::int64_t longest = std::chrono::nanoseconds::max() / std::chrono::nanoseconds(1min);
+    const std::tuple<std::int64_t, std::string, std::vector<Happening>, Cycles, std::vector<std::string>>
+        cases[] = {// interval, answer, network; cycle starts on the wall clock (a change settles in 2 s); the
+                   // lines after
+                   // the worker's
+                   // clang-format off
         {5, "good 203.0.113.7", {{10s}, {11500ms}}, {0s, 13500ms, 313500ms}, {updated, change}},
-        {5, "good 203.0.113.7", {{30s, 60min}}, {0s, 61min}, {updated, wake}}, // a sleep past the deadline
+        {5, "good 203.0.113.7", {{30s, What::sleep, 60min}}, {0s, 60min + 30s}, {updated, wake}},
         {5, "badauth", {{60s}}, {0s, 30min}, {rejected, fatal(30), rejected, fatal(30)}},
-        {45, "badauth", {}, {0s, 45min}, {rejected, fatal(45), rejected, fatal(45)}}};
+        {45, "badauth", {}, {0s, 45min}, {rejected, fatal(45), rejected, fatal(45)}},
+        // A change the minute holds back still counts after the pause was split for a second look (15 s and
+        // 60 s after the update).
+        {5, "good 203.0.113.7", {{5s}, {10s}}, {0s, 7s, 67s}, {updated, change, change}},
+        // The longest interval, a clock set back a century (before 1970) and a pause begun there.
+        {longest, "good 203.0.113.7", {{10s, What::setBack, century}, {30s}, {100s}}, {0s, 32s - century},
+         {updated, change, change}}};
     // clang-format on
     for (const auto& [interval, answer, network, cycles, lines] : cases) {
         Daemon daemon(int(cycles.size()), "\"updateIntervalMinutes\": " + std::to_string(interval), answer,
@@ -147,7 +138,7 @@ TEST(DaemonLoop, WithoutAConfigurationItIdlesAndPutsItsStatusBackEveryHour) {
                                "). Bitte mit 'sudo korvane-client configure' einrichten.";
     EXPECT_EQ(daemon.lines,
               (std::vector<std::string>{started, "ERROR korvane-client läuft im Leerlauf — " + reason}));
-    EXPECT_EQ(std::make_tuple(daemon.now - start, daemon.selfUpdaters, daemon.cycles.size()),
+    EXPECT_EQ(std::make_tuple(daemon.clocks.wall - start, daemon.selfUpdaters, daemon.cycles.size()),
               std::make_tuple(TimePoint::duration(2h), 0, std::size_t(0)));
     DaemonStatus status = daemon.status();
     EXPECT_EQ(std::tie(status.state, status.message, status.lastSuccessAt, status.updatedAt),

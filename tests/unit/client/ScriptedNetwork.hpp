@@ -1,0 +1,67 @@
+// The daemon's network and its two clocks on a script: each wait moves both clocks on to its end or to the
+// next happening, at a set moment of the monotonic clock. The network changes, a lease is renewed with
+// nothing changed, the machine sleeps for `span` (both clocks count it), or the wall clock is set back by
+// `span`; a wait comes back at a change, at a renewal, as the machine wakes and when the clock was set.
+#pragma once
+
+#include "network/NetworkChangeSource.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <vector>
+
+enum class What { change, renewal, sleep, setBack };
+struct Happening {
+    std::chrono::milliseconds at;
+    What what = What::change;
+    std::chrono::minutes span{0};
+};
+
+struct ScriptedClocks {
+    std::chrono::milliseconds steady{0};
+    std::chrono::system_clock::time_point wall{std::chrono::hours(24 * 365 * 50)};
+
+    void advance(std::chrono::milliseconds to) {
+        wall += to - steady;
+        steady = to;
+    }
+};
+
+struct ScriptedNetwork final : NetworkChangeSource {
+    using Ms = std::chrono::milliseconds;
+
+    ScriptedNetwork(ScriptedClocks& clocks, std::vector<Happening> script)
+        : clocks(clocks), script(std::move(script)) {}
+
+    bool waitForChange(TimePoint deadline, std::optional<Ms> timeout) override {
+        ++waits;
+        // In whole milliseconds, where the clock's last moment is no overflow.
+        Ms until = clocks.steady + std::max(std::chrono::ceil<Ms>(deadline.time_since_epoch()) -
+                                                std::chrono::floor<Ms>(clocks.wall.time_since_epoch()),
+                                            Ms(0));
+        if (timeout) {
+            until = std::min(until, clocks.steady + *timeout);
+        }
+        if (next == script.size() || script[next].at > until) {
+            clocks.advance(until);
+            return false;
+        }
+        Happening happening = script[next++];
+        clocks.advance(happening.at);
+        if (happening.what == What::sleep) {
+            clocks.advance(clocks.steady + happening.span);
+        }
+        if (happening.what == What::setBack) {
+            clocks.wall -= happening.span;
+        }
+        snapshot += happening.what == What::change;
+        return happening.what == What::change || happening.what == What::renewal;
+    }
+    // What the interfaces look like now, for the comparison of snapshots.
+    InterfaceSnapshot interfaces() const { return InterfaceSnapshot{std::to_string(snapshot)}; }
+
+    ScriptedClocks& clocks;
+    std::vector<Happening> script;
+    std::size_t next = 0, snapshot = 0, waits = 0;
+};
