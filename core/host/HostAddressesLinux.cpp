@@ -11,7 +11,6 @@
 #include <linux/if_addr.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
-#include <map>
 #include <net/if.h>
 #include <net/if_arp.h>
 
@@ -34,7 +33,7 @@ bool isTunnelType(unsigned short type) {
     }
 }
 
-void addInterface(std::map<unsigned, HostInterface>& interfaces, const nlmsghdr& message) {
+void addInterface(std::vector<HostInterface>& interfaces, const nlmsghdr& message) {
     if (message.nlmsg_type != RTM_NEWLINK || message.nlmsg_len < NLMSG_LENGTH(sizeof(ifinfomsg))) {
         return;
     }
@@ -55,18 +54,19 @@ void addInterface(std::map<unsigned, HostInterface>& interfaces, const nlmsghdr&
             }
         });
     if (link.ifi_index > 0 && !interface.name.empty()) {
-        interfaces[interface.index] = std::move(interface);
+        interfaces.push_back(std::move(interface));
     }
 }
 
-void addAddress(std::vector<HostAddress>& addresses, const std::map<unsigned, HostInterface>& interfaces,
+void addAddress(std::vector<HostAddress>& addresses, const std::vector<HostInterface>& interfaces,
                 const nlmsghdr& message) {
     if (message.nlmsg_type != RTM_NEWADDR || message.nlmsg_len < NLMSG_LENGTH(sizeof(ifaddrmsg))) {
         return;
     }
     const auto& header = *static_cast<const ifaddrmsg*>(NLMSG_DATA(&message));
     const std::size_t size = header.ifa_family == AF_INET6 ? 16 : header.ifa_family == AF_INET ? 4 : 0;
-    const auto interface = interfaces.find(header.ifa_index);
+    const auto interface = std::find_if(interfaces.begin(), interfaces.end(),
+                                        [&](const HostInterface& i) { return i.index == header.ifa_index; });
     if (size == 0 || interface == interfaces.end() || header.ifa_prefixlen > size * 8) {
         return; // another family, or a link that came after the links were read
     }
@@ -95,7 +95,7 @@ void addAddress(std::vector<HostAddress>& addresses, const std::map<unsigned, Ho
         return;
     }
     const bool v6 = header.ifa_family == AF_INET6;
-    addresses.push_back({.interfaceName = interface->second.name,
+    addresses.push_back({.interfaceName = interface->name,
                          .interfaceIndex = header.ifa_index,
                          .family = header.ifa_family,
                          .address = text,
@@ -108,10 +108,14 @@ void addAddress(std::vector<HostAddress>& addresses, const std::map<unsigned, Ho
                          .preferredLifetime = preferred});
 }
 
-// Every link, or the one with `index` alone.
-Expected<std::map<unsigned, HostInterface>> links(Netlink& netlink, std::optional<unsigned> index) {
-    std::map<unsigned, HostInterface> interfaces;
-    const Netlink::Message take = [&](const nlmsghdr& m) { addInterface(interfaces, m); };
+// On a socket of its own: every link, or the one with `index` alone, and with `addresses` every address.
+Expected<HostAddresses> read(std::optional<unsigned> index, bool addresses) {
+    Netlink netlink;
+    if (Expected<void> opened = netlink.open(); !opened) {
+        return opened.failure();
+    }
+    HostAddresses host;
+    const Netlink::Message link = [&](const nlmsghdr& m) { addInterface(host.interfaces, m); };
     struct {
         nlmsghdr header;
         ifinfomsg body;
@@ -120,50 +124,27 @@ Expected<std::map<unsigned, HostInterface>> links(Netlink& netlink, std::optiona
     one.header.nlmsg_type = RTM_GETLINK;
     one.header.nlmsg_flags = NLM_F_REQUEST;
     one.body.ifi_index = static_cast<int>(index.value_or(0));
-    Expected<void> read = index ? netlink.ask(one.header, take) : netlink.dump(RTM_GETLINK, take);
+    Expected<void> read = index ? netlink.ask(one.header, link) : netlink.dump(RTM_GETLINK, link);
+    if (read && addresses) {
+        read = netlink.dump(RTM_GETADDR,
+                            [&](const nlmsghdr& m) { addAddress(host.addresses, host.interfaces, m); });
+    }
     if (!read) {
         return read.failure();
     }
-    return interfaces;
-}
-
-std::vector<HostInterface> listed(std::map<unsigned, HostInterface>& interfaces) {
-    std::vector<HostInterface> list;
-    for (auto& [index, interface] : interfaces) {
-        list.push_back(std::move(interface));
-    }
-    return list;
+    return host;
 }
 
 } // namespace
 
 Expected<HostAddresses> readHostAddresses() {
-    Netlink netlink;
-    if (Expected<void> opened = netlink.open(); !opened) {
-        return opened.failure();
-    }
-    Expected<std::map<unsigned, HostInterface>> interfaces = links(netlink, std::nullopt);
-    if (!interfaces) {
-        return interfaces.failure();
-    }
-    HostAddresses host;
-    if (Expected<void> all =
-            netlink.dump(RTM_GETADDR, [&](const nlmsghdr& m) { addAddress(host.addresses, *interfaces, m); });
-        !all) {
-        return all.failure();
-    }
-    host.interfaces = listed(*interfaces);
-    return host;
+    return read(std::nullopt, true);
 }
 
 Expected<std::vector<HostInterface>> readHostInterfaces(std::optional<unsigned> index) {
-    Netlink netlink;
-    if (Expected<void> opened = netlink.open(); !opened) {
-        return opened.failure();
+    Expected<HostAddresses> host = read(index, false);
+    if (!host) {
+        return host.failure();
     }
-    Expected<std::map<unsigned, HostInterface>> interfaces = links(netlink, index);
-    if (!interfaces) {
-        return interfaces.failure();
-    }
-    return listed(*interfaces);
+    return std::move(host->interfaces);
 }

@@ -107,13 +107,10 @@ std::vector<HostInterface> interfaces(const ifaddrs* list, std::optional<unsigne
         const auto* link = reinterpret_cast<const sockaddr_dl*>(entry->ifa_addr);
         const unsigned up = IFF_UP | IFF_RUNNING;
         if (!index || *index == static_cast<unsigned>(link->sdl_index)) {
-            interfaces.push_back({.name = entry->ifa_name,
-                                  .index = link->sdl_index,
-                                  .running = (entry->ifa_flags & up) == up,
-                                  .pointToPoint = (entry->ifa_flags & IFF_POINTOPOINT) != 0,
-                                  .linkLayerAddress = link->sdl_alen > 0,
-                                  .tunnelType = link->sdl_type == IFT_PPP || link->sdl_type == IFT_GIF,
-                                  .loopback = (entry->ifa_flags & IFF_LOOPBACK) != 0});
+            interfaces.push_back({entry->ifa_name, link->sdl_index, (entry->ifa_flags & up) == up,
+                                  (entry->ifa_flags & IFF_POINTOPOINT) != 0, link->sdl_alen > 0,
+                                  link->sdl_type == IFT_PPP || link->sdl_type == IFT_GIF,
+                                  (entry->ifa_flags & IFF_LOOPBACK) != 0});
         }
     }
     return interfaces;

@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <vector>
 
 struct nlmsghdr;
 
@@ -36,5 +35,4 @@ private:
     Descriptor socket_{-1};
     std::uint32_t port_ = 0;
     std::uint32_t sequence_ = 0;
-    std::vector<std::uint32_t> buffer_;
 };

@@ -31,7 +31,6 @@ Expected<void> Netlink::open() {
         return Failure::of("netlink", errno);
     }
     port_ = local.nl_pid;
-    buffer_.resize(bufferBytes / sizeof(std::uint32_t));
     return {};
 }
 
@@ -65,8 +64,9 @@ Expected<void> Netlink::dump(std::uint16_t type, const Message& message) {
 
 // One datagram: true when it ended the answer.
 Expected<bool> Netlink::receive(const Message& message) {
+    alignas(nlmsghdr) char buffer[bufferBytes];
     sockaddr_nl from{};
-    iovec part{buffer_.data(), bufferBytes};
+    iovec part{buffer, bufferBytes};
     msghdr header{};
     header.msg_name = &from;
     header.msg_namelen = sizeof from;
@@ -83,10 +83,9 @@ Expected<bool> Netlink::receive(const Message& message) {
         return false; // not from the kernel
     }
     const auto length = static_cast<std::size_t>(got);
-    const auto* bytes = reinterpret_cast<const char*>(buffer_.data());
     std::size_t at = 0;
     while (length - at >= sizeof(nlmsghdr)) {
-        const auto* each = reinterpret_cast<const nlmsghdr*>(bytes + at);
+        const auto* each = reinterpret_cast<const nlmsghdr*>(buffer + at);
         if (each->nlmsg_len < sizeof(nlmsghdr) || each->nlmsg_len > length - at) {
             return Failure{"netlink: a message runs past its datagram", 0};
         }
