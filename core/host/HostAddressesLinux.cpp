@@ -109,7 +109,7 @@ void addAddress(std::vector<HostAddress>& addresses, const std::vector<HostInter
 }
 
 // On a socket of its own: every link, or the one with `index` alone, and with `addresses` every address.
-Expected<HostAddresses> read(std::optional<unsigned> index, bool addresses) {
+Expected<HostAddresses> readHost(std::optional<unsigned> index, bool addresses) {
     Netlink netlink;
     if (Expected<void> opened = netlink.open(); !opened) {
         return opened.failure();
@@ -124,13 +124,13 @@ Expected<HostAddresses> read(std::optional<unsigned> index, bool addresses) {
     one.header.nlmsg_type = RTM_GETLINK;
     one.header.nlmsg_flags = NLM_F_REQUEST;
     one.body.ifi_index = static_cast<int>(index.value_or(0));
-    Expected<void> read = index ? netlink.ask(one.header, link) : netlink.dump(RTM_GETLINK, link);
-    if (read && addresses) {
-        read = netlink.dump(RTM_GETADDR,
-                            [&](const nlmsghdr& m) { addAddress(host.addresses, host.interfaces, m); });
+    Expected<void> asked = index ? netlink.ask(one.header, link) : netlink.dump(RTM_GETLINK, link);
+    if (asked && addresses) {
+        asked = netlink.dump(RTM_GETADDR,
+                             [&](const nlmsghdr& m) { addAddress(host.addresses, host.interfaces, m); });
     }
-    if (!read) {
-        return read.failure();
+    if (!asked) {
+        return asked.failure();
     }
     return host;
 }
@@ -138,11 +138,11 @@ Expected<HostAddresses> read(std::optional<unsigned> index, bool addresses) {
 } // namespace
 
 Expected<HostAddresses> readHostAddresses() {
-    return read(std::nullopt, true);
+    return readHost(std::nullopt, true);
 }
 
 Expected<std::vector<HostInterface>> readHostInterfaces(std::optional<unsigned> index) {
-    Expected<HostAddresses> host = read(index, false);
+    Expected<HostAddresses> host = readHost(index, false);
     if (!host) {
         return host.failure();
     }

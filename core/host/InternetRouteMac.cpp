@@ -87,7 +87,7 @@ Expected<std::optional<unsigned>> InternetRouting::internetInterface(int family)
     unsigned char answer[2048];
     // Other routing messages may come first; the kernel's answer to this one follows at once.
     for (int message = 0; message < 64; ++message) {
-        ssize_t got = read(routing.get(), answer, sizeof answer);
+        ssize_t got = ::read(routing.get(), answer, sizeof answer);
         if (got < 0 && errno == EINTR) {
             continue;
         }
