@@ -1,7 +1,7 @@
-// The machine's own interfaces and addresses with what the kernel knows of each: whether an IPv6 address is
-// a temporary (privacy) one, deprecated, stable-private, from DHCPv6, still being checked for duplicates,
-// and how long it stays preferred. The one reader of them: the discovery's choice of the stable address and
-// the network watch both read it here.
+// The machine's own interfaces and addresses with what the kernel knows of each: whether an interface is a
+// tunnel's, whether an IPv6 address is a temporary (privacy) one, deprecated, stable-private, from DHCPv6,
+// still being checked for duplicates, and how long it stays preferred. The one reader of them: the way past
+// a VPN's tunnel, the discovery's choice of the stable address and the network watch all read it here.
 #pragma once
 
 #include "support/Failure.hpp"
@@ -14,7 +14,10 @@
 struct HostInterface {
     std::string name;
     unsigned index = 0;
-    bool running = false; // up, with a carrier
+    bool running = false;          // up, with a carrier
+    bool pointToPoint = false;     // IFF_POINTOPOINT
+    bool linkLayerAddress = false; // a hardware address that is not all zeros
+    bool tunnelType = false;       // the kernel's own type says so (PPP, IP-in-IP, GRE, ...)
     bool loopback = false;
 
     bool operator==(const HostInterface&) const = default;
@@ -45,3 +48,5 @@ struct HostAddresses {
 // Every interface and every IPv4 and IPv6 address of the machine; fails when the kernel cannot be asked or
 // answers something this reader cannot trust (one file per platform).
 Expected<HostAddresses> readHostAddresses();
+// The interfaces alone; with `index`, only that one (none, or on Linux a failure, when it has gone).
+Expected<std::vector<HostInterface>> readHostInterfaces(std::optional<unsigned> index = std::nullopt);

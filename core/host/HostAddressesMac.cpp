@@ -1,4 +1,5 @@
-// macOS: getifaddrs for the interfaces and addresses; for each IPv6 address the kernel's flags
+// macOS: getifaddrs for the interfaces (their AF_LINK entries carry the type and the hardware address) and
+// the addresses; for each IPv6 address the kernel's flags
 // (SIOCGIFAFLAG_IN6: temporary, deprecated, secured, DHCPv6, tentative) and its lifetimes
 // (SIOCGIFALIFETIME_IN6), which getifaddrs leaves out. The ioctls are the ones ifconfig uses.
 #include "host/HostAddresses.hpp"
@@ -14,6 +15,7 @@
 #include <memory>
 #include <net/if.h>
 #include <net/if_dl.h>
+#include <net/if_types.h>
 #include <netinet/in.h>
 #include <netinet6/in6_var.h>
 #include <sys/ioctl.h>
@@ -84,29 +86,59 @@ bool describe(int socket, const ifaddrs& entry, HostAddress& address) {
     return true;
 }
 
-} // namespace
+using List = std::unique_ptr<ifaddrs, void (*)(ifaddrs*)>;
 
-Expected<HostAddresses> readHostAddresses() {
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0) {
+Expected<List> list() {
+    ifaddrs* first = nullptr;
+    if (getifaddrs(&first) != 0) {
         return Failure::of("getifaddrs", errno);
     }
-    std::unique_ptr<ifaddrs, void (*)(ifaddrs*)> owned(list, freeifaddrs);
-    HostAddresses host;
-    std::map<std::string, unsigned> indexes;
+    return List(first, freeifaddrs);
+}
+
+// Each link's own entry, or only the one with `index`.
+std::vector<HostInterface> interfaces(const ifaddrs* list, std::optional<unsigned> index) {
+    std::vector<HostInterface> interfaces;
     for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
         if (entry->ifa_name == nullptr || entry->ifa_addr == nullptr ||
             entry->ifa_addr->sa_family != AF_LINK) {
             continue;
         }
-        const unsigned index = reinterpret_cast<const sockaddr_dl*>(entry->ifa_addr)->sdl_index;
+        const auto* link = reinterpret_cast<const sockaddr_dl*>(entry->ifa_addr);
         const unsigned up = IFF_UP | IFF_RUNNING;
-        host.interfaces.push_back(
-            {entry->ifa_name, index, (entry->ifa_flags & up) == up, (entry->ifa_flags & IFF_LOOPBACK) != 0});
-        indexes[entry->ifa_name] = index;
+        if (!index || *index == static_cast<unsigned>(link->sdl_index)) {
+            interfaces.push_back({entry->ifa_name, link->sdl_index, (entry->ifa_flags & up) == up,
+                                  (entry->ifa_flags & IFF_POINTOPOINT) != 0, link->sdl_alen > 0,
+                                  link->sdl_type == IFT_PPP || link->sdl_type == IFT_GIF,
+                                  (entry->ifa_flags & IFF_LOOPBACK) != 0});
+        }
+    }
+    return interfaces;
+}
+
+} // namespace
+
+Expected<std::vector<HostInterface>> readHostInterfaces(std::optional<unsigned> index) {
+    Expected<List> all = list();
+    if (!all) {
+        return all.failure();
+    }
+    return interfaces(all->get(), index);
+}
+
+Expected<HostAddresses> readHostAddresses() {
+    Expected<List> all = list();
+    if (!all) {
+        return all.failure();
+    }
+    HostAddresses host;
+    host.interfaces = interfaces(all->get(), std::nullopt);
+    std::map<std::string, unsigned> indexes;
+    for (const HostInterface& interface : host.interfaces) {
+        indexes[interface.name] = interface.index;
     }
     Descriptor socket(-1);
-    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+    for (const ifaddrs* entry = all->get(); entry != nullptr; entry = entry->ifa_next) {
         const int family = entry->ifa_addr != nullptr ? entry->ifa_addr->sa_family : AF_UNSPEC;
         const auto index = entry->ifa_name != nullptr ? indexes.find(entry->ifa_name) : indexes.end();
         if ((family != AF_INET && family != AF_INET6) || index == indexes.end()) {

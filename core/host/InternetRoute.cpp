@@ -4,35 +4,66 @@
 
 namespace {
 
-const RouteInterface* find(const std::vector<RouteInterface>& interfaces, unsigned index) {
+const HostInterface* find(const std::vector<HostInterface>& interfaces, unsigned index) {
     auto found = std::find_if(interfaces.begin(), interfaces.end(),
-                              [index](const RouteInterface& i) { return i.index == index; });
+                              [index](const HostInterface& i) { return i.index == index; });
     return found == interfaces.end() ? nullptr : &*found;
 }
 
-DiscoveryPath::Interface named(const RouteInterface& interface) {
+DiscoveryPath::Interface named(const HostInterface& interface) {
     return {interface.name, interface.index};
 }
 
 } // namespace
 
-bool InternetRouting::isTunnel(const RouteInterface& interface) {
+bool InternetRouting::isTunnel(const HostInterface& interface) {
     return interface.tunnelType || (interface.pointToPoint && !interface.linkLayerAddress);
 }
 
 InternetRoute InternetRouting::decide(const FamilyRoutes& routes) {
-    const RouteInterface* out =
+    const HostInterface* out =
         routes.internetInterface ? find(routes.interfaces, *routes.internetInterface) : nullptr;
     if (out == nullptr || !isTunnel(*out)) {
         return {};
     }
     InternetRoute route{named(*out), std::nullopt};
     for (unsigned index : routes.exits) {
-        const RouteInterface* exit = find(routes.interfaces, index);
-        if (exit != nullptr && exit->up && !isTunnel(*exit)) {
+        const HostInterface* exit = find(routes.interfaces, index);
+        if (exit != nullptr && exit->running && !exit->loopback && !isTunnel(*exit)) {
             route.below = named(*exit);
             break;
         }
     }
     return route;
+}
+
+Expected<FamilyRoutes> InternetRouting::read(int family) {
+    Expected<std::optional<unsigned>> internet = internetInterface(family);
+    if (!internet) {
+        return internet.failure();
+    }
+    FamilyRoutes routes{{}, *internet, {}};
+    if (!routes.internetInterface) {
+        return routes;
+    }
+    // The common cycle looks at the one interface the kernel chose; the rest only past a tunnel.
+    Expected<std::vector<HostInterface>> out = readHostInterfaces(*routes.internetInterface);
+    if (!out) {
+        return out.failure();
+    }
+    routes.interfaces = std::move(*out);
+    if (decide(routes) == InternetRoute{}) {
+        return routes;
+    }
+    Expected<std::vector<HostInterface>> interfaces = readHostInterfaces();
+    if (!interfaces) {
+        return interfaces.failure();
+    }
+    Expected<std::vector<unsigned>> ways = exits(family);
+    if (!ways) {
+        return ways.failure();
+    }
+    routes.interfaces = std::move(*interfaces);
+    routes.exits = std::move(*ways);
+    return routes;
 }

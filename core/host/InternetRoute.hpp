@@ -4,27 +4,17 @@
 #pragma once
 
 #include "host/DiscoverySocket.hpp"
+#include "host/HostAddresses.hpp"
 #include "support/Failure.hpp"
 
 #include <optional>
 #include <string>
 #include <vector>
 
-// One network interface as the routing decision sees it.
-struct RouteInterface {
-    std::string name;
-    unsigned index = 0;
-    bool up = false;               // up and running
-    bool pointToPoint = false;     // IFF_POINTOPOINT
-    bool linkLayerAddress = false; // a hardware address (AF_PACKET / AF_LINK with a non-empty address)
-    bool tunnelType = false;       // the kernel's own type says so (PPP, IP-in-IP, GRE, ...)
-
-    bool operator==(const RouteInterface&) const = default;
-};
-
-// What the platform reads of one family's routing.
+// What is read of one family's routing.
 struct FamilyRoutes {
-    std::vector<RouteInterface> interfaces;
+    // The interface the kernel chose alone; all of them when it is a tunnel.
+    std::vector<HostInterface> interfaces;
     // The interface the kernel sends through towards an address out on the internet; absent: no route.
     std::optional<unsigned> internetInterface;
     // Interfaces with a way out of their own, best first, read only when a tunnel is in the way (Linux: the
@@ -45,10 +35,14 @@ namespace InternetRouting {
 
 // A point-to-point interface without a link-layer address (utun, ipsec, ppp, tun, wg), or one whose type is
 // a tunnel's.
-bool isTunnel(const RouteInterface& interface);
+bool isTunnel(const HostInterface& interface);
 // Direct (nothing set) unless the kernel's way out is a tunnel; then the first exit that is up and no tunnel.
 InternetRoute decide(const FamilyRoutes& routes);
-// What the platform's routing says for AF_INET or AF_INET6 now.
+// What the machine's routing says for AF_INET or AF_INET6 now.
 Expected<FamilyRoutes> read(int family);
+
+// The platform's own parts of it (InternetRouteLinux.cpp, InternetRouteMac.cpp).
+Expected<std::optional<unsigned>> internetInterface(int family);
+Expected<std::vector<unsigned>> exits(int family);
 
 } // namespace InternetRouting

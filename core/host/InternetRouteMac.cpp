@@ -1,8 +1,7 @@
-// macOS: the interfaces from getifaddrs (their AF_LINK entries carry the type and the hardware address),
-// the kernel's route towards the internet from the routing socket (RTM_GET, as `route get` asks), and the
-// network services in configd's order, each with its router of the family. Every service with a router
-// keeps a route scoped to its interface, also while a VPN holds the unscoped default, so a socket bound to
-// that interface (IP_BOUND_IF) gets out beside the tunnel.
+// macOS: the kernel's route towards the internet from the routing socket (RTM_GET, as `route get` asks),
+// and the network services in configd's order, each with its router of the family. Every service with a
+// router keeps a route scoped to its interface, also while a VPN holds the unscoped default, so a socket
+// bound to that interface (IP_BOUND_IF) gets out beside the tunnel.
 #include "host/InternetRoute.hpp"
 
 #include "support/Descriptor.hpp"
@@ -11,11 +10,9 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <ifaddrs.h>
 #include <memory>
 #include <net/if.h>
 #include <net/if_dl.h>
-#include <net/if_types.h>
 #include <net/route.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -30,29 +27,19 @@ Held held(CFTypeRef value) {
     return Held(value, &CFRelease);
 }
 
-Expected<std::vector<RouteInterface>> readInterfaces() {
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0) {
-        return Failure::of("getifaddrs", errno);
+std::string text(CFTypeRef value) {
+    char buffer[256] = {};
+    if (value == nullptr || CFGetTypeID(value) != CFStringGetTypeID() ||
+        !CFStringGetCString(static_cast<CFStringRef>(value), buffer, sizeof buffer, kCFStringEncodingUTF8)) {
+        return {};
     }
-    std::vector<RouteInterface> interfaces;
-    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_LINK ||
-            (entry->ifa_flags & IFF_LOOPBACK)) {
-            continue;
-        }
-        const auto* link = reinterpret_cast<const sockaddr_dl*>(entry->ifa_addr);
-        const unsigned up = IFF_UP | IFF_RUNNING;
-        interfaces.push_back({entry->ifa_name, link->sdl_index, (entry->ifa_flags & up) == up,
-                              (entry->ifa_flags & IFF_POINTOPOINT) != 0, link->sdl_alen > 0,
-                              link->sdl_type == IFT_PPP || link->sdl_type == IFT_GIF});
-    }
-    freeifaddrs(list);
-    return interfaces;
+    return buffer;
 }
 
+} // namespace
+
 // The unscoped route towards a documentation address: the interface the kernel would send through.
-Expected<std::optional<unsigned>> internetInterface(int family) {
+Expected<std::optional<unsigned>> InternetRouting::internetInterface(int family) {
     Descriptor routing(::socket(PF_ROUTE, SOCK_RAW, family));
     if (!routing.valid()) {
         return Failure::of("PF_ROUTE", errno);
@@ -100,7 +87,7 @@ Expected<std::optional<unsigned>> internetInterface(int family) {
     unsigned char answer[2048];
     // Other routing messages may come first; the kernel's answer to this one follows at once.
     for (int message = 0; message < 64; ++message) {
-        ssize_t got = read(routing.get(), answer, sizeof answer);
+        ssize_t got = ::read(routing.get(), answer, sizeof answer);
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -119,17 +106,8 @@ Expected<std::optional<unsigned>> internetInterface(int family) {
     return Failure{"RTM_GET: no answer", 0};
 }
 
-std::string text(CFTypeRef value) {
-    char buffer[256] = {};
-    if (value == nullptr || CFGetTypeID(value) != CFStringGetTypeID() ||
-        !CFStringGetCString(static_cast<CFStringRef>(value), buffer, sizeof buffer, kCFStringEncodingUTF8)) {
-        return {};
-    }
-    return buffer;
-}
-
 // The interfaces of the services, in the user's order, that have a router of this family.
-Expected<std::vector<unsigned>> servicesWithRouter(int family) {
+Expected<std::vector<unsigned>> InternetRouting::exits(int family) {
     Held store = held(SCDynamicStoreCreate(nullptr, CFSTR("korvane-client"), nullptr, nullptr));
     if (!store) {
         return Failure{std::string("SCDynamicStore: ") + SCErrorString(SCError()), 0};
@@ -172,28 +150,4 @@ Expected<std::vector<unsigned>> servicesWithRouter(int family) {
         }
     }
     return interfaces;
-}
-
-} // namespace
-
-Expected<FamilyRoutes> InternetRouting::read(int family) {
-    Expected<std::vector<RouteInterface>> interfaces = readInterfaces();
-    if (!interfaces) {
-        return interfaces.failure();
-    }
-    Expected<std::optional<unsigned>> internet = internetInterface(family);
-    if (!internet) {
-        return internet.failure();
-    }
-    FamilyRoutes routes{std::move(*interfaces), *internet, {}};
-    // The services are asked only when a tunnel is in the way: the common cycle costs no configd round trip.
-    if (InternetRouting::decide(routes) == InternetRoute{}) {
-        return routes;
-    }
-    Expected<std::vector<unsigned>> exits = servicesWithRouter(family);
-    if (!exits) {
-        return exits.failure();
-    }
-    routes.exits = std::move(*exits);
-    return routes;
 }

@@ -7,15 +7,15 @@
 
 namespace {
 
-RouteInterface ethernet(const char* name, unsigned index, bool up = true) {
+HostInterface ethernet(const char* name, unsigned index, bool up = true) {
     return {name, index, up, false, true, false};
 }
 // tun, wg (ARPHRD_NONE), ppp (ARPHRD_PPP) on Linux; ppp (IFT_PPP) and gif on macOS.
-RouteInterface typedTunnel(const char* name, unsigned index) {
+HostInterface typedTunnel(const char* name, unsigned index) {
     return {name, index, true, true, false, true};
 }
 // macOS utun and ipsec: point-to-point, no link-layer address, a type of no tunnel's own.
-RouteInterface utun(const char* name, unsigned index) {
+HostInterface utun(const char* name, unsigned index) {
     return {name, index, true, true, false, false};
 }
 

@@ -139,7 +139,7 @@ TEST(InterfaceSnapshot, TemporaryAddressesComingTurningDeprecatedAndGoingChangeN
         {{before[1], before[2]}, true},                                                     // the stable one gone
         {with({"wlan0 inet6 2001:db8:3::a/64"}), true}};
     // clang-format on
-    const HostInterface eth0{"eth0", 4, true, false}, wlan0{"wlan0", 9, true, false};
+    const HostInterface eth0{"eth0", 4, true}, wlan0{"wlan0", 9, true};
     const InterfaceSnapshot old = interfaceSnapshot({{eth0, wlan0}, shown(Shown::ip, before)});
     for (const auto& [after, changed] : afters) {
         EXPECT_EQ(interfaceSnapshot({{eth0, wlan0}, shown(Shown::ip, after)}) != old, changed)
