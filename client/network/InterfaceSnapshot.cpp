@@ -1,6 +1,7 @@
 #include "network/InterfaceSnapshot.hpp"
 
 #include "host/DiscoverySocket.hpp"
+#include "host/InternetRoute.hpp"
 #include "support/Descriptor.hpp"
 
 #include <arpa/inet.h>
@@ -38,10 +39,10 @@ std::optional<std::string> addressBeyondLink(const sockaddr* address) {
     return text;
 }
 
-// The kernel's own route lookup for a destination out on the internet (a documentation address, so no
-// narrower route than the default can exist for it): the address it would send from, which moves with the
-// default route and honours whatever else decides the way out (VPN routes, scoped routes, policy rules).
-// Connecting a datagram socket sends nothing. False when no socket can be had, though the family exists.
+// The kernel's own route lookup for a destination out on the internet: the address it would send from, which
+// moves with the default route and honours whatever else decides the way out (VPN routes, scoped routes,
+// policy rules). Connecting a datagram socket sends nothing. False when no socket can be had, though the
+// family exists.
 bool addWayOut(InterfaceSnapshot& snapshot, const sockaddr* destination, socklen_t length) {
     Descriptor probe(::socket(destination->sa_family, SOCK_DGRAM, 0));
     if (!probe.valid()) {
@@ -63,16 +64,9 @@ bool addWayOut(InterfaceSnapshot& snapshot, const sockaddr* destination, socklen
 }
 
 bool addWaysOut(InterfaceSnapshot& snapshot) {
-    sockaddr_in v4{};
-    v4.sin_family = AF_INET;
-    v4.sin_port = htons(443);
-    inet_pton(AF_INET, "192.0.2.1", &v4.sin_addr);
-    sockaddr_in6 v6{};
-    v6.sin6_family = AF_INET6;
-    v6.sin6_port = htons(443);
-    inet_pton(AF_INET6, "2001:db8::1", &v6.sin6_addr);
-    return addWayOut(snapshot, reinterpret_cast<const sockaddr*>(&v4), sizeof v4) &&
-           addWayOut(snapshot, reinterpret_cast<const sockaddr*>(&v6), sizeof v6);
+    const InternetRouting::Destination v4 = InternetRouting::internetDestination(AF_INET);
+    const InternetRouting::Destination v6 = InternetRouting::internetDestination(AF_INET6);
+    return addWayOut(snapshot, v4.get(), v4.length) && addWayOut(snapshot, v6.get(), v6.length);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "host/InternetRoute.hpp"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 
 namespace {
@@ -15,6 +17,24 @@ DiscoveryPath::Interface named(const HostInterface& interface) {
 }
 
 } // namespace
+
+InternetRouting::Destination InternetRouting::internetDestination(int family) {
+    Destination destination;
+    if (family == AF_INET6) {
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&destination.address);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(443);
+        inet_pton(AF_INET6, "2001:db8::1", &v6->sin6_addr);
+        destination.length = sizeof(sockaddr_in6);
+        return destination;
+    }
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&destination.address);
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(443);
+    inet_pton(AF_INET, "192.0.2.1", &v4->sin_addr);
+    destination.length = sizeof(sockaddr_in);
+    return destination;
+}
 
 bool InternetRouting::isTunnel(const HostInterface& interface) {
     return interface.tunnelType || (interface.pointToPoint && !interface.linkLayerAddress);

@@ -7,6 +7,9 @@
 #include "host/HostAddresses.hpp"
 #include "support/Failure.hpp"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +41,16 @@ namespace InternetRouting {
 bool isTunnel(const HostInterface& interface);
 // Direct (nothing set) unless the kernel's way out is a tunnel; then the first exit that is up and no tunnel.
 InternetRoute decide(const FamilyRoutes& routes);
+// A documentation address of the family (192.0.2.1, 2001:db8::1), port 443, standing for the internet: no
+// route narrower than a default can be meant for it. Looking up or connecting a datagram socket sends
+// nothing.
+struct Destination {
+    sockaddr_storage address{};
+    socklen_t length = 0;
+
+    const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&address); }
+};
+Destination internetDestination(int family);
 // What the machine's routing says for AF_INET or AF_INET6 now.
 Expected<FamilyRoutes> read(int family);
 

@@ -6,7 +6,6 @@
 #include "host/Netlink.hpp"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <linux/netlink.h>
@@ -65,12 +64,15 @@ struct RouteRequest {
 
 } // namespace
 
-// The route towards a documentation address, which no route narrower than a default can be meant for.
+// The route towards the internet as the kernel would choose it.
 Expected<std::optional<unsigned>> InternetRouting::internetInterface(int family) {
     RouteRequest request{};
-    unsigned char destination[16] = {};
+    const Destination internet = internetDestination(family);
+    const void* destination =
+        family == AF_INET6
+            ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(internet.get())->sin6_addr)
+            : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(internet.get())->sin_addr);
     const std::size_t size = family == AF_INET6 ? 16 : 4;
-    inet_pton(family, family == AF_INET6 ? "2001:db8::1" : "192.0.2.1", destination);
     request.header.nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg)) + RTA_SPACE(size);
     request.header.nlmsg_type = RTM_GETROUTE;
     request.header.nlmsg_flags = NLM_F_REQUEST;

@@ -7,7 +7,6 @@
 #include "support/Descriptor.hpp"
 
 #include <SystemConfiguration/SystemConfiguration.h>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -38,7 +37,7 @@ std::string text(CFTypeRef value) {
 
 } // namespace
 
-// The unscoped route towards a documentation address: the interface the kernel would send through.
+// The unscoped route towards the internet: the interface the kernel would send through.
 Expected<std::optional<unsigned>> InternetRouting::internetInterface(int family) {
     Descriptor routing(::socket(PF_ROUTE, SOCK_RAW, family));
     if (!routing.valid()) {
@@ -51,21 +50,11 @@ Expected<std::optional<unsigned>> InternetRouting::internetInterface(int family)
         rt_msghdr) unsigned char message[sizeof(rt_msghdr) + sizeof(sockaddr_in6) + sizeof(sockaddr_dl)] = {};
     auto* header = reinterpret_cast<rt_msghdr*>(message);
     std::size_t length = sizeof(rt_msghdr);
-    if (family == AF_INET6) {
-        sockaddr_in6 destination{};
-        destination.sin6_len = sizeof destination;
-        destination.sin6_family = AF_INET6;
-        inet_pton(AF_INET6, "2001:db8::1", &destination.sin6_addr);
-        std::memcpy(message + length, &destination, sizeof destination);
-        length += sizeof destination;
-    } else {
-        sockaddr_in destination{};
-        destination.sin_len = sizeof destination;
-        destination.sin_family = AF_INET;
-        inet_pton(AF_INET, "192.0.2.1", &destination.sin_addr);
-        std::memcpy(message + length, &destination, sizeof destination);
-        length += sizeof destination;
-    }
+    Destination destination = internetDestination(family);
+    reinterpret_cast<sockaddr*>(&destination.address)->sa_len =
+        static_cast<unsigned char>(destination.length);
+    std::memcpy(message + length, &destination.address, destination.length);
+    length += destination.length;
     // An empty link address asks the kernel to name the route's interface.
     sockaddr_dl link{};
     link.sdl_len = sizeof link;
