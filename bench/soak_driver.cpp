@@ -8,11 +8,11 @@
 // object per line: a sample at each cycle count named by --samples, then a summary with the outcome of every
 // cycle.
 #include "config/ClientConfiguration.hpp"
-#include "config/ClientLog.hpp"
 #include "cycle/HttpDynDnsUpdateClient.hpp"
 #include "cycle/HttpPublicIpResolver.hpp"
 #include "cycle/IpStateCache.hpp"
 #include "cycle/UpdateOrchestrator.hpp"
+#include "support/ClientLog.hpp"
 
 #include <nlohmann/json.hpp>
 

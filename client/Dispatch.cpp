@@ -1,7 +1,7 @@
 #include "Dispatch.hpp"
 
-#include "OutputStream.hpp"
-#include "ProcessExit.hpp"
+#include "process/OutputStream.hpp"
+#include "process/ProcessExit.hpp"
 
 #include "commands/ConfigureCommand.hpp"
 #include "commands/OnceCommand.hpp"

@@ -1,13 +1,13 @@
 #include "commands/ConfigureCommand.hpp"
 
-#include "OutputStream.hpp"
-#include "ProcessExit.hpp"
 #include "commands/ConfigurationSummary.hpp"
 #include "commands/SecretInput.hpp"
 #include "config/ClientConfiguration.hpp"
 #include "config/ConfigDirectory.hpp"
 #include "config/ConfigurationError.hpp"
 #include "config/ConfigurationStore.hpp"
+#include "process/OutputStream.hpp"
+#include "process/ProcessExit.hpp"
 #include "support/DecimalInteger.hpp"
 #include "support/Unicode.hpp"
 

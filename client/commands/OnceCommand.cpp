@@ -1,8 +1,8 @@
 #include "commands/OnceCommand.hpp"
 
-#include "ClientRoot.hpp"
-#include "OutputStream.hpp"
-#include "ProcessExit.hpp"
+#include "process/OutputStream.hpp"
+#include "process/ProcessExit.hpp"
+#include "wiring/ClientRoot.hpp"
 
 #include <cstdio>
 

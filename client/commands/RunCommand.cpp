@@ -1,10 +1,10 @@
 #include "commands/RunCommand.hpp"
 
-#include "Pause.hpp"
-#include "ProcessExit.hpp"
 #include "config/ClientPaths.hpp"
 #include "config/ConfigDirectory.hpp"
 #include "dnscheck/DnsConfirmation.hpp"
+#include "process/Pause.hpp"
+#include "process/ProcessExit.hpp"
 #include "status/DaemonStatus.hpp"
 
 #include <algorithm>

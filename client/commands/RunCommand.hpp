@@ -2,7 +2,7 @@
 // status.json; without a usable configuration it idles and publishes why.
 #pragma once
 
-#include "ClientRoot.hpp"
+#include "wiring/ClientRoot.hpp"
 
 namespace RunCommand {
 

@@ -1,6 +1,6 @@
 #include "commands/SecretInput.hpp"
 
-#include "OutputStream.hpp"
+#include "process/OutputStream.hpp"
 
 #include <cerrno>
 #include <csignal>

@@ -1,13 +1,13 @@
 #include "commands/StatusCommand.hpp"
 
-#include "OutputStream.hpp"
-#include "ProcessExit.hpp"
 #include "commands/ConfigurationSummary.hpp"
 #include "config/ClientConfiguration.hpp"
 #include "config/ConfigDirectory.hpp"
 #include "config/ConfigurationError.hpp"
 #include "config/ConfigurationStore.hpp"
 #include "cycle/IpStateCache.hpp"
+#include "process/OutputStream.hpp"
+#include "process/ProcessExit.hpp"
 #include "status/PushedAddresses.hpp"
 #include "support/Subprocess.hpp"
 

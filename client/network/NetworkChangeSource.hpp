@@ -4,8 +4,8 @@
 // none); one comparison of snapshots, the same on every platform, decides whether it did.
 #pragma once
 
-#include "config/ClientLog.hpp"
 #include "network/InterfaceSnapshot.hpp"
+#include "support/ClientLog.hpp"
 
 #include <chrono>
 #include <functional>

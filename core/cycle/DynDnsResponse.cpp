@@ -1,6 +1,6 @@
 #include "cycle/DynDnsResponse.hpp"
 
-#include "cycle/IpAddress.hpp"
+#include "status/IpAddress.hpp"
 #include "support/Unicode.hpp"
 
 #include <utility>

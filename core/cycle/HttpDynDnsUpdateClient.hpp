@@ -3,8 +3,8 @@
 #pragma once
 
 #include "config/ClientConfiguration.hpp"
-#include "config/ClientLog.hpp"
 #include "cycle/DynDnsUpdating.hpp"
+#include "support/ClientLog.hpp"
 #include "support/HttpSession.hpp"
 
 #include <chrono>

@@ -1,7 +1,7 @@
 #include "cycle/HttpPublicIpResolver.hpp"
 
-#include "cycle/IpAddress.hpp"
 #include "host/StableAddress.hpp"
+#include "status/IpAddress.hpp"
 #include "support/Unicode.hpp"
 #include "support/UrlText.hpp"
 

@@ -3,10 +3,10 @@
 #pragma once
 
 #include "config/ClientConfiguration.hpp"
-#include "config/ClientLog.hpp"
 #include "cycle/PublicIpResolving.hpp"
 #include "host/DiscoverySocket.hpp"
 #include "host/InternetRoute.hpp"
+#include "support/ClientLog.hpp"
 #include "support/HttpSession.hpp"
 
 #include <array>

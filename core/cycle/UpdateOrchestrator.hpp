@@ -2,11 +2,11 @@
 #pragma once
 
 #include "config/ClientConfiguration.hpp"
-#include "config/ClientLog.hpp"
 #include "cycle/DynDnsResponse.hpp"
 #include "cycle/DynDnsUpdating.hpp"
 #include "cycle/IpStateCache.hpp"
 #include "cycle/PublicIpResolving.hpp"
+#include "support/ClientLog.hpp"
 
 #include <chrono>
 #include <memory>

@@ -2,10 +2,10 @@
 // it changes and publishes it in dnscheck.json.
 #pragma once
 
-#include "config/ClientLog.hpp"
 #include "dnscheck/DnsCheckRule.hpp"
 #include "dnscheck/HostConfirmer.hpp"
 #include "status/DnsCheckFile.hpp"
+#include "support/ClientLog.hpp"
 
 #include <functional>
 #include <memory>

@@ -1,8 +1,8 @@
 #include "dnscheck/HostConfirmer.hpp"
 
-#include "cycle/IpAddress.hpp"
 #include "dnscheck/DnsMessage.hpp"
 #include "dnscheck/ResolverLibrary.hpp"
+#include "status/IpAddress.hpp"
 
 #include <algorithm>
 #include <arpa/nameser.h>

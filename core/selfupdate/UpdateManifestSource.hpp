@@ -1,8 +1,8 @@
 // Fetches, decodes and vets the update manifest; every call asks the service afresh.
 #pragma once
 
-#include "config/ClientLog.hpp"
 #include "selfupdate/UpdateManifest.hpp"
+#include "support/ClientLog.hpp"
 #include "support/HttpSession.hpp"
 
 #include <chrono>

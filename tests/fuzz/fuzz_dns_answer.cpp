@@ -1,6 +1,6 @@
 // Any bytes as a name server's reply: reading never fails or overruns, and what it returns is well formed.
-#include "cycle/IpAddress.hpp"
 #include "dnscheck/DnsMessage.hpp"
+#include "status/IpAddress.hpp"
 
 #include <algorithm>
 #include <arpa/nameser.h>

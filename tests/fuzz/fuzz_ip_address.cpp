@@ -1,5 +1,5 @@
 // Any text: the address tests agree with normalize, and a canonical form is a fixed point.
-#include "cycle/IpAddress.hpp"
+#include "status/IpAddress.hpp"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Any answer body: the parser never fails, and what it returns is consistent with itself.
 #include "cycle/DynDnsResponse.hpp"
-#include "cycle/IpAddress.hpp"
+#include "status/IpAddress.hpp"
 #include "support/Unicode.hpp"
 
 #include <cstddef>

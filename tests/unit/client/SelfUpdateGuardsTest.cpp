@@ -1,7 +1,7 @@
 // What stands between a downloaded package and the installer: the signer's team as a fake pkgutil reports
 // it, and a working directory no other user can change.
-#include "selfupdate/PackageSignature.hpp"
-#include "selfupdate/WorkingDirectory.hpp"
+#include "updater/PackageSignature.hpp"
+#include "updater/WorkingDirectory.hpp"
 
 #include "../Scratch.hpp"
 

@@ -1,6 +1,6 @@
 // What peers send, as tables: the update endpoint's answer words and addresses, and address normalisation.
 #include "cycle/DynDnsResponse.hpp"
-#include "cycle/IpAddress.hpp"
+#include "status/IpAddress.hpp"
 
 #include <gtest/gtest.h>
 #include <optional>

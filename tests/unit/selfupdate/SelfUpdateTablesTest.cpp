@@ -1,9 +1,9 @@
 // The self-update's decisions as tables: the version rule, the manifest, the digest check, the file name.
 #include "selfupdate/AppUpdateDecision.hpp"
-#include "selfupdate/PkgAutoUpdater.hpp"
 #include "selfupdate/UpdateManifest.hpp"
 #include "selfupdate/UpdatePackageVerifier.hpp"
 #include "support/JsonStrict.hpp"
+#include "updater/PkgAutoUpdater.hpp"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -1,13 +1,13 @@
-#include "selfupdate/PkgAutoUpdater.hpp"
+#include "updater/PkgAutoUpdater.hpp"
 
-#include "selfupdate/PackageSignature.hpp"
 #include "selfupdate/UpdatePackageVerifier.hpp"
-#include "selfupdate/WorkingDirectory.hpp"
 #include "support/Environment.hpp"
 #include "support/HttpSession.hpp"
 #include "support/Subprocess.hpp"
 #include "support/Unicode.hpp"
 #include "support/UrlText.hpp"
+#include "updater/PackageSignature.hpp"
+#include "updater/WorkingDirectory.hpp"
 
 #include <cstdlib>
 #include <exception>

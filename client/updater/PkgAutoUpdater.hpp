@@ -2,9 +2,9 @@
 // package installer on it. Every step is one line in the options' log; nothing throws.
 #pragma once
 
-#include "config/ClientLog.hpp"
 #include "selfupdate/UpdateManifest.hpp"
 #include "support/BuildConstants.hpp"
+#include "support/ClientLog.hpp"
 
 #include <chrono>
 #include <cstddef>

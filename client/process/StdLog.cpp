@@ -1,7 +1,7 @@
-#include "StdLog.hpp"
+#include "process/StdLog.hpp"
 
-#include "DaemonLogFile.hpp"
-#include "OutputStream.hpp"
+#include "process/DaemonLogFile.hpp"
+#include "process/OutputStream.hpp"
 
 #include <chrono>
 #include <cstdio>

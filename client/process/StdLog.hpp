@@ -1,7 +1,7 @@
 // The command-line program's log sink: one time-stamped line per message on standard output.
 #pragma once
 
-#include "config/ClientLog.hpp"
+#include "support/ClientLog.hpp"
 
 #include <filesystem>
 

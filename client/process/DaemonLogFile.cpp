@@ -1,4 +1,4 @@
-#include "DaemonLogFile.hpp"
+#include "process/DaemonLogFile.hpp"
 
 #include "support/Descriptor.hpp"
 

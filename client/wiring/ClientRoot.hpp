@@ -4,10 +4,7 @@
 // drive: the network's peers and notifications, the self-updater's thread, the daemon's endless loop.
 #pragma once
 
-#include "Pause.hpp"
-#include "StdLog.hpp"
 #include "config/ClientConfiguration.hpp"
-#include "config/ClientLog.hpp"
 #include "cycle/DynDnsUpdating.hpp"
 #include "cycle/IpStateCache.hpp"
 #include "cycle/PublicIpResolving.hpp"
@@ -16,6 +13,9 @@
 #include "dnscheck/HostConfirmer.hpp"
 #include "network/NetworkAwarePause.hpp"
 #include "network/NetworkChangeSource.hpp"
+#include "process/Pause.hpp"
+#include "process/StdLog.hpp"
+#include "support/ClientLog.hpp"
 
 #include <memory>
 #include <optional>

@@ -1,9 +1,9 @@
-#include "selfupdate/AppUpdateWorker.hpp"
+#include "updater/AppUpdateWorker.hpp"
 
-#include "Pause.hpp"
-#include "ProcessExit.hpp"
 #include "config/ClientConfiguration.hpp"
 #include "config/ClientPaths.hpp"
+#include "process/Pause.hpp"
+#include "process/ProcessExit.hpp"
 #include "selfupdate/AppUpdateDecision.hpp"
 #include "selfupdate/UpdateManifestSource.hpp"
 

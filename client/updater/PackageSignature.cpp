@@ -1,4 +1,4 @@
-#include "selfupdate/PackageSignature.hpp"
+#include "updater/PackageSignature.hpp"
 
 #include "support/Subprocess.hpp"
 

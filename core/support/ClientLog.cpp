@@ -1,4 +1,4 @@
-#include "config/ClientLog.hpp"
+#include "support/ClientLog.hpp"
 
 ClientLog::ClientLog(Sink sink) {
     if (sink) {

@@ -1,11 +1,11 @@
-#include "ClientRoot.hpp"
+#include "wiring/ClientRoot.hpp"
 
 #include "config/ClientPaths.hpp"
 #include "config/ConfigurationStore.hpp"
 #include "cycle/HttpDynDnsUpdateClient.hpp"
 #include "cycle/HttpPublicIpResolver.hpp"
-#include "selfupdate/AppUpdateWorker.hpp"
 #include "support/Environment.hpp"
+#include "updater/AppUpdateWorker.hpp"
 
 #include <chrono>
 #include <exception>

@@ -1,4 +1,4 @@
-#include "selfupdate/WorkingDirectory.hpp"
+#include "updater/WorkingDirectory.hpp"
 
 #include "support/AtomicFile.hpp"
 #include "support/RandomUuid.hpp"

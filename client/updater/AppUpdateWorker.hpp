@@ -2,8 +2,8 @@
 // process after a successful installation so that launchd starts the new program.
 #pragma once
 
-#include "config/ClientLog.hpp"
-#include "selfupdate/PkgAutoUpdater.hpp"
+#include "support/ClientLog.hpp"
+#include "updater/PkgAutoUpdater.hpp"
 
 #include <chrono>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "cycle/IpAddress.hpp"
+#include "status/IpAddress.hpp"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
