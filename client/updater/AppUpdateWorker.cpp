@@ -6,6 +6,7 @@
 #include "process/ProcessExit.hpp"
 #include "selfupdate/AppUpdateDecision.hpp"
 #include "selfupdate/UpdateManifestSource.hpp"
+#include "updater/PkgAutoUpdater.hpp"
 
 #include <exception>
 #include <optional>
@@ -26,7 +27,7 @@ bool check(UpdateManifestSource& source, const Settings& settings) {
     }
     settings.log.info("Neue Version " + manifest->version + " verfügbar (aktuell " +
                       std::string(ClientVersion::current) + ").");
-    return PkgAutoUpdater::downloadAndInstall(*manifest, settings.installer);
+    return PkgAutoUpdater::downloadAndInstall(*manifest, settings.log);
 }
 
 [[noreturn]] void autoUpdateLoop(const Settings& settings) {

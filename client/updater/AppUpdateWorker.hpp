@@ -3,7 +3,6 @@
 #pragma once
 
 #include "support/ClientLog.hpp"
-#include "updater/PkgAutoUpdater.hpp"
 
 #include <chrono>
 #include <functional>
@@ -16,7 +15,6 @@ struct Settings {
     std::string manifestUrl;
     ClientLog log;
     std::function<void(std::chrono::nanoseconds)> sleep;
-    PkgAutoUpdater::Options installer;
 };
 
 // Runs the worker on one detached thread and returns at once. The worker never returns: after a successful

@@ -1,6 +1,7 @@
 #include "updater/PkgAutoUpdater.hpp"
 
 #include "selfupdate/UpdatePackageVerifier.hpp"
+#include "support/BuildConstants.hpp"
 #include "support/Environment.hpp"
 #include "support/HttpSession.hpp"
 #include "support/Subprocess.hpp"
@@ -9,6 +10,8 @@
 #include "updater/PackageSignature.hpp"
 #include "updater/WorkingDirectory.hpp"
 
+#include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <exception>
 #include <utility>
@@ -17,11 +20,22 @@
 namespace PkgAutoUpdater {
 namespace {
 
+const std::string installerPath = "/usr/sbin/installer";
+// Checks the package's signature before the installer may see it.
+const std::string pkgutilPath = "/usr/sbin/pkgutil";
+// The team whose Developer ID Installer certificate must have signed the package; empty (a development
+// build) installs unchecked, with a warning.
+const std::string teamId = BuildConstants::pkgTeamId;
+// No byte for this long ends the download.
+constexpr std::chrono::milliseconds downloadTimeout = std::chrono::seconds(300);
+// The whole download, so a peer that drips bytes cannot hold the worker for days: the largest package
+// still arrives over a line of about 0.4 Mbit/s, and the next check comes hours later anyway.
+constexpr std::chrono::milliseconds downloadTotalTimeout = std::chrono::hours(3);
+// Far above any real release; the whole package is held in memory before the digest check.
+constexpr std::size_t maxPackageBytes = std::size_t(512) * 1024 * 1024;
+
 // The process's temporary directory as the C++ library names it, whether or not it exists yet.
-std::filesystem::path temporaryBase(const Options& options) {
-    if (options.temporaryDirectory) {
-        return *options.temporaryDirectory;
-    }
+std::filesystem::path temporaryBase() {
     for (const char* name : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
         if (std::optional<std::string> value = Environment::value(name)) {
             return *value;
@@ -31,17 +45,17 @@ std::filesystem::path temporaryBase(const Options& options) {
 }
 
 // True when the installer may run the package. A development build without a pinned team only warns.
-bool signatureAccepted(const std::filesystem::path& file, const Options& options) {
-    if (options.teamId.empty()) {
-        options.log.warn("Signatur des pkg nicht geprüft: diesem Entwicklungs-Build ist kein "
-                         "Developer-ID-Team eingebaut.");
+bool signatureAccepted(const std::filesystem::path& file, const ClientLog& log) {
+    if (teamId.empty()) {
+        log.warn("Signatur des pkg nicht geprüft: diesem Entwicklungs-Build ist kein "
+                 "Developer-ID-Team eingebaut.");
         return true;
     }
-    std::optional<std::string> problem = PackageSignature::problem(options.pkgutilPath, file, options.teamId);
+    std::optional<std::string> problem = PackageSignature::problem(pkgutilPath, file, teamId);
     if (problem) {
-        options.log.error("Das heruntergeladene pkg ist nicht mit dem Developer-ID-Installer-"
-                          "Zertifikat des Teams " +
-                          options.teamId + " signiert (" + *problem + ") — Update abgebrochen.");
+        log.error("Das heruntergeladene pkg ist nicht mit dem Developer-ID-Installer-"
+                  "Zertifikat des Teams " +
+                  teamId + " signiert (" + *problem + ") — Update abgebrochen.");
     }
     return !problem;
 }
@@ -51,24 +65,24 @@ int statusOf(const Subprocess::Outcome& outcome) {
     return outcome.kind == Subprocess::Outcome::Kind::signaled ? outcome.signal : outcome.exitStatus;
 }
 
-bool install(const UpdateManifest& manifest, const Options& options) {
+bool install(const UpdateManifest& manifest, const ClientLog& log) {
     if (!HttpSession::isHttpsUrl(manifest.url)) {
-        options.log.error("Update-URL ungültig oder nicht https: " +
-                          Unicode::shownPeerText(UrlText::withoutPassword(manifest.url), 256, 1024) +
-                          " — Update abgebrochen.");
+        log.error("Update-URL ungültig oder nicht https: " +
+                  Unicode::shownPeerText(UrlText::withoutPassword(manifest.url), 256, 1024) +
+                  " — Update abgebrochen.");
         return false;
     }
 
     std::string package;
     {
         HttpSession::Options sessionOptions;
-        sessionOptions.requestTimeout = options.downloadTimeout;
-        sessionOptions.totalTimeout = options.downloadTotalTimeout;
-        sessionOptions.bodyLimit = options.maxPackageBytes;
+        sessionOptions.requestTimeout = downloadTimeout;
+        sessionOptions.totalTimeout = downloadTotalTimeout;
+        sessionOptions.bodyLimit = maxPackageBytes;
         HttpSession session(sessionOptions);
         HttpResult result = session.get(manifest.url);
         if (!result.ok()) {
-            options.log.error("Update-Download fehlgeschlagen: " + result.error);
+            log.error("Update-Download fehlgeschlagen: " + result.error);
             return false;
         }
         package = std::move(result.response->body);
@@ -78,59 +92,58 @@ bool install(const UpdateManifest& manifest, const Options& options) {
     UpdatePackageVerifier::Result digest = UpdatePackageVerifier::sha256Matches(package, manifest.sha256);
     if (!digest.matches) {
         // The expected digest is the web host's text like any other.
-        options.log.error("SHA-256 des heruntergeladenen pkg passt nicht zum Manifest (erwartet " +
-                          Unicode::shownPeerText(manifest.sha256, 256, 1024) + ", erhalten " + digest.actual +
-                          ") — Update abgebrochen.");
+        log.error("SHA-256 des heruntergeladenen pkg passt nicht zum Manifest (erwartet " +
+                  Unicode::shownPeerText(manifest.sha256, 256, 1024) + ", erhalten " + digest.actual +
+                  ") — Update abgebrochen.");
         return false;
     }
 
-    Expected<WorkingDirectory> working = WorkingDirectory::create(temporaryBase(options));
+    Expected<WorkingDirectory> working = WorkingDirectory::create(temporaryBase());
     if (!working) {
-        options.log.error("Update-Installation fehlgeschlagen: " + working.failure().text);
+        log.error("Update-Installation fehlgeschlagen: " + working.failure().text);
         return false;
     }
     std::string fileName = packageFileName(manifest.version);
     std::filesystem::path file = working->path() / fileName;
     if (Expected<void> written = working->writeNewFile(fileName, package); !written) {
-        options.log.error("Update-Installation fehlgeschlagen: " + written.failure().text);
+        log.error("Update-Installation fehlgeschlagen: " + written.failure().text);
         return false;
     }
     std::string().swap(package);
-    if (!signatureAccepted(file, options)) {
+    if (!signatureAccepted(file, log)) {
         working->removeAll();
         return false;
     }
 
     std::vector<std::string> arguments{"-pkg", file.string(), "-target", "/"};
     std::vector<std::string> environment = Subprocess::currentEnvironmentWith("KORVANE_SELF_UPDATE", "1");
-    options.log.info("Update " + manifest.version + " wird installiert (" + file.string() + ").");
+    log.info("Update " + manifest.version + " wird installiert (" + file.string() + ").");
 
-    Expected<Subprocess::Outcome> outcome = Subprocess::run(options.installerPath, arguments, environment);
+    Expected<Subprocess::Outcome> outcome = Subprocess::run(installerPath, arguments, environment);
     if (!outcome) {
-        options.log.error("Update-Installation fehlgeschlagen: " + options.installerPath + ": " +
-                          outcome.failure().text);
+        log.error("Update-Installation fehlgeschlagen: " + installerPath + ": " + outcome.failure().text);
         return false;
     }
     if (!outcome->succeeded()) {
-        options.log.error("installer(8) beendete sich mit Status " + std::to_string(statusOf(*outcome)) +
-                          " — Update fehlgeschlagen.");
+        log.error("installer(8) beendete sich mit Status " + std::to_string(statusOf(*outcome)) +
+                  " — Update fehlgeschlagen.");
         return false;
     }
 
     // Whatever the installer left in it goes too.
     working->removeAll();
-    options.log.info("Update " + manifest.version + " installiert — Daemon startet neu.");
+    log.info("Update " + manifest.version + " installiert — Daemon startet neu.");
     return true;
 }
 
 } // namespace
 
-bool downloadAndInstall(const UpdateManifest& manifest, const Options& options) {
+bool downloadAndInstall(const UpdateManifest& manifest, const ClientLog& log) {
     try {
-        return install(manifest, options);
+        return install(manifest, log);
     } catch (const std::exception& error) {
         // Out of memory for a large package and the like: a failed attempt, tried again at the next check.
-        options.log.error(std::string("Update-Installation fehlgeschlagen: ") + error.what());
+        log.error(std::string("Update-Installation fehlgeschlagen: ") + error.what());
         return false;
     }
 }

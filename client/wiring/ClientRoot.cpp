@@ -61,9 +61,7 @@ DnsConfirmation ClientRoot::dnsConfirmation(const ClientConfiguration& config) c
 }
 
 void ClientRoot::startSelfUpdater() const {
-    PkgAutoUpdater::Options installer;
-    installer.log = log_;
-    AppUpdateWorker::start({endpoints_.updateManifestUrl, log_, clock_.sleep, installer});
+    AppUpdateWorker::start({endpoints_.updateManifestUrl, log_, clock_.sleep});
 }
 
 std::shared_ptr<PublicIpResolving> ClientRoot::resolver(const ClientConfiguration& config) const {

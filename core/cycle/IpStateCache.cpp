@@ -46,23 +46,19 @@ IpStateCache::IpStateCache(std::optional<std::filesystem::path> path) : path_(st
 }
 
 std::optional<std::string> IpStateCache::lastIpv4() const {
-    std::lock_guard<std::mutex> guard(lock_);
     return state_.ipv4;
 }
 
 std::optional<std::string> IpStateCache::lastIpv6() const {
-    std::lock_guard<std::mutex> guard(lock_);
     return state_.ipv6;
 }
 
 bool IpStateCache::needsUpdate(const std::optional<std::string>& ipv4,
                                const std::optional<std::string>& ipv6) const {
-    std::lock_guard<std::mutex> guard(lock_);
     return differs(ipv4, state_.ipv4) || differs(ipv6, state_.ipv6);
 }
 
 void IpStateCache::record(const std::optional<std::string>& ipv4, const std::optional<std::string>& ipv6) {
-    std::lock_guard<std::mutex> guard(lock_);
     // Recording one family must never erase what the other family last pushed.
     if (ipv4) {
         state_.ipv4 = ipv4;
@@ -70,12 +66,6 @@ void IpStateCache::record(const std::optional<std::string>& ipv4, const std::opt
     if (ipv6) {
         state_.ipv6 = ipv6;
     }
-    persist();
-}
-
-void IpStateCache::invalidate() {
-    std::lock_guard<std::mutex> guard(lock_);
-    state_ = State{};
     persist();
 }
 

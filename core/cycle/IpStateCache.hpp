@@ -2,7 +2,6 @@
 #pragma once
 
 #include <filesystem>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -19,7 +18,6 @@ public:
     bool needsUpdate(const std::optional<std::string>& ipv4, const std::optional<std::string>& ipv6) const;
     // Stores each given address (an absent one keeps the recorded one) and writes the file.
     void record(const std::optional<std::string>& ipv4, const std::optional<std::string>& ipv6);
-    void invalidate();
 
 private:
     struct State {
@@ -27,9 +25,8 @@ private:
         std::optional<std::string> ipv6;
     };
 
-    void persist() const; // lock held by the caller
+    void persist() const;
 
     std::optional<std::filesystem::path> path_;
-    mutable std::mutex lock_;
     State state_;
 };

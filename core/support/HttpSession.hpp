@@ -87,8 +87,6 @@ public:
     // A valid URL whose scheme is written "https", in lower case.
     static bool isHttpsUrl(const std::string& text);
 
-    const Options& options() const { return options_; }
-
 private:
     struct Handle;
 

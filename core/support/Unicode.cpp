@@ -63,10 +63,6 @@ template <typename Predicate> std::string_view trimWith(std::string_view text, P
     return text.substr(begin, end - begin);
 }
 
-bool needsEscape(char32_t c) {
-    return ControlCharacter::is(c);
-}
-
 void appendHex(std::string& out, std::uint32_t value, int digits) {
     static constexpr char hex[] = "0123456789ABCDEF";
     for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
@@ -99,7 +95,7 @@ std::pair<std::string, bool> shownGrapheme(std::string_view grapheme) {
     bool escaped = false;
     for (size_t offset = 0; offset < grapheme.size();) {
         Decoded d = decodeAt(grapheme, offset);
-        if (d.codePoint == invalidCodePoint || needsEscape(d.codePoint)) {
+        if (d.codePoint == invalidCodePoint || ControlCharacter::is(d.codePoint)) {
             appendEscape(shown, d, static_cast<unsigned char>(grapheme[offset]));
             escaped = true;
         } else {
