@@ -7,7 +7,7 @@
 #include "commands/OnceCommand.hpp"
 #include "commands/RunCommand.hpp"
 #include "commands/StatusCommand.hpp"
-#include "config/ClientPaths.hpp"
+#include "support/BuildConstants.hpp"
 
 #include <cstdio>
 #include <cstdlib>

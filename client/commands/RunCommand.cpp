@@ -6,6 +6,7 @@
 #include "process/Pause.hpp"
 #include "process/ProcessExit.hpp"
 #include "status/DaemonStatus.hpp"
+#include "support/BuildConstants.hpp"
 
 #include <algorithm>
 #include <optional>

@@ -9,6 +9,7 @@
 #include "process/OutputStream.hpp"
 #include "process/ProcessExit.hpp"
 #include "status/PushedAddresses.hpp"
+#include "support/BuildConstants.hpp"
 #include "support/Subprocess.hpp"
 
 #include <cstdlib>

@@ -6,6 +6,7 @@
 #include "process/ProcessExit.hpp"
 #include "selfupdate/AppUpdateDecision.hpp"
 #include "selfupdate/UpdateManifestSource.hpp"
+#include "support/BuildConstants.hpp"
 #include "updater/PkgAutoUpdater.hpp"
 
 #include <exception>

@@ -29,7 +29,3 @@ std::filesystem::path statusFile();
 std::filesystem::path dnsCheckFile();
 
 } // namespace ClientPaths
-
-namespace ClientVersion {
-inline constexpr std::string_view current = "0.24.0";
-}

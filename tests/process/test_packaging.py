@@ -193,20 +193,19 @@ def test_the_staged_payload_is_the_recorded_one_built_stripped_and_versioned(men
         # The listing tells the truth about the staged tree; nothing is writable for others.
         assert stat.S_IMODE((stage / path.lstrip("/")).lstat().st_mode) == int(mode, 8) and not int(mode, 8) & 2
     assert (stage / PLIST).read_bytes() == (REPO / "packaging/macos/com.korvane.client.plist").read_bytes()
-    assert (stage / LINKS["usr/local/share/man/man1/korvane-client.1"][1:]).read_bytes() == \
-        (REPO / "packaging/man/korvane-client.1").read_bytes()
     for built, shipped in [("client/korvane-client", "usr/local/korvane/bin/korvane-client"),
                            ("menubar/KorvaneMenuBar", "Applications/Korvane.app/Contents/MacOS/Korvane")]:
         assert (stage / shipped).stat().st_size < (menubar_build_dir / built).stat().st_size, shipped
     version = subprocess.run([CLIENT, "version"], capture_output=True, text=True, check=True).stdout.strip()
     assert f"project(Korvane VERSION {version} " in (REPO / "CMakeLists.txt").read_text()
+    assert (stage / LINKS["usr/local/share/man/man1/korvane-client.1"][1:]).read_text() == \
+        (REPO / "packaging/man/korvane-client.1.in").read_text().replace("@PROJECT_VERSION@", version)
     staged = plistlib.loads((stage / "Applications/Korvane.app/Contents/Info.plist").read_bytes())
     assert (staged["CFBundleExecutable"], staged["CFBundleIdentifier"], staged["LSUIElement"]) == (
         "Korvane", "com.korvane.KorvaneMenuBar", True)
     # Login Items show the job as the app's.
     assert plistlib.loads((stage / PLIST).read_bytes())["AssociatedBundleIdentifiers"] == [staged["CFBundleIdentifier"]]
-    for info in (staged, plistlib.loads((REPO / "menubar/resources/Info.plist").read_bytes())):
-        assert (info["CFBundleShortVersionString"], info["CFBundleVersion"]) == (version, version)
+    assert (staged["CFBundleShortVersionString"], staged["CFBundleVersion"]) == (version, version)
 
 
 RELEASE = {"KORVANE_PKG_TEAM_ID": "ABCDE12345", "KORVANE_SERVER_BASE_URL": "https://update.korvane.de",
@@ -293,7 +292,7 @@ def test_every_slice_of_every_mach_o_file_loads_only_what_macos_has(tmp_path, pa
 @needs_client
 @pytest.mark.skipif(shutil.which("groff") is None, reason="groff is not installed")
 def test_the_man_page_renders_cleanly_and_names_every_command_option_and_variable():
-    source = REPO / "packaging/man/korvane-client.1"
+    source = REPO / "packaging/man/korvane-client.1.in"
     check = subprocess.run(["groff", "-man", "-ww", "-z", str(source)], capture_output=True, timeout=60)
     assert (check.returncode, check.stderr) == (0, b"")
     text = re.sub(r"\\f[BIRP]", "", source.read_text(encoding="ascii")).replace("\\-", "-")

@@ -5,6 +5,7 @@
 #include "config/ClientPaths.hpp"
 #include "selfupdate/AppUpdateDecision.hpp"
 #include "selfupdate/UpdateManifest.hpp"
+#include "support/BuildConstants.hpp"
 #include "support/FileRead.hpp"
 #include "support/JsonStrict.hpp"
 

@@ -8,6 +8,7 @@
 
 #include "../Scratch.hpp"
 #include "ScriptedNetwork.hpp"
+#include "support/BuildConstants.hpp"
 
 #include <gtest/gtest.h>
 
