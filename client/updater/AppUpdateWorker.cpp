@@ -1,7 +1,6 @@
 #include "updater/AppUpdateWorker.hpp"
 
 #include "config/ClientConfiguration.hpp"
-#include "config/ClientPaths.hpp"
 #include "process/Pause.hpp"
 #include "process/ProcessExit.hpp"
 #include "selfupdate/AppUpdateDecision.hpp"

@@ -1,6 +1,5 @@
 #include "cycle/HttpDynDnsUpdateClient.hpp"
 
-#include "config/ClientPaths.hpp"
 #include "support/BuildConstants.hpp"
 #include "support/Unicode.hpp"
 
