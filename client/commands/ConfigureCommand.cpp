@@ -3,6 +3,7 @@
 #include "commands/ConfigurationSummary.hpp"
 #include "commands/SecretInput.hpp"
 #include "config/ClientConfiguration.hpp"
+#include "config/ClientPaths.hpp"
 #include "config/ConfigDirectory.hpp"
 #include "config/ConfigurationError.hpp"
 #include "config/ConfigurationStore.hpp"
@@ -13,10 +14,12 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string_view>
 #include <system_error>
+#include <unistd.h>
 
 namespace ConfigureCommand {
 namespace {
@@ -91,24 +94,22 @@ std::string trimmed(const std::optional<std::string>& line) {
     return line ? std::string(Unicode::trim(*line)) : std::string();
 }
 
-std::string settleHostname(const Options& options, const ClientConfiguration& stored,
-                           const Dependencies& deps) {
+std::string settleHostname(const Options& options, const ClientConfiguration& stored) {
     if (options.hostname) {
         return *options.hostname;
     }
     if (!stored.hostname.empty()) {
         return stored.hostname;
     }
-    OutputStream::write(deps.output, hostnamePrompt);
-    return trimmed(SecretInput::readLine(deps.input));
+    OutputStream::write(stdout, hostnamePrompt);
+    return trimmed(SecretInput::readLine(STDIN_FILENO));
 }
 
-std::string settleApiKey(const Options& options, const ClientConfiguration& stored,
-                         const Dependencies& deps) {
+std::string settleApiKey(const Options& options, const ClientConfiguration& stored) {
     if (options.apiKeyFromStdin) {
-        return trimmed(SecretInput::readLine(deps.input));
+        return trimmed(SecretInput::readLine(STDIN_FILENO));
     }
-    std::string typed = trimmed(SecretInput::read(apiKeyPrompt, deps.input, deps.output));
+    std::string typed = trimmed(SecretInput::read(apiKeyPrompt, STDIN_FILENO, stdout));
     // End of input or just Enter keeps the stored key.
     return typed.empty() ? stored.apiKey : typed;
 }
@@ -122,12 +123,12 @@ std::string pathText(const std::filesystem::path& path) {
 }
 
 // The root hint only where root would get past the refusal.
-std::string saveFailureHint(const Dependencies& deps, int error) {
+std::string saveFailureHint(int error) {
     bool privilegeProblem = error == EACCES || error == EPERM || error == EROFS;
-    if (deps.effectiveUserId == 0 || !privilegeProblem) {
+    if (::geteuid() == 0 || !privilegeProblem) {
         return "";
     }
-    return " (Schreiben nach " + pathText(deps.configDir) +
+    return " (Schreiben nach " + pathText(ClientPaths::configDir()) +
            " erfordert root — 'sudo korvane-client configure')";
 }
 
@@ -143,39 +144,39 @@ std::optional<std::string> textProblem(const ClientConfiguration& config) {
     return std::nullopt;
 }
 
-int saveFailed(const Failure& failure, const Dependencies& deps) {
-    OutputStream::write(deps.errors, "Speichern fehlgeschlagen: " + failure.text +
-                                         saveFailureHint(deps, failure.error) + "\n");
+int saveFailed(const Failure& failure) {
+    OutputStream::write(stderr,
+                        "Speichern fehlgeschlagen: " + failure.text + saveFailureHint(failure.error) + "\n");
     return 1;
 }
 
-void printSummary(const ClientConfiguration& config, const Dependencies& deps) {
-    std::string text = "Konfiguration gespeichert: " + deps.configFile.string() + "\n";
+void printSummary(const ClientConfiguration& config) {
+    std::string text = "Konfiguration gespeichert: " + ClientPaths::configFile().string() + "\n";
     text += ConfigurationSummary::settingsLines(config, std::nullopt);
-    if (ConfigurationSummary::fileExists(deps.launchdPlist)) {
+    if (ConfigurationSummary::fileExists(std::filesystem::path(ClientPaths::launchdPlist))) {
         text += "Daemon neu starten, damit die Änderungen greifen:\n";
         text += "  sudo launchctl kickstart -k system/" + std::string(ClientPaths::launchdLabel) + "\n";
     }
-    OutputStream::write(deps.output, text);
+    OutputStream::write(stdout, text);
 }
 
 } // namespace
 
-int execute(const std::vector<std::string>& arguments, const Dependencies& deps) {
+int execute(const std::vector<std::string>& arguments) {
     ParsedArguments parsed = parseArguments(arguments);
     if (parsed.usageError) {
-        OutputStream::write(deps.errors, *parsed.usageError + "\n" + std::string(usageLine) + "\n");
+        OutputStream::write(stderr, *parsed.usageError + "\n" + std::string(usageLine) + "\n");
         return 64;
     }
     const Options& options = parsed.options;
     // Earlier runs killed mid-write left copies of the key behind.
-    ConfigDirectory::sweepLeftovers(deps.configDir);
+    ConfigDirectory::sweepLeftovers(ClientPaths::configDir());
 
-    ClientConfiguration stored = loadOrDefaults(deps.configFile);
+    ClientConfiguration stored = loadOrDefaults(ClientPaths::configFile());
     ClientConfiguration config = stored;
     // The host name is settled first: on a piped input its line comes before the key's.
-    config.hostname = settleHostname(options, stored, deps);
-    config.apiKey = settleApiKey(options, stored, deps);
+    config.hostname = settleHostname(options, stored);
+    config.apiKey = settleApiKey(options, stored);
     config.updateIntervalMinutes = options.intervalMinutes.value_or(stored.updateIntervalMinutes);
     config.enableIpv4 = options.enableIpv4.value_or(stored.enableIpv4);
     config.enableIpv6 = options.enableIpv6.value_or(stored.enableIpv6);
@@ -183,23 +184,23 @@ int execute(const std::vector<std::string>& arguments, const Dependencies& deps)
     try {
         config.validate();
     } catch (const ConfigurationError& error) {
-        OutputStream::write(deps.errors, "Konfiguration ungültig: " + error.message() + "\n");
+        OutputStream::write(stderr, "Konfiguration ungültig: " + error.message() + "\n");
         return 1;
     }
     if (std::optional<std::string> problem = textProblem(config)) {
-        OutputStream::write(deps.errors, "Konfiguration ungültig: " + *problem + "\n");
+        OutputStream::write(stderr, "Konfiguration ungültig: " + *problem + "\n");
         return 1;
     }
-    if (Expected<void> saved = ConfigurationStore(deps.configFile).save(config); !saved) {
-        return saveFailed(saved.failure(), deps);
+    if (Expected<void> saved = ConfigurationStore(ClientPaths::configFile()).save(config); !saved) {
+        return saveFailed(saved.failure());
     }
     // Forgetting the pushed addresses makes the next cycle push with the new settings; the DNS outcome
     // belongs to the settings it was found with.
     std::error_code ignored;
-    std::filesystem::remove(deps.ipStateFile, ignored);
-    std::filesystem::remove(deps.dnsCheckFile, ignored);
+    std::filesystem::remove(ClientPaths::ipStateFile(), ignored);
+    std::filesystem::remove(ClientPaths::dnsCheckFile(), ignored);
 
-    printSummary(config, deps);
+    printSummary(config);
     return 0;
 }
 
