@@ -8,6 +8,7 @@
 #include "commands/RunCommand.hpp"
 #include "commands/StatusCommand.hpp"
 #include "support/BuildConstants.hpp"
+#include "wiring/ClientRoot.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -42,13 +43,13 @@ void run(const std::vector<std::string>& arguments) {
     const std::string& command = arguments.front();
     std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
     if (command == "run") {
-        RunCommand::run();
+        RunCommand::run(ClientRoot::forDaemon());
     }
     if (command == "configure") {
         ConfigureCommand::run(rest);
     }
     if (command == "once") {
-        OnceCommand::run(rest);
+        OnceCommand::run(ClientRoot::forCommand(), rest);
     }
     if (command == "status") {
         StatusCommand::run();

@@ -2,7 +2,6 @@
 
 #include "process/OutputStream.hpp"
 #include "process/ProcessExit.hpp"
-#include "wiring/ClientRoot.hpp"
 
 #include <cstdio>
 
@@ -15,7 +14,7 @@ void writeLine(std::FILE* stream, const std::string& text) {
 
 } // namespace
 
-int execute(const std::vector<std::string>& arguments) {
+int execute(const ClientRoot& root, const std::vector<std::string>& arguments) {
     for (const std::string& argument : arguments) {
         if (argument != "--force") {
             writeLine(stderr, "Unbekannte Option: " + argument);
@@ -24,7 +23,6 @@ int execute(const std::vector<std::string>& arguments) {
     }
     bool force = !arguments.empty();
 
-    ClientRoot root;
     LoadedConfiguration loaded = root.loadConfiguration(" — 'sudo korvane-client configure'.");
     if (!loaded.config) {
         writeLine(stderr, loaded.problem);
@@ -36,8 +34,8 @@ int execute(const std::vector<std::string>& arguments) {
     return result.isHealthy() ? 0 : 1;
 }
 
-void run(const std::vector<std::string>& arguments) {
-    ProcessExit::exitWith(execute(arguments));
+void run(const ClientRoot& root, const std::vector<std::string>& arguments) {
+    ProcessExit::exitWith(execute(root, arguments));
 }
 
 } // namespace OnceCommand

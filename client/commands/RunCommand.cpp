@@ -162,8 +162,8 @@ int execute(const ClientRoot& root) {
     return updateLoop(*loaded.config, root);
 }
 
-void run() {
-    ProcessExit::exitWith(execute(ClientRoot(StdLog::daemonLog(std::string(ClientPaths::daemonLog)))));
+void run(const ClientRoot& root) {
+    ProcessExit::exitWith(execute(root));
 }
 
 } // namespace RunCommand

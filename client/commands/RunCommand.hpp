@@ -10,6 +10,6 @@ namespace RunCommand {
 int execute(const ClientRoot& root);
 
 // Never returns.
-[[noreturn]] void run();
+[[noreturn]] void run(const ClientRoot& root);
 
 } // namespace RunCommand

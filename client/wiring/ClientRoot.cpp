@@ -4,6 +4,7 @@
 #include "config/ConfigurationStore.hpp"
 #include "cycle/HttpDynDnsUpdateClient.hpp"
 #include "cycle/HttpPublicIpResolver.hpp"
+#include "process/StdLog.hpp"
 #include "support/Environment.hpp"
 #include "updater/AppUpdateWorker.hpp"
 
@@ -30,6 +31,14 @@ ServiceEndpoints ServiceEndpoints::fromEnvironment() {
 
 ClientRoot::ClientRoot(ClientLog log, Pause::Clock clock, ServiceEndpoints endpoints)
     : log_(std::move(log)), clock_(std::move(clock)), endpoints_(std::move(endpoints)) {}
+
+ClientRoot ClientRoot::forCommand() {
+    return {StdLog::clientLog(), {}, ServiceEndpoints::fromEnvironment()};
+}
+
+ClientRoot ClientRoot::forDaemon() {
+    return {StdLog::daemonLog(std::string(ClientPaths::daemonLog)), {}, ServiceEndpoints::fromEnvironment()};
+}
 
 LoadedConfiguration ClientRoot::loadConfiguration(std::string_view missingHint) const {
     ConfigurationStore store(ClientPaths::configFile());

@@ -14,7 +14,6 @@
 #include "network/NetworkAwarePause.hpp"
 #include "network/NetworkChangeSource.hpp"
 #include "process/Pause.hpp"
-#include "process/StdLog.hpp"
 #include "support/ClientLog.hpp"
 
 #include <memory>
@@ -45,8 +44,11 @@ struct UpdateCycle {
 
 class ClientRoot {
 public:
-    explicit ClientRoot(ClientLog log = StdLog::clientLog(), Pause::Clock clock = {},
-                        ServiceEndpoints endpoints = ServiceEndpoints::fromEnvironment());
+    ClientRoot(ClientLog log, Pause::Clock clock, ServiceEndpoints endpoints);
+    // The program's own: the log on standard output (the daemon's follows its file through a rotation), the
+    // system's clocks and the service addresses of the build or the environment.
+    static ClientRoot forCommand();
+    static ClientRoot forDaemon();
     virtual ~ClientRoot() = default;
 
     const ClientLog& log() const { return log_; }
