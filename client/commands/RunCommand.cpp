@@ -119,12 +119,13 @@ int updateLoop(const ClientConfiguration& config, const ClientRoot& root) {
             cycle.orchestrator.requestRepush();
         }
         UpdateCycleResult result = cycle.orchestrator.runOnce(false);
+        const TimePoint finished = root.clock().now();
         if (result.isHealthy()) {
-            lastSuccessAt = result.timestamp;
+            lastSuccessAt = finished;
         }
         statusFile.write(DaemonStatus{stateFor(result.status), result.message, config.hostname,
                                       cycle.cache->lastIpv4(), cycle.cache->lastIpv6(), lastSuccessAt,
-                                      root.clock().now(), std::string(ClientVersion::current)});
+                                      finished, std::string(ClientVersion::current)});
         if (result.isHealthy()) {
             // An accepted answer means the service has the addresses now: give it time to publish them.
             confirmation.afterCycle(result.response.has_value(), cycle.orchestrator.lastFound());

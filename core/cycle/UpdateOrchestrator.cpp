@@ -76,8 +76,7 @@ UpdateCycleResult classifyAnswer(DynDnsResponse response, const std::optional<st
 
 UpdateCycleResult::UpdateCycleResult(UpdateCycleStatus status, std::string message,
                                      std::optional<DynDnsResponse> response)
-    : status(status), message(std::move(message)), response(std::move(response)),
-      timestamp(std::chrono::system_clock::now()) {}
+    : status(status), message(std::move(message)), response(std::move(response)) {}
 
 bool UpdateCycleResult::isHealthy() const {
     return status == UpdateCycleStatus::updated || status == UpdateCycleStatus::unchanged;

@@ -19,7 +19,6 @@ struct UpdateCycleResult {
     UpdateCycleStatus status;
     std::string message;
     std::optional<DynDnsResponse> response;
-    std::chrono::system_clock::time_point timestamp; // taken from the clock at construction
 
     UpdateCycleResult(UpdateCycleStatus status, std::string message, std::optional<DynDnsResponse> response);
 
