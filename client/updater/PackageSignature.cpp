@@ -47,50 +47,50 @@ std::optional<std::string> installerTeam(std::string_view leaf) {
 
 // Only the first status line counts, and only the chain after it: a certificate's own text, printed
 // further down, cannot pose as either.
-std::optional<std::string> reportProblem(std::string_view report, const std::string& team) {
+Expected<void> checkReport(std::string_view report, const std::string& team) {
     std::vector<std::string_view> lines = trimmedLines(report);
     auto status = std::find_if(lines.begin(), lines.end(),
                                [](std::string_view line) { return line.starts_with("Status:"); });
     if (status == lines.end() ||
         *status != "Status: signed by a developer certificate issued by Apple for distribution") {
-        return "keine von Apple ausgestellte Developer-ID-Signatur";
+        return Failure{"keine von Apple ausgestellte Developer-ID-Signatur"};
     }
     auto chain = std::find(status, lines.end(), "Certificate Chain:");
     auto leaf =
         std::find_if(chain, lines.end(), [](std::string_view line) { return line.starts_with("1."); });
     std::optional<std::string> signer = leaf == lines.end() ? std::nullopt : installerTeam(*leaf);
     if (!signer) {
-        return "kein Developer-ID-Installer-Zertifikat";
+        return Failure{"kein Developer-ID-Installer-Zertifikat"};
     }
     if (*signer != team) {
-        return "signiert vom Team " + *signer;
+        return Failure{"signiert vom Team " + *signer};
     }
-    return std::nullopt;
+    return {};
 }
 
 } // namespace
 
-std::optional<std::string> problem(const std::string& pkgutilPath, const std::filesystem::path& package,
-                                   const std::string& team, std::chrono::milliseconds limit) {
+Expected<void> check(const std::string& pkgutilPath, const std::filesystem::path& package,
+                     const std::string& team, std::chrono::milliseconds limit) {
     Expected<Subprocess::Captured> checked =
         Subprocess::capture(pkgutilPath, {"--check-signature", package.string()},
                             Subprocess::currentEnvironment(), reportLimit, limit);
     if (!checked) {
-        return "pkgutil nicht startbar: " + checked.failure().text;
+        return Failure{"pkgutil nicht startbar: " + checked.failure().text};
     }
     const Subprocess::Outcome& outcome = checked->outcome;
     switch (outcome.kind) {
     case Subprocess::Outcome::Kind::timedOut:
-        return "pkgutil antwortet nicht";
+        return Failure{"pkgutil antwortet nicht"};
     case Subprocess::Outcome::Kind::signaled:
-        return "pkgutil durch Signal " + std::to_string(outcome.signal) + " beendet";
+        return Failure{"pkgutil durch Signal " + std::to_string(outcome.signal) + " beendet"};
     case Subprocess::Outcome::Kind::exited:
         break;
     }
     if (outcome.exitStatus != 0) {
-        return "pkgutil beendete sich mit Status " + std::to_string(outcome.exitStatus);
+        return Failure{"pkgutil beendete sich mit Status " + std::to_string(outcome.exitStatus)};
     }
-    return reportProblem(checked->output, team);
+    return checkReport(checked->output, team);
 }
 
 } // namespace PackageSignature

@@ -3,19 +3,19 @@
 // the releases, so a compromised web host cannot have its own package installed.
 #pragma once
 
+#include "support/Failure.hpp"
+
 #include <chrono>
 #include <filesystem>
-#include <optional>
 #include <string>
 
 namespace PackageSignature {
 
-// Nothing when `pkgutil --check-signature` ends with 0 and reports a package signed for distribution by
-// a Developer ID Installer certificate of `team`; otherwise a short German reason for the log. Nothing
-// the package itself says reaches the reason but a team ID of the usual form. A pkgutil still running
+// Success when `pkgutil --check-signature` ends with 0 and reports a package signed for distribution by
+// a Developer ID Installer certificate of `team`; otherwise a failure whose text is a short German reason.
+// Nothing the package itself says reaches the reason but a team ID of the usual form. A pkgutil still running
 // after `limit` is killed, and the package refused.
-std::optional<std::string> problem(const std::string& pkgutilPath, const std::filesystem::path& package,
-                                   const std::string& team,
-                                   std::chrono::milliseconds limit = std::chrono::seconds(60));
+Expected<void> check(const std::string& pkgutilPath, const std::filesystem::path& package,
+                     const std::string& team, std::chrono::milliseconds limit = std::chrono::seconds(60));
 
 } // namespace PackageSignature

@@ -51,13 +51,13 @@ bool signatureAccepted(const std::filesystem::path& file, const ClientLog& log) 
                  "Developer-ID-Team eingebaut.");
         return true;
     }
-    std::optional<std::string> problem = PackageSignature::problem(pkgutilPath, file, teamId);
-    if (problem) {
+    Expected<void> signature = PackageSignature::check(pkgutilPath, file, teamId);
+    if (!signature) {
         log.error("Das heruntergeladene pkg ist nicht mit dem Developer-ID-Installer-"
                   "Zertifikat des Teams " +
-                  teamId + " signiert (" + *problem + ") — Update abgebrochen.");
+                  teamId + " signiert (" + signature.failure().text + ") — Update abgebrochen.");
     }
-    return !problem;
+    return bool(signature);
 }
 
 // The number installer(8) ended with; a signal is reported by its number.

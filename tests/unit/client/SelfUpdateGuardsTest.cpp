@@ -45,15 +45,16 @@ TEST(PackageSignature, OnlyThePinnedTeamsInstallerCertificateForDistributionPass
                       "cat <<'EOF'\n" +
                           report + "\nEOF\nexit " + std::to_string(status) + "\n",
                       true);
-        EXPECT_EQ(PackageSignature::problem(pkgutil, package, "ABCDE12345").value_or(""), problem) << report;
+        Expected<void> checked = PackageSignature::check(pkgutil, package, "ABCDE12345");
+        EXPECT_EQ(checked ? "" : checked.failure().text, problem) << report;
     }
     // One that hangs, with a child of its own holding the output open, is killed at its bound.
     Scratch dir;
     std::string hung = dir.write("pkgutil", "#!/bin/sh\necho 'Status: signed'\nsleep 30 & sleep 30\n", true);
     auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(PackageSignature::problem(hung, dir.write("x.pkg", "pkg"), "ABCDE12345",
-                                        std::chrono::milliseconds(300)),
-              "pkgutil antwortet nicht");
+    Expected<void> hungCheck = PackageSignature::check(hung, dir.write("x.pkg", "pkg"), "ABCDE12345",
+                                                       std::chrono::milliseconds(300));
+    EXPECT_EQ(hungCheck ? "" : hungCheck.failure().text, "pkgutil antwortet nicht");
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 }
 
