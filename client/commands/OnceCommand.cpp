@@ -23,12 +23,12 @@ int execute(const ClientRoot& root, const std::vector<std::string>& arguments) {
     }
     bool force = !arguments.empty();
 
-    LoadedConfiguration loaded = root.loadConfiguration(" — 'sudo korvane-client configure'.");
-    if (!loaded.config) {
-        writeLine(stderr, loaded.problem);
+    Expected<ClientConfiguration> loaded = root.loadConfiguration(" — 'sudo korvane-client configure'.");
+    if (!loaded) {
+        writeLine(stderr, loaded.failure().text);
         return 1;
     }
-    UpdateCycle cycle = root.updateCycle(*loaded.config);
+    UpdateCycle cycle = root.updateCycle(*loaded);
     UpdateCycleResult result = cycle.orchestrator.runOnce(force);
     writeLine(stdout, result.message);
     return result.isHealthy() ? 0 : 1;

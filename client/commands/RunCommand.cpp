@@ -155,12 +155,12 @@ int execute(const ClientRoot& root) {
                         " — Rechte prüfen.");
     }
     ConfigDirectory::sweepLeftovers(configDir);
-    LoadedConfiguration loaded =
+    Expected<ClientConfiguration> loaded =
         root.loadConfiguration(". Bitte mit 'sudo korvane-client configure' einrichten.");
-    if (!loaded.config) {
-        return idle(loaded.problem, root);
+    if (!loaded) {
+        return idle(loaded.failure().text, root);
     }
-    return updateLoop(*loaded.config, root);
+    return updateLoop(*loaded, root);
 }
 
 void run(const ClientRoot& root) {

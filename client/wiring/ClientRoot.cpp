@@ -40,19 +40,19 @@ ClientRoot ClientRoot::forDaemon() {
     return {StdLog::daemonLog(std::string(ClientPaths::daemonLog)), {}, ServiceEndpoints::fromEnvironment()};
 }
 
-LoadedConfiguration ClientRoot::loadConfiguration(std::string_view missingHint) const {
+Expected<ClientConfiguration> ClientRoot::loadConfiguration(std::string_view missingHint) const {
     ConfigurationStore store(ClientPaths::configFile());
     std::optional<ClientConfiguration> config;
     try {
         config = store.loadValidated();
     } catch (const std::exception& error) {
-        return {std::nullopt, std::string("Konfiguration unbrauchbar: ") + error.what()};
+        return Failure{std::string("Konfiguration unbrauchbar: ") + error.what()};
     }
     if (!config) {
-        return {std::nullopt,
-                "Keine Konfiguration gefunden (" + store.path().string() + ")" + std::string(missingHint)};
+        return Failure{"Keine Konfiguration gefunden (" + store.path().string() + ")" +
+                       std::string(missingHint)};
     }
-    return {config, {}};
+    return *config;
 }
 
 UpdateCycle ClientRoot::updateCycle(const ClientConfiguration& config) const {

@@ -15,6 +15,7 @@
 #include "network/NetworkChangeSource.hpp"
 #include "process/Pause.hpp"
 #include "support/ClientLog.hpp"
+#include "support/Failure.hpp"
 
 #include <memory>
 #include <optional>
@@ -28,12 +29,6 @@ struct ServiceEndpoints {
     std::string updateManifestUrl;
 
     static ServiceEndpoints fromEnvironment();
-};
-
-// The validated configuration, or the message that says why there is none.
-struct LoadedConfiguration {
-    std::optional<ClientConfiguration> config;
-    std::string problem;
 };
 
 // One update cycle's parts, built once per process.
@@ -54,9 +49,9 @@ public:
     const ClientLog& log() const { return log_; }
     const Pause::Clock& clock() const { return clock_; }
 
-    // config.json, read and validated. Without the file, the problem is "Keine Konfiguration gefunden
+    // config.json, read and validated, or why there is none: without the file "Keine Konfiguration gefunden
     // ({path})" followed by missingHint.
-    LoadedConfiguration loadConfiguration(std::string_view missingHint) const;
+    Expected<ClientConfiguration> loadConfiguration(std::string_view missingHint) const;
     UpdateCycle updateCycle(const ClientConfiguration& config) const;
     // What ends the daemon's pause early; opened before the first cycle, so that a change during it counts.
     NetworkAwarePause networkWatch() const;
