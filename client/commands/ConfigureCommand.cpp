@@ -5,7 +5,6 @@
 #include "config/ClientConfiguration.hpp"
 #include "config/ClientPaths.hpp"
 #include "config/ConfigDirectory.hpp"
-#include "config/ConfigurationError.hpp"
 #include "config/ConfigurationStore.hpp"
 #include "process/OutputStream.hpp"
 #include "process/ProcessExit.hpp"
@@ -81,13 +80,8 @@ ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
 // The stored configuration, or the defaults when there is none or it cannot be read: this command is the
 // way to replace a damaged file.
 ClientConfiguration loadOrDefaults(const std::filesystem::path& configFile) {
-    try {
-        if (std::optional<ClientConfiguration> stored = ConfigurationStore(configFile).load()) {
-            return *stored;
-        }
-    } catch (const std::exception&) {
-    }
-    return ClientConfiguration();
+    Expected<std::optional<ClientConfiguration>> stored = ConfigurationStore(configFile).load();
+    return stored && *stored ? **stored : ClientConfiguration();
 }
 
 std::string trimmed(const std::optional<std::string>& line) {
@@ -181,10 +175,8 @@ int execute(const std::vector<std::string>& arguments) {
     config.enableIpv4 = options.enableIpv4.value_or(stored.enableIpv4);
     config.enableIpv6 = options.enableIpv6.value_or(stored.enableIpv6);
 
-    try {
-        config.validate();
-    } catch (const ConfigurationError& error) {
-        OutputStream::write(stderr, "Konfiguration ungültig: " + error.message() + "\n");
+    if (Expected<void> valid = config.validate(); !valid) {
+        OutputStream::write(stderr, "Konfiguration ungültig: " + valid.failure().text + "\n");
         return 1;
     }
     if (std::optional<std::string> problem = textProblem(config)) {

@@ -3,7 +3,6 @@
 #include "commands/ConfigurationSummary.hpp"
 #include "config/ClientConfiguration.hpp"
 #include "config/ConfigDirectory.hpp"
-#include "config/ConfigurationError.hpp"
 #include "config/ConfigurationStore.hpp"
 #include "cycle/IpStateCache.hpp"
 #include "process/OutputStream.hpp"
@@ -21,23 +20,20 @@ namespace StatusCommand {
 namespace {
 
 std::string configurationLines(const Dependencies& deps) {
-    std::optional<ClientConfiguration> config;
-    try {
-        config = ConfigurationStore(deps.configFile).load();
-    } catch (const std::exception& error) {
+    Expected<std::optional<ClientConfiguration>> loaded = ConfigurationStore(deps.configFile).load();
+    if (!loaded) {
         std::string hint =
             deps.effectiveUserId == 0 ? "" : " — Lesen erfordert ggf. root ('sudo korvane-client status')";
-        return "  nicht lesbar: " + std::string(error.what()) + hint + "\n";
+        return "  nicht lesbar: " + loaded.failure().text + hint + "\n";
     }
+    const std::optional<ClientConfiguration>& config = *loaded;
     if (!config) {
         return "  (noch nicht konfiguriert — 'sudo korvane-client configure')\n";
     }
     std::string text =
         ConfigurationSummary::settingsLines(*config, ClientConfiguration::maskedApiKey(config->apiKey));
-    try {
-        config->validate();
-    } catch (const ConfigurationError& error) {
-        text += "  ⚠ ungültig: " + error.message() + "\n";
+    if (Expected<void> valid = config->validate(); !valid) {
+        text += "  ⚠ ungültig: " + valid.failure().text + "\n";
     }
     return text;
 }

@@ -42,17 +42,15 @@ ClientRoot ClientRoot::forDaemon() {
 
 Expected<ClientConfiguration> ClientRoot::loadConfiguration(std::string_view missingHint) const {
     ConfigurationStore store(ClientPaths::configFile());
-    std::optional<ClientConfiguration> config;
-    try {
-        config = store.loadValidated();
-    } catch (const std::exception& error) {
-        return Failure{std::string("Konfiguration unbrauchbar: ") + error.what()};
-    }
+    Expected<std::optional<ClientConfiguration>> config = store.loadValidated();
     if (!config) {
+        return Failure{"Konfiguration unbrauchbar: " + config.failure().text};
+    }
+    if (!*config) {
         return Failure{"Keine Konfiguration gefunden (" + store.path().string() + ")" +
                        std::string(missingHint)};
     }
-    return *config;
+    return **config;
 }
 
 UpdateCycle ClientRoot::updateCycle(const ClientConfiguration& config) const {

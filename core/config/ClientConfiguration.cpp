@@ -1,6 +1,5 @@
 #include "config/ClientConfiguration.hpp"
 
-#include "config/ConfigurationError.hpp"
 #include "support/BuildConstants.hpp"
 #include "support/JsonStrict.hpp"
 #include "support/Unicode.hpp"
@@ -16,30 +15,31 @@ std::vector<std::string> ClientConfiguration::defaultIpv6DiscoveryUrls() {
     return {"https://api6.ipify.org", "https://ipv6.icanhazip.com"};
 }
 
-void ClientConfiguration::validate() const {
+Expected<void> ClientConfiguration::validate() const {
     if (Unicode::trim(hostname).empty()) {
-        throw ConfigurationError("Hostname fehlt.");
+        return Failure{"Hostname fehlt."};
     }
     if (Unicode::trim(apiKey).empty()) {
-        throw ConfigurationError("API-Key fehlt.");
+        return Failure{"API-Key fehlt."};
     }
     if (!apiKey.starts_with("dyndns_")) {
-        throw ConfigurationError(
-            "API-Key muss mit 'dyndns_' beginnen — Account-Passwörter werden vom Server abgelehnt.");
+        return Failure{
+            "API-Key muss mit 'dyndns_' beginnen — Account-Passwörter werden vom Server abgelehnt."};
     }
     if (updateIntervalMinutes < minIntervalMinutes) {
-        throw ConfigurationError("Update-Intervall muss mindestens " + std::to_string(minIntervalMinutes) +
-                                 " Minute(n) betragen.");
+        return Failure{"Update-Intervall muss mindestens " + std::to_string(minIntervalMinutes) +
+                       " Minute(n) betragen."};
     }
     if (!enableIpv4 && !enableIpv6) {
-        throw ConfigurationError("Mindestens eine Adressfamilie (IPv4 oder IPv6) muss aktiviert sein.");
+        return Failure{"Mindestens eine Adressfamilie (IPv4 oder IPv6) muss aktiviert sein."};
     }
     if (enableIpv4 && ipv4DiscoveryUrls.empty()) {
-        throw ConfigurationError("IPv4 ist aktiviert, aber es ist keine IPv4-Discovery-URL konfiguriert.");
+        return Failure{"IPv4 ist aktiviert, aber es ist keine IPv4-Discovery-URL konfiguriert."};
     }
     if (enableIpv6 && ipv6DiscoveryUrls.empty()) {
-        throw ConfigurationError("IPv6 ist aktiviert, aber es ist keine IPv6-Discovery-URL konfiguriert.");
+        return Failure{"IPv6 ist aktiviert, aber es ist keine IPv6-Discovery-URL konfiguriert."};
     }
+    return {};
 }
 
 ClientConfiguration ClientConfiguration::fromJson(std::string_view text) {

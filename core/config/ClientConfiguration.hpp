@@ -1,6 +1,8 @@
 // What Korvane updates and how: the seven stored settings of config.json and four fixed constants.
 #pragma once
 
+#include "support/Failure.hpp"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -23,8 +25,8 @@ struct ClientConfiguration {
     static std::vector<std::string> defaultIpv4DiscoveryUrls();
     static std::vector<std::string> defaultIpv6DiscoveryUrls();
 
-    // Throws ConfigurationError naming the first rule that fails; changes nothing.
-    void validate() const;
+    // The first rule that fails, as a complete German message; changes nothing.
+    Expected<void> validate() const;
 
     // Strict decoding: throws JsonStrict::DecodeError for anything but an object with keys of the right
     // types.

@@ -1,35 +1,36 @@
 #include "config/ConfigurationStore.hpp"
 
-#include "config/ConfigurationError.hpp"
 #include "support/AtomicFile.hpp"
 #include "support/FileRead.hpp"
 #include "support/JsonStrict.hpp"
 
 #include <cstring>
 
-std::optional<ClientConfiguration> ConfigurationStore::load() const {
+Expected<std::optional<ClientConfiguration>> ConfigurationStore::load() const {
     // Only "not found" is absence; a status that cannot be asked for (no permission) is a read error below.
     std::error_code ec;
     if (std::filesystem::status(path_, ec).type() == std::filesystem::file_type::not_found) {
-        return std::nullopt;
+        return std::optional<ClientConfiguration>();
     }
-    ConfigurationError damaged("Konfigurationsdatei ist leer oder ungültig: " + path_.string());
+    Failure damaged{"Konfigurationsdatei ist leer oder ungültig: " + path_.string()};
     Expected<std::string> bytes = FileRead::readAll(path_);
     if (!bytes) {
         // A FIFO, a device or a huge file (no errno) cannot be a configuration this program wrote.
-        throw bytes.failure().error == 0 ? damaged : ConfigurationError(bytes.failure().text);
+        return bytes.failure().error == 0 ? damaged : Failure{bytes.failure().text};
     }
     try {
-        return ClientConfiguration::fromJson(*bytes);
+        return std::optional(ClientConfiguration::fromJson(*bytes));
     } catch (const std::exception&) {
-        throw damaged;
+        return damaged;
     }
 }
 
-std::optional<ClientConfiguration> ConfigurationStore::loadValidated() const {
-    std::optional<ClientConfiguration> config = load();
-    if (config) {
-        config->validate();
+Expected<std::optional<ClientConfiguration>> ConfigurationStore::loadValidated() const {
+    Expected<std::optional<ClientConfiguration>> config = load();
+    if (config && *config) {
+        if (Expected<void> valid = (*config)->validate(); !valid) {
+            return valid.failure();
+        }
     }
     return config;
 }

@@ -2,7 +2,6 @@
 #pragma once
 
 #include "config/ClientConfiguration.hpp"
-#include "config/ConfigurationError.hpp"
 #include "support/Failure.hpp"
 
 #include <filesystem>
@@ -14,12 +13,11 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
 
-    // Nothing when no file exists; throws ConfigurationError, the one error the commands show for a
-    // configuration, when it cannot be read ("{path}: {strerror}"), cannot be decoded or is no regular
-    // file of a sensible size.
-    std::optional<ClientConfiguration> load() const;
+    // Nothing when no file exists; a failure, the one error the commands show for a configuration, when it
+    // cannot be read ("{path}: {strerror}"), cannot be decoded or is no regular file of a sensible size.
+    Expected<std::optional<ClientConfiguration>> load() const;
     // load(), and a stored configuration must also pass validate(): what run and once start from.
-    std::optional<ClientConfiguration> loadValidated() const;
+    Expected<std::optional<ClientConfiguration>> loadValidated() const;
     // Writes with mode 0600 through a temporary file and rename; on failure the old file is untouched and
     // the failure carries the message and the errno behind it, so that a caller can tell a missing
     // privilege from other causes.
