@@ -3,7 +3,7 @@
 
 #include "DnsCheckDisplay.hpp"
 #include "StatusDisplay.hpp"
-#include "status/PushedAddresses.hpp"
+#include "status/AddressPair.hpp"
 
 namespace {
 
@@ -58,7 +58,7 @@ std::vector<Notification> NotificationRule::observe(const std::optional<DaemonSt
     }
     if (outcome == DnsOutcome::mismatch && !toldMismatch_ && mayPost(mismatch, now)) {
         toldMismatch_ = true;
-        std::string pushed = PushedAddresses::text(status->lastIpv4, status->lastIpv6);
+        std::string pushed = AddressPair{status->lastIpv4, status->lastIpv6}.text();
         posted.push_back(notice(host + QStringLiteral(": DNS zeigt woandershin"),
                                 QStringLiteral("DNS zeigt ") + DnsCheckDisplay::servedText(*dns) +
                                     (pushed.empty() ? QString() : QStringLiteral(" statt ") + text(pushed))));

@@ -1,7 +1,7 @@
 // The display rules of the status item: symbol and label per state, and the four menu lines.
 #include "StatusDisplay.hpp"
 
-#include "status/PushedAddresses.hpp"
+#include "status/AddressPair.hpp"
 #include "support/ControlCharacter.hpp"
 
 #include <QDateTime>
@@ -27,7 +27,7 @@ Lines linesForNoStatus() {
 }
 
 Line ipLine(const DaemonStatus& status) {
-    std::string addresses = PushedAddresses::text(status.lastIpv4, status.lastIpv6);
+    std::string addresses = AddressPair{status.lastIpv4, status.lastIpv6}.text();
     if (addresses.empty()) {
         return {QString(), false};
     }

@@ -88,7 +88,7 @@ int idle(const std::string& reason, const ClientRoot& root) {
                         std::string(ClientVersion::current)};
     statusFile.write(status);
     while (root.keepRunning()) {
-        Pause::tolerant(root.clock().sleep, idlePause);
+        root.clock().sleep(idlePause);
         ConfigDirectory::sweepLeftovers(ClientPaths::configDir());
         // One failed write must not leave an older status on display for good.
         if (statusFile.load() != status) {
@@ -124,7 +124,7 @@ int updateLoop(const ClientConfiguration& config, const ClientRoot& root) {
             lastSuccessAt = finished;
         }
         statusFile.write(DaemonStatus{stateFor(result.status), result.message, config.hostname,
-                                      cycle.cache->lastIpv4(), cycle.cache->lastIpv6(), lastSuccessAt,
+                                      cycle.cache->last().ipv4, cycle.cache->last().ipv6, lastSuccessAt,
                                       finished, std::string(ClientVersion::current)});
         if (result.isHealthy()) {
             // An accepted answer means the service has the addresses now: give it time to publish them.

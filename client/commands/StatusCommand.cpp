@@ -7,7 +7,7 @@
 #include "cycle/IpStateCache.hpp"
 #include "process/OutputStream.hpp"
 #include "process/ProcessExit.hpp"
-#include "status/PushedAddresses.hpp"
+#include "status/AddressPair.hpp"
 #include "support/BuildConstants.hpp"
 #include "support/Subprocess.hpp"
 
@@ -40,7 +40,7 @@ std::string configurationLines(const Dependencies& deps) {
 
 std::string lastPushedLine(const Dependencies& deps) {
     IpStateCache cache(deps.ipStateFile);
-    std::string joined = PushedAddresses::text(cache.lastIpv4(), cache.lastIpv6());
+    std::string joined = cache.last().text();
     return "Zuletzt gepusht: " + (joined.empty() ? "(noch nichts)" : joined) + "\n";
 }
 

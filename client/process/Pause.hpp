@@ -2,7 +2,6 @@
 #pragma once
 
 #include <chrono>
-#include <exception>
 #include <functional>
 #include <thread>
 
@@ -10,15 +9,6 @@ namespace Pause {
 
 inline void sleepFor(std::chrono::nanoseconds length) {
     std::this_thread::sleep_for(length);
-}
-
-// A sleep cut short by an error just means the next step comes sooner.
-inline void tolerant(const std::function<void(std::chrono::nanoseconds)>& sleep,
-                     std::chrono::nanoseconds length) {
-    try {
-        sleep(length);
-    } catch (const std::exception&) {
-    }
 }
 
 // The daemon's time: the wall clock, the monotonic clock that short spans are measured on (a wall clock set

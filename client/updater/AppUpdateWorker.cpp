@@ -31,7 +31,7 @@ bool check(UpdateManifestSource& source, const Settings& settings) {
 }
 
 [[noreturn]] void autoUpdateLoop(const Settings& settings) {
-    Pause::tolerant(settings.sleep, startDelay);
+    settings.sleep(startDelay);
     UpdateManifestSource source(settings.manifestUrl, settings.log);
     settings.log.info("App-Update-Worker gestartet (aktuelle Version " + std::string(ClientVersion::current) +
                       ", Prüfintervall " + std::to_string(checkInterval.count()) + "h).");
@@ -39,7 +39,7 @@ bool check(UpdateManifestSource& source, const Settings& settings) {
         if (check(source, settings)) {
             ProcessExit::exitNow(0);
         }
-        Pause::tolerant(settings.sleep, checkInterval);
+        settings.sleep(checkInterval);
     }
 }
 
@@ -50,7 +50,7 @@ void start(Settings settings) {
         try {
             autoUpdateLoop(settings);
         } catch (const std::exception& error) {
-            // Nothing in a check throws; should it anyway, the daemon keeps its DNS record current.
+            // Only running out of memory throws: the worker ends, the daemon keeps its DNS record current.
             settings.log.error(std::string("App-Update-Worker beendet: ") + error.what());
         }
     }).detach();

@@ -65,7 +65,9 @@ int statusOf(const Subprocess::Outcome& outcome) {
     return outcome.kind == Subprocess::Outcome::Kind::signaled ? outcome.signal : outcome.exitStatus;
 }
 
-bool install(const UpdateManifest& manifest, const ClientLog& log) {
+} // namespace
+
+bool downloadAndInstall(const UpdateManifest& manifest, const ClientLog& log) {
     if (!HttpSession::isHttpsUrl(manifest.url)) {
         log.error("Update-URL ungültig oder nicht https: " +
                   Unicode::shownPeerText(UrlText::withoutPassword(manifest.url), 256, 1024) +
@@ -80,12 +82,12 @@ bool install(const UpdateManifest& manifest, const ClientLog& log) {
         sessionOptions.totalTimeout = downloadTotalTimeout;
         sessionOptions.bodyLimit = maxPackageBytes;
         HttpSession session(sessionOptions);
-        HttpResult result = session.get(manifest.url);
-        if (!result.ok()) {
-            log.error("Update-Download fehlgeschlagen: " + result.error);
+        Expected<HttpResponse> result = session.get(manifest.url);
+        if (!result) {
+            log.error("Update-Download fehlgeschlagen: " + result.failure().text);
             return false;
         }
-        package = std::move(result.response->body);
+        package = std::move(result->body);
     }
 
     // Checked before anything is written: a package that fails here never touches the disk.
@@ -134,18 +136,6 @@ bool install(const UpdateManifest& manifest, const ClientLog& log) {
     working->removeAll();
     log.info("Update " + manifest.version + " installiert — Daemon startet neu.");
     return true;
-}
-
-} // namespace
-
-bool downloadAndInstall(const UpdateManifest& manifest, const ClientLog& log) {
-    try {
-        return install(manifest, log);
-    } catch (const std::exception& error) {
-        // Out of memory for a large package and the like: a failed attempt, tried again at the next check.
-        log.error(std::string("Update-Installation fehlgeschlagen: ") + error.what());
-        return false;
-    }
 }
 
 std::string sanitize(std::string_view text) {

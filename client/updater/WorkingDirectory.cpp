@@ -183,13 +183,16 @@ WorkingDirectory::WorkingDirectory(Descriptor parent, Descriptor directory, std:
       path_(std::move(path)) {}
 
 Expected<void> WorkingDirectory::writeNewFile(const std::string& fileName, std::string_view bytes) const {
+    const std::string path = (path_ / fileName).string();
     Descriptor file(::openat(directory_.get(), fileName.c_str(),
                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    int error = file.valid() && AtomicFile::writeAll(file.get(), bytes) ? file.close() : errno;
-    if (error != 0) {
-        return Failure::of((path_ / fileName).string(), error);
+    if (!file.valid()) {
+        return Failure::of(path, errno);
     }
-    return {};
+    if (Expected<void> written = AtomicFile::writeAll(file.get(), bytes, path); !written) {
+        return written;
+    }
+    return file.close(path);
 }
 
 void WorkingDirectory::removeAll() const {

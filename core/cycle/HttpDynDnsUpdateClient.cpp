@@ -60,21 +60,21 @@ std::string HttpDynDnsUpdateClient::buildUrl(const std::optional<std::string>& i
     return url;
 }
 
-DynDnsResponse HttpDynDnsUpdateClient::send(const std::optional<std::string>& ipv4,
-                                            const std::optional<std::string>& ipv6) {
+Expected<DynDnsResponse> HttpDynDnsUpdateClient::send(const std::optional<std::string>& ipv4,
+                                                      const std::optional<std::string>& ipv6) {
     if (!isPresent(ipv4) && !isPresent(ipv6)) {
-        throw std::invalid_argument("an update needs at least one address");
+        return Failure{"an update needs at least one address"};
     }
     std::vector<std::string> headers = {"User-Agent: RuzEdaRoredo-macOS/" +
                                         std::string(ClientVersion::current)};
     // libcurl builds the Basic credential itself and keeps it to this host, whatever its version.
     HttpSession::RequestOptions options;
     options.basicAuth = HttpSession::Credential{config_.hostname, config_.apiKey};
-    HttpResult result = session_.get(buildUrl(ipv4, ipv6), headers, options);
-    if (!result.ok()) {
-        throw TransportError(result.error);
+    Expected<HttpResponse> result = session_.get(buildUrl(ipv4, ipv6), headers, options);
+    if (!result) {
+        return result.failure();
     }
-    const HttpResponse& response = *result.response;
+    const HttpResponse& response = *result;
     std::string body = Unicode::isValidUtf8(response.body) ? response.body : std::string();
     if (!Unicode::trim(body).empty()) {
         return DynDnsResponseParser::parse(body);

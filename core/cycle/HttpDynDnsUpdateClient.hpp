@@ -20,8 +20,8 @@ public:
                            std::chrono::milliseconds sessionTimeout,
                            std::chrono::milliseconds requestTimeout);
 
-    DynDnsResponse send(const std::optional<std::string>& ipv4,
-                        const std::optional<std::string>& ipv6) override;
+    Expected<DynDnsResponse> send(const std::optional<std::string>& ipv4,
+                                  const std::optional<std::string>& ipv6) override;
 
     // RFC 3986 query encoding: unreserved characters and ":" stay, every other byte becomes %XX.
     static std::string percentEncode(std::string_view text);

@@ -13,11 +13,11 @@ HttpPublicIpResolver::HttpPublicIpResolver(ClientConfiguration config, ClientLog
       session_(HttpSession::Options{.requestTimeout = requestTimeout, .totalTimeout = requestTimeout}),
       log_(std::move(log)), readRoutes_(std::move(readRoutes)) {}
 
-std::optional<std::string> HttpPublicIpResolver::resolveIpv4() {
+std::optional<std::string> HttpPublicIpResolver::resolveIpv4() noexcept {
     return resolve(config_.ipv4DiscoveryUrls, AF_INET, "IPv4", &IpAddress::isValidIpv4, DiscoveryPath{});
 }
 
-std::optional<std::string> HttpPublicIpResolver::resolveIpv6() {
+std::optional<std::string> HttpPublicIpResolver::resolveIpv6() noexcept {
     // The echo is to see the machine's stable address, which the DNS record must follow, rather than the
     // temporary one the kernel would send from.
     std::optional<std::string> echoed =
@@ -72,13 +72,13 @@ std::optional<std::string> HttpPublicIpResolver::resolve(const std::vector<std::
             log_.warn("IP-Discovery-URL ungültig: " + shownUrl);
             continue;
         }
-        HttpResult result = session_.get(url, {}, options);
-        if (!result.ok()) {
-            log_.warn("IP-Discovery " + shownUrl + " fehlgeschlagen: " + result.error);
+        Expected<HttpResponse> result = session_.get(url, {}, options);
+        if (!result) {
+            log_.warn("IP-Discovery " + shownUrl + " fehlgeschlagen: " + result.failure().text);
             continue;
         }
         // Any status: an echo service's error page simply fails the address test below.
-        const std::string& body = result.response->body;
+        const std::string& body = result->body;
         std::string_view text = Unicode::isValidUtf8(body) ? Unicode::trim(body) : std::string_view();
         if (isValid(text)) {
             return std::string(text);

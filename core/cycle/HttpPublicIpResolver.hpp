@@ -26,8 +26,8 @@ public:
     HttpPublicIpResolver(ClientConfiguration config, ClientLog log, std::chrono::milliseconds requestTimeout,
                          RouteReading readRoutes = &InternetRouting::read);
 
-    std::optional<std::string> resolveIpv4() override;
-    std::optional<std::string> resolveIpv6() override;
+    std::optional<std::string> resolveIpv4() noexcept override;
+    std::optional<std::string> resolveIpv6() noexcept override;
 
 private:
     // `path` says how the sockets leave the machine; the way past a tunnel is added to it per cycle.

@@ -36,35 +36,26 @@ IpStateCache::IpStateCache(std::optional<std::filesystem::path> path) : path_(st
             return;
         }
         nlohmann::json object = JsonStrict::parseObject(*bytes);
-        State loaded;
+        AddressPair loaded;
         loaded.ipv4 = JsonStrict::optionalString(object, "ipv4");
         loaded.ipv6 = JsonStrict::optionalString(object, "ipv6");
         state_ = std::move(loaded);
     } catch (const std::exception&) {
-        state_ = State{};
+        state_ = AddressPair{};
     }
 }
 
-std::optional<std::string> IpStateCache::lastIpv4() const {
-    return state_.ipv4;
+bool IpStateCache::needsUpdate(const AddressPair& found) const {
+    return differs(found.ipv4, state_.ipv4) || differs(found.ipv6, state_.ipv6);
 }
 
-std::optional<std::string> IpStateCache::lastIpv6() const {
-    return state_.ipv6;
-}
-
-bool IpStateCache::needsUpdate(const std::optional<std::string>& ipv4,
-                               const std::optional<std::string>& ipv6) const {
-    return differs(ipv4, state_.ipv4) || differs(ipv6, state_.ipv6);
-}
-
-void IpStateCache::record(const std::optional<std::string>& ipv4, const std::optional<std::string>& ipv6) {
+void IpStateCache::record(const AddressPair& pushed) {
     // Recording one family must never erase what the other family last pushed.
-    if (ipv4) {
-        state_.ipv4 = ipv4;
+    if (pushed.ipv4) {
+        state_.ipv4 = pushed.ipv4;
     }
-    if (ipv6) {
-        state_.ipv6 = ipv6;
+    if (pushed.ipv6) {
+        state_.ipv6 = pushed.ipv6;
     }
     persist();
 }

@@ -1,6 +1,8 @@
 // The addresses last pushed successfully, in memory and mirrored to ipstate.json.
 #pragma once
 
+#include "status/AddressPair.hpp"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -11,22 +13,16 @@ public:
     // path the cache lives in memory only.
     explicit IpStateCache(std::optional<std::filesystem::path> path);
 
-    std::optional<std::string> lastIpv4() const;
-    std::optional<std::string> lastIpv6() const;
+    const AddressPair& last() const { return state_; }
 
     // True when a given address differs (ASCII case ignored) from the one recorded for its family.
-    bool needsUpdate(const std::optional<std::string>& ipv4, const std::optional<std::string>& ipv6) const;
+    bool needsUpdate(const AddressPair& found) const;
     // Stores each given address (an absent one keeps the recorded one) and writes the file.
-    void record(const std::optional<std::string>& ipv4, const std::optional<std::string>& ipv6);
+    void record(const AddressPair& pushed);
 
 private:
-    struct State {
-        std::optional<std::string> ipv4;
-        std::optional<std::string> ipv6;
-    };
-
     void persist() const;
 
     std::optional<std::filesystem::path> path_;
-    State state_;
+    AddressPair state_;
 };

@@ -8,7 +8,7 @@ class PublicIpResolving {
 public:
     virtual ~PublicIpResolving() = default;
 
-    // Never throw: every failure is logged by the implementation and ends as nothing.
-    virtual std::optional<std::string> resolveIpv4() = 0;
-    virtual std::optional<std::string> resolveIpv6() = 0;
+    // Every failure is logged by the implementation and ends as nothing.
+    virtual std::optional<std::string> resolveIpv4() noexcept = 0;
+    virtual std::optional<std::string> resolveIpv6() noexcept = 0;
 };

@@ -1,9 +1,7 @@
 #include "cycle/UpdateOrchestrator.hpp"
 
-#include "status/PushedAddresses.hpp"
 #include "support/Unicode.hpp"
 
-#include <exception>
 #include <utility>
 
 namespace {
@@ -14,16 +12,6 @@ std::optional<std::string> presentAddress(std::optional<std::string> text) {
         return std::nullopt;
     }
     return text;
-}
-
-// The resolver promises not to throw; should one break that promise, the family is simply unresolved
-// rather than the daemon's cycle dying.
-template <typename Lookup> std::optional<std::string> lookUp(Lookup lookup) {
-    try {
-        return presentAddress(lookup());
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
 }
 
 std::string permanentRejectionMessage(DynDnsResponseCode code) {
@@ -44,15 +32,13 @@ std::string permanentRejectionMessage(DynDnsResponseCode code) {
 }
 
 // Only an accepted answer is recorded: after a rejection or failure the next cycle must send again.
-UpdateCycleResult classifyAnswer(DynDnsResponse response, const std::optional<std::string>& ipv4,
-                                 const std::optional<std::string>& ipv6, const std::string& addresses,
-                                 IpStateCache& cache, const ClientConfiguration& config,
-                                 const ClientLog& log) {
+UpdateCycleResult classifyAnswer(DynDnsResponse response, const AddressPair& sent, IpStateCache& cache,
+                                 const ClientConfiguration& config, const ClientLog& log) {
     if (response.isSuccess()) {
-        cache.record(ipv4, ipv6);
+        cache.record(sent);
         const bool good = response.code == DynDnsResponseCode::good;
         std::string text =
-            "DynDNS " + std::string(good ? "aktualisiert" : "unverändert") + ": " + addresses + ".";
+            "DynDNS " + std::string(good ? "aktualisiert" : "unverändert") + ": " + sent.text() + ".";
         log.info(text);
         return UpdateCycleResult(good ? UpdateCycleStatus::updated : UpdateCycleStatus::unchanged,
                                  std::move(text), std::move(response));
@@ -93,14 +79,14 @@ UpdateCycleResult UpdateOrchestrator::runOnce(bool force) {
     const bool repush = std::exchange(repushNext_, false);
     std::optional<std::string> ipv4;
     if (config_.enableIpv4) {
-        ipv4 = lookUp([this] { return resolver_->resolveIpv4(); });
+        ipv4 = presentAddress(resolver_->resolveIpv4());
         if (!ipv4) {
             log_.warn("IPv4 aktiviert, aber keine öffentliche Adresse ermittelbar.");
         }
     }
     std::optional<std::string> ipv6;
     if (config_.enableIpv6) {
-        ipv6 = lookUp([this] { return resolver_->resolveIpv6(); });
+        ipv6 = presentAddress(resolver_->resolveIpv6());
         if (!ipv6) {
             log_.warn("IPv6 aktiviert, aber keine öffentliche Adresse ermittelbar.");
         }
@@ -112,22 +98,20 @@ UpdateCycleResult UpdateOrchestrator::runOnce(bool force) {
                                  std::nullopt);
     }
 
-    const std::string addresses = PushedAddresses::text(ipv4, ipv6);
-    if (!force && !repush && !cache_->needsUpdate(ipv4, ipv6)) {
+    const std::string addresses = lastFound_.text();
+    if (!force && !repush && !cache_->needsUpdate(lastFound_)) {
         log_.debug("IP unverändert (" + addresses + ") — kein Update nötig.");
         return UpdateCycleResult(UpdateCycleStatus::unchanged, "IP unverändert (" + addresses + ").",
                                  std::nullopt);
     }
 
-    DynDnsResponse response;
-    try {
-        response = updateClient_->send(ipv4, ipv6);
-    } catch (const std::exception& failure) {
+    Expected<DynDnsResponse> response = updateClient_->send(ipv4, ipv6);
+    if (!response) {
         // The transfer's error may quote what the service sent.
-        const std::string reason = config_.withoutApiKey(failure.what());
+        const std::string reason = config_.withoutApiKey(response.failure().text);
         log_.warn("Update-Request fehlgeschlagen (Netzwerkfehler?): " + reason);
         return UpdateCycleResult(UpdateCycleStatus::transientError, "Update fehlgeschlagen: " + reason,
                                  std::nullopt);
     }
-    return classifyAnswer(std::move(response), ipv4, ipv6, addresses, *cache_, config_, log_);
+    return classifyAnswer(std::move(*response), lastFound_, *cache_, config_, log_);
 }

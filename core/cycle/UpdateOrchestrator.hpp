@@ -26,12 +26,6 @@ struct UpdateCycleResult {
     bool operator==(const UpdateCycleResult&) const = default;
 };
 
-// The addresses a cycle found for the enabled families; an absent one was not found or not asked for.
-struct PublishedAddresses {
-    std::optional<std::string> ipv4;
-    std::optional<std::string> ipv6;
-};
-
 class UpdateOrchestrator {
 public:
     UpdateOrchestrator(std::shared_ptr<PublicIpResolving> resolver,
@@ -41,7 +35,7 @@ public:
     // Never throws. Not re-entrant: one cycle at a time per instance.
     UpdateCycleResult runOnce(bool force);
     // What the latest cycle found; meant to be in DNS after a healthy one.
-    const PublishedAddresses& lastFound() const { return lastFound_; }
+    const AddressPair& lastFound() const { return lastFound_; }
     // The next cycle sends the found addresses even when they equal the recorded ones: the record was
     // changed behind the daemon's back. An ordinary update; once.
     void requestRepush() { repushNext_ = true; }
@@ -52,6 +46,6 @@ private:
     std::shared_ptr<IpStateCache> cache_;
     ClientConfiguration config_;
     ClientLog log_;
-    PublishedAddresses lastFound_;
+    AddressPair lastFound_;
     bool repushNext_ = false;
 };

@@ -12,16 +12,6 @@ std::string joined(const std::vector<std::string>& items, const char* separator)
     return text;
 }
 
-std::string addressesOf(const PublishedAddresses& published) {
-    std::vector<std::string> present;
-    for (const std::optional<std::string>* address : {&published.ipv4, &published.ipv6}) {
-        if (*address) {
-            present.push_back(**address);
-        }
-    }
-    return joined(present, " / ");
-}
-
 // A server's name came from the network: inert before it reaches the log.
 std::string serversOf(const DnsObservation& seen) {
     std::vector<std::string> shown;
@@ -42,7 +32,7 @@ DnsConfirmation::DnsConfirmation(std::string hostname, std::shared_ptr<HostConfi
     : hostname_(std::move(hostname)), confirmer_(std::move(confirmer)), file_(std::move(file)),
       log_(std::move(log)), now_(std::move(now)) {}
 
-void DnsConfirmation::afterCycle(bool pushed, const PublishedAddresses& published) {
+void DnsConfirmation::afterCycle(bool pushed, const AddressPair& published) {
     published_ = published;
     DnsObservation seen = confirmer_->observe(published_);
     publish(rule_.afterCycle(pushed, seen, now_()), seen);
@@ -69,15 +59,15 @@ void DnsConfirmation::publish(DnsOutcome outcome, const DnsObservation& seen) {
     logged_ = outcome;
     switch (outcome) {
     case DnsOutcome::confirmed:
-        log_.info("DNS bestätigt: " + addressesOf(published_) + " bei " + serversOf(seen) + ".");
+        log_.info("DNS bestätigt: " + published_.text() + " bei " + serversOf(seen) + ".");
         break;
     case DnsOutcome::pending:
         log_.info("DNS noch nicht aktuell: Nameserver liefern " + servedOf(seen) +
                   " — erneute Prüfung folgt.");
         break;
     case DnsOutcome::mismatch:
-        log_.warn("DNS abweichend: Nameserver liefern " + servedOf(seen) + " statt " +
-                  addressesOf(published_) + " (" + serversOf(seen) + ").");
+        log_.warn("DNS abweichend: Nameserver liefern " + servedOf(seen) + " statt " + published_.text() +
+                  " (" + serversOf(seen) + ").");
         break;
     case DnsOutcome::unknown:
         log_.info(seen.servers.empty() ? "DNS nicht prüfbar: keine zuständigen Nameserver gefunden."

@@ -20,7 +20,7 @@ public:
                     ClientLog log, std::function<TimePoint()> now = std::chrono::system_clock::now);
 
     // After a healthy cycle: `pushed` when it sent the addresses.
-    void afterCycle(bool pushed, const PublishedAddresses& published);
+    void afterCycle(bool pushed, const AddressPair& published);
     std::optional<TimePoint> nextRetry() const { return rule_.nextRetry(); }
     void retry();
 
@@ -37,6 +37,6 @@ private:
     ClientLog log_;
     std::function<TimePoint()> now_;
     DnsCheckRule rule_;
-    PublishedAddresses published_;
+    AddressPair published_;
     std::optional<DnsOutcome> logged_;
 };

@@ -119,7 +119,7 @@ std::optional<ResolverHostConfirmer::Zone> ResolverHostConfirmer::discover() con
     return std::nullopt;
 }
 
-DnsObservation ResolverHostConfirmer::observe(const PublishedAddresses& published) {
+DnsObservation ResolverHostConfirmer::observe(const AddressPair& published) {
     if (!zone_ || Clock::now() >= zone_->expires) {
         zone_ = discover();
     }

@@ -1,8 +1,8 @@
 // Asks the host name's authoritative name servers directly which addresses they serve for it.
 #pragma once
 
-#include "cycle/UpdateOrchestrator.hpp"
 #include "dnscheck/DnsTransport.hpp"
+#include "status/AddressPair.hpp"
 #include "status/DnsCheckFile.hpp"
 
 #include <chrono>
@@ -29,7 +29,7 @@ struct DnsObservation {
 class HostConfirming {
 public:
     virtual ~HostConfirming() = default;
-    virtual DnsObservation observe(const PublishedAddresses& published) = 0;
+    virtual DnsObservation observe(const AddressPair& published) = 0;
 };
 
 // How the questions reach name servers: the system's resolvers and the network, or a test's script.
@@ -53,7 +53,7 @@ public:
 
     explicit ResolverHostConfirmer(std::string hostname, DnsWire wire = DnsWire::system());
 
-    DnsObservation observe(const PublishedAddresses& published) override;
+    DnsObservation observe(const AddressPair& published) override;
 
 private:
     struct Zone {

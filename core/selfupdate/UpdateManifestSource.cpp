@@ -4,7 +4,6 @@
 #include "support/Unicode.hpp"
 #include "support/UrlText.hpp"
 
-#include <exception>
 #include <utility>
 
 namespace {
@@ -32,31 +31,25 @@ void UpdateManifestSource::warnUnloadable(const std::string& error) const {
 }
 
 std::optional<UpdateManifest> UpdateManifestSource::latest() {
+    if (!HttpSession::isValidUrl(manifestUrl_)) {
+        return std::nullopt;
+    }
+    // The status is not looked at: whatever body came back has to decode as a manifest.
+    Expected<HttpResponse> result = session_.get(manifestUrl_);
+    if (!result) {
+        warnUnloadable(result.failure().text);
+        return std::nullopt;
+    }
+    UpdateManifest manifest;
     try {
-        if (!HttpSession::isValidUrl(manifestUrl_)) {
-            return std::nullopt;
-        }
-        // The status is not looked at: whatever body came back has to decode as a manifest.
-        HttpResult result = session_.get(manifestUrl_);
-        if (!result.ok()) {
-            warnUnloadable(result.error);
-            return std::nullopt;
-        }
-        UpdateManifest manifest;
-        try {
-            manifest = UpdateManifest::fromJson(result.response->body);
-        } catch (const JsonStrict::DecodeError& error) {
-            warnUnloadable(error.what());
-            return std::nullopt;
-        }
-        if (!manifest.isComplete()) {
-            log_.warn("Update-Manifest unvollständig oder leer: " + UrlText::withoutPassword(manifestUrl_));
-            return std::nullopt;
-        }
-        return manifest;
-    } catch (const std::exception& error) {
-        // Out of memory and the like: the worker simply tries again at its next check.
+        manifest = UpdateManifest::fromJson(result->body);
+    } catch (const JsonStrict::DecodeError& error) {
         warnUnloadable(error.what());
         return std::nullopt;
     }
+    if (!manifest.isComplete()) {
+        log_.warn("Update-Manifest unvollständig oder leer: " + UrlText::withoutPassword(manifestUrl_));
+        return std::nullopt;
+    }
+    return manifest;
 }

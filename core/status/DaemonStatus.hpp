@@ -30,8 +30,6 @@ class StatusFile {
 public:
     explicit StatusFile(std::filesystem::path path) : path_(std::move(path)) {}
 
-    const std::filesystem::path& path() const { return path_; }
-
     // Nothing when the file is missing, unreadable or not a valid status. Never throws or logs.
     std::optional<DaemonStatus> load() const;
     // Mode 0644 through a temporary file and rename; failures are silent and keep the old file.

@@ -16,18 +16,18 @@
 
 namespace AtomicFile {
 
-bool writeAll(int fd, std::string_view bytes) {
+Expected<void> writeAll(int fd, std::string_view bytes, const std::string& what) {
     while (!bytes.empty()) {
         ssize_t written = ::write(fd, bytes.data(), bytes.size());
         if (written < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            return false;
+            return Failure::of(what, errno);
         }
         bytes.remove_prefix(static_cast<size_t>(written));
     }
-    return true;
+    return {};
 }
 
 namespace {
@@ -190,13 +190,15 @@ Temporary writeTemporary(const std::filesystem::path& tmp, std::string_view byte
     Descriptor file(::fcntl(created.lock.get(), F_DUPFD_CLOEXEC, 0));
     int error = 0;
     // fchmod after open: the umask must not narrow the mode.
-    if (!file.valid() || ::fchmod(file.get(), mode) != 0 || !writeAll(file.get(), bytes)) {
+    if (!file.valid() || ::fchmod(file.get(), mode) != 0) {
         error = errno;
+    } else if (Expected<void> written = writeAll(file.get(), bytes, created.path); !written) {
+        error = written.failure().error;
     } else {
         error = syncToDisk(file.get());
     }
-    if (int closed = file.close(); error == 0) {
-        error = closed;
+    if (Expected<void> closed = file.close(created.path); error == 0 && !closed) {
+        error = closed.failure().error;
     }
     if (error != 0) {
         // Removed while still locked, so no sweep can be deciding about this name meanwhile.

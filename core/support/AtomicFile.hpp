@@ -30,8 +30,8 @@ Expected<void, WriteFailure> write(const std::filesystem::path& path, std::strin
 // are never followed, nothing else is touched, nothing is waited for, failures are ignored.
 void sweepLeftovers(const std::filesystem::path& dir, std::span<const std::string_view> names);
 
-// Every byte to an open descriptor, retrying after EINTR; false with errno set when a write fails. For a
-// plain (non-replacing) write to a file opened with the caller's own flags, such as the downloaded package.
-bool writeAll(int fd, std::string_view bytes);
+// Every byte to an open descriptor, retrying after EINTR; a failed write is "{what}: {its errno's text}".
+// For a plain (non-replacing) write to a file opened with the caller's own flags, such as the package.
+Expected<void> writeAll(int fd, std::string_view bytes, const std::string& what);
 
 } // namespace AtomicFile

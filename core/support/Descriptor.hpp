@@ -1,7 +1,10 @@
 // One open file descriptor, closed when it goes unless released.
 #pragma once
 
+#include "support/Failure.hpp"
+
 #include <cerrno>
+#include <string>
 #include <unistd.h>
 #include <utility>
 
@@ -24,11 +27,14 @@ public:
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
     int release() { return std::exchange(fd_, -1); }
-    // Closes it now: 0, or the errno of a close that failed (some file systems report a write error only
-    // there).
-    int close() {
+    // Closes it now; a failed close (some file systems report a write error only there) is
+    // "{what}: {its errno's text}".
+    Expected<void> close(const std::string& what) {
         int fd = release();
-        return fd < 0 || ::close(fd) == 0 ? 0 : errno;
+        if (fd < 0 || ::close(fd) == 0) {
+            return {};
+        }
+        return Failure::of(what, errno);
     }
 
 private:

@@ -85,7 +85,7 @@ std::optional<Origin> originOf(const std::string& url) {
 // The URL as libcurl gets it, with an internationalised host name in its ASCII form. libcurl converts such a
 // name only where it was built with IDN support and the locale lets it (the C locale never does), and it then
 // looks the converted name up itself, past every bound of ours: it no longer matches what was looked up here.
-std::optional<std::string> withAsciiHost(const std::string& url, std::string& error) {
+Expected<std::string> withAsciiHost(const std::string& url) {
     std::unique_ptr<CURLU, void (*)(CURLU*)> parsed(curl_url(), curl_url_cleanup);
     char* host = nullptr;
     if (parsed == nullptr || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK ||
@@ -102,8 +102,7 @@ std::optional<std::string> withAsciiHost(const std::string& url, std::string& er
     char* rebuilt = nullptr;
     if (!ascii || curl_url_set(parsed.get(), CURLUPART_HOST, ascii->c_str(), 0) != CURLUE_OK ||
         curl_url_get(parsed.get(), CURLUPART_URL, &rebuilt, 0) != CURLUE_OK) {
-        error = "Could not resolve host: " + written + " (no ASCII form)";
-        return std::nullopt;
+        return Failure{"Could not resolve host: " + written + " (no ASCII form)"};
     }
     std::string result = rebuilt;
     curl_free(rebuilt);
@@ -128,24 +127,20 @@ bool isRedirect(long status) {
 // for. libcurl gets the addresses through CURLOPT_RESOLVE and resolves nothing itself.
 class NameLookup {
 public:
-    // The addresses as CURLOPT_RESOLVE lists them ("192.0.2.1,[2001:db8::1]"), or nothing and why.
-    static std::optional<std::string> resolve(const std::string& host, Clock::time_point deadline,
-                                              std::string& error) {
+    // The addresses as CURLOPT_RESOLVE lists them ("192.0.2.1,[2001:db8::1]"), or why there are none.
+    static Expected<std::string> resolve(const std::string& host, Clock::time_point deadline) {
         auto state = std::make_shared<NameLookup>();
         try {
             std::thread([state, host] { state->run(host); }).detach();
         } catch (const std::system_error& failure) {
-            error = std::string("Could not start a name lookup: ") + failure.what();
-            return std::nullopt;
+            return Failure{std::string("Could not start a name lookup: ") + failure.what()};
         }
         std::unique_lock guard(state->lock_);
         if (!state->finished_.wait_until(guard, deadline, [&state] { return state->done_; })) {
-            error = "Timeout was reached: no address for " + host + " in time";
-            return std::nullopt;
+            return Failure{"Timeout was reached: no address for " + host + " in time"};
         }
         if (state->addresses_.empty()) {
-            error = "Could not resolve host: " + host + " (" + state->failure_ + ")";
-            return std::nullopt;
+            return Failure{"Could not resolve host: " + host + " (" + state->failure_ + ")"};
         }
         return state->addresses_;
     }
@@ -413,48 +408,47 @@ HttpSession::~HttpSession() = default;
 
 // One request of a chain: its answer, and where a redirect points.
 struct HttpSession::Hop {
-    HttpResult result;
+    Expected<HttpResponse> result;
     std::string redirect;
 };
 
-HttpResult HttpSession::get(const std::string& url, const std::vector<std::string>& headers,
-                            const RequestOptions& options) {
-    HttpResult result = perform(url, headers, options);
+Expected<HttpResponse> HttpSession::get(const std::string& url, const std::vector<std::string>& headers,
+                                        const RequestOptions& options) {
+    Expected<HttpResponse> result = perform(url, headers, options);
     // libcurl's own texts name the host a redirect chose, and the peer chose that name: no caller may have to
     // remember.
-    if (!result.ok()) {
-        result.error = Unicode::shownPeerText(result.error, shownErrorCharacters, shownErrorBytes);
+    if (!result) {
+        return Failure{Unicode::shownPeerText(result.failure().text, shownErrorCharacters, shownErrorBytes)};
     }
     return result;
 }
 
-HttpResult HttpSession::perform(const std::string& url, const std::vector<std::string>& headers,
-                                const RequestOptions& options) {
+Expected<HttpResponse> HttpSession::perform(const std::string& url, const std::vector<std::string>& headers,
+                                            const RequestOptions& options) {
     // libcurl takes C strings: an embedded NUL would silently cut the URL, a line break would add a header.
     if (url.find('\0') != std::string::npos) {
-        return {std::nullopt, curl_easy_strerror(CURLE_URL_MALFORMAT)};
+        return Failure{curl_easy_strerror(CURLE_URL_MALFORMAT)};
     }
     for (const std::string& header : headers) {
         if (header.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
-            return {std::nullopt, "Request header contains a line break or NUL byte"};
+            return Failure{"Request header contains a line break or NUL byte"};
         }
     }
     if (options.basicAuth && (options.basicAuth->user.find('\0') != std::string::npos ||
                               options.basicAuth->password.find('\0') != std::string::npos)) {
-        return {std::nullopt, "Credential contains a NUL byte"};
+        return Failure{"Credential contains a NUL byte"};
     }
     std::lock_guard guard(lock_);
     if (!handle_->refused.empty()) {
-        return {std::nullopt, handle_->refused};
+        return Failure{handle_->refused};
     }
     const Clock::time_point deadline = Clock::now() + options_.totalTimeout.value_or(options_.requestTimeout);
     std::optional<Origin> first;
     std::string current = url;
     for (long redirects = 0;; ++redirects) {
-        std::string error;
-        std::optional<std::string> ascii = withAsciiHost(current, error);
+        Expected<std::string> ascii = withAsciiHost(current);
         if (!ascii) {
-            return {std::nullopt, error};
+            return ascii.failure();
         }
         const std::optional<Origin> origin = originOf(*ascii);
         if (redirects == 0) {
@@ -464,15 +458,15 @@ HttpResult HttpSession::perform(const std::string& url, const std::vector<std::s
         const Credential* credential =
             options.basicAuth && first && origin == first ? &*options.basicAuth : nullptr;
         Hop hop = transfer(*ascii, headers, credential, options.prepareSocket, deadline);
-        if (!hop.result.ok()) {
+        if (!hop.result) {
             return hop.result;
         }
-        long status = hop.result.response->status;
+        long status = hop.result->status;
         if (hop.redirect.empty() || !isRedirect(status)) {
             return hop.result;
         }
         if (redirects == maxRedirects) {
-            return {std::nullopt, "Maximum (" + std::to_string(maxRedirects) + ") redirects followed"};
+            return Failure{"Maximum (" + std::to_string(maxRedirects) + ") redirects followed"};
         }
         current = hop.redirect;
     }
@@ -485,22 +479,21 @@ HttpSession::Hop HttpSession::transfer(const std::string& url, const std::vector
     const std::chrono::milliseconds total = options_.totalTimeout.value_or(options_.requestTimeout);
     const Clock::time_point connectDeadline = std::min(deadline, Clock::now() + options_.requestTimeout);
     if (until(deadline).count() <= 0) {
-        return {{std::nullopt, "Timeout was reached: no complete answer within " +
-                                   std::to_string(clampedMilliseconds(total)) + " milliseconds"},
+        return {Failure{"Timeout was reached: no complete answer within " +
+                        std::to_string(clampedMilliseconds(total)) + " milliseconds"},
                 {}};
     }
 
     CurlList resolved;
     if (std::optional<Origin> origin = originOf(url); origin && !isAddressLiteral(origin->host)) {
-        std::string error;
-        std::optional<std::string> addresses = NameLookup::resolve(origin->host, connectDeadline, error);
+        Expected<std::string> addresses = NameLookup::resolve(origin->host, connectDeadline);
         if (!addresses) {
-            return {{std::nullopt, error}, {}};
+            return {addresses.failure(), {}};
         }
         std::string entry = origin->host + ":" + origin->port + ":" + *addresses;
         resolved.reset(curl_slist_append(nullptr, entry.c_str()));
         if (resolved == nullptr) {
-            return {{std::nullopt, "Out of memory"}, {}};
+            return {Failure{"Out of memory"}, {}};
         }
     }
 
@@ -509,7 +502,7 @@ HttpSession::Hop HttpSession::transfer(const std::string& url, const std::vector
         // On success the head stays the same once there is one; on failure the old list is intact.
         curl_slist* head = curl_slist_append(headerList.get(), header.c_str());
         if (head == nullptr) {
-            return {{std::nullopt, "Out of memory"}, {}};
+            return {Failure{"Out of memory"}, {}};
         }
         if (headerList == nullptr) {
             headerList.reset(head);
@@ -568,31 +561,31 @@ HttpSession::Hop HttpSession::transfer(const std::string& url, const std::vector
     handle_->refused = reset.failure();
 
     if (!refused.empty()) {
-        return {{std::nullopt, refused}, {}};
+        return {Failure{refused}, {}};
     }
     if (transfer.overLimit) {
-        return {{std::nullopt,
-                 "Response body exceeds the limit of " + std::to_string(options_.bodyLimit) + " bytes"},
-                {}};
+        return {
+            Failure{"Response body exceeds the limit of " + std::to_string(options_.bodyLimit) + " bytes"},
+            {}};
     }
     if (transfer.idleExpired) {
-        return {{std::nullopt, "Timeout was reached: no data received for " +
-                                   std::to_string(options_.requestTimeout.count()) + " milliseconds"},
+        return {Failure{"Timeout was reached: no data received for " +
+                        std::to_string(options_.requestTimeout.count()) + " milliseconds"},
                 {}};
     }
     if (code == CURLE_OPERATION_TIMEDOUT && transfer.requestSent) {
-        return {{std::nullopt, "Timeout was reached: no complete answer within " +
-                                   std::to_string(clampedMilliseconds(total)) + " milliseconds"},
+        return {Failure{"Timeout was reached: no complete answer within " +
+                        std::to_string(clampedMilliseconds(total)) + " milliseconds"},
                 {}};
     }
     if (code != CURLE_OK && !transfer.socketFailure.empty()) {
-        return {{std::nullopt, transfer.socketFailure}, {}};
+        return {Failure{transfer.socketFailure}, {}};
     }
     if (code != CURLE_OK) {
         std::string error = handle_->errorBuffer;
-        return {{std::nullopt, error.empty() ? curl_easy_strerror(code) : error}, {}};
+        return {Failure{error.empty() ? curl_easy_strerror(code) : error}, {}};
     }
-    return {{HttpResponse{status, std::move(transfer.body)}, {}}, std::move(redirect)};
+    return {HttpResponse{status, std::move(transfer.body)}, std::move(redirect)};
 }
 
 bool HttpSession::isHttpsUrl(const std::string& text) {

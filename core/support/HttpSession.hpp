@@ -26,14 +26,6 @@ struct HttpResponse {
     bool operator==(const HttpResponse&) const = default;
 };
 
-// Either an HTTP answer or the transfer's own description of why there is none.
-struct HttpResult {
-    std::optional<HttpResponse> response;
-    std::string error; // empty when response is present; one inert line, whatever a peer named
-
-    bool ok() const { return response.has_value(); }
-};
-
 class HttpSession {
 public:
     // Enough for an address or an answer word; an unbounded body from a peer is unsafe input.
@@ -76,11 +68,11 @@ public:
     HttpSession(const HttpSession&) = delete;
     HttpSession& operator=(const HttpSession&) = delete;
 
-    // A plain GET. Headers are complete lines such as "User-Agent: x". Never throws for a failed
-    // transfer; calls on one session are serialised. A session whose safety settings libcurl refused
-    // sends nothing and answers every call with the refusal.
-    HttpResult get(const std::string& url, const std::vector<std::string>& headers = {},
-                   const RequestOptions& options = {});
+    // A plain GET. Headers are complete lines such as "User-Agent: x". A failed transfer answers the
+    // transfer's own text, one inert line whatever a peer named; calls on one session are serialised. A
+    // session whose safety settings libcurl refused sends nothing and answers every call with the refusal.
+    Expected<HttpResponse> get(const std::string& url, const std::vector<std::string>& headers = {},
+                               const RequestOptions& options = {});
 
     // Whether libcurl's URL parser accepts the text as an absolute URL (RFC 3986).
     static bool isValidUrl(const std::string& text);
@@ -92,8 +84,8 @@ private:
 
     struct Hop;
 
-    HttpResult perform(const std::string& url, const std::vector<std::string>& headers,
-                       const RequestOptions& options);
+    Expected<HttpResponse> perform(const std::string& url, const std::vector<std::string>& headers,
+                                   const RequestOptions& options);
     Hop transfer(const std::string& url, const std::vector<std::string>& headers,
                  const Credential* credential, const SocketPreparation& prepareSocket,
                  std::chrono::steady_clock::time_point deadline);

@@ -258,7 +258,7 @@ public:
     int error() const { return error_; }
     int readEnd() const { return readEnd_.get(); }
     int writeEnd() const { return writeEnd_.get(); }
-    void closeWriteEnd() { writeEnd_.close(); }
+    void closeWriteEnd() { writeEnd_ = Descriptor(-1); }
 
 private:
     Descriptor readEnd_{-1};

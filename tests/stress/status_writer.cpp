@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -17,11 +18,11 @@ namespace {
 constexpr const char* messagePrefix = "write ";
 
 // The counter of the file's message, 0 without a file; nothing when the file is not a valid status.
-std::optional<unsigned long long> previousCounter(const StatusFile& file) {
-    if (::access(file.path().c_str(), F_OK) != 0) {
+std::optional<unsigned long long> previousCounter(const std::filesystem::path& path) {
+    if (::access(path.c_str(), F_OK) != 0) {
         return 0;
     }
-    std::optional<DaemonStatus> status = file.load();
+    std::optional<DaemonStatus> status = StatusFile(path).load();
     if (!status || status->message.rfind(messagePrefix, 0) != 0) {
         return std::nullopt;
     }
@@ -52,8 +53,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: korvane-status-writer STATUS-FILE [--sweep]\n");
         return 64;
     }
-    StatusFile file(argv[1]);
-    std::optional<unsigned long long> counter = previousCounter(file);
+    const std::filesystem::path path = argv[1];
+    StatusFile file(path);
+    std::optional<unsigned long long> counter = previousCounter(path);
     if (!counter) {
         std::fprintf(stderr, "korvane-status-writer: %s holds no valid status\n", argv[1]);
         return 2;
@@ -62,10 +64,10 @@ int main(int argc, char** argv) {
     for (;;) {
         ++*counter;
         if (sweeping) {
-            ConfigDirectory::sweepLeftovers(file.path().parent_path());
+            ConfigDirectory::sweepLeftovers(path.parent_path());
         }
         file.write(record(*counter));
-        if (sweeping && previousCounter(file) != counter) {
+        if (sweeping && previousCounter(path) != counter) {
             std::fprintf(stderr, "korvane-status-writer: write %llu did not land\n", *counter);
             return 3;
         }

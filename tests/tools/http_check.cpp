@@ -16,8 +16,8 @@ int main(int argc, char** argv) {
     if (argc == 6) {
         options.basicAuth = HttpSession::Credential{argv[4], argv[5]};
     }
-    HttpResult result = session.get(argv[1], {}, options);
-    result.ok() ? std::printf("%ld %s", result.response->status, result.response->body.c_str())
-                : std::printf("error: %s\n", result.error.c_str());
-    return result.ok() ? 0 : 1;
+    Expected<HttpResponse> result = session.get(argv[1], {}, options);
+    result ? std::printf("%ld %s", result->status, result->body.c_str())
+           : std::printf("error: %s\n", result.failure().text.c_str());
+    return result ? 0 : 1;
 }

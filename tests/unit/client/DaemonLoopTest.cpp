@@ -57,19 +57,20 @@ struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating, HostConfirm
     std::shared_ptr<HostConfirming> hostConfirmer(const ClientConfiguration&) const override {
         return self();
     }
-    DnsObservation observe(const PublishedAddresses&) override { return {true, true, false, {}, {}}; }
+    DnsObservation observe(const AddressPair&) override { return {true, true, false, {}, {}}; }
     std::unique_ptr<NetworkChangeSource> networkChangeSource() const override {
         auto source = std::make_unique<ScriptedNetwork>(clocks, network);
         ScriptedNetwork* scripted = source.get();
         return std::make_unique<SnapshotComparison>(std::move(source),
                                                     [scripted] { return scripted->interfaces(); });
     }
-    std::optional<std::string> resolveIpv4() override {
+    std::optional<std::string> resolveIpv4() noexcept override {
         cycles.push_back(clocks.wall - start);
         return "203.0.113.7";
     }
-    std::optional<std::string> resolveIpv6() override { return std::nullopt; }
-    DynDnsResponse send(const std::optional<std::string>&, const std::optional<std::string>&) override {
+    std::optional<std::string> resolveIpv6() noexcept override { return std::nullopt; }
+    Expected<DynDnsResponse> send(const std::optional<std::string>&,
+                                  const std::optional<std::string>&) override {
         return DynDnsResponseParser::parse(answer);
     }
     DaemonStatus status() const { return StatusFile(dir / "status.json").load().value(); }

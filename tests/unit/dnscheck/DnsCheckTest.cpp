@@ -209,7 +209,7 @@ TEST(ResolverHostConfirmer, FindsTheZoneAndJudgesEachFamilyOnItsOwn) {
     const std::optional<std::string> ipv4 = "203.0.113.7", ipv6 = "2001:0db8::7";
     // The servers' answers, what was published; the outcome and the addresses served.
     // clang-format off
-    const std::vector<std::tuple<Script, PublishedAddresses, DnsOutcome, std::vector<std::string>>> table = {
+    const std::vector<std::tuple<Script, AddressPair, DnsOutcome, std::vector<std::string>>> table = {
         {{{a1, pushed4}, {aaaa1, pushed6}, {a2, pushed4}, {aaaa2, pushed6}}, {ipv4, ipv6}, DnsOutcome::confirmed,
          {"2001:db8::7", "203.0.113.7"}},
         {{{a1, pushed4}, {aaaa1, servfail}}, {ipv4, ipv6}, DnsOutcome::unknown, {"203.0.113.7"}},

@@ -57,8 +57,10 @@ TEST(HttpSession, RunsNoRequestWhenLibcurlRefusesASafetyOption) {
     // Longer than libcurl accepts for any text option: its trust setting is refused before any connection
     // (which to this port would fail with another error).
     HttpSession session({.requestTimeout = 1s, .trust = HttpTrust::bundle(std::string(8000001, 'x'))});
-    HttpResult result = session.get("https://127.0.0.1:1/ip4");
-    EXPECT_TRUE(result.error.starts_with("libcurl refused CURLOPT_CAINFO: ")) << result.error;
+    Expected<HttpResponse> result = session.get("https://127.0.0.1:1/ip4");
+    ASSERT_FALSE(result);
+    EXPECT_TRUE(result.failure().text.starts_with("libcurl refused CURLOPT_CAINFO: "))
+        << result.failure().text;
 }
 
 } // namespace
