@@ -6,7 +6,7 @@
 
 namespace Dispatch {
 
-// The usage text, eleven lines.
+// What the commands are and how they are called, as `korvane-client` without a command prints it.
 std::string usageText();
 void printUsage();
 

@@ -8,8 +8,8 @@
 #include "Notifier.hpp"
 #include "StatusDisplay.hpp"
 #include "SymbolImages.hpp"
-#include "status/DaemonStatus.hpp"
 #include "status/DnsCheckFile.hpp"
+#include "status/StatusFile.hpp"
 
 #include <QObject>
 #include <QSettings>

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "Notifier.hpp"
-#include "status/DaemonStatus.hpp"
 #include "status/DnsCheckFile.hpp"
+#include "status/StatusFile.hpp"
 
 #include <array>
 #include <chrono>

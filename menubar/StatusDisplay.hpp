@@ -2,7 +2,7 @@
 // Plain values, so the display rules can be checked without a menu bar.
 #pragma once
 
-#include "status/DaemonStatus.hpp"
+#include "status/StatusFile.hpp"
 
 #include <QLocale>
 #include <QString>

@@ -5,7 +5,7 @@
 #include "dnscheck/DnsConfirmation.hpp"
 #include "process/Pause.hpp"
 #include "process/ProcessExit.hpp"
-#include "status/DaemonStatus.hpp"
+#include "status/StatusFile.hpp"
 #include "support/BuildConstants.hpp"
 
 #include <algorithm>

@@ -4,12 +4,12 @@
 #include "config/ConfigurationStore.hpp"
 #include "cycle/HttpDynDnsUpdateClient.hpp"
 #include "cycle/HttpPublicIpResolver.hpp"
+#include "dnscheck/ResolverHostConfirmer.hpp"
 #include "process/StdLog.hpp"
 #include "support/Environment.hpp"
 #include "updater/AppUpdateWorker.hpp"
 
 #include <chrono>
-#include <exception>
 #include <utility>
 
 namespace {

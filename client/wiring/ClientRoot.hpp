@@ -10,7 +10,7 @@
 #include "cycle/PublicIpResolving.hpp"
 #include "cycle/UpdateOrchestrator.hpp"
 #include "dnscheck/DnsConfirmation.hpp"
-#include "dnscheck/HostConfirmer.hpp"
+#include "dnscheck/HostConfirming.hpp"
 #include "network/NetworkAwarePause.hpp"
 #include "network/NetworkChangeSource.hpp"
 #include "process/Pause.hpp"

@@ -64,8 +64,8 @@ void IpStateCache::persist() const {
     if (!path_) {
         return;
     }
-    // Best effort: a failure keeps the new state in memory, only a later process would not know it.
-    try {
+    // A failure keeps the new state in memory, only a later process would not know it.
+    const auto encode = [this] {
         nlohmann::json object = nlohmann::json::object();
         if (state_.ipv4) {
             object["ipv4"] = *state_.ipv4;
@@ -73,9 +73,7 @@ void IpStateCache::persist() const {
         if (state_.ipv6) {
             object["ipv6"] = *state_.ipv6;
         }
-        // Replaced by rename, so a crash mid-write never leaves a half record behind.
-        AtomicFile::write(*path_, JsonStrict::writeCompact(object), stateFileMode).ignore();
-    } catch (const std::exception&) {
-        // Invalid UTF-8 in an address cannot be encoded; the file keeps its previous content.
-    }
+        return JsonStrict::writeCompact(object);
+    };
+    AtomicFile::writeBestEffort(*path_, encode, stateFileMode);
 }

@@ -2,7 +2,7 @@
 // when a record changed by someone else is pushed again. Pure: the caller brings the time.
 #pragma once
 
-#include "dnscheck/HostConfirmer.hpp"
+#include "dnscheck/HostConfirming.hpp"
 #include "status/DnsCheckFile.hpp"
 
 #include <array>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "dnscheck/DnsCheckRule.hpp"
-#include "dnscheck/HostConfirmer.hpp"
+#include "dnscheck/HostConfirming.hpp"
 #include "status/DnsCheckFile.hpp"
 #include "support/ClientLog.hpp"
 

@@ -1,5 +1,5 @@
 // The few places where glibc's and macOS's resolver library and sockets differ; one file per platform
-// (ResolverLibrary.cpp, ResolverLibraryMac.cpp).
+// (ResolverLibraryLinux.cpp, ResolverLibraryMac.cpp).
 #pragma once
 
 #include "dnscheck/DnsTransport.hpp"

@@ -1,11 +1,11 @@
 #include "status/DnsCheckFile.hpp"
 
+#include "status/IpAddress.hpp"
 #include "support/AtomicFile.hpp"
 #include "support/FileRead.hpp"
 #include "support/JsonStrict.hpp"
 #include "support/Rfc3339.hpp"
 
-#include <arpa/inet.h>
 #include <array>
 #include <nlohmann/json.hpp>
 
@@ -14,22 +14,7 @@ namespace {
 // Readable by the unprivileged menu-bar app, like status.json.
 constexpr mode_t dnsCheckFileMode = 0644;
 
-constexpr std::array<DnsOutcome, 4> allOutcomes = {DnsOutcome::confirmed, DnsOutcome::pending,
-                                                   DnsOutcome::mismatch, DnsOutcome::unknown};
-
-bool isAddress(const std::string& text) {
-    std::array<unsigned char, 16> bytes{};
-    return inet_pton(AF_INET, text.c_str(), bytes.data()) == 1 ||
-           inet_pton(AF_INET6, text.c_str(), bytes.data()) == 1;
-}
-
-std::string requiredString(const nlohmann::json& object, const char* key) {
-    std::optional<std::string> value = JsonStrict::optionalString(object, key);
-    if (!value) {
-        throw JsonStrict::DecodeError(std::string("key \"") + key + "\" is missing");
-    }
-    return *value;
-}
+using JsonStrict::requiredString;
 
 std::vector<DnsServer> decodeServers(const nlohmann::json& object) {
     std::vector<DnsServer> servers;
@@ -66,12 +51,9 @@ std::string_view DnsCheck::text(DnsOutcome outcome) {
 }
 
 std::optional<DnsOutcome> DnsCheck::outcomeFromText(std::string_view text) {
-    for (DnsOutcome outcome : allOutcomes) {
-        if (DnsCheck::text(outcome) == text) {
-            return outcome;
-        }
-    }
-    return std::nullopt;
+    return JsonStrict::oneOf(
+        std::array{DnsOutcome::confirmed, DnsOutcome::pending, DnsOutcome::mismatch, DnsOutcome::unknown},
+        DnsCheck::text, text);
 }
 
 std::string DnsCheckFile::encode(const DnsCheck& check) {
@@ -97,7 +79,7 @@ std::optional<DnsCheck> DnsCheckFile::decode(std::string_view text) {
         std::vector<std::string> served =
             JsonStrict::optionalStringArray(object, "served").value_or(std::vector<std::string>{});
         for (const std::string& address : served) {
-            if (!isAddress(address)) {
+            if (!IpAddress::isValidIpv4(address) && !IpAddress::isValidIpv6(address)) {
                 return std::nullopt;
             }
         }
@@ -111,18 +93,11 @@ std::optional<DnsCheck> DnsCheckFile::decode(std::string_view text) {
 }
 
 std::optional<DnsCheck> DnsCheckFile::load() const {
-    try {
-        Expected<std::string> bytes = FileRead::readAll(path_);
-        return bytes ? decode(*bytes) : std::nullopt;
-    } catch (...) {
-        return std::nullopt;
-    }
+    Expected<std::string> bytes = FileRead::readAll(path_);
+    return bytes ? decode(*bytes) : std::nullopt;
 }
 
 void DnsCheckFile::write(const DnsCheck& check) const {
-    // Derived state, best effort: on any failure the previous complete file stays where it is.
-    try {
-        AtomicFile::write(path_, encode(check), dnsCheckFileMode).ignore();
-    } catch (...) {
-    }
+    AtomicFile::writeBestEffort(
+        path_, [&check] { return encode(check); }, dnsCheckFileMode);
 }

@@ -3,6 +3,7 @@
 
 #include "support/Failure.hpp"
 
+#include <exception>
 #include <filesystem>
 #include <span>
 #include <string_view>
@@ -24,6 +25,16 @@ struct WriteFailure : Failure {
 // onto `path`. On any failure that file is removed and `path` is untouched. Whatever is at the plain
 // `path` + ".tmp" is left alone.
 Expected<void, WriteFailure> write(const std::filesystem::path& path, std::string_view bytes, mode_t mode);
+
+// For derived state that a later write brings up to date: `encode()` gives the bytes, and any failure, an
+// encoder's refusal of invalid UTF-8 included, keeps the previous complete file and is dropped here.
+template <typename Encode>
+void writeBestEffort(const std::filesystem::path& path, const Encode& encode, mode_t mode) {
+    try {
+        write(path, encode(), mode).ignore();
+    } catch (const std::exception&) {
+    }
+}
 
 // Removes what writes killed between create and rename left in `dir`: regular files named
 // `<one of names>.tmp.` + six letters or digits, owned by the effective user and locked by no writer. Links

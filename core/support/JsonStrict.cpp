@@ -43,6 +43,14 @@ std::optional<std::string> optionalString(const nlohmann::json& object, const ch
     return value->get<std::string>();
 }
 
+std::string requiredString(const nlohmann::json& object, const char* key) {
+    std::optional<std::string> value = optionalString(object, key);
+    if (!value) {
+        throw DecodeError(std::string("key \"") + key + "\" is missing");
+    }
+    return *value;
+}
+
 std::optional<bool> optionalBool(const nlohmann::json& object, const char* key) {
     const nlohmann::json* value = present(object, key);
     if (value == nullptr) {

@@ -3,6 +3,7 @@
 #include "support/Subprocess.hpp"
 
 #include "support/Descriptor.hpp"
+#include "support/SpawnPlatform.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,12 +16,6 @@
 #include <system_error>
 #include <thread>
 #include <unistd.h>
-
-#if defined(__APPLE__)
-#include <crt_externs.h>
-#else
-extern char** environ;
-#endif
 
 namespace Subprocess {
 namespace {
@@ -37,37 +32,6 @@ long long millisecondsLeft(Clock::time_point deadline) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return std::max<long long>(left, 0);
 }
-
-char** processEnvironment() {
-#if defined(__APPLE__)
-    // A library cannot rely on `environ` being linked in on macOS.
-    return *_NSGetEnviron();
-#else
-    return environ;
-#endif
-}
-
-// Only the standard streams reach a child; whatever else this process holds open (libcurl's sockets, a
-// file being written) is none of its business, even where a library forgot O_CLOEXEC.
-#ifdef POSIX_SPAWN_CLOEXEC_DEFAULT
-// Apple: the flag closes every descriptor the file actions do not name, so inherited streams are named.
-constexpr short closeOthersFlag = POSIX_SPAWN_CLOEXEC_DEFAULT;
-int addKeepInherited(posix_spawn_file_actions_t* actions, int fd) {
-    return ::posix_spawn_file_actions_addinherit_np(actions, fd);
-}
-int addCloseOthers(posix_spawn_file_actions_t*) {
-    return 0;
-}
-#else
-// glibc: one action closes everything from the first descriptor after standard error.
-constexpr short closeOthersFlag = 0;
-int addKeepInherited(posix_spawn_file_actions_t*, int) {
-    return 0;
-}
-int addCloseOthers(posix_spawn_file_actions_t* actions) {
-    return ::posix_spawn_file_actions_addclosefrom_np(actions, STDERR_FILENO + 1);
-}
-#endif
 
 Failure failure(int error) {
     return Failure{std::generic_category().message(error), error};
@@ -92,7 +56,7 @@ public:
             return;
         }
         if (stream == Stream::inherit) {
-            status_ = addKeepInherited(&actions_, fd);
+            status_ = SpawnPlatform::keepInherited(&actions_, fd);
             return;
         }
         int flags = fd == STDIN_FILENO ? O_RDONLY : O_WRONLY;
@@ -101,7 +65,7 @@ public:
 
     void closeOthers() {
         if (status_ == 0) {
-            status_ = addCloseOthers(&actions_);
+            status_ = SpawnPlatform::closeOthers(&actions_);
         }
     }
 
@@ -131,7 +95,7 @@ public:
         sigset_t defaults;
         sigemptyset(&defaults);
         sigaddset(&defaults, SIGPIPE);
-        short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | closeOthersFlag;
+        short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | SpawnPlatform::closeOthersFlag();
         if (ownGroup) {
             flags |= POSIX_SPAWN_SETPGROUP;
             status_ = ::posix_spawnattr_setpgroup(&attributes_, 0);
@@ -357,7 +321,7 @@ Expected<Captured> capture(const std::string& program, const std::vector<std::st
 
 std::vector<std::string> currentEnvironment() {
     std::vector<std::string> entries;
-    for (char** entry = processEnvironment(); entry != nullptr && *entry != nullptr; ++entry) {
+    for (char** entry = SpawnPlatform::environment(); entry != nullptr && *entry != nullptr; ++entry) {
         entries.emplace_back(*entry);
     }
     return entries;

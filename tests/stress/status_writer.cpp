@@ -4,7 +4,7 @@
 // With --sweep it sweeps the directory before each write, as the daemon does before each cycle, and ends
 // with status 3 when a write did not land.
 #include "config/ConfigDirectory.hpp"
-#include "status/DaemonStatus.hpp"
+#include "status/StatusFile.hpp"
 
 #include <chrono>
 #include <cstdio>

@@ -4,7 +4,7 @@
 // the longest interval, and idle mode. The pause's own rules are NetworkAwarePause's.
 #include "commands/RunCommand.hpp"
 #include "config/ClientPaths.hpp"
-#include "status/DaemonStatus.hpp"
+#include "status/StatusFile.hpp"
 
 #include "../Scratch.hpp"
 #include "ScriptedNetwork.hpp"

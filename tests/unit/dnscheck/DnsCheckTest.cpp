@@ -2,7 +2,7 @@
 // answers, the zone search and the questions per family, and dnscheck.json as its readers decode it.
 #include "dnscheck/DnsCheckRule.hpp"
 #include "dnscheck/DnsMessage.hpp"
-#include "dnscheck/HostConfirmer.hpp"
+#include "dnscheck/ResolverHostConfirmer.hpp"
 #include "status/DnsCheckFile.hpp"
 #include "support/Rfc3339.hpp"
 

@@ -1,5 +1,5 @@
 // status.json as its readers decode it: the four required keys, typed optional ones, strict times and states.
-#include "status/DaemonStatus.hpp"
+#include "status/StatusFile.hpp"
 
 #include "support/Rfc3339.hpp"
 

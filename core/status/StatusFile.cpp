@@ -1,4 +1,4 @@
-#include "status/DaemonStatus.hpp"
+#include "status/StatusFile.hpp"
 
 #include "support/AtomicFile.hpp"
 #include "support/FileRead.hpp"
@@ -14,18 +14,7 @@ namespace {
 // The unprivileged menu-bar app must read what the root daemon wrote.
 constexpr mode_t statusFileMode = 0644;
 
-constexpr std::array<DaemonStatus::State, 4> allStates = {
-    DaemonStatus::State::ok, DaemonStatus::State::warning, DaemonStatus::State::error,
-    DaemonStatus::State::idle};
-
-// A required key that is missing, null or not a string makes the whole document unreadable.
-std::string requiredString(const nlohmann::json& object, const char* key) {
-    std::optional<std::string> value = JsonStrict::optionalString(object, key);
-    if (!value) {
-        throw JsonStrict::DecodeError(std::string("key \"") + key + "\" is missing");
-    }
-    return *value;
-}
+using JsonStrict::requiredString;
 
 std::chrono::system_clock::time_point parseTime(const std::string& text, const char* key) {
     std::optional<std::chrono::system_clock::time_point> time = Rfc3339::parse(text);
@@ -58,12 +47,8 @@ std::string_view DaemonStatus::text(State state) {
 }
 
 std::optional<DaemonStatus::State> DaemonStatus::stateFromText(std::string_view text) {
-    for (State state : allStates) {
-        if (DaemonStatus::text(state) == text) {
-            return state;
-        }
-    }
-    return std::nullopt;
+    return JsonStrict::oneOf(std::array{State::ok, State::warning, State::error, State::idle},
+                             DaemonStatus::text, text);
 }
 
 std::string StatusFile::encode(const DaemonStatus& status) {
@@ -114,9 +99,6 @@ std::optional<DaemonStatus> StatusFile::load() const {
 }
 
 void StatusFile::write(const DaemonStatus& status) const {
-    // Derived state, best effort: on any failure the previous complete file stays where it is.
-    try {
-        AtomicFile::write(path_, encode(status), statusFileMode).ignore();
-    } catch (...) {
-    }
+    AtomicFile::writeBestEffort(
+        path_, [&status] { return encode(status); }, statusFileMode);
 }

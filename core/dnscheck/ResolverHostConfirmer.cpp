@@ -1,4 +1,4 @@
-#include "dnscheck/HostConfirmer.hpp"
+#include "dnscheck/ResolverHostConfirmer.hpp"
 
 #include "dnscheck/DnsMessage.hpp"
 #include "dnscheck/ResolverLibrary.hpp"
