@@ -25,8 +25,9 @@ BLOCKED = "[WARN] IPv4-Discovery am Tunnel vpn0 vorbei über phys0 nicht möglic
     ("def1", PHYSICAL, [FOUND]),
     ("split", PHYSICAL, []),
     ("blocked", None, [FOUND, BLOCKED]),
+    ("lan", PHYSICAL, [FOUND]),
 ], ids=["physical default at a higher metric", "wg-quick's firewall mark", "0/1 + 128/1", "split tunnel",
-        "kill switch"])
+        "kill switch", "beside a network without a way out"])
 def test_the_address_found_is_the_one_past_the_tunnel(layout, published, logged, config_dir, tmp_path):
     try:
         world = VpnWorld(tmp_path, layout).__enter__()

@@ -8,7 +8,7 @@ directly comes from the mac's veth (PHYSICAL).
         subprocess.run([*world.prefix("mac"), program, ...])
 
 Layouts of the mac's routes (LAYOUTS): a full tunnel beside the physical default at a higher metric, the same
-with a kill switch for whatever is sent past the tunnel, a split tunnel, wg-quick's firewall-mark rules, and
+with a kill switch for whatever is sent past the tunnel, the same beside a network without a way out, a split tunnel, wg-quick's firewall-mark rules, and
 OpenVPN's 0/1 + 128/1 pair. The kill switch needs nft."""
 import fcntl
 import os
@@ -27,6 +27,10 @@ LAYOUTS = {
     "split": ["route add 10.99.0.0/16 dev vpn0", "route add default via 10.1.0.1 dev phys0"],
     "fwmark": ["route add default dev vpn0 table 51820", "rule add not fwmark 51820 table 51820 pref 100",
                "rule add table main suppress_prefixlength 0 pref 99", "route add default via 10.1.0.1 dev phys0"],
+    # A second network without a way out (a bridge, a lab LAN), its own route sorting first.
+    "lan": ["route add default dev vpn0 metric 10", "route add default via 10.1.0.1 dev phys0 metric 100",
+            "link add lan0 type veth peer name lan1", "link set lan1 up", "addr add 10.0.5.2/24 dev lan0",
+            "link set lan0 up"],
     "def1": ["route add 0.0.0.0/1 dev vpn0", "route add 128.0.0.0/1 dev vpn0",
              "route add default via 10.1.0.1 dev phys0"],
 }
