@@ -171,7 +171,7 @@ def fake_pkgutil(tmp_path, team):
 # a fake pkgutil: the package of another team is deleted unseen by the installer.
 @linux_only("libfaketime, preloaded with LD_PRELOAD, speeds up the daemon's clock")
 @pytest.mark.skipif(not FAKETIME, reason="libfaketime is not installed")
-@pytest.mark.parametrize("case", ["installs", "garbled manifest", "forged digest", "foreign team"])
+@pytest.mark.parametrize("case", ["installs", "garbled manifest", "forged digest", "plain http", "foreign team"])
 def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_service, daemon, tmp_path, case):
     team, signer = pinned_team(), {}
     if case == "foreign team" and not team:
@@ -183,12 +183,20 @@ def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_se
         fake_service.control(latest={"body": '{"version": "0.25.0\x1b[2J\n[INFO] x', "sticky": True})
     if case == "forged digest":
         fake_service.control(manifest={"sha256": "00\n[INFO] Update 0.25.0 installiert\x1b[2J\u202e"})
+    if case == "plain http":  # one character of 600 combining marks: the shown URL ends at its 1024 bytes
+        fake_service.control(manifest={"url": "http://x" + "a" + "\u0301" * 600})
     temporary = tmp_path / "missing" / "tmp"  # made when needed; the trailing slash is fine
     if case == "installs":  # an earlier failed attempt's package goes when the next one starts
         (temporary / "korvane-update-0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D").mkdir(parents=True)
         (temporary / "korvane-update-0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D/RuzEdaRoredo-0.24.9.pkg").write_text("x")
     d = daemon(KORVANE_UPDATE_MANIFEST_URL=fake_service.url("/downloads/macos/latest.json"), TMPDIR=f"{temporary}/",
                **faster(20), **signer)
+    if case == "plain http":
+        d.wait_for(lambda: any("Update-URL" in m for m in d.messages()), 60)
+        assert ("[ERROR] Update-URL ungültig oder nicht https: http://xa" + "\u0301" * 507 + "… — Update abgebrochen."
+                in d.messages())
+        assert not [r for r in fake_service.requests() if r["path"].endswith(".pkg")]
+        return
     if case in ("garbled manifest", "forged digest"):
         word = "Update-Manifest" if case == "garbled manifest" else "SHA-256"
         d.wait_for(lambda: any(word in m for m in d.messages()), 60)
