@@ -62,6 +62,11 @@ TEST(Rfc3339, WritesWholeUtcSecondsAndReadsExactlyTheInternetFormat) {
         std::optional<Time> parsed = Rfc3339::parse(text);
         EXPECT_TRUE(!parsed || Rfc3339::format(*parsed) == utc) << text;
     }
+    // The clock's first and last whole seconds (libstdc++'s) are still held.
+    for (const std::string text : {"1677-09-21T00:12:44Z", "2262-04-11T23:47:16Z"}) {
+        std::optional<Time> parsed = Rfc3339::parse(text);
+        EXPECT_TRUE(parsed && Rfc3339::format(*parsed) == text) << text;
+    }
 }
 
 TEST(DecimalInteger, ReadsASignAndAsciiDigitsWithinInt64Only) {
