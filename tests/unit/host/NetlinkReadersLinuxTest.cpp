@@ -1,0 +1,139 @@
+// The rtnetlink readers against the kernel's own answers: links, addresses and routes made with ip(8) in a
+// network namespace of the test's own, read back as the network watch and the VPN rule read them.
+#include "host/HostAddresses.hpp"
+#include "host/InternetRoute.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <sched.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// A 15-byte name (the longest a link may have), secondary, deprecated, tentative, temporary and
+// stable-private addresses, a tunnel without carrier, and routes the readers must pass over.
+const char* const world[] = {
+    "ip link set lo up",
+    "ip link add physical-uplink type veth peer name eth1",
+    "ip link set physical-uplink addrgenmode none",
+    "ip link set eth1 addrgenmode random",
+    "echo 2 >/proc/sys/net/ipv6/conf/physical-uplink/use_tempaddr",
+    "echo 0 >/proc/sys/net/ipv6/conf/physical-uplink/max_desync_factor",
+    "echo 7200 >/proc/sys/net/ipv6/conf/physical-uplink/temp_prefered_lft",
+    "echo 60000 >/proc/sys/net/ipv6/neigh/physical-uplink/retrans_time_ms", // tentative for a minute
+    "echo 60000 >/proc/sys/net/ipv6/neigh/eth1/retrans_time_ms",
+    "ip tuntap add dev tun0 mode tun",
+    "ip link set physical-uplink up",
+    "ip link set eth1 up",
+    "ip link set tun0 up",
+    "ip addr add 198.18.0.2/24 dev physical-uplink",
+    "ip addr add 198.18.0.3/24 dev physical-uplink",
+    "ip addr add 2001:db8:1::a/64 dev physical-uplink nodad mngtmpaddr",
+    "ip addr add 2001:db8:1::b/64 dev physical-uplink nodad preferred_lft 0 valid_lft 600",
+    "ip addr add 2001:db8:1::c/64 dev physical-uplink preferred_lft 3600 valid_lft 7200",
+    "ip addr add 198.19.0.2/24 dev eth1",
+    "ip addr add 10.8.0.2 peer 10.8.0.1 dev tun0",
+    "ip route add default via 198.18.0.1 dev physical-uplink metric 100",
+    "ip route add default via 198.19.0.1 dev eth1 metric 200",
+    "ip route add default dev tun0 metric 50",
+    "ip route add 198.51.100.7 via 198.19.0.1 dev eth1",
+    "ip route add 198.51.100.8 dev physical-uplink",
+    "ip route add 203.0.113.0/24 via 198.18.0.1 dev physical-uplink",
+    "ip route add default via 198.18.0.1 dev physical-uplink table 51820",
+    "ip -6 route add 2001:db8:ffff::7 via 2001:db8:1::1 dev physical-uplink"};
+
+// The calling thread in a network namespace of its own while this lives.
+struct PrivateNetwork {
+    PrivateNetwork() : original(::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC)) {
+        entered = original >= 0 && ::unshare(CLONE_NEWNET) == 0;
+    }
+    ~PrivateNetwork() {
+        if (entered && ::setns(original, CLONE_NEWNET) != 0) {
+            std::abort(); // every later test would run in the wrong network
+        }
+        ::close(original);
+    }
+    int original;
+    bool entered = false;
+};
+
+std::string named(unsigned index) {
+    char name[IF_NAMESIZE] = {};
+    return ::if_indextoname(index, name) != nullptr ? name : "#" + std::to_string(index);
+}
+
+std::string shown(const HostInterface& i) {
+    return i.name + (i.running ? " running" : "") + (i.pointToPoint ? " point-to-point" : "") +
+           (i.linkLayerAddress ? " link-layer" : "") + (i.tunnelType ? " tunnel" : "") +
+           (i.loopback ? " loopback" : "");
+}
+
+// The addresses the kernel makes up itself by their flags alone; lifetimes in whole minutes, rounded up.
+std::string shown(const HostAddress& a) {
+    std::string text = a.interfaceName + " " + (a.temporary || a.secured ? "*" : a.address) + "/" +
+                       std::to_string(a.prefixLength) + (a.temporary ? " temporary" : "") +
+                       (a.deprecated ? " deprecated" : "") + (a.secured ? " secured" : "") +
+                       (a.tentative ? " tentative" : "") + (a.dhcp ? " dhcp" : "");
+    if (a.preferredLifetime) {
+        text += " preferred " + std::to_string((a.preferredLifetime->count() + 59) / 60) + "min";
+    }
+    return a.interfaceName == named(a.interfaceIndex) ? text : text + " on another index";
+}
+
+template <typename T> std::vector<std::string> sorted(const std::vector<T>& items) {
+    std::vector<std::string> lines;
+    std::transform(items.begin(), items.end(), std::back_inserter(lines),
+                   [](const T& i) { return shown(i); });
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+TEST(NetlinkReaders, LinksAddressesAndRoutesAsTheKernelReportsThem) {
+    PrivateNetwork network;
+    if (!network.entered) {
+        GTEST_SKIP() << "no network namespace of our own here (needs root)";
+    }
+    for (const char* command : world) {
+        ASSERT_EQ(std::system((std::string(command) + " 2>&1").c_str()), 0) << command;
+    }
+    Expected<HostAddresses> host = readHostAddresses();
+    ASSERT_TRUE(host);
+    EXPECT_EQ(sorted(host->interfaces),
+              (std::vector<std::string>{"eth1 running link-layer", "lo running loopback",
+                                        "physical-uplink running link-layer", "tun0 point-to-point tunnel"}));
+    EXPECT_EQ(
+        sorted(host->addresses),
+        (std::vector<std::string>{
+            "eth1 */64 secured tentative", "eth1 198.19.0.2/24", "lo 127.0.0.1/8", "lo ::1/128",
+            "physical-uplink */64 temporary tentative preferred 120min", "physical-uplink 198.18.0.2/24",
+            "physical-uplink 198.18.0.3/24", "physical-uplink 2001:db8:1::a/64",
+            "physical-uplink 2001:db8:1::b/64 deprecated preferred 0min",
+            "physical-uplink 2001:db8:1::c/64 tentative preferred 60min", "tun0 10.8.0.2/32"}));
+    Expected<std::vector<HostInterface>> one = readHostInterfaces(::if_nametoindex("tun0"));
+    ASSERT_TRUE(one);
+    EXPECT_EQ(sorted(*one), std::vector<std::string>{"tun0 point-to-point tunnel"});
+    EXPECT_FALSE(readHostInterfaces(::if_nametoindex("tun0") + 100));
+
+    // The kernel's choice towards the internet (none for IPv6: no default), then the main table's unicast
+    // defaults by metric and its host routes through a gateway.
+    const std::tuple<int, std::string, std::vector<std::string>> families[] = {
+        {AF_INET, "tun0", {"tun0", "physical-uplink", "eth1", "eth1"}},
+        {AF_INET6, "none", {"physical-uplink"}}};
+    for (const auto& [family, chosen, exits] : families) {
+        Expected<std::optional<unsigned>> internet = InternetRouting::internetInterface(family);
+        Expected<std::vector<unsigned>> found = InternetRouting::exits(family);
+        ASSERT_TRUE(internet && found) << family;
+        EXPECT_EQ(*internet ? named(**internet) : "none", chosen) << family;
+        std::vector<std::string> names;
+        std::transform(found->begin(), found->end(), std::back_inserter(names), named);
+        EXPECT_EQ(names, exits) << family;
+    }
+}
+
+} // namespace
