@@ -1,7 +1,10 @@
 // The rtnetlink readers against the kernel's own answers: links, addresses and routes made with ip(8) in a
-// network namespace of the test's own, read back as the network watch and the VPN rule read them.
+// network namespace of the test's own, read back as the network watch and the VPN rule read them, and the
+// watch's notifications of a change.
 #include "host/HostAddresses.hpp"
 #include "host/InternetRoute.hpp"
+#include "network/InterfaceSnapshot.hpp"
+#include "network/NetworkChangeSource.hpp"
 
 #include <algorithm>
 #include <cstdlib>
@@ -133,6 +136,22 @@ TEST(NetlinkReaders, LinksAddressesAndRoutesAsTheKernelReportsThem) {
         std::vector<std::string> names;
         std::transform(found->begin(), found->end(), std::back_inserter(names), named);
         EXPECT_EQ(names, exits) << family;
+    }
+
+    // What the watch compares: links up, their stable addresses beyond the link, the source towards the
+    // internet.
+    EXPECT_EQ(takeInterfaceSnapshot(),
+              (InterfaceSnapshot{"eth1", "eth1 198.19.0.2", "physical-uplink", "physical-uplink 198.18.0.2",
+                                 "physical-uplink 198.18.0.3", "physical-uplink 2001:db8:1::a",
+                                 "physical-uplink 2001:db8:1::b", "physical-uplink 2001:db8:1::c",
+                                 "way out 10.8.0.2"}));
+    PlatformNetworkChangeSource watch = openPlatformNetworkChangeSource();
+    ASSERT_TRUE(watch.source) << watch.failure;
+    const auto later = std::chrono::system_clock::now() + std::chrono::hours(1);
+    for (const auto& [command, changed] :
+         {std::pair{"", false}, {"ip addr add 198.18.0.4/24 dev physical-uplink", true}, {"", false}}) {
+        ASSERT_EQ(*command ? std::system(command) : 0, 0);
+        EXPECT_EQ(watch.source->waitForChange(later, std::chrono::milliseconds(0)), changed) << command;
     }
 }
 
