@@ -171,7 +171,7 @@ def fake_pkgutil(tmp_path, team):
 # a fake pkgutil: the package of another team is deleted unseen by the installer.
 @linux_only("libfaketime, preloaded with LD_PRELOAD, speeds up the daemon's clock")
 @pytest.mark.skipif(not FAKETIME, reason="libfaketime is not installed")
-@pytest.mark.parametrize("case", ["installs", "garbled manifest", "forged digest", "foreign team"])
+@pytest.mark.parametrize("case", ["installs", "garbled manifest", "forged digest", "foreign team", "full disk"])
 def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_service, daemon, tmp_path, case):
     team, signer = pinned_team(), {}
     if case == "foreign team" and not team:
@@ -187,8 +187,14 @@ def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_se
     if case == "installs":  # an earlier failed attempt's package goes when the next one starts
         (temporary / "korvane-update-0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D").mkdir(parents=True)
         (temporary / "korvane-update-0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D/RuzEdaRoredo-0.24.9.pkg").write_text("x")
-    d = daemon(KORVANE_UPDATE_MANIFEST_URL=fake_service.url("/downloads/macos/latest.json"), TMPDIR=f"{temporary}/",
-               **faster(20), **signer)
+    launcher = ()
+    if case == "full disk":  # room for the working directory, not for the package
+        need_mount_namespace()
+        temporary.mkdir(parents=True)
+        fake_service.control(packageSize=1 << 20)
+        launcher = ["unshare", "-m", "sh", "-c", 'mount -t tmpfs -o size=64k tmpfs "$0" && exec "$@"', temporary]
+    d = daemon(launcher, KORVANE_UPDATE_MANIFEST_URL=fake_service.url("/downloads/macos/latest.json"),
+               TMPDIR=f"{temporary}/", **faster(20), **signer)
     if case in ("garbled manifest", "forged digest"):
         word = "Update-Manifest" if case == "garbled manifest" else "SHA-256"
         d.wait_for(lambda: any(word in m for m in d.messages()), 60)
@@ -211,6 +217,11 @@ def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_se
     # Well before the real two minutes; this system has no /usr/sbin/installer, so the installation fails.
     d.wait_for(lambda: any(m.startswith("[ERROR] Update-Installation fehlgeschlagen: ") for m in d.messages()), 60)
     messages = d.messages()
+    if case == "full disk":
+        [line] = [m for m in messages if "nstall" in m]  # the installer never started
+        assert re.fullmatch(r"\[ERROR\] Update-Installation fehlgeschlagen: .*/korvane-update-[-0-9A-F]+/"
+                            r"RuzEdaRoredo-0\.25\.0\.pkg: No space left on device", line), messages
+        return
     assert "[ERROR] Update-Installation fehlgeschlagen: /usr/sbin/installer: No such file or directory" in messages
     assert (("[WARN] Signatur des pkg nicht geprüft: diesem Entwicklungs-Build ist kein Developer-ID-Team "
              "eingebaut.") in messages) == (not team)

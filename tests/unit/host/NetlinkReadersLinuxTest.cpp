@@ -21,35 +21,24 @@ namespace {
 
 // A 15-byte name (the longest a link may have), secondary, deprecated, tentative, temporary and
 // stable-private addresses, a tunnel without carrier, and routes the readers must pass over.
-const char* const world[] = {
-    "ip link set lo up",
-    "ip link add physical-uplink type veth peer name eth1",
-    "ip link set physical-uplink addrgenmode none",
-    "ip link set eth1 addrgenmode random",
-    "echo 2 >/proc/sys/net/ipv6/conf/physical-uplink/use_tempaddr",
-    "echo 0 >/proc/sys/net/ipv6/conf/physical-uplink/max_desync_factor",
-    "echo 7200 >/proc/sys/net/ipv6/conf/physical-uplink/temp_prefered_lft",
-    "echo 60000 >/proc/sys/net/ipv6/neigh/physical-uplink/retrans_time_ms", // tentative for a minute
-    "echo 60000 >/proc/sys/net/ipv6/neigh/eth1/retrans_time_ms",
-    "ip tuntap add dev tun0 mode tun",
-    "ip link set physical-uplink up",
-    "ip link set eth1 up",
-    "ip link set tun0 up",
-    "ip addr add 198.18.0.2/24 dev physical-uplink",
-    "ip addr add 198.18.0.3/24 dev physical-uplink",
-    "ip addr add 2001:db8:1::a/64 dev physical-uplink nodad mngtmpaddr",
-    "ip addr add 2001:db8:1::b/64 dev physical-uplink nodad preferred_lft 0 valid_lft 600",
-    "ip addr add 2001:db8:1::c/64 dev physical-uplink preferred_lft 3600 valid_lft 7200",
-    "ip addr add 198.19.0.2/24 dev eth1",
-    "ip addr add 10.8.0.2 peer 10.8.0.1 dev tun0",
-    "ip route add default via 198.18.0.1 dev physical-uplink metric 100",
-    "ip route add default via 198.19.0.1 dev eth1 metric 200",
-    "ip route add default dev tun0 metric 50",
-    "ip route add 198.51.100.7 via 198.19.0.1 dev eth1",
-    "ip route add 198.51.100.8 dev physical-uplink",
-    "ip route add 203.0.113.0/24 via 198.18.0.1 dev physical-uplink",
-    "ip route add default via 198.18.0.1 dev physical-uplink table 51820",
-    "ip -6 route add 2001:db8:ffff::7 via 2001:db8:1::1 dev physical-uplink"};
+const char* const world = R"(set -e
+ip link set lo up; ip link add physical-uplink type veth peer name eth1; ip tuntap add dev tun0 mode tun
+ip link set physical-uplink addrgenmode none; ip link set eth1 addrgenmode random
+cd /proc/sys/net/ipv6; echo 2 >conf/physical-uplink/use_tempaddr; echo 0 >conf/physical-uplink/max_desync_factor
+echo 7200 >conf/physical-uplink/temp_prefered_lft
+echo 60000 >neigh/physical-uplink/retrans_time_ms; echo 60000 >neigh/eth1/retrans_time_ms # tentative for a minute
+for link in physical-uplink eth1 tun0; do ip link set $link up; done
+ip addr add 198.18.0.2/24 dev physical-uplink; ip addr add 198.18.0.3/24 dev physical-uplink
+ip addr add 2001:db8:1::a/64 dev physical-uplink nodad mngtmpaddr
+ip addr add 2001:db8:1::b/64 dev physical-uplink nodad preferred_lft 0 valid_lft 600
+ip addr add 2001:db8:1::c/64 dev physical-uplink preferred_lft 3600 valid_lft 7200
+ip addr add 198.19.0.2/24 dev eth1; ip addr add 10.8.0.2 peer 10.8.0.1 dev tun0
+ip route add default via 198.18.0.1 dev physical-uplink metric 100; ip route add default dev tun0 metric 50
+ip route add default via 198.19.0.1 dev eth1 metric 200; ip route add 198.51.100.7 via 198.19.0.1 dev eth1
+ip route add 198.51.100.8 dev physical-uplink; ip route add 203.0.113.0/24 via 198.18.0.1 dev physical-uplink
+ip route add default via 198.18.0.1 dev physical-uplink table 51820
+ip -6 route add 2001:db8:ffff::7 via 2001:db8:1::1 dev physical-uplink
+)";
 
 // The calling thread in a network namespace of its own while this lives.
 struct PrivateNetwork {
@@ -102,9 +91,7 @@ TEST(NetlinkReaders, LinksAddressesAndRoutesAsTheKernelReportsThem) {
     if (!network.entered) {
         GTEST_SKIP() << "no network namespace of our own here (needs root)";
     }
-    for (const char* command : world) {
-        ASSERT_EQ(std::system((std::string(command) + " 2>&1").c_str()), 0) << command;
-    }
+    ASSERT_EQ(std::system(world), 0);
     Expected<HostAddresses> host = readHostAddresses();
     ASSERT_TRUE(host);
     EXPECT_EQ(sorted(host->interfaces),
