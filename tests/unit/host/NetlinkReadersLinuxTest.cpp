@@ -24,9 +24,9 @@ namespace {
 const char* const world = R"(set -e
 ip link set lo up; ip link add physical-uplink type veth peer name eth1; ip tuntap add dev tun0 mode tun
 ip link set physical-uplink addrgenmode none; ip link set eth1 addrgenmode random
-cd /proc/sys/net/ipv6; echo 2 >conf/physical-uplink/use_tempaddr; echo 0 >conf/physical-uplink/max_desync_factor
-echo 7200 >conf/physical-uplink/temp_prefered_lft
-echo 60000 >neigh/physical-uplink/retrans_time_ms; echo 60000 >neigh/eth1/retrans_time_ms # tentative for a minute
+cd /proc/sys/net/ipv6/conf/physical-uplink; echo 2 >use_tempaddr; echo 7200 >temp_prefered_lft
+echo 0 >max_desync_factor; cd ../.. # the temporary address's lifetime exactly as set
+echo 60000 >neigh/physical-uplink/retrans_time_ms; echo 60000 >neigh/eth1/retrans_time_ms # tentative a minute
 for link in physical-uplink eth1 tun0; do ip link set $link up; done
 ip addr add 198.18.0.2/24 dev physical-uplink; ip addr add 198.18.0.3/24 dev physical-uplink
 ip addr add 2001:db8:1::a/64 dev physical-uplink nodad mngtmpaddr
@@ -42,20 +42,17 @@ ip -6 route add 2001:db8:ffff::7 via 2001:db8:1::1 dev physical-uplink
 
 // The calling thread in a network namespace of its own while this lives.
 struct PrivateNetwork {
-    PrivateNetwork() : original(::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC)) {
-        entered = original >= 0 && ::unshare(CLONE_NEWNET) == 0;
-    }
+    int original = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+    bool entered = original >= 0 && ::unshare(CLONE_NEWNET) == 0;
     ~PrivateNetwork() {
         if (entered && ::setns(original, CLONE_NEWNET) != 0) {
             std::abort(); // every later test would run in the wrong network
         }
         ::close(original);
     }
-    int original;
-    bool entered = false;
 };
 
-std::string named(unsigned index) {
+std::string shown(unsigned index) {
     char name[IF_NAMESIZE] = {};
     return ::if_indextoname(index, name) != nullptr ? name : "#" + std::to_string(index);
 }
@@ -75,14 +72,15 @@ std::string shown(const HostAddress& a) {
     if (a.preferredLifetime) {
         text += " preferred " + std::to_string((a.preferredLifetime->count() + 59) / 60) + "min";
     }
-    return a.interfaceName == named(a.interfaceIndex) ? text : text + " on another index";
+    return a.interfaceName == shown(a.interfaceIndex) ? text : text + " on another index";
 }
 
-template <typename T> std::vector<std::string> sorted(const std::vector<T>& items) {
+template <typename T> std::vector<std::string> shown(const std::vector<T>& items, bool sort = true) {
     std::vector<std::string> lines;
-    std::transform(items.begin(), items.end(), std::back_inserter(lines),
-                   [](const T& i) { return shown(i); });
-    std::sort(lines.begin(), lines.end());
+    for (const T& item : items) {
+        lines.push_back(shown(item));
+    }
+    std::sort(lines.begin(), sort ? lines.end() : lines.begin());
     return lines;
 }
 
@@ -94,11 +92,11 @@ TEST(NetlinkReaders, LinksAddressesAndRoutesAsTheKernelReportsThem) {
     ASSERT_EQ(std::system(world), 0);
     Expected<HostAddresses> host = readHostAddresses();
     ASSERT_TRUE(host);
-    EXPECT_EQ(sorted(host->interfaces),
+    EXPECT_EQ(shown(host->interfaces),
               (std::vector<std::string>{"eth1 running link-layer", "lo running loopback",
                                         "physical-uplink running link-layer", "tun0 point-to-point tunnel"}));
     EXPECT_EQ(
-        sorted(host->addresses),
+        shown(host->addresses),
         (std::vector<std::string>{
             "eth1 */64 secured tentative", "eth1 198.19.0.2/24", "lo 127.0.0.1/8", "lo ::1/128",
             "physical-uplink */64 temporary tentative preferred 120min", "physical-uplink 198.18.0.2/24",
@@ -107,22 +105,22 @@ TEST(NetlinkReaders, LinksAddressesAndRoutesAsTheKernelReportsThem) {
             "physical-uplink 2001:db8:1::c/64 tentative preferred 60min", "tun0 10.8.0.2/32"}));
     Expected<std::vector<HostInterface>> one = readHostInterfaces(::if_nametoindex("tun0"));
     ASSERT_TRUE(one);
-    EXPECT_EQ(sorted(*one), std::vector<std::string>{"tun0 point-to-point tunnel"});
+    EXPECT_EQ(shown(*one), std::vector<std::string>{"tun0 point-to-point tunnel"});
     EXPECT_FALSE(readHostInterfaces(::if_nametoindex("tun0") + 100));
 
-    // The kernel's choice towards the internet (none for IPv6: no default), then the main table's unicast
-    // defaults by metric and its host routes through a gateway.
-    const std::tuple<int, std::string, std::vector<std::string>> families[] = {
-        {AF_INET, "tun0", {"tun0", "physical-uplink", "eth1", "eth1"}},
-        {AF_INET6, "none", {"physical-uplink"}}};
-    for (const auto& [family, chosen, exits] : families) {
+    // The kernel's choice towards the internet (none for IPv6: no default, then one that refuses), then the
+    // main table's unicast defaults by metric and its host routes through a gateway.
+    const std::tuple<const char*, int, std::string, std::vector<std::string>> families[] = {
+        {"", AF_INET, "tun0", {"tun0", "physical-uplink", "eth1", "eth1"}},
+        {"", AF_INET6, "none", {"physical-uplink"}},
+        {"ip -6 route add unreachable default", AF_INET6, "none", {"physical-uplink"}}};
+    for (const auto& [command, family, chosen, exits] : families) {
+        ASSERT_EQ(*command ? std::system(command) : 0, 0);
         Expected<std::optional<unsigned>> internet = InternetRouting::internetInterface(family);
         Expected<std::vector<unsigned>> found = InternetRouting::exits(family);
-        ASSERT_TRUE(internet && found) << family;
-        EXPECT_EQ(*internet ? named(**internet) : "none", chosen) << family;
-        std::vector<std::string> names;
-        std::transform(found->begin(), found->end(), std::back_inserter(names), named);
-        EXPECT_EQ(names, exits) << family;
+        ASSERT_TRUE(internet && found) << family << command;
+        EXPECT_EQ(*internet ? shown(**internet) : "none", chosen) << family;
+        EXPECT_EQ(shown(*found, false), exits) << family << command;
     }
 
     // What the watch compares: links up, their stable addresses beyond the link, the source towards the
