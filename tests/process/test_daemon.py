@@ -1,5 +1,6 @@
 """`korvane-client run` as a process: the first cycle and its status.json, the app-update worker under a faster
-clock, a real network change. The loop (later cycles, early ends, back-off, idle mode) is DaemonLoopTest's."""
+clock. The loop (later cycles, early ends, back-off, idle mode) is DaemonLoopTest's, a real network change
+test_ipv6_source's."""
 import fcntl
 import glob
 import hashlib
@@ -17,7 +18,7 @@ import pytest
 
 from conftest import (CLIENT, HOST, KEY, LINE, REPO, client_env, linux_only, mounted, need_mount_namespace, needs_client,
                       run, write_config)
-from fakeservice import FakeService, stop
+from fakeservice import stop
 
 pytestmark = needs_client
 START = "[INFO] korvane-client 0.24.0 startet (Daemon-Modus)."
@@ -171,7 +172,8 @@ def fake_pkgutil(tmp_path, team):
 # a fake pkgutil: the package of another team is deleted unseen by the installer.
 @linux_only("libfaketime, preloaded with LD_PRELOAD, speeds up the daemon's clock")
 @pytest.mark.skipif(not FAKETIME, reason="libfaketime is not installed")
-@pytest.mark.parametrize("case", ["installs", "garbled manifest", "forged digest", "plain http", "foreign team"])
+@pytest.mark.parametrize("case", ["installs", "garbled manifest", "forged digest", "plain http", "foreign team",
+                                  "full disk"])
 def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_service, daemon, tmp_path, case):
     team, signer = pinned_team(), {}
     if case == "foreign team" and not team:
@@ -189,8 +191,14 @@ def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_se
     if case == "installs":  # an earlier failed attempt's package goes when the next one starts
         (temporary / "korvane-update-0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D").mkdir(parents=True)
         (temporary / "korvane-update-0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D/RuzEdaRoredo-0.24.9.pkg").write_text("x")
-    d = daemon(KORVANE_UPDATE_MANIFEST_URL=fake_service.url("/downloads/macos/latest.json"), TMPDIR=f"{temporary}/",
-               **faster(20), **signer)
+    launcher = ()
+    if case == "full disk":  # room for the working directory, not for the package
+        need_mount_namespace()
+        temporary.mkdir(parents=True)
+        fake_service.control(packageSize=1 << 20)
+        launcher = ["unshare", "-m", "sh", "-c", 'mount -t tmpfs -o size=64k tmpfs "$0" && exec "$@"', temporary]
+    d = daemon(launcher, KORVANE_UPDATE_MANIFEST_URL=fake_service.url("/downloads/macos/latest.json"),
+               TMPDIR=f"{temporary}/", **faster(20), **signer)
     if case == "plain http":
         d.wait_for(lambda: any("Update-URL" in m for m in d.messages()), 60)
         assert ("[ERROR] Update-URL ungültig oder nicht https: http://xa" + "\u0301" * 507 + "… — Update abgebrochen."
@@ -219,6 +227,11 @@ def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_se
     # Well before the real two minutes; this system has no /usr/sbin/installer, so the installation fails.
     d.wait_for(lambda: any(m.startswith("[ERROR] Update-Installation fehlgeschlagen: ") for m in d.messages()), 60)
     messages = d.messages()
+    if case == "full disk":
+        [line] = [m for m in messages if "nstall" in m]  # the installer never started
+        assert re.fullmatch(r"\[ERROR\] Update-Installation fehlgeschlagen: .*/korvane-update-[-0-9A-F]+/"
+                            r"RuzEdaRoredo-0\.25\.0\.pkg: No space left on device", line), messages
+        return
     assert "[ERROR] Update-Installation fehlgeschlagen: /usr/sbin/installer: No such file or directory" in messages
     assert (("[WARN] Signatur des pkg nicht geprüft: diesem Entwicklungs-Build ist kein Developer-ID-Team "
              "eingebaut.") in messages) == (not team)
@@ -263,65 +276,3 @@ def test_leftovers_of_killed_writes_are_swept(config_dir, daemon, command):
         assert run(config_dir, "configure", "--hostname", HOST, "--api-key-stdin", input=KEY.encode()).returncode == 0
     assert sorted({p.name for p in config_dir.iterdir()} - {"config.json", "status.json"}) == kept
     assert stat.S_IMODE(config_dir.stat().st_mode) == 0o777
-
-
-# --- network changes, in a network namespace of its own with the fake on the namespace's loopback -----------
-
-@pytest.fixture
-def netns():
-    """A namespace held open by a sleeping process; yields the prefix that runs a program inside it."""
-    root = os.geteuid() == 0
-    holder = subprocess.Popen(["unshare", *(["-n"] if root else ["-r", "-n"]), "--", "sleep", "600"],
-                              stderr=subprocess.PIPE)
-    own, deadline = os.readlink("/proc/self/ns/net"), time.monotonic() + 5
-    while holder.poll() is None and time.monotonic() < deadline:
-        try:
-            if os.readlink(f"/proc/{holder.pid}/ns/net") != own:
-                break
-        except OSError:
-            pass
-        time.sleep(0.01)
-    else:
-        stop(holder)
-        pytest.skip(f"network namespaces not permitted here: {holder.stderr.read().decode().strip()}")
-    prefix = ["nsenter", "-t", str(holder.pid), "-n", *([] if root else ["-U", "--preserve-credentials"])]
-    for step in ["link set lo up", "link add kv0 type dummy || ip link add kv0 type veth peer name kv1 && "
-                 "ip link set kv1 up", "link set kv0 up"]:
-        done = subprocess.run([*prefix, "sh", "-c", "ip " + step], capture_output=True, text=True)
-        if done.returncode != 0:
-            stop(holder)
-            pytest.skip(f"cannot set up the namespace's interfaces: {done.stderr.strip()}")
-    yield prefix
-    stop(holder)
-
-
-# A changed address, as the platform reports it, brings the next cycle forward (the rate limit and the pause
-# after a permanent rejection are DaemonLoopTest's).
-@linux_only("a network namespace of its own (unshare -n, ip) to change interfaces in")
-def test_network_change_brings_the_next_cycle_forward(netns, config_dir, tmp_path):
-    with FakeService(tmp_path / "fake", "--verbose", launcher=netns) as fake:
-        write_config(config_dir, fake, updateIntervalMinutes=5)
-        with open(tmp_path / "daemon.log", "wb") as out:
-            daemon = subprocess.Popen([*netns, CLIENT, "run"], stdin=subprocess.DEVNULL, stdout=out,
-                                      stderr=subprocess.STDOUT, env=client_env(config_dir, fake))
-        log, moved = (tmp_path / "daemon.log").read_text, "[INFO] Netzwerkänderung erkannt — Aktualisierung vorgezogen."
-
-        def cycles(count):
-            deadline = time.monotonic() + 30
-            while fake.stderr_text().count('"GET /ip4 ') < count or not (config_dir / "status.json").exists():
-                assert daemon.poll() is None and time.monotonic() < deadline, log()
-                time.sleep(0.05)
-
-        try:
-            cycles(1)
-            # The change brings a cycle forward once it has settled (2 s): that cycle is waited for.
-            subprocess.run([*netns, "ip", "addr", "add", "10.77.0.2/24", "dev", "kv0"], check=True)
-            cycles(2)
-            requests = fake.stderr_text()
-            assert requests.count('"GET /ip4 ') == 2, requests
-            # An early cycle is an ordinary one: the address is unchanged, so nothing is sent.
-            assert requests.count('"GET /nic/update') == 1, requests
-            assert log().count(moved) == 1, log()
-            assert daemon.poll() is None
-        finally:
-            stop(daemon)
