@@ -172,8 +172,8 @@ def fake_pkgutil(tmp_path, team):
 # a fake pkgutil: the package of another team is deleted unseen by the installer.
 @linux_only("libfaketime, preloaded with LD_PRELOAD, speeds up the daemon's clock")
 @pytest.mark.skipif(not FAKETIME, reason="libfaketime is not installed")
-@pytest.mark.parametrize("case", ["installs", "garbled manifest", "forged digest", "plain http", "foreign team",
-                                  "full disk"])
+@pytest.mark.parametrize("case", ["installs", "garbled manifest", "forged digest", "plain http", "stalled download",
+                                  "foreign team", "full disk"])
 def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_service, daemon, tmp_path, case):
     team, signer = pinned_team(), {}
     if case == "foreign team" and not team:
@@ -191,14 +191,22 @@ def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_se
     if case == "installs":  # an earlier failed attempt's package goes when the next one starts
         (temporary / "korvane-update-0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D").mkdir(parents=True)
         (temporary / "korvane-update-0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D/RuzEdaRoredo-0.24.9.pkg").write_text("x")
-    launcher = ()
+    launcher, clock = (), faster(20)
+    if case == "stalled download":  # the download's idle bound is monotonic time, sped up here too
+        fake_service.control(pkg={"stallBody": 30})
+        clock["FAKETIME_DONT_FAKE_MONOTONIC"] = "0"
     if case == "full disk":  # room for the working directory, not for the package
         need_mount_namespace()
         temporary.mkdir(parents=True)
         fake_service.control(packageSize=1 << 20)
         launcher = ["unshare", "-m", "sh", "-c", 'mount -t tmpfs -o size=64k tmpfs "$0" && exec "$@"', temporary]
     d = daemon(launcher, KORVANE_UPDATE_MANIFEST_URL=fake_service.url("/downloads/macos/latest.json"),
-               TMPDIR=f"{temporary}/", **faster(20), **signer)
+               TMPDIR=f"{temporary}/", **clock, **signer)
+    if case == "stalled download":
+        d.wait_for(lambda: any("Update-Download" in m for m in d.messages()), 60)
+        assert ("[ERROR] Update-Download fehlgeschlagen: Timeout was reached: no data received for 300000 "
+                "milliseconds" in d.messages()) and d.still_running()
+        return
     if case == "plain http":
         d.wait_for(lambda: any("Update-URL" in m for m in d.messages()), 60)
         assert ("[ERROR] Update-URL ungültig oder nicht https: http://xa" + "\u0301" * 507 + "… — Update abgebrochen."
