@@ -213,7 +213,7 @@ int main(int argc, char** argv) {
     summary["updatesSent"] = updatesSent;
     summary["logLines"] = {
         {"debug", (*levels)[0]}, {"info", (*levels)[1]}, {"warn", (*levels)[2]}, {"error", (*levels)[3]}};
-    summary["lastIpv4"] = cache->lastIpv4().value_or("");
+    summary["lastIpv4"] = cache->last().ipv4.value_or("");
     std::cout << summary.dump() << std::endl;
     return 0;
 }
