@@ -73,18 +73,10 @@ TEST(InternetRouteTest, TheTunnelInTheWayAndTheInterfaceBelowIt) {
          {{ethernet("en0", 11), utun("utun4", 23)}, 23, {11}},
          I{"utun4", 23},
          I{"en0", 11}},
-        {"IKEv2 service ordered above Wi-Fi",
-         {{ethernet("en0", 11), utun("ipsec0", 24)}, 24, {24, 11}},
-         I{"ipsec0", 24},
-         I{"en0", 11}},
         {"Ethernet adapter above Wi-Fi in the service order",
          {{ethernet("en0", 11), ethernet("en7", 19), utun("utun3", 22)}, 22, {19, 11}},
          I{"utun3", 22},
          I{"en7", 19}},
-        {"no service with a router but the VPN's",
-         {{ethernet("en0", 11), utun("utun4", 23)}, 23, {23}},
-         I{"utun4", 23},
-         std::nullopt},
     };
     for (const Row& row : rows) {
         const InternetRoute route = InternetRouting::decide(row.routes);

@@ -38,6 +38,7 @@ ip route add default via 198.19.0.1 dev eth1 metric 200; ip route add 198.51.100
 ip route add 198.51.100.8 dev physical-uplink; ip route add 203.0.113.0/24 via 198.18.0.1 dev physical-uplink
 ip route add default via 198.18.0.1 dev physical-uplink table 51820
 ip -6 route add 2001:db8:ffff::7 via 2001:db8:1::1 dev physical-uplink
+for i in $(seq 50); do ip -6 addr show dev eth1 | grep -q fe80 && break; sleep 0.1; done # with the carrier
 )";
 
 // The calling thread in a network namespace of its own while this lives.
