@@ -35,8 +35,9 @@ def test_session(fake_service, control, auth, idle, out, seen):
     fake_service.control(json.loads(json.dumps(control).replace("{f}", f).replace("{p}", str(fake_service.port))))
     done = subprocess.run([CHECK, f + "/ip4", str(idle), "20000", *(["home", "secret"] if auth else [])],
                           # Not the administrator's to choose: Secure Transport, the other backend of Apple's libcurl,
-                          # would refuse every request.
-                          env={**os.environ, "SSL_CERT_FILE": fake_service.ca_file,
-                               "CURL_SSL_BACKEND": "secure-transport"}, capture_output=True, timeout=60)
+                          # would refuse every request; a proxy from the environment would see the key.
+                          env={**os.environ, "SSL_CERT_FILE": fake_service.ca_file, "CURL_SSL_BACKEND": "secure-transport",
+                               "https_proxy": "http://127.0.0.1:9", "ALL_PROXY": "http://127.0.0.1:9"},
+                          capture_output=True, timeout=60)
     assert done.stdout.decode() == out
     assert [any(k.lower() == "authorization" for k, _ in r["headers"]) for r in fake_service.requests()] == seen
