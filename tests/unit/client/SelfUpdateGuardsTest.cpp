@@ -27,6 +27,7 @@ TEST(PackageSignature, OnlyThePinnedTeamsInstallerCertificateForDistributionPass
     const std::tuple<std::string, int, std::string> cases[] = {
         // report, status, problem (empty: none)
         {signedBy("Developer ID Installer: Korvane (ABCDE12345)"), 0, ""},
+        {signedBy("Developer ID Installer:  (ABCDE12345)"), 0, ""}, // the team decides, not the name
         {signedBy("Developer ID Installer: Other (ZYXWV98765)"), 0, "signiert vom Team ZYXWV98765"},
         {signedBy("Developer ID Application: Korvane (ABCDE12345)"), 0,
          "kein Developer-ID-Installer-Zertifikat"},
