@@ -108,7 +108,7 @@ TEST(DnsMessage, OnlyAnAuthoritativeReplyToOurQuestionCountsAndItsAddressesAreRe
     using R = DnsMessage::AddressReply;
     using K = DnsMessage::Kind;
     const std::vector<std::pair<DnsMessage::Bytes, std::optional<R>>> table = {
-        {reply(query, qrAa, 0, {a2, a1, a1}), R{K::answer, {"198.51.100.7", "203.0.113.7"}}},
+        {reply(query, qrAa, 0, {a1, a2, a1}), R{K::answer, {"198.51.100.7", "203.0.113.7"}}},
         {reply(query, qrAa, 0, {{1, 2, 3}}), R{K::answer, {}}}, // an A record of the wrong length is none
         {reply(query, qrAa, 0, {{1, 2, 3, 4}}, ns_t_aaaa), R{K::answer, {}}}, // not the type asked
         {reply(query, qr, 0, {a1}), R{K::noAnswer, {}}},                      // not authoritative
