@@ -88,12 +88,11 @@ protected:
             QString::fromStdString((dir / "defaults.ini").string()), QSettings::IniFormat);
         // The restart program's stand-in records how it was started, may publish a status, and exits.
         std::ofstream(dir / "restart")
-            << "#!/bin/sh\ntarget() { if [ -d /proc/$$/fd ]; then readlink /proc/$$/fd/$1; else lsof -a -p "
-               "$$ -d $1 -Fn "
-               "| sed -n 's/^n//p'; fi; }\nprintf '%s|' \"$@\" \"$(target 1)\" \"$(target 2)\" >> "
-               "\"$0.calls\"\n"
-               "echo noise; echo noise >&2\n"
-               "[ -e \"$0.json\" ] && mv \"$0.json\" \"$KORVANE_CONFIG_DIR/status.json\"\n"
+            << "#!/bin/sh\ntarget() { if [ -d /proc/$$/fd ]; then readlink /proc/$$/fd/$1;\n"
+               "else lsof -a -p $$ -d $1 -Fn | sed -n 's/^n//p'; fi; }\n"
+               "printf '%s|' \"$@\" \"$(target 1)\" \"$(target 2)\" >> \"$0.calls\"\n"
+               "echo noise; echo noise >&2\n[ -e \"$0.json\" ] && mv \"$0.json\" "
+               "\"$KORVANE_CONFIG_DIR/status.json\"\n"
                "exit 3\n";
         fs::permissions(dir / "restart", fs::perms::owner_all);
         // clang-format off
@@ -271,15 +270,15 @@ TEST_F(AppDelegateTest, OpenLogOpensAReadableLogOrSaysWhatIsWrong) {
     desktop->denied.clear();
     entry("Log öffnen")->trigger();
     EXPECT_EQ(desktop->opened, std::vector<QUrl>{QUrl::fromLocalFile(log)});
-    EXPECT_EQ(
-        desktop->alerts,
-        (std::vector<QString>{"Log nicht lesbar|" + log +
-                                  " existiert (noch) nicht — läuft der Daemon? Prüfen mit: korvane-client "
-                                  "status",
-                              "Log nicht lesbar|Die Log-Datei existiert, ist aber für deinen Benutzer nicht "
-                              "lesbar. Meist stimmen "
-                              "die Verzeichnisrechte nicht — im Terminal reparieren mit:\n\nsudo chmod 755 "
-                              "/Library/Logs/RuzEdaRoredo"}));
+    const QString unreadable = "Log nicht lesbar|";
+    EXPECT_EQ(desktop->alerts,
+              (std::vector<QString>{
+                  unreadable + log +
+                      " existiert (noch) nicht — läuft der Daemon? Prüfen mit: korvane-client status",
+                  unreadable +
+                      "Die Log-Datei existiert, ist aber für deinen Benutzer nicht lesbar. Meist stimmen die "
+                      "Verzeichnisrechte nicht — im Terminal reparieren mit:\n\nsudo chmod 755 "
+                      "/Library/Logs/RuzEdaRoredo"}));
 }
 
 TEST_F(AppDelegateTest, TheLoginItemIsRegisteredOnceFromABundleAndToggledAfterwards) {
