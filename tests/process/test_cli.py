@@ -82,7 +82,6 @@ def store(config_dir, mode=0o600):
     (["--no-ipv4", "--no-ipv6"], b"", 1, "",
      INVALID + "Mindestens eine Adressfamilie (IPv4 oder IPv6) muss aktiviert sein.\n", None),
     (["--interval", "-5"], b"", 1, "", INVALID + "Update-Intervall muss mindestens 1 Minute(n) betragen.\n", None),
-    (["--hostname", "   "], b"", 1, "", INVALID + "Hostname fehlt.\n", None),
     (["--api-key-stdin"], b"", 1, "", INVALID + "API-Key fehlt.\n", None),
     (["--api-key-stdin"], b"dyndns_\xff\xfe0000\n", 1, "", INVALID + "API-Key ist kein gültiger UTF-8-Text.\n", None),
     (["--hostname", "h\udcc3.example.net"], b"", 1, "", INVALID + "Hostname ist kein gültiger UTF-8-Text.\n", None),
@@ -184,14 +183,11 @@ class Terminal:
         code, echo = self.process.wait(timeout=30), self.echo_on()
         os.close(self.slave)
         self.slave = None
-        while select.select([self.master], [], [], 30)[0]:
-            try:
-                chunk = os.read(self.master, 4096)
-            except OSError:  # EIO: drained, and no writer left
-                break
-            if not chunk:
-                break
-            self.seen += chunk
+        try:
+            while select.select([self.master], [], [], 30)[0] and (chunk := os.read(self.master, 4096)):
+                self.seen += chunk
+        except OSError:  # EIO: drained, and no writer left
+            pass
         return code, echo
 
 
@@ -274,7 +270,6 @@ def config_lines(key_shown, hostname=HOST, minutes=5, ipv4="an", ipv6="aus", war
     ({"apiKey": "dyndns_äöü€🙂xyz"}, None, config_lines("dyndns_äöü€…"), "(noch nichts)", None),
     ({"apiKey": "DYNDNS_abcdefghijkl"}, None, config_lines("(gesetzt)", warning=PREFIX), "(noch nichts)", None),
     ({"apiKey": ""}, None, config_lines("(leer)", warning="API-Key fehlt."), "(noch nichts)", None),
-    ({"apiKey": "   "}, None, config_lines("(gesetzt)", warning="API-Key fehlt."), "(noch nichts)", None),
     ({"apiKey": KEY, "hostname": "", "updateIntervalMinutes": 60, "enableIpv4": False, "enableIpv6": True},
      None, config_lines("dyndns_test…", "", 60, "aus", "an", "Hostname fehlt."), "(noch nichts)", None),
 ])
