@@ -169,11 +169,8 @@ class Terminal:
         deadline = time.monotonic() + 30
         while prompt.encode() not in self.seen or (prompt == KEY_PROMPT and self.echo_on()):
             assert time.monotonic() < deadline, f"never saw {prompt!r} ready; got {self.seen!r}"
-            self.read(0.05)
-
-    def read(self, wait):
-        if select.select([self.master], [], [], wait)[0]:
-            self.seen += os.read(self.master, 4096)
+            if select.select([self.master], [], [], 0.05)[0]:
+                self.seen += os.read(self.master, 4096)
 
     def echo_on(self):
         return bool(termios.tcgetattr(self.slave)[3] & termios.ECHO)
