@@ -257,7 +257,6 @@ def config_lines(key_shown, hostname=HOST, minutes=5, ipv4="an", ipv6="aus", war
     (None, None, NOT_CONFIGURED, "(noch nichts)", None),
     (None, '{"ipv4":"192.0.2.1","ipv6":"2001:db8::1"}', NOT_CONFIGURED, "192.0.2.1 / 2001:db8::1", None),
     (b"{not json", None, UNDECODABLE + "\n", "(noch nichts)", None),
-    (b"[]", None, UNDECODABLE + READ_HINT + "\n", "(noch nichts)", NOBODY),
     ({"apiKey": KEY}, None, "  nicht lesbar: {dir}/config.json: Permission denied" + READ_HINT + "\n",
      "(noch nichts)", NOBODY),
     # user 0: root, in a directory others may write (said, not changed)
