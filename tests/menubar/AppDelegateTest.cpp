@@ -166,8 +166,6 @@ TEST_F(AppDelegateTest, EachStatusFileIsShownAsItsIconTooltipAndLines) {
     const std::pair<std::function<void()>, std::string> cases[] = {
         {[] {}, none + " | -"},
         {[this] { write(status(State::ok, "IP unverändert")); }, "globe | Korvane: OK | IP unverändert" + full},
-        {[this] { write(status(State::warning, "Zeitüberschreitung")); },
-         "exclamationmark.triangle | Korvane: Warnung | Zeitüberschreitung" + full},
         {[this] { write(status(State::error, "Abgelehnt")); },
          "exclamationmark.triangle.fill | Korvane: Fehler | Abgelehnt" + full},
         // Without a status the address and time lines keep their last titles, hidden.
@@ -189,7 +187,7 @@ TEST_F(AppDelegateTest, EachStatusFileIsShownAsItsIconTooltipAndLines) {
                                                                                  << expected;
         EXPECT_TRUE(delegate->statusItem()->icon().isMask()) << "a template image";
     }
-    // Of these changes only the error after a warning is notified (the rule has its own test).
+    // Of these changes only the error is notified (the rule has its own test).
     EXPECT_EQ(desktop->notified, std::vector<QString>{"home.example.org funktioniert nicht mehr|Abgelehnt"});
 }
 
