@@ -88,12 +88,11 @@ protected:
             QString::fromStdString((dir / "defaults.ini").string()), QSettings::IniFormat);
         // The restart program's stand-in records how it was started, may publish a status, and exits.
         std::ofstream(dir / "restart")
-            << "#!/bin/sh\ntarget() { if [ -d /proc/$$/fd ]; then readlink /proc/$$/fd/$1; else lsof -a -p "
-               "$$ -d $1 -Fn "
-               "| sed -n 's/^n//p'; fi; }\nprintf '%s|' \"$@\" \"$(target 1)\" \"$(target 2)\" >> "
-               "\"$0.calls\"\n"
-               "echo noise; echo noise >&2\n"
-               "[ -e \"$0.json\" ] && mv \"$0.json\" \"$KORVANE_CONFIG_DIR/status.json\"\n"
+            << "#!/bin/sh\ntarget() { if [ -d /proc/$$/fd ]; then readlink /proc/$$/fd/$1;\n"
+               "else lsof -a -p $$ -d $1 -Fn | sed -n 's/^n//p'; fi; }\n"
+               "printf '%s|' \"$@\" \"$(target 1)\" \"$(target 2)\" >> \"$0.calls\"\n"
+               "echo noise; echo noise >&2\n[ -e \"$0.json\" ] && mv \"$0.json\" "
+               "\"$KORVANE_CONFIG_DIR/status.json\"\n"
                "exit 3\n";
         fs::permissions(dir / "restart", fs::perms::owner_all);
         // clang-format off
@@ -167,8 +166,6 @@ TEST_F(AppDelegateTest, EachStatusFileIsShownAsItsIconTooltipAndLines) {
     const std::pair<std::function<void()>, std::string> cases[] = {
         {[] {}, none + " | -"},
         {[this] { write(status(State::ok, "IP unverändert")); }, "globe | Korvane: OK | IP unverändert" + full},
-        {[this] { write(status(State::warning, "Zeitüberschreitung")); },
-         "exclamationmark.triangle | Korvane: Warnung | Zeitüberschreitung" + full},
         {[this] { write(status(State::error, "Abgelehnt")); },
          "exclamationmark.triangle.fill | Korvane: Fehler | Abgelehnt" + full},
         // Without a status the address and time lines keep their last titles, hidden.
@@ -190,7 +187,7 @@ TEST_F(AppDelegateTest, EachStatusFileIsShownAsItsIconTooltipAndLines) {
                                                                                  << expected;
         EXPECT_TRUE(delegate->statusItem()->icon().isMask()) << "a template image";
     }
-    // Of these changes only the error after a warning is notified (the rule has its own test).
+    // Of these changes only the error is notified (the rule has its own test).
     EXPECT_EQ(desktop->notified, std::vector<QString>{"home.example.org funktioniert nicht mehr|Abgelehnt"});
 }
 
@@ -271,15 +268,15 @@ TEST_F(AppDelegateTest, OpenLogOpensAReadableLogOrSaysWhatIsWrong) {
     desktop->denied.clear();
     entry("Log öffnen")->trigger();
     EXPECT_EQ(desktop->opened, std::vector<QUrl>{QUrl::fromLocalFile(log)});
-    EXPECT_EQ(
-        desktop->alerts,
-        (std::vector<QString>{"Log nicht lesbar|" + log +
-                                  " existiert (noch) nicht — läuft der Daemon? Prüfen mit: korvane-client "
-                                  "status",
-                              "Log nicht lesbar|Die Log-Datei existiert, ist aber für deinen Benutzer nicht "
-                              "lesbar. Meist stimmen "
-                              "die Verzeichnisrechte nicht — im Terminal reparieren mit:\n\nsudo chmod 755 "
-                              "/Library/Logs/RuzEdaRoredo"}));
+    const QString unreadable = "Log nicht lesbar|";
+    EXPECT_EQ(desktop->alerts,
+              (std::vector<QString>{
+                  unreadable + log +
+                      " existiert (noch) nicht — läuft der Daemon? Prüfen mit: korvane-client status",
+                  unreadable +
+                      "Die Log-Datei existiert, ist aber für deinen Benutzer nicht lesbar. Meist stimmen die "
+                      "Verzeichnisrechte nicht — im Terminal reparieren mit:\n\nsudo chmod 755 "
+                      "/Library/Logs/RuzEdaRoredo"}));
 }
 
 TEST_F(AppDelegateTest, TheLoginItemIsRegisteredOnceFromABundleAndToggledAfterwards) {

@@ -16,8 +16,7 @@ import time
 import pytest
 
 from conftest import (CLIENT, HOST, KEY, LINE, client_env, linux_only, mounted, needs_client, no_job, run, snapshot,
-                      stored,
-                      write_config)
+                      stored, write_config)
 from fakeservice import FakeService
 
 pytestmark = [needs_client, no_job]
@@ -75,18 +74,14 @@ def store(config_dir, mode=0o600):
     *[(args, b"new.example.net\ndyndns_newkey12345\n", 64, "", message + "\n" + CONFIGURE_USAGE, None)
       for args, message in [
           (["--hostname"], "--hostname braucht einen Wert."),
-          (["--ipv4", "--hostname"], "--hostname braucht einen Wert."),
           (["--interval"], "--interval braucht eine Minutenzahl."),
           (["--interval", "5 min"], "--interval braucht eine Minutenzahl."),
-          (["--interval", "99999999999999999999"], "--interval braucht eine Minutenzahl."),
           (["--verbose"], "Unbekannte Option: --verbose"),
           (["--interval=5"], "Unbekannte Option: --interval=5"),
           (["-h"], "Unbekannte Option: -h")]],
     (["--no-ipv4", "--no-ipv6"], b"", 1, "",
      INVALID + "Mindestens eine Adressfamilie (IPv4 oder IPv6) muss aktiviert sein.\n", None),
-    (["--interval", "0"], b"", 1, "", INVALID + "Update-Intervall muss mindestens 1 Minute(n) betragen.\n", None),
     (["--interval", "-5"], b"", 1, "", INVALID + "Update-Intervall muss mindestens 1 Minute(n) betragen.\n", None),
-    (["--hostname", "   "], b"", 1, "", INVALID + "Hostname fehlt.\n", None),
     (["--api-key-stdin"], b"", 1, "", INVALID + "API-Key fehlt.\n", None),
     (["--api-key-stdin"], b"dyndns_\xff\xfe0000\n", 1, "", INVALID + "API-Key ist kein gültiger UTF-8-Text.\n", None),
     (["--hostname", "h\udcc3.example.net"], b"", 1, "", INVALID + "Hostname ist kein gültiger UTF-8-Text.\n", None),
@@ -174,11 +169,8 @@ class Terminal:
         deadline = time.monotonic() + 30
         while prompt.encode() not in self.seen or (prompt == KEY_PROMPT and self.echo_on()):
             assert time.monotonic() < deadline, f"never saw {prompt!r} ready; got {self.seen!r}"
-            self.read(0.05)
-
-    def read(self, wait):
-        if select.select([self.master], [], [], wait)[0]:
-            self.seen += os.read(self.master, 4096)
+            if select.select([self.master], [], [], 0.05)[0]:
+                self.seen += os.read(self.master, 4096)
 
     def echo_on(self):
         return bool(termios.tcgetattr(self.slave)[3] & termios.ECHO)
@@ -188,14 +180,11 @@ class Terminal:
         code, echo = self.process.wait(timeout=30), self.echo_on()
         os.close(self.slave)
         self.slave = None
-        while select.select([self.master], [], [], 30)[0]:
-            try:
-                chunk = os.read(self.master, 4096)
-            except OSError:  # EIO: drained, and no writer left
-                break
-            if not chunk:
-                break
-            self.seen += chunk
+        try:
+            while select.select([self.master], [], [], 30)[0] and (chunk := os.read(self.master, 4096)):
+                self.seen += chunk
+        except OSError:  # EIO: drained, and no writer left
+            pass
         return code, echo
 
 
@@ -268,8 +257,6 @@ def config_lines(key_shown, hostname=HOST, minutes=5, ipv4="an", ipv6="aus", war
     (None, None, NOT_CONFIGURED, "(noch nichts)", None),
     (None, '{"ipv4":"192.0.2.1","ipv6":"2001:db8::1"}', NOT_CONFIGURED, "192.0.2.1 / 2001:db8::1", None),
     (b"{not json", None, UNDECODABLE + "\n", "(noch nichts)", None),
-    (b'{"enableIpv4": 1}', None, UNDECODABLE + "\n", "(noch nichts)", None),
-    (b"[]", None, UNDECODABLE + READ_HINT + "\n", "(noch nichts)", NOBODY),
     ({"apiKey": KEY}, None, "  nicht lesbar: {dir}/config.json: Permission denied" + READ_HINT + "\n",
      "(noch nichts)", NOBODY),
     # user 0: root, in a directory others may write (said, not changed)
@@ -279,7 +266,6 @@ def config_lines(key_shown, hostname=HOST, minutes=5, ipv4="an", ipv6="aus", war
     ({"apiKey": "dyndns_äöü€🙂xyz"}, None, config_lines("dyndns_äöü€…"), "(noch nichts)", None),
     ({"apiKey": "DYNDNS_abcdefghijkl"}, None, config_lines("(gesetzt)", warning=PREFIX), "(noch nichts)", None),
     ({"apiKey": ""}, None, config_lines("(leer)", warning="API-Key fehlt."), "(noch nichts)", None),
-    ({"apiKey": "   "}, None, config_lines("(gesetzt)", warning="API-Key fehlt."), "(noch nichts)", None),
     ({"apiKey": KEY, "hostname": "", "updateIntervalMinutes": 60, "enableIpv4": False, "enableIpv6": True},
      None, config_lines("dyndns_test…", "", 60, "aus", "an", "Hostname fehlt."), "(noch nichts)", None),
 ])
@@ -358,28 +344,22 @@ def matches(lines, expected):
      ["[WARN] IP-Discovery {f}/ip4 lieferte keine gültige IPv4-Adresse: 2001:db8::7",
       "[INFO] DynDNS aktualisiert: 198.51.100.4.", "DynDNS aktualisiert: 198.51.100.4."], "",
      {"ipv4": "198.51.100.4"}),
-    ({"ipv4DiscoveryUrls": ["https://127.0.0.1:1/ip4", "{f}/ip4"]}, {}, None, [], 0,
-     ["[WARN] IP-Discovery https://127.0.0.1:1/ip4 fehlgeschlagen: *", *GOOD], "", {"ipv4": "203.0.113.7"}),
     # Credentials in a discovery address are never sent; an answer that drips is cut by the total bound.
     ({"ipv4DiscoveryUrls": ["https://user:secret@{h}/ip4", "{f}/ip4b"]}, {}, None, [], 0,
      ["[WARN] IP-Discovery https://user:***@{h}/ip4 fehlgeschlagen: *", *GOOD], "", {"ipv4": "203.0.113.7"}),
     ({}, {"ip4": {"body": "192.0.2.1\n" * 5, "drip": 0.25}}, None, [], 0,
      ["[WARN] IP-Discovery {f}/ip4 fehlgeschlagen: Timeout was reached: no complete answer within 10000 "
       "milliseconds", *GOOD], "", {"ipv4": "203.0.113.7"}),
-    ({}, {"ip4": "x\n2026-01-01 00:00:00 [INFO] DynDNS aktualisiert: 6.6.6.6.\n", "ip4b": {"drop": True}}, None,
-     [], 1, ["[WARN] IP-Discovery {f}/ip4 lieferte keine gültige IPv4-Adresse: x\\n2026-01-01 00:00:00 [INFO] "
-             "DynDNS aktualisiert: 6.6.6.6.", "[WARN] IP-Discovery {f}/ip4b fehlgeschlagen: *",
-             "[WARN] IPv4 aktiviert, aber keine öffentliche Adresse ermittelbar.",
-             "[WARN] Keine öffentliche IP ermittelbar — Zyklus übersprungen.",
-             "Keine öffentliche IP-Adresse ermittelbar."], "", None),
     ({}, {"update": {"body": f"badauth {KEY} rejected"}}, None, [], 1,
      ["[ERROR] DynDNS-Update dauerhaft abgewiesen: badauth dyndns_test… rejected.", REJECTIONS[1][1]], "", None),
     ({}, {"update": {"body": "x\n[INFO] good\x1b[2J"}}, None, [], 1,
      ["[WARN] DynDNS-Update vorübergehend fehlgeschlagen: x\\n[INFO] good\\x1B[2J.",
       TRANSIENT.format("x\\n[INFO] good\\x1B[2J")], "", None),
-    ({"enableIpv6": True}, {"ip4": "x\n", "ip4b": "", "ip6": {"status": 503, "body": "<html>busy</html>"},
+    ({"enableIpv6": True}, {"ip4": "x\n2026-01-01 00:00:00 [INFO] DynDNS aktualisiert: 6.6.6.6.\n",
+                            "ip4b": {"drop": True}, "ip6": {"status": 503, "body": "<html>busy</html>"},
                             "ip6b": "192.0.2.1"}, None, [], 1,
-     ["[WARN] IP-Discovery {f}/ip4 *", "[WARN] IP-Discovery {f}/ip4b *",
+     ["[WARN] IP-Discovery {f}/ip4 lieferte keine gültige IPv4-Adresse: x\\n2026-01-01 00:00:00 [INFO] "
+      "DynDNS aktualisiert: 6.6.6.6.", "[WARN] IP-Discovery {f}/ip4b fehlgeschlagen: *",
       "[WARN] IPv4 aktiviert, aber keine öffentliche Adresse ermittelbar.",
       "[WARN] IP-Discovery {f}/ip6 *", "[WARN] IP-Discovery {f}/ip6b *",
       "[WARN] IPv6 aktiviert, aber keine öffentliche Adresse ermittelbar.",

@@ -79,7 +79,7 @@ class Machine:
             (directory / name).write_text(name)
             os.chmod(directory / name, mode)
             os.utime(directory / name, (1_000_000_000, 1_000_000_000))
-        return {p.name: (p.read_bytes(), p.stat().st_mode, p.stat().st_mtime) for p in directory.iterdir()}
+        return self.kept()
 
     def kept(self):
         return {p.name: (p.read_bytes(), p.stat().st_mode, p.stat().st_mtime) for p in (self.root / CONFIG_DIR).iterdir()}

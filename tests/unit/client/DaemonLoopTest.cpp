@@ -99,11 +99,10 @@ std::string fatal(int minutes) {
 TEST(DaemonLoop, CyclesFollowTheIntervalSettledNetworkChangesAndWakesButNotAfterAPermanentRejection) {
     using Cycles = std::vector<TimePoint::duration>;
     const std::int64_t longest = std::chrono::nanoseconds::max() / std::chrono::nanoseconds(1min);
-    const std::tuple<std::int64_t, std::string, std::vector<Happening>, Cycles, std::vector<std::string>>
-        cases[] = {// interval, answer, network; cycle starts on the wall clock (a change settles in 2 s); the
-                   // lines after
-                   // the worker's
-                   // clang-format off
+    // Interval, answer, network; cycle starts on the wall clock (a change settles in 2 s); lines after the
+    // worker's.
+    // clang-format off
+    const std::tuple<std::int64_t, std::string, std::vector<Happening>, Cycles, std::vector<std::string>> cases[] = {
         {5, "good 203.0.113.7", {{10s}, {11500ms}}, {0s, 13500ms, 313500ms}, {updated, change}},
         {5, "good 203.0.113.7", {{30s, What::sleep, 60min}}, {0s, 60min + 30s}, {updated, wake}},
         {5, "badauth", {{60s}}, {0s, 30min}, {rejected, fatal(30), rejected, fatal(30)}},

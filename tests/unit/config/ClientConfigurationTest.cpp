@@ -22,13 +22,10 @@ TEST(ClientConfiguration, DecodesEveryKeyAndDefaultsMissingAndNullOnes) {
         C::fromJson(R"({"hostname": null, "apiKey": null, "updateIntervalMinutes": null, "enableIpv4": null,
         "enableIpv6": null, "ipv4DiscoveryUrls": null, "ipv6DiscoveryUrls": null})"),
         C());
-    EXPECT_EQ(C(), (C{"",
-                      "",
-                      5,
-                      true,
-                      false,
-                      {"https://api.ipify.org", "https://ipv4.icanhazip.com"},
+    // clang-format off
+    EXPECT_EQ(C(), (C{"", "", 5, true, false, {"https://api.ipify.org", "https://ipv4.icanhazip.com"},
                       {"https://api6.ipify.org", "https://ipv6.icanhazip.com"}}));
+    // clang-format on
     EXPECT_EQ(C::fromJson(R"({"updateIntervalMinutes": -9223372036854775808})").updateIntervalMinutes,
               INT64_MIN);
 }

