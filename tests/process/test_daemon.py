@@ -191,7 +191,7 @@ def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_se
     if case == "installs":  # an earlier failed attempt's package goes when the next one starts
         (temporary / "korvane-update-0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D").mkdir(parents=True)
         (temporary / "korvane-update-0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D/RuzEdaRoredo-0.24.9.pkg").write_text("x")
-    launcher, clock = (), faster(20)
+    launcher, clock = signer.pop("launcher", ()), faster(20)
     if case == "stalled download":  # the download's idle bound is monotonic time, sped up here too
         fake_service.control(pkg={"stallBody": 30})
         clock["FAKETIME_DONT_FAKE_MONOTONIC"] = "0"
