@@ -182,9 +182,10 @@ int main(int argc, char** argv) {
 
     auto start = std::chrono::steady_clock::now();
     std::chrono::milliseconds timeout(options.timeoutMs);
-    auto resolver = std::make_shared<HttpPublicIpResolver>(config, log, timeout);
-    auto updateClient =
-        std::make_shared<HttpDynDnsUpdateClient>(config, log, options.base, timeout, timeout * 4);
+    auto resolver = std::make_shared<HttpPublicIpResolver>(config, log, timeout, HttpTrust::fromEnvironment(),
+                                                           &InternetRouting::read);
+    auto updateClient = std::make_shared<HttpDynDnsUpdateClient>(config, log, options.base, timeout,
+                                                                 timeout * 4, HttpTrust::fromEnvironment());
     auto cache = std::make_shared<IpStateCache>(std::filesystem::path(options.stateFile));
     UpdateOrchestrator orchestrator(resolver, updateClient, cache, config, log);
 

@@ -27,12 +27,12 @@ bool check(UpdateManifestSource& source, const Settings& settings) {
     }
     settings.log.info("Neue Version " + manifest->version + " verfügbar (aktuell " +
                       std::string(ClientVersion::current) + ").");
-    return PkgAutoUpdater::downloadAndInstall(*manifest, settings.log);
+    return PkgAutoUpdater::downloadAndInstall(*manifest, settings.log, settings.trust);
 }
 
 [[noreturn]] void autoUpdateLoop(const Settings& settings) {
     settings.sleep(startDelay);
-    UpdateManifestSource source(settings.manifestUrl, settings.log);
+    UpdateManifestSource source(settings.manifestUrl, settings.log, settings.trust);
     settings.log.info("App-Update-Worker gestartet (aktuelle Version " + std::string(ClientVersion::current) +
                       ", Prüfintervall " + std::to_string(checkInterval.count()) + "h).");
     for (;;) {

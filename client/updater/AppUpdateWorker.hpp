@@ -3,6 +3,7 @@
 #pragma once
 
 #include "support/ClientLog.hpp"
+#include "support/HttpTrust.hpp"
 
 #include <chrono>
 #include <functional>
@@ -14,6 +15,7 @@ namespace AppUpdateWorker {
 struct Settings {
     std::string manifestUrl;
     ClientLog log;
+    HttpTrust trust;
     std::function<void(std::chrono::nanoseconds)> sleep;
 };
 

@@ -67,7 +67,7 @@ int statusOf(const Subprocess::Outcome& outcome) {
 
 } // namespace
 
-bool downloadAndInstall(const UpdateManifest& manifest, const ClientLog& log) {
+bool downloadAndInstall(const UpdateManifest& manifest, const ClientLog& log, const HttpTrust& trust) {
     if (!HttpSession::isHttpsUrl(manifest.url)) {
         log.error("Update-URL ungültig oder nicht https: " +
                   Unicode::shownPeerText(UrlText::withoutPassword(manifest.url), 256, 1024) +
@@ -77,11 +77,10 @@ bool downloadAndInstall(const UpdateManifest& manifest, const ClientLog& log) {
 
     std::string package;
     {
-        HttpSession::Options sessionOptions;
-        sessionOptions.requestTimeout = downloadTimeout;
-        sessionOptions.totalTimeout = downloadTotalTimeout;
-        sessionOptions.bodyLimit = maxPackageBytes;
-        HttpSession session(sessionOptions);
+        HttpSession session({.requestTimeout = downloadTimeout,
+                             .totalTimeout = downloadTotalTimeout,
+                             .bodyLimit = maxPackageBytes,
+                             .trust = trust});
         Expected<HttpResponse> result = session.get(manifest.url);
         if (!result) {
             log.error("Update-Download fehlgeschlagen: " + result.failure().text);

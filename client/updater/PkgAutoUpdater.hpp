@@ -4,6 +4,7 @@
 
 #include "selfupdate/UpdateManifest.hpp"
 #include "support/ClientLog.hpp"
+#include "support/HttpTrust.hpp"
 
 #include <string>
 #include <string_view>
@@ -11,7 +12,7 @@
 namespace PkgAutoUpdater {
 
 // True exactly when the installer ended with status 0. Only version, url and sha256 are used.
-bool downloadAndInstall(const UpdateManifest& manifest, const ClientLog& log);
+bool downloadAndInstall(const UpdateManifest& manifest, const ClientLog& log, const HttpTrust& trust);
 
 // Every grapheme that is neither a letter nor a number of any script, nor "." nor "-", becomes one "_".
 std::string sanitize(std::string_view text);

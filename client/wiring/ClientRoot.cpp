@@ -29,15 +29,19 @@ ServiceEndpoints ServiceEndpoints::fromEnvironment() {
         Environment::value("KORVANE_UPDATE_MANIFEST_URL").value_or(ClientConfiguration::updateManifestUrl)};
 }
 
-ClientRoot::ClientRoot(ClientLog log, Pause::Clock clock, ServiceEndpoints endpoints)
-    : log_(std::move(log)), clock_(std::move(clock)), endpoints_(std::move(endpoints)) {}
+ClientRoot::ClientRoot(ClientLog log, Pause::Clock clock, ServiceEndpoints endpoints, HttpTrust trust)
+    : log_(std::move(log)), clock_(std::move(clock)), endpoints_(std::move(endpoints)),
+      trust_(std::move(trust)) {}
 
 ClientRoot ClientRoot::forCommand() {
-    return {StdLog::clientLog(), {}, ServiceEndpoints::fromEnvironment()};
+    return {StdLog::clientLog(), {}, ServiceEndpoints::fromEnvironment(), HttpTrust::fromEnvironment()};
 }
 
 ClientRoot ClientRoot::forDaemon() {
-    return {StdLog::daemonLog(std::string(ClientPaths::daemonLog)), {}, ServiceEndpoints::fromEnvironment()};
+    return {StdLog::daemonLog(std::string(ClientPaths::daemonLog)),
+            {},
+            ServiceEndpoints::fromEnvironment(),
+            HttpTrust::fromEnvironment()};
 }
 
 Expected<ClientConfiguration> ClientRoot::loadConfiguration(std::string_view missingHint) const {
@@ -68,16 +72,17 @@ DnsConfirmation ClientRoot::dnsConfirmation(const ClientConfiguration& config) c
 }
 
 void ClientRoot::startSelfUpdater() const {
-    AppUpdateWorker::start({endpoints_.updateManifestUrl, log_, clock_.sleep});
+    AppUpdateWorker::start({endpoints_.updateManifestUrl, log_, trust_, clock_.sleep});
 }
 
 std::shared_ptr<PublicIpResolving> ClientRoot::resolver(const ClientConfiguration& config) const {
-    return std::make_shared<HttpPublicIpResolver>(config, log_, discoveryTimeout);
+    return std::make_shared<HttpPublicIpResolver>(config, log_, discoveryTimeout, trust_,
+                                                  &InternetRouting::read);
 }
 
 std::shared_ptr<DynDnsUpdating> ClientRoot::updateClient(const ClientConfiguration& config) const {
     return std::make_shared<HttpDynDnsUpdateClient>(config, log_, endpoints_.serverBaseUrl, updateIdleTimeout,
-                                                    updateTotalTimeout);
+                                                    updateTotalTimeout, trust_);
 }
 
 std::unique_ptr<NetworkChangeSource> ClientRoot::networkChangeSource() const {
@@ -85,5 +90,5 @@ std::unique_ptr<NetworkChangeSource> ClientRoot::networkChangeSource() const {
 }
 
 std::shared_ptr<HostConfirming> ClientRoot::hostConfirmer(const ClientConfiguration& config) const {
-    return std::make_shared<ResolverHostConfirmer>(config.hostname);
+    return std::make_shared<ResolverHostConfirmer>(config.hostname, DnsWire::system());
 }

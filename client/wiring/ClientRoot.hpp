@@ -1,7 +1,7 @@
-// Where the client is put together: the one place that reads the configuration and the service addresses
-// and makes the log and the clock, and that builds from them the update cycle of `once` and `run`, the
-// daemon's network watch and its self-updater. A test derives from it to replace the edges it cannot
-// drive: the network's peers and notifications, the self-updater's thread, the daemon's endless loop.
+// Where the client is put together: the one place that reads the configuration, the service addresses and
+// the trusted roots and makes the log and the clock, and that builds from them the update cycle of `once` and
+// `run`, the daemon's network watch and its self-updater. A test derives from it to replace the edges it
+// cannot drive: the network's peers and notifications, the self-updater's thread, the daemon's endless loop.
 #pragma once
 
 #include "config/ClientConfiguration.hpp"
@@ -16,6 +16,7 @@
 #include "process/Pause.hpp"
 #include "support/ClientLog.hpp"
 #include "support/Failure.hpp"
+#include "support/HttpTrust.hpp"
 
 #include <memory>
 #include <optional>
@@ -39,9 +40,9 @@ struct UpdateCycle {
 
 class ClientRoot {
 public:
-    ClientRoot(ClientLog log, Pause::Clock clock, ServiceEndpoints endpoints);
+    ClientRoot(ClientLog log, Pause::Clock clock, ServiceEndpoints endpoints, HttpTrust trust);
     // The program's own: the log on standard output (the daemon's follows its file through a rotation), the
-    // system's clocks and the service addresses of the build or the environment.
+    // system's clocks, the service addresses of the build or the environment and the environment's roots.
     static ClientRoot forCommand();
     static ClientRoot forDaemon();
     virtual ~ClientRoot() = default;
@@ -73,4 +74,5 @@ private:
     ClientLog log_;
     Pause::Clock clock_;
     ServiceEndpoints endpoints_;
+    HttpTrust trust_;
 };

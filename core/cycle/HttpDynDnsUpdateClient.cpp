@@ -21,9 +21,10 @@ bool isPresent(const std::optional<std::string>& value) {
 HttpDynDnsUpdateClient::HttpDynDnsUpdateClient(ClientConfiguration config, ClientLog log,
                                                std::string serviceBaseUrl,
                                                std::chrono::milliseconds sessionTimeout,
-                                               std::chrono::milliseconds requestTimeout)
+                                               std::chrono::milliseconds requestTimeout, HttpTrust trust)
     : config_(std::move(config)),
-      session_(HttpSession::Options{.requestTimeout = sessionTimeout, .totalTimeout = requestTimeout}),
+      session_(HttpSession::Options{
+          .requestTimeout = sessionTimeout, .totalTimeout = requestTimeout, .trust = std::move(trust)}),
       log_(std::move(log)) {
     if (serviceBaseUrl.ends_with('/')) {
         serviceBaseUrl.pop_back();

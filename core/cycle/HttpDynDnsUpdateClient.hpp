@@ -17,8 +17,8 @@ public:
     // Requests go to {serviceBaseUrl}/nic/update. sessionTimeout is the longest wait for data;
     // requestTimeout bounds the whole request.
     HttpDynDnsUpdateClient(ClientConfiguration config, ClientLog log, std::string serviceBaseUrl,
-                           std::chrono::milliseconds sessionTimeout,
-                           std::chrono::milliseconds requestTimeout);
+                           std::chrono::milliseconds sessionTimeout, std::chrono::milliseconds requestTimeout,
+                           HttpTrust trust);
 
     Expected<DynDnsResponse> send(const std::optional<std::string>& ipv4,
                                   const std::optional<std::string>& ipv6) override;

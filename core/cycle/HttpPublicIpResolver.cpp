@@ -8,9 +8,11 @@
 #include <sys/socket.h>
 
 HttpPublicIpResolver::HttpPublicIpResolver(ClientConfiguration config, ClientLog log,
-                                           std::chrono::milliseconds requestTimeout, RouteReading readRoutes)
+                                           std::chrono::milliseconds requestTimeout, HttpTrust trust,
+                                           RouteReading readRoutes)
     : config_(std::move(config)),
-      session_(HttpSession::Options{.requestTimeout = requestTimeout, .totalTimeout = requestTimeout}),
+      session_(HttpSession::Options{
+          .requestTimeout = requestTimeout, .totalTimeout = requestTimeout, .trust = std::move(trust)}),
       log_(std::move(log)), readRoutes_(std::move(readRoutes)) {}
 
 std::optional<std::string> HttpPublicIpResolver::resolveIpv4() noexcept {

@@ -21,10 +21,10 @@ class HttpPublicIpResolver : public PublicIpResolving {
 public:
     // requestTimeout bounds each endpoint's request as a whole, so a peer that drips its answer cannot hold
     // the walk longer than that and the next endpoint is still tried.
-    // readRoutes: what the machine's routing says for a family before its discovery (the product's reader).
+    // readRoutes: what the machine's routing says for a family before its discovery (InternetRouting::read).
     using RouteReading = std::function<Expected<FamilyRoutes>(int family)>;
     HttpPublicIpResolver(ClientConfiguration config, ClientLog log, std::chrono::milliseconds requestTimeout,
-                         RouteReading readRoutes = &InternetRouting::read);
+                         HttpTrust trust, RouteReading readRoutes);
 
     std::optional<std::string> resolveIpv4() noexcept override;
     std::optional<std::string> resolveIpv6() noexcept override;

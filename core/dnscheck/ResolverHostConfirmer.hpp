@@ -29,7 +29,7 @@ public:
     // The zone search, and the questions to its servers, each.
     static constexpr std::chrono::seconds total{6};
 
-    explicit ResolverHostConfirmer(std::string hostname, DnsWire wire = DnsWire::system());
+    ResolverHostConfirmer(std::string hostname, DnsWire wire);
 
     DnsObservation observe(const AddressPair& published) override;
 

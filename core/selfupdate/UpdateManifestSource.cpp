@@ -8,20 +8,19 @@
 
 namespace {
 
-HttpSession::Options sessionOptions(std::chrono::milliseconds timeout) {
-    HttpSession::Options options;
-    // The timeout bounds the whole fetch, not only each wait for data.
-    options.requestTimeout = timeout;
-    options.totalTimeout = timeout;
-    options.bodyLimit = UpdateManifestSource::bodyLimit;
-    return options;
+// The timeout bounds the whole fetch, not only each wait for data.
+HttpSession::Options sessionOptions(HttpTrust trust) {
+    return {.requestTimeout = UpdateManifestSource::requestTimeout,
+            .totalTimeout = UpdateManifestSource::requestTimeout,
+            .bodyLimit = UpdateManifestSource::bodyLimit,
+            .trust = std::move(trust)};
 }
 
 } // namespace
 
-UpdateManifestSource::UpdateManifestSource(std::string manifestUrl, ClientLog log,
-                                           std::chrono::milliseconds timeout)
-    : manifestUrl_(std::move(manifestUrl)), log_(std::move(log)), session_(sessionOptions(timeout)) {}
+UpdateManifestSource::UpdateManifestSource(std::string manifestUrl, ClientLog log, HttpTrust trust)
+    : manifestUrl_(std::move(manifestUrl)), log_(std::move(log)), session_(sessionOptions(std::move(trust))) {
+}
 
 void UpdateManifestSource::warnUnloadable(const std::string& error) const {
     // A decoder's complaint quotes the bytes it choked on, and those came from the web host.

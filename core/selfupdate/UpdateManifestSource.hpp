@@ -16,8 +16,7 @@ public:
     // Far above any real manifest; an unbounded body from a peer is unsafe input.
     static constexpr std::size_t bodyLimit = 1024 * 1024;
 
-    UpdateManifestSource(std::string manifestUrl, ClientLog log,
-                         std::chrono::milliseconds timeout = requestTimeout);
+    UpdateManifestSource(std::string manifestUrl, ClientLog log, HttpTrust trust);
 
     UpdateManifestSource(const UpdateManifestSource&) = delete;
     UpdateManifestSource& operator=(const UpdateManifestSource&) = delete;

@@ -43,7 +43,7 @@ public:
         // drips one byte at a time never trips the idle bound, only this one.
         std::optional<std::chrono::milliseconds> totalTimeout = std::nullopt;
         std::size_t bodyLimit = defaultBodyLimit;
-        HttpTrust trust = HttpTrust::fromEnvironment();
+        HttpTrust trust; // the roots peers are checked against (the program's: ClientRoot)
     };
 
     struct Credential {

@@ -11,7 +11,8 @@ int main(int argc, char** argv) {
         return 64;
     }
     HttpSession session({.requestTimeout = std::chrono::milliseconds(std::atol(argv[2])),
-                         .totalTimeout = std::chrono::milliseconds(std::atol(argv[3]))});
+                         .totalTimeout = std::chrono::milliseconds(std::atol(argv[3])),
+                         .trust = HttpTrust::fromEnvironment()});
     HttpSession::RequestOptions options;
     if (argc == 6) {
         options.basicAuth = HttpSession::Credential{argv[4], argv[5]};

@@ -38,7 +38,7 @@ struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating, HostConfirm
                                           std::chrono::duration_cast<std::chrono::milliseconds>(length));
                                       std::filesystem::remove(dir / "status.json");
                                   }},
-                     ServiceEndpoints::fromEnvironment()),
+                     ServiceEndpoints::fromEnvironment(), {}),
           rounds(rounds), answer(std::move(answer)), network(std::move(network)) {
         ::setenv("KORVANE_CONFIG_DIR", dir.path.c_str(), 1);
         StatusFile(dir / "status.json").write({{}, "", {}, {}, {}, earlier, earlier, ""});

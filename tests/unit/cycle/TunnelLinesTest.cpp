@@ -28,7 +28,7 @@ TEST(TunnelLinesTest, FoundAndLostOnceBlockedEachCycle) {
                                                           line);
                                       }
                                   }),
-                                  std::chrono::milliseconds(100), [&](int family) {
+                                  std::chrono::milliseconds(100), {}, [&](int family) {
                                       EXPECT_EQ(family, AF_INET);
                                       return cycles.at(cycle++);
                                   });
