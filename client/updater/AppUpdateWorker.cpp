@@ -27,7 +27,11 @@ bool check(UpdateManifestSource& source, const Settings& settings) {
     }
     settings.log.info("Neue Version " + manifest->version + " verfügbar (aktuell " +
                       std::string(ClientVersion::current) + ").");
-    return PkgAutoUpdater::downloadAndInstall(*manifest, settings.log, settings.trust);
+    Expected<void> installed = PkgAutoUpdater::downloadAndInstall(*manifest, settings.log, settings.trust);
+    if (!installed) {
+        settings.log.error(installed.failure().text);
+    }
+    return bool(installed);
 }
 
 [[noreturn]] void autoUpdateLoop(const Settings& settings) {

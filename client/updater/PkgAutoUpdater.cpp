@@ -44,20 +44,20 @@ std::filesystem::path temporaryBase() {
     return "/tmp";
 }
 
-// True when the installer may run the package. A development build without a pinned team only warns.
-bool signatureAccepted(const std::filesystem::path& file, const ClientLog& log) {
+// Whether the installer may run the package. A development build without a pinned team only warns.
+Expected<void> signatureAccepted(const std::filesystem::path& file, const ClientLog& log) {
     if (teamId.empty()) {
         log.warn("Signatur des pkg nicht geprüft: diesem Entwicklungs-Build ist kein "
                  "Developer-ID-Team eingebaut.");
-        return true;
+        return {};
     }
     Expected<void> signature = PackageSignature::check(pkgutilPath, file, teamId);
     if (!signature) {
-        log.error("Das heruntergeladene pkg ist nicht mit dem Developer-ID-Installer-"
-                  "Zertifikat des Teams " +
-                  teamId + " signiert (" + signature.failure().text + ") — Update abgebrochen.");
+        return Failure{
+            "Das heruntergeladene pkg ist nicht mit dem Developer-ID-Installer-Zertifikat des Teams " +
+            teamId + " signiert (" + signature.failure().text + ") — Update abgebrochen."};
     }
-    return bool(signature);
+    return {};
 }
 
 // The number installer(8) ended with; a signal is reported by its number.
@@ -67,12 +67,12 @@ int statusOf(const Subprocess::Outcome& outcome) {
 
 } // namespace
 
-bool downloadAndInstall(const UpdateManifest& manifest, const ClientLog& log, const HttpTrust& trust) {
+Expected<void> downloadAndInstall(const UpdateManifest& manifest, const ClientLog& log,
+                                  const HttpTrust& trust) {
     if (!HttpSession::isHttpsUrl(manifest.url)) {
-        log.error("Update-URL ungültig oder nicht https: " +
-                  Unicode::shownPeerText(UrlText::withoutPassword(manifest.url), 256, 1024) +
-                  " — Update abgebrochen.");
-        return false;
+        return Failure{"Update-URL ungültig oder nicht https: " +
+                       Unicode::shownPeerText(UrlText::withoutPassword(manifest.url), 256, 1024) +
+                       " — Update abgebrochen."};
     }
 
     std::string package;
@@ -83,8 +83,7 @@ bool downloadAndInstall(const UpdateManifest& manifest, const ClientLog& log, co
                              .trust = trust});
         Expected<HttpResponse> result = session.get(manifest.url);
         if (!result) {
-            log.error("Update-Download fehlgeschlagen: " + result.failure().text);
-            return false;
+            return Failure{"Update-Download fehlgeschlagen: " + result.failure().text};
         }
         package = std::move(result->body);
     }
@@ -93,27 +92,24 @@ bool downloadAndInstall(const UpdateManifest& manifest, const ClientLog& log, co
     UpdatePackageVerifier::Result digest = UpdatePackageVerifier::sha256Matches(package, manifest.sha256);
     if (!digest.matches) {
         // The expected digest is the web host's text like any other.
-        log.error("SHA-256 des heruntergeladenen pkg passt nicht zum Manifest (erwartet " +
-                  Unicode::shownPeerText(manifest.sha256, 256, 1024) + ", erhalten " + digest.actual +
-                  ") — Update abgebrochen.");
-        return false;
+        return Failure{"SHA-256 des heruntergeladenen pkg passt nicht zum Manifest (erwartet " +
+                       Unicode::shownPeerText(manifest.sha256, 256, 1024) + ", erhalten " + digest.actual +
+                       ") — Update abgebrochen."};
     }
 
     Expected<WorkingDirectory> working = WorkingDirectory::create(temporaryBase());
     if (!working) {
-        log.error("Update-Installation fehlgeschlagen: " + working.failure().text);
-        return false;
+        return Failure{"Update-Installation fehlgeschlagen: " + working.failure().text};
     }
     std::string fileName = packageFileName(manifest.version);
     std::filesystem::path file = working->path() / fileName;
     if (Expected<void> written = working->writeNewFile(fileName, package); !written) {
-        log.error("Update-Installation fehlgeschlagen: " + written.failure().text);
-        return false;
+        return Failure{"Update-Installation fehlgeschlagen: " + written.failure().text};
     }
     std::string().swap(package);
-    if (!signatureAccepted(file, log)) {
+    if (Expected<void> accepted = signatureAccepted(file, log); !accepted) {
         working->removeAll();
-        return false;
+        return accepted;
     }
 
     std::vector<std::string> arguments{"-pkg", file.string(), "-target", "/"};
@@ -122,19 +118,18 @@ bool downloadAndInstall(const UpdateManifest& manifest, const ClientLog& log, co
 
     Expected<Subprocess::Outcome> outcome = Subprocess::run(installerPath, arguments, environment);
     if (!outcome) {
-        log.error("Update-Installation fehlgeschlagen: " + installerPath + ": " + outcome.failure().text);
-        return false;
+        return Failure{"Update-Installation fehlgeschlagen: " + installerPath + ": " +
+                       outcome.failure().text};
     }
     if (!outcome->succeeded()) {
-        log.error("installer(8) beendete sich mit Status " + std::to_string(statusOf(*outcome)) +
-                  " — Update fehlgeschlagen.");
-        return false;
+        return Failure{"installer(8) beendete sich mit Status " + std::to_string(statusOf(*outcome)) +
+                       " — Update fehlgeschlagen."};
     }
 
     // Whatever the installer left in it goes too.
     working->removeAll();
     log.info("Update " + manifest.version + " installiert — Daemon startet neu.");
-    return true;
+    return {};
 }
 
 std::string sanitize(std::string_view text) {
