@@ -1,5 +1,5 @@
 // The few places where glibc's and macOS's resolver library and sockets differ; one file per platform
-// (ResolverLibraryLinux.cpp, ResolverLibraryMac.cpp).
+// (ResolverLibraryLinux.cpp, ResolverLibraryMac.mm).
 #pragma once
 
 #include "dnscheck/DnsTransport.hpp"

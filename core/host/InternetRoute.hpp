@@ -54,7 +54,7 @@ Destination internetDestination(int family);
 // What the machine's routing says for AF_INET or AF_INET6 now.
 Expected<FamilyRoutes> read(int family);
 
-// The platform's own parts of it (InternetRouteLinux.cpp, InternetRouteMac.cpp).
+// The platform's own parts of it (InternetRouteLinux.cpp, InternetRouteMac.mm).
 Expected<std::optional<unsigned>> internetInterface(int family);
 Expected<std::vector<unsigned>> exits(int family);
 

@@ -1,4 +1,4 @@
-// What posix_spawn needs that each platform spells its own way (SpawnPlatformMac.cpp,
+// What posix_spawn needs that each platform spells its own way (SpawnPlatformMac.mm,
 // SpawnPlatformLinux.cpp). Only the standard streams reach a child: whatever else this process holds open
 // (libcurl's sockets, a file being written) is none of its business, even where a library forgot
 // O_CLOEXEC.
