@@ -1,10 +1,9 @@
 // Any config.json: decoding either fails with its own error or gives a configuration that survives a
 // write and a read unchanged; validation only ever reports a configuration error.
+#include "Fuzz.hpp"
 #include "config/ClientConfiguration.hpp"
 #include "support/JsonStrict.hpp"
 
-#include <cstddef>
-#include <cstdint>
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -18,11 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Anything else escaping is a fault: libFuzzer reports the uncaught exception.
     std::string written = config.toJson();
     ClientConfiguration reread = ClientConfiguration::fromJson(written);
-    if (!(reread == config) || reread.toJson() != written) {
-        __builtin_trap();
-    }
-    if (Expected<void> valid = config.validate(); !valid && valid.failure().text.empty()) {
-        __builtin_trap();
-    }
+    require(reread == config && reread.toJson() == written);
+    Expected<void> valid = config.validate();
+    require(valid || !valid.failure().text.empty());
     return 0;
 }

@@ -1,23 +1,18 @@
 // Any bytes as a name server's reply: reading never fails or overruns, and what it returns is well formed.
+#include "Fuzz.hpp"
 #include "dnscheck/DnsMessage.hpp"
 #include "status/IpAddress.hpp"
 
 #include <algorithm>
 #include <arpa/nameser.h>
-#include <cstddef>
-#include <cstdint>
 
 namespace {
 
 void checkAddresses(const std::vector<std::string>& addresses) {
-    if (!std::is_sorted(addresses.begin(), addresses.end()) || addresses.size() > 64 ||
-        std::adjacent_find(addresses.begin(), addresses.end()) != addresses.end()) {
-        __builtin_trap();
-    }
+    require(std::is_sorted(addresses.begin(), addresses.end()) && addresses.size() <= 64 &&
+            std::adjacent_find(addresses.begin(), addresses.end()) == addresses.end());
     for (const std::string& address : addresses) {
-        if (IpAddress::normalize(address) != address) {
-            __builtin_trap();
-        }
+        require(IpAddress::normalize(address) == address);
     }
 }
 
@@ -32,9 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (std::optional<DnsMessage::AddressReply> read = DnsMessage::readAddressReply(reply, query)) {
         checkAddresses(read->addresses);
-        if (read->kind != DnsMessage::Kind::answer && !read->addresses.empty()) {
-            __builtin_trap();
-        }
+        require(read->kind == DnsMessage::Kind::answer || read->addresses.empty());
     }
     for (int type : {ns_t_a, ns_t_aaaa, ns_t_ns}) {
         if (std::optional<DnsMessage::Records> records =
