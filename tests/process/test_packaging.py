@@ -364,13 +364,3 @@ def test_the_script_refuses_anything_but_an_https_address(manifest, url):
     done, seen = manifest("0.25.0", url)
     assert done.returncode == 64 and "URL" in done.stderr and seen is None
 
-
-# --- the macOS workflow ------------------------------------------------------------------------------------
-
-def test_the_macos_workflow_steps_pass_shellcheck(tmp_path):
-    yaml = pytest.importorskip("yaml")
-    [job] = yaml.safe_load((REPO / ".github/workflows/macos.yml").read_text())["jobs"].values()
-    scripts = "\n".join(step["run"] for step in job["steps"] if "run" in step)
-    (tmp_path / "steps.sh").write_text("#!/bin/bash\nset -e\n" + scripts)
-    done = subprocess.run(["shellcheck", str(tmp_path / "steps.sh")], capture_output=True, text=True)
-    assert done.returncode == 0, done.stdout
