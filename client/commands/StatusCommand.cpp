@@ -2,6 +2,7 @@
 
 #include "commands/ConfigurationSummary.hpp"
 #include "config/ClientConfiguration.hpp"
+#include "config/ClientPaths.hpp"
 #include "config/ConfigDirectory.hpp"
 #include "config/ConfigurationStore.hpp"
 #include "cycle/IpStateCache.hpp"
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <optional>
 #include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace StatusCommand {
@@ -85,7 +87,10 @@ int execute(const Dependencies& deps) {
 }
 
 void run() {
-    ProcessExit::exitWith(execute());
+    ProcessExit::exitWith(execute({.configFile = ClientPaths::configFile(),
+                                   .ipStateFile = ClientPaths::ipStateFile(),
+                                   .launchdPlist = ClientPaths::launchdPlist,
+                                   .effectiveUserId = ::geteuid()}));
 }
 
 } // namespace StatusCommand

@@ -2,32 +2,30 @@
 // pushed and the daemon's launchd state. Changes nothing and always ends with 0.
 #pragma once
 
-#include "config/ClientPaths.hpp"
-
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
-#include <unistd.h>
 
 namespace StatusCommand {
 
 inline constexpr std::string_view launchctlProgram = "/bin/launchctl";
 
+// What the report reads; run() takes the program's own.
 struct Dependencies {
-    std::filesystem::path configFile = ClientPaths::configFile();
-    std::filesystem::path ipStateFile = ClientPaths::ipStateFile();
-    std::filesystem::path launchdPlist{ClientPaths::launchdPlist};
+    std::filesystem::path configFile;
+    std::filesystem::path ipStateFile;
+    std::filesystem::path launchdPlist;
     std::string launchctl{launchctlProgram};
     // A launchctl that hangs (launchd busy or wedged) must not hang the report.
     std::chrono::milliseconds launchctlLimit = std::chrono::seconds(10);
-    uid_t effectiveUserId = ::geteuid();
+    uid_t effectiveUserId = 0;
     std::FILE* output = stdout;
 };
 
-int execute(const Dependencies& deps = {});
+int execute(const Dependencies& deps);
 
 [[noreturn]] void run();
 

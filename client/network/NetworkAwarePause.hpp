@@ -27,9 +27,8 @@ public:
     // A wait that comes back this long after the deadline slept through it (or the clock was set forward).
     static constexpr std::chrono::minutes lateWake{1};
 
-    explicit NetworkAwarePause(std::unique_ptr<NetworkChangeSource> source,
-                               std::function<TimePoint()> now = std::chrono::system_clock::now,
-                               std::function<Monotonic()> monotonic = std::chrono::steady_clock::now);
+    NetworkAwarePause(std::unique_ptr<NetworkChangeSource> source, std::function<TimePoint()> now,
+                      std::function<Monotonic()> monotonic);
 
     // Starts the pause after a cycle: `length` from now on the wall clock (the clock's last moment at the
     // most), ended early by a settled change only with mayEndEarly. A change before this call is the

@@ -17,7 +17,7 @@ public:
     using TimePoint = DnsCheckRule::TimePoint;
 
     DnsConfirmation(std::string hostname, std::shared_ptr<HostConfirming> confirmer, DnsCheckFile file,
-                    ClientLog log, std::function<TimePoint()> now = std::chrono::system_clock::now);
+                    ClientLog log, std::function<TimePoint()> now);
 
     // After a healthy cycle: `pushed` when it sent the addresses.
     void afterCycle(bool pushed, const AddressPair& published);
