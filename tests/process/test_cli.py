@@ -369,7 +369,7 @@ def matches(lines, expected):
      ["[WARN] Update-Request fehlgeschlagen (Netzwerkfehler?): *",
       "Update fehlgeschlagen: Response body exceeds the limit of 65536 bytes"], "", None),
     ({}, {"update": {"status": 302, "body": "", "headers": {"Location": "http://127.0.0.1:1/nic/update"}}}, None,
-     [], 1, ["[WARN] Update-Request fehlgeschlagen (Netzwerkfehler?): *", "Update fehlgeschlagen: *"], "", None),
+     [], 1, ["[WARN] Update-Request fehlgeschlagen (Netzwerkfehler?): *", "Update fehlgeschlagen: Protocol*"], "", None),
     ({}, {}, OLD, ["--force", "--verbose"], 64, [], "Unbekannte Option: --verbose\n", "same"),
     (None, {}, None, [], 1, [], "Keine Konfiguration gefunden ({path}) — 'sudo korvane-client configure'.\n", None),
     # The decoder's and the rules' own messages are their unit tests'; here how `once` reports one of each.
