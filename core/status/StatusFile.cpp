@@ -62,6 +62,10 @@ std::string StatusFile::encode(const DaemonStatus& status) {
         object["lastSuccessAt"] = Rfc3339::format(*status.lastSuccessAt);
     }
     object["message"] = status.message;
+    if (status.reachability && *status.reachability != Reachability::unknown) {
+        object["reachability"] = std::string(ReachabilityText::name(*status.reachability));
+    }
+    putOptional(object, "routerIpv4", status.routerIpv4);
     object["state"] = std::string(DaemonStatus::text(status.state));
     object["updatedAt"] = Rfc3339::format(status.updatedAt);
     return JsonStrict::writePretty(object);
@@ -86,6 +90,11 @@ std::optional<DaemonStatus> StatusFile::decode(std::string_view text) {
         if (std::optional<std::string> lastSuccess = JsonStrict::optionalString(object, "lastSuccessAt")) {
             status.lastSuccessAt = parseTime(*lastSuccess, "lastSuccessAt");
         }
+        // A verdict this reader does not know is no verdict, not a damaged file.
+        if (std::optional<std::string> verdict = JsonStrict::optionalString(object, "reachability")) {
+            status.reachability = ReachabilityText::fromName(*verdict);
+        }
+        status.routerIpv4 = JsonStrict::optionalString(object, "routerIpv4");
         return status;
     } catch (const std::exception&) {
         return std::nullopt;

@@ -1,6 +1,8 @@
 // What the daemon publishes for other processes: the status record and its status.json file.
 #pragma once
 
+#include "status/Reachability.hpp"
+
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -18,6 +20,11 @@ struct DaemonStatus {
     std::optional<std::chrono::system_clock::time_point> lastSuccessAt;
     std::chrono::system_clock::time_point updatedAt;
     std::string daemonVersion;
+    // What the home router says of the published IPv4 address; absent until a router answered. Readers that
+    // predate these keys ignore them.
+    std::optional<Reachability> reachability = std::nullopt;
+    // The router's own external IPv4 address, when it reported one.
+    std::optional<std::string> routerIpv4 = std::nullopt;
 
     static std::string_view text(State state);
     // Exactly "ok", "warning", "error" or "idle".
