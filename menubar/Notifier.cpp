@@ -4,15 +4,12 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 #include <QStringList>
 #include <QVariantMap>
 
 namespace {
 
 const QString service = QStringLiteral("org.freedesktop.Notifications");
-constexpr int answerMilliseconds = 10000;
 
 QDBusMessage call(const QString& method) {
     return QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/Notifications"), service,
@@ -26,24 +23,15 @@ public:
         if (!bus.isConnected()) {
             return;
         }
-        // A service that reads the body as markup gets it escaped, so that it shows the plain text it is.
-        auto* asked = new QDBusPendingCallWatcher(
-            bus.asyncCall(call(QStringLiteral("GetCapabilities")), answerMilliseconds));
-        QObject::connect(
-            asked, &QDBusPendingCallWatcher::finished, asked,
-            [bus, notification](QDBusPendingCallWatcher* answer) {
-                answer->deleteLater();
-                QDBusPendingReply<QStringList> capabilities = *answer;
-                const bool markup =
-                    !capabilities.isError() && capabilities.value().contains(QStringLiteral("body-markup"));
-                QDBusMessage notify = call(QStringLiteral("Notify"));
-                // The desktop entry lets the desktop's settings switch the app's notifications off.
-                notify << QStringLiteral("Korvane") << 0U << QString() << notification.title
-                       << (markup ? notification.body.toHtmlEscaped() : notification.body) << QStringList()
-                       << QVariantMap{{QStringLiteral("desktop-entry"), QStringLiteral("korvane-menubar")}}
-                       << -1;
-                bus.send(notify);
-            });
+        QDBusMessage notify = call(QStringLiteral("Notify"));
+        // Escaped always, without first asking whether the service reads markup (a busy desktop answers
+        // late): a service that does not is to strip markup from the body, so escaped text shows as the plain
+        // text it is on both. The desktop entry lets the desktop's settings switch the app's notifications
+        // off.
+        notify << QStringLiteral("Korvane") << 0U << QString() << notification.title
+               << notification.body.toHtmlEscaped() << QStringList()
+               << QVariantMap{{QStringLiteral("desktop-entry"), QStringLiteral("korvane-menubar")}} << -1;
+        bus.send(notify);
     }
 };
 

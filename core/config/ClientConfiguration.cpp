@@ -2,6 +2,7 @@
 
 #include "support/BuildConstants.hpp"
 #include "support/JsonStrict.hpp"
+#include "support/SecretForms.hpp"
 #include "support/Unicode.hpp"
 
 const std::string ClientConfiguration::serverBaseUrl = BuildConstants::serverBaseUrl;
@@ -88,15 +89,8 @@ std::string ClientConfiguration::maskedApiKey(std::string_view key) {
     return key.empty() ? "(leer)" : "(gesetzt)";
 }
 
-std::string ClientConfiguration::withoutApiKey(std::string_view text) const {
-    if (apiKey.empty()) {
-        return std::string(text);
-    }
-    const std::string masked = maskedApiKey(apiKey);
-    std::string result;
-    for (size_t found = text.find(apiKey); found != std::string_view::npos; found = text.find(apiKey)) {
-        result.append(text.substr(0, found)).append(masked);
-        text.remove_prefix(found + apiKey.size());
-    }
-    return result.append(text);
+std::string ClientConfiguration::shownServiceText(std::string_view text, std::size_t maxCharacters,
+                                                  std::size_t maxBytes) const {
+    return Unicode::shownPeerText(SecretForms::hidden(text, hostname, apiKey, maskedApiKey(apiKey)),
+                                  maxCharacters, maxBytes);
 }

@@ -2,7 +2,9 @@
 #pragma once
 
 #include "support/Failure.hpp"
+#include "support/Unicode.hpp"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -37,9 +39,11 @@ struct ClientConfiguration {
     // "dyndns_" plus four characters and "…" for a key of at least 12 characters with that prefix;
     // otherwise only whether a key is set. Characters are user-perceived characters, not bytes.
     static std::string maskedApiKey(std::string_view key);
-    // `text` with every occurrence of the key replaced by its masked form: a service that echoes the
-    // request must not put the key into a log line or status.json.
-    std::string withoutApiKey(std::string_view text) const;
+    // Text from the update service, which holds the key, as a log line, a message or status.json may show it:
+    // every form in which the service can echo the key (SecretForms) masked, then made inert and bounded
+    // (Unicode::shownPeerText).
+    std::string shownServiceText(std::string_view text, std::size_t maxCharacters = Unicode::shownCharacters,
+                                 std::size_t maxBytes = Unicode::shownBytes) const;
 
     bool operator==(const ClientConfiguration&) const = default;
 };

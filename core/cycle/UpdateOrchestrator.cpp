@@ -1,6 +1,6 @@
 #include "cycle/UpdateOrchestrator.hpp"
 
-#include "support/Unicode.hpp"
+#include "support/HttpSession.hpp"
 
 #include <utility>
 
@@ -45,7 +45,7 @@ UpdateCycleResult classifyAnswer(DynDnsResponse response, const AddressPair& sen
     }
     // The service's own words, but inert: an echo of the request must neither forge a log line nor show the
     // key.
-    const std::string raw = Unicode::shownPeerText(config.withoutApiKey(response.raw));
+    const std::string raw = config.shownServiceText(response.raw);
     if (response.isFatal()) {
         log.error("DynDNS-Update dauerhaft abgewiesen: " + raw + ".");
         std::string message = permanentRejectionMessage(response.code);
@@ -107,8 +107,9 @@ UpdateCycleResult UpdateOrchestrator::runOnce(bool force) {
 
     Expected<DynDnsResponse> response = updateClient_->send(ipv4, ipv6);
     if (!response) {
-        // The transfer's error may quote what the service sent.
-        const std::string reason = config_.withoutApiKey(response.failure().text);
+        // The transfer's error may quote what the service sent; the session has bounded it already.
+        const std::string reason = config_.shownServiceText(
+            response.failure().text, HttpSession::shownErrorCharacters, HttpSession::shownErrorBytes);
         log_.warn("Update-Request fehlgeschlagen (Netzwerkfehler?): " + reason);
         return UpdateCycleResult(UpdateCycleStatus::transientError, "Update fehlgeschlagen: " + reason,
                                  std::nullopt);

@@ -1,6 +1,6 @@
 // The app as shipped off a Mac, on a dbus-daemon of its own with a recording notification service in this
 // process: a daemon that turns to error gives exactly one Notify call with the host and the message, escaped
-// for a service that reads markup.
+// for a service that reads markup even when the service does not say whether it does.
 #include "AppDelegate.hpp"
 
 #include <QDBusConnection>
@@ -17,7 +17,7 @@ struct Recorder final : QDBusVirtualObject {
     QString introspect(const QString&) const override { return {}; }
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& bus) override {
         if (message.member() == "GetCapabilities") {
-            return bus.send(message.createReply(QStringList{"body", "body-markup"}));
+            return true; // a desktop too busy to answer within the caller's bound
         }
         QVariantList a = message.arguments();
         calls.push_back(a.value(0).toString() + "|" + a.value(3).toString() + "|" + a.value(4).toString());

@@ -309,6 +309,11 @@ REJECTIONS = [("nohost", "Hostname nicht gefunden oder nicht diesem Key zugeordn
               ("notfqdn", "Hostname ist kein gültiger FQDN."),
               ("abuse", "Vom Server als Missbrauch abgewiesen (gesperrt oder unzulässige Ziel-IP)."),
               ("badparam", "Ungültige Parameter im Update-Request.")]
+# The forms in which a service can echo the credential: the key, Base64 of the Basic credential and of the key,
+# percent-encoded with hex digits of either case.
+ECHOES = [KEY, base64.b64encode(f"{HOST}:{KEY}".encode()).decode(), base64.b64encode(KEY.encode()).decode(),
+          "".join(f"%{b:02x}" for b in KEY.encode()), "".join(f"%{b:02X}" for b in KEY.encode())]
+MASKED = "911 dyndns_test…"
 
 
 def shown_lines(out):
@@ -350,8 +355,9 @@ def matches(lines, expected):
     ({}, {"ip4": {"body": "192.0.2.1\n" * 5, "drip": 0.25}}, None, [], 0,
      ["[WARN] IP-Discovery {f}/ip4 fehlgeschlagen: Timeout was reached: no complete answer within 10000 "
       "milliseconds", *GOOD], "", {"ipv4": "203.0.113.7"}),
-    ({}, {"update": {"body": f"badauth {KEY} rejected"}}, None, [], 1,
-     ["[ERROR] DynDNS-Update dauerhaft abgewiesen: badauth dyndns_test… rejected.", REJECTIONS[1][1]], "", None),
+    *[({}, {"update": {"body": f"911 {echo} x"}}, None, [], 1,
+       [f"[WARN] DynDNS-Update vorübergehend fehlgeschlagen: {MASKED} x.", TRANSIENT.format(f"{MASKED} x")], "", None)
+      for echo in ECHOES],
     ({}, {"update": {"body": "x\n[INFO] good\x1b[2J"}}, None, [], 1,
      ["[WARN] DynDNS-Update vorübergehend fehlgeschlagen: x\\n[INFO] good\\x1B[2J.",
       TRANSIENT.format("x\\n[INFO] good\\x1B[2J")], "", None),
@@ -389,7 +395,7 @@ def test_once(fake_service, config_dir, config, control, before, args, code, out
     kept = (config_dir / "ipstate.json").read_bytes() if before else None
     fake_service.control(control)
     done = run(config_dir, "once", *args, fake=fake_service)
-    assert base64.b64encode(f"{HOST}:{KEY}".encode()) not in done.stdout
+    assert not [echo for echo in ECHOES if echo.encode() in done.stdout]
     lines = shown_lines(done.stdout.decode())
     assert done.returncode == code, lines
     assert matches(lines, [line.format(f=f, h=h) for line in out]), lines

@@ -1,6 +1,7 @@
 """`korvane-client run` as a process: the first cycle and its status.json, the app-update worker under a faster
 clock. The loop (later cycles, early ends, back-off, idle mode) is DaemonLoopTest's, a real network change
 test_ipv6_source's."""
+import base64
 import fcntl
 import glob
 import hashlib
@@ -113,6 +114,18 @@ def test_first_cycle(config_dir, fake_service, daemon):
     assert d.messages() == [START, WORKER.format(5), "[INFO] DynDNS aktualisiert: 203.0.113.7."]
     assert len(fake_service.requests("/nic/update")) == 1
     assert KEY not in d.log.read_text()
+
+
+# A service that echoes the credential: status.json, which every user may read, and the log hold only the masked key.
+def test_an_echoed_credential_stays_out_of_the_status(config_dir, fake_service, daemon):
+    write_config(config_dir, fake_service)
+    echoed = base64.b64encode(f"{HOST}:{KEY}".encode()).decode()
+    fake_service.control(update={"body": f"911 {echoed}"})
+    d = daemon()
+    d.wait_for(lambda: d.status())
+    assert dict(d.status())["message"] == "Vorübergehender Serverfehler (911 dyndns_test…). Erneuter Versuch im " \
+                                          "nächsten Intervall."
+    assert echoed not in d.log.read_text() and KEY not in d.log.read_text()
 
 
 # What launchd and newsyslog do to the daemon log: launchd appends the daemon's output to it; newsyslog renames it

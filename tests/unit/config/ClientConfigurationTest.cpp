@@ -99,4 +99,27 @@ TEST(ClientConfiguration, ValidationReportsTheFirstFailingRule) {
     }
 }
 
+// A service may echo the credential in any of the forms a request carries it; each is masked before the text
+// is made inert and cut.
+TEST(ClientConfiguration, ServiceTextShowsTheKeyInNoForm) {
+    C config;
+    config.hostname = "home.example.net";
+    config.apiKey = "dyndns_testkey123456";
+    // clang-format off
+    const std::pair<const char*, const char*> cases[] = {
+        {"badauth dyndns_testkey123456 x", "badauth dyndns_test… x"}, {"x\r\ndyndns_testkey123456", "x\\r\\ndyndns_test…"},
+        {"911 aG9tZS5leGFtcGxlLm5ldDpkeW5kbnNfdGVzdGtleTEyMzQ1Ng==", "911 dyndns_test…"},
+        {"aG9tZS5leGFtcGxlLm5ldDpkeW5kbnNfdGVzdGtleTEyMzQ1Ng%3d%3D", "dyndns_test…"},
+        {"911 ZHluZG5zX3Rlc3RrZXkxMjM0NTY=", "911 dyndns_test…"}, {"ZHluZG5zX3Rlc3RrZXkxMjM0NTY%3D", "dyndns_test…%3D"},
+        {"k=%64%79%6e%64%6e%73%5f%74%65%73%74%6b%65%79%31%32%33%34%35%36", "k=dyndns_test…"},
+        {"dyndns%5Ftestkey%31%32%33456&", "dyndns_test…&"},
+        // Inside a longer Base64 text, at each of the three offsets: the groups the key shares go too.
+        {"QmFzaWMgZHluZG5zX3Rlc3RrZXkxMjM0NTY=", "QmFzaWMgdyndns_test…"},
+        {"eGR5bmRuc190ZXN0a2V5MTIzNDU2eQ==", "dyndns_test…eQ=="}, {"YWJkeW5kbnNfdGVzdGtleTEyMzQ1Ng==", "dyndns_test…"}};
+    // clang-format on
+    for (const auto& [text, shown] : cases) {
+        EXPECT_EQ(config.shownServiceText(text), shown) << text;
+    }
+}
+
 } // namespace
