@@ -51,10 +51,7 @@ std::string lastPushedLine(const Dependencies& deps) {
 // Nothing while no router has answered: of an unknown verdict nothing is said.
 std::string reachabilityLine(const Dependencies& deps) {
     std::optional<DaemonStatus> status = StatusFile(deps.statusFile).load();
-    if (!status || !status->reachability) {
-        return "";
-    }
-    std::string line = ReachabilityText::line(*status->reachability);
+    std::string line = status && status->reachability ? ReachabilityText::line(*status->reachability) : "";
     if (line.empty()) {
         return "";
     }
