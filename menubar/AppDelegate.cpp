@@ -105,8 +105,9 @@ AppDelegate::AppDelegate(MenuBarServices services, QObject* parent)
     : QObject(parent), services_(std::move(services)), statusFile_(ClientPaths::statusFile()),
       dnsCheckFile_(ClientPaths::dnsCheckFile()),
       statusLine_(informationLine(QStringLiteral("Status unbekannt"), this)),
-      dnsLine_(informationLine(QString(), this)), hostLine_(informationLine(QString(), this)),
-      ipLine_(informationLine(QString(), this)), timeLine_(informationLine(QString(), this)),
+      dnsLine_(informationLine(QString(), this)), reachabilityLine_(informationLine(QString(), this)),
+      hostLine_(informationLine(QString(), this)), ipLine_(informationLine(QString(), this)),
+      timeLine_(informationLine(QString(), this)),
       loginItem_(new QAction(QStringLiteral("Bei Anmeldung starten"), this)),
       mailbox_(std::make_shared<Mailbox>(this)) {
     if (!services_.loginItem || !services_.settings || !services_.alerts || !services_.notifier ||
@@ -130,6 +131,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     menu_->setToolTipsVisible(true);
     menu_->addAction(statusLine_);
     menu_->addAction(dnsLine_);
+    menu_->addAction(reachabilityLine_);
     menu_->addAction(hostLine_);
     menu_->addAction(ipLine_);
     menu_->addAction(timeLine_);
@@ -211,6 +213,7 @@ void AppDelegate::updateLines(const std::optional<DaemonStatus>& status, const s
     StatusDisplay::Lines lines = StatusDisplay::linesFor(status, services_.timeFormatter);
     show(statusLine_, lines.status);
     show(dnsLine_, DnsCheckDisplay::lineFor(dns));
+    show(reachabilityLine_, lines.reachability);
     show(hostLine_, lines.host);
     show(ipLine_, lines.ip);
     show(timeLine_, lines.time);

@@ -99,6 +99,7 @@ private:
     DnsCheckFile dnsCheckFile_;
     QAction* statusLine_;
     QAction* dnsLine_;
+    QAction* reachabilityLine_;
     QAction* hostLine_;
     QAction* ipLine_;
     QAction* timeLine_;

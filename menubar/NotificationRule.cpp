@@ -1,9 +1,10 @@
-// The four notifications, their texts, and the spacing that keeps a flapping state from flooding the user.
+// The notifications, their texts, and the spacing that keeps a flapping state from flooding the user.
 #include "NotificationRule.hpp"
 
 #include "DnsCheckDisplay.hpp"
 #include "StatusDisplay.hpp"
 #include "status/AddressPair.hpp"
+#include "status/Reachability.hpp"
 
 namespace {
 
@@ -18,6 +19,40 @@ QString hostOf(const DaemonStatus& status) {
 // Every text reaches the desktop as one line, with no control character in it.
 Notification notice(const QString& title, const QString& body) {
     return {StatusDisplay::oneLine(title), StatusDisplay::oneLine(body)};
+}
+
+bool outOfReach(const std::optional<Reachability>& verdict) {
+    return verdict && ReachabilityText::unreachable(*verdict);
+}
+
+QString whyOutOfReach(Reachability verdict) {
+    switch (verdict) {
+    case Reachability::carrierNat:
+        return QStringLiteral("Der Anbieter teilt seine IPv4-Adresse mit anderen Kunden (Carrier-NAT). "
+                              "Abhilfe: beim Anbieter eine öffentliche IPv4-Adresse erfragen.");
+    case Reachability::dsLite:
+        return QStringLiteral("Der Anschluss hat keine eigene IPv4-Adresse (DS-Lite). "
+                              "Abhilfe: beim Anbieter eine öffentliche IPv4-Adresse erfragen.");
+    case Reachability::secondRouter:
+        return QStringLiteral("Vor dem Router dieses Netzes steht ein zweiter Router. Abhilfe: im Router am "
+                              "Internetanschluss eine Portweiterleitung zu diesem Router einrichten.");
+    case Reachability::direct:
+    case Reachability::forwardable:
+    case Reachability::unknown:
+        break;
+    }
+    return QString();
+}
+
+// Why no connection from outside arrives over IPv4, what the user can do, and what IPv6 offers instead.
+QString outOfReachText(const DaemonStatus& status) {
+    QString text = whyOutOfReach(*status.reachability);
+    if (status.lastIpv6) {
+        return text + QStringLiteral(" Die IPv6-Adresse ") + QString::fromStdString(*status.lastIpv6) +
+               QStringLiteral(" ist davon nicht betroffen.");
+    }
+    return text + QStringLiteral(" Oder IPv6 einschalten (sudo korvane-client configure --ipv6), falls der "
+                                 "Mac eine öffentliche IPv6-Adresse hat.");
 }
 
 } // namespace
@@ -45,6 +80,7 @@ std::vector<Notification> NotificationRule::observe(const std::optional<DaemonSt
         // What holds at launch is what the user sees in the menu bar.
         toldBroken_ = failing;
         toldMismatch_ = outcome == DnsOutcome::mismatch;
+        toldUnreachable_ = outOfReach(status->reachability) ? status->reachability : std::nullopt;
         return {};
     }
     const QString host = hostOf(*status);
@@ -66,6 +102,15 @@ std::vector<Notification> NotificationRule::observe(const std::optional<DaemonSt
         toldMismatch_ = false;
         posted.push_back(notice(host + QStringLiteral(": DNS wieder bestätigt"),
                                 QStringLiteral("DNS zeigt wieder ") + DnsCheckDisplay::servedText(*dns)));
+    }
+    if (outOfReach(status->reachability) && status->reachability != toldUnreachable_ &&
+        mayPost(unreachable, now)) {
+        toldUnreachable_ = status->reachability;
+        posted.push_back(
+            notice(host + QStringLiteral(": über IPv4 von außen nicht erreichbar"), outOfReachText(*status)));
+    } else if (status->reachability == Reachability::direct ||
+               status->reachability == Reachability::forwardable) {
+        toldUnreachable_.reset();
     }
     return posted;
 }

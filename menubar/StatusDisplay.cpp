@@ -1,7 +1,8 @@
-// The display rules of the status item: symbol and label per state, and the four menu lines.
+// The display rules of the status item: symbol and label per state, and the menu's information lines.
 #include "StatusDisplay.hpp"
 
 #include "status/AddressPair.hpp"
+#include "status/Reachability.hpp"
 #include "support/ControlCharacter.hpp"
 
 #include <QDateTime>
@@ -21,6 +22,7 @@ Lines linesForNoStatus() {
     Lines lines;
     lines.status = {QStringLiteral("Kein Daemon-Status gefunden"), true};
     lines.host = {QStringLiteral("Ist der Daemon installiert und gestartet?"), true};
+    lines.reachability = {std::nullopt, false};
     lines.ip = {std::nullopt, false};
     lines.time = {std::nullopt, false};
     return lines;
@@ -32,6 +34,13 @@ Line ipLine(const DaemonStatus& status) {
         return {QString(), false};
     }
     return {QStringLiteral("Zuletzt gepusht: ") + text(addresses), true};
+}
+
+Line reachabilityLine(const DaemonStatus& status) {
+    if (!status.reachability || !ReachabilityText::unreachable(*status.reachability)) {
+        return {QString(), false};
+    }
+    return {text(ReachabilityText::line(*status.reachability)), true};
 }
 
 } // namespace
@@ -88,6 +97,7 @@ Lines linesFor(const std::optional<DaemonStatus>& status, const TimeFormatter& f
     }
     Lines lines;
     lines.status = {text(status->message), true};
+    lines.reachability = reachabilityLine(*status);
     // Presence is the only test: an empty host name still gives the visible line "Host: ".
     lines.host = status->hostname ? Line{QStringLiteral("Host: ") + text(*status->hostname), true}
                                   : Line{QString(), false};

@@ -1,4 +1,4 @@
-// What the menu-bar icon, its tooltip and the four information lines show for a daemon status, or for none.
+// What the menu-bar icon, its tooltip and the information lines show for a daemon status, or for none.
 // Plain values, so the display rules can be checked without a menu bar.
 #pragma once
 
@@ -31,6 +31,8 @@ struct Line {
 
 struct Lines {
     Line status;
+    // Only when the published IPv4 cannot reach this Mac; what is reachable or unknown is not worth a line.
+    Line reachability;
     Line host;
     Line ip;
     Line time;

@@ -9,6 +9,8 @@
 #include "process/OutputStream.hpp"
 #include "process/ProcessExit.hpp"
 #include "status/AddressPair.hpp"
+#include "status/IpAddress.hpp"
+#include "status/StatusFile.hpp"
 #include "support/BuildConstants.hpp"
 #include "support/Subprocess.hpp"
 
@@ -44,6 +46,20 @@ std::string lastPushedLine(const Dependencies& deps) {
     IpStateCache cache(deps.ipStateFile);
     std::string joined = cache.last().text();
     return "Zuletzt gepusht: " + (joined.empty() ? "(noch nichts)" : joined) + "\n";
+}
+
+// Nothing while no router has answered: of an unknown verdict nothing is said.
+std::string reachabilityLine(const Dependencies& deps) {
+    std::optional<DaemonStatus> status = StatusFile(deps.statusFile).load();
+    std::string line = status && status->reachability ? ReachabilityText::line(*status->reachability) : "";
+    if (line.empty()) {
+        return "";
+    }
+    // The file is only trusted to hold an address; anything else is left out rather than shown.
+    if (status->routerIpv4 && IpAddress::isValidIpv4(*status->routerIpv4)) {
+        line += " (Router extern: " + *status->routerIpv4 + ")";
+    }
+    return line + "\n";
 }
 
 } // namespace
@@ -82,6 +98,7 @@ int execute(const Dependencies& deps) {
         emit("  ⚠ für andere Benutzer beschreibbar: " + configDir.string() + "\n");
     }
     emit(lastPushedLine(deps));
+    emit(reachabilityLine(deps));
     emit("Daemon: " + daemonState(deps) + "\n");
     return 0;
 }
@@ -90,7 +107,8 @@ void run() {
     ProcessExit::exitWith(execute({.configFile = ClientPaths::configFile(),
                                    .ipStateFile = ClientPaths::ipStateFile(),
                                    .launchdPlist = ClientPaths::launchdPlist,
-                                   .effectiveUserId = ::geteuid()}));
+                                   .effectiveUserId = ::geteuid(),
+                                   .statusFile = ClientPaths::statusFile()}));
 }
 
 } // namespace StatusCommand

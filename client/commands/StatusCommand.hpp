@@ -1,5 +1,6 @@
 // `korvane-client status`: the version, the stored configuration with the key masked, the addresses last
-// pushed and the daemon's launchd state. Changes nothing and always ends with 0.
+// pushed, whether the published IPv4 reaches this Mac from outside, and the daemon's launchd state. Changes
+// nothing and always ends with 0.
 #pragma once
 
 #include <chrono>
@@ -23,6 +24,8 @@ struct Dependencies {
     std::chrono::milliseconds launchctlLimit = std::chrono::seconds(10);
     uid_t effectiveUserId = 0;
     std::FILE* output = stdout;
+    // The daemon's status file, for what the home router says of the published IPv4 address.
+    std::filesystem::path statusFile{};
 };
 
 int execute(const Dependencies& deps);

@@ -40,7 +40,7 @@ std::string line(Reachability verdict) {
     case Reachability::direct:
         return "IPv4 von außen: direkt erreichbar";
     case Reachability::forwardable:
-        return "IPv4 von außen: erreichbar, wo der Router Ports weiterleitet";
+        return "IPv4 von außen: erreichbar für Ports, die der Router weiterleitet";
     case Reachability::carrierNat:
         return "IPv4 von außen nicht erreichbar: Carrier-NAT des Anbieters";
     case Reachability::dsLite:

@@ -75,6 +75,7 @@ DaemonStatus status(State state, const std::string& message, bool full = true) {
         s.lastIpv4 = "203.0.113.7";
         s.lastIpv6 = "2001:db8::7";
         s.lastSuccessAt = *Rfc3339::parse("2026-01-31T08:15:00Z");
+        s.reachability = Reachability::forwardable;
     }
     return s;
 }
@@ -122,8 +123,8 @@ protected:
         throw std::runtime_error("no menu entry " + title.toStdString());
     }
 
-    // Symbol, tooltip and the four information lines ("-" before a hidden one's title); the DNS line (the
-    // second entry) has a test of its own.
+    // Symbol, tooltip, the status line, the router's verdict and the other three information lines ("-"
+    // before a hidden one's title); the DNS line (the second entry) has a test of its own.
     std::string shown() const {
         QString symbol = delegate->statusItem()->icon().isNull() ? "none" : "?";
         for (const QString& name : symbols) {
@@ -132,7 +133,7 @@ protected:
             }
         }
         QString text = symbol + " | " + delegate->statusItem()->toolTip();
-        for (int i : {0, 2, 3, 4}) {
+        for (int i : {0, 2, 3, 4, 5}) {
             QAction* line = delegate->menu()->actions().at(i);
             EXPECT_FALSE(line->isEnabled());
             text += " | " + QString(line->isVisible() ? "" : "-") + line->text();
@@ -158,9 +159,10 @@ TEST_F(AppDelegateTest, EachStatusFileIsShownAsItsIconTooltipAndLines) {
     DaemonStatus marked = status(State::warning, "Wartung & Umbau:\r\n\tab 22 Uhr");
     marked.hostname = "a&b.example";
     const std::string none =
-        "questionmark.circle | Korvane: kein Daemon-Status | Kein Daemon-Status gefunden | "
+        "questionmark.circle | Korvane: kein Daemon-Status | Kein Daemon-Status gefunden | - | "
         "Ist der Daemon installiert und gestartet? | -";
-    const std::string full = " | Host: home.example.org | Zuletzt gepusht: 203.0.113.7 / 2001:db8::7 | "
+    // A verdict of a router that forwards is not shown.
+    const std::string full = " | - | Host: home.example.org | Zuletzt gepusht: 203.0.113.7 / 2001:db8::7 | "
                              "Zuletzt erfolgreich: 31.01.26 08:15";
     // clang-format off
     const std::pair<std::function<void()>, std::string> cases[] = {
@@ -172,11 +174,13 @@ TEST_F(AppDelegateTest, EachStatusFileIsShownAsItsIconTooltipAndLines) {
         {[this] { std::ofstream(configDir / "status.json") << R"({"state": "ok", )"; },
          none + "Zuletzt gepusht: 203.0.113.7 / 2001:db8::7 | -Zuletzt erfolgreich: 31.01.26 08:15"},
         {[this] { write(status(State::idle, "Keine Konfiguration", false)); },
-         "globe.slash | Korvane: nicht konfiguriert | Keine Konfiguration | - | - | -"},
-        {[&] { write(onlyIpv6); }, "globe | Korvane: OK | IPv6 unverändert | - | Zuletzt gepusht: 2001:db8::7 | -"},
-        {[&] { write(emptyHost); }, "exclamationmark.triangle | Korvane: Warnung | Keine IPv4 | Host:  | - | -"},
+         "globe.slash | Korvane: nicht konfiguriert | Keine Konfiguration | - | - | - | -"},
+        {[&] { write(onlyIpv6); }, "globe | Korvane: OK | IPv6 unverändert | - | - | Zuletzt gepusht: 2001:db8::7 | -"},
+        {[&] { write(emptyHost); }, "exclamationmark.triangle | Korvane: Warnung | Keine IPv4 | - | Host:  | - | -"},
         {[&] { write(marked); }, // "&&" shows one "&" rather than marking a mnemonic; a tab would open the shortcut column.
-         "exclamationmark.triangle | Korvane: Warnung | Wartung && Umbau: ab 22 Uhr | Host: a&&b.example" + full.substr(full.find(" | Zuletzt"))},
+         "exclamationmark.triangle | Korvane: Warnung | Wartung && Umbau: ab 22 Uhr | - | Host: a&&b.example" + full.substr(full.find(" | Zuletzt"))},
+        {[&] { onlyIpv6.reachability = Reachability::dsLite; write(onlyIpv6); },
+         "globe | Korvane: OK | IPv6 unverändert | IPv4 von außen nicht erreichbar: DS-Lite, keine eigene IPv4-Adresse | - | Zuletzt gepusht: 2001:db8::7 | -"},
     };
     // clang-format on
     services.refreshInterval = 10ms;
@@ -187,8 +191,14 @@ TEST_F(AppDelegateTest, EachStatusFileIsShownAsItsIconTooltipAndLines) {
                                                                                  << expected;
         EXPECT_TRUE(delegate->statusItem()->icon().isMask()) << "a template image";
     }
-    // Of these changes only the error is notified (the rule has its own test).
-    EXPECT_EQ(desktop->notified, std::vector<QString>{"home.example.org funktioniert nicht mehr|Abgelehnt"});
+    // Of these changes only the error and the verdict that cannot be reached are notified (the rule has its
+    // own test).
+    EXPECT_EQ(
+        desktop->notified,
+        (std::vector<QString>{"home.example.org funktioniert nicht mehr|Abgelehnt",
+                              "Der Host: über IPv4 von außen nicht erreichbar|Der Anschluss hat keine eigene "
+                              "IPv4-Adresse (DS-Lite). Abhilfe: beim Anbieter eine öffentliche IPv4-Adresse "
+                              "erfragen. Die IPv6-Adresse 2001:db8::7 ist davon nicht betroffen."}));
 }
 
 TEST_F(AppDelegateTest, TheDnsLineSaysWhatTheNameServersServeWhileADaemonWorks) {
@@ -305,7 +315,7 @@ TEST_F(AppDelegateTest, TheLoginItemIsRegisteredOnceFromABundleAndToggledAfterwa
 
 TEST_F(AppDelegateTest, NoEntryGoesToAnApplicationMenuAndQuitEndsTheEventLoopStartingNothing) {
     launch();
-    EXPECT_EQ(delegate->menu()->actions().size(), 12);
+    EXPECT_EQ(delegate->menu()->actions().size(), 13);
     for (QAction* action : delegate->menu()->actions()) {
         EXPECT_EQ(action->menuRole(), QAction::NoRole);
     }

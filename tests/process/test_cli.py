@@ -293,6 +293,21 @@ def test_status(config_dir, config, ipstate, shown, pushed, user):
         assert config["apiKey"] not in done.stdout.decode()
 
 
+# The home router's verdict in status.json and its line; the router's address only when it is an IPv4 address.
+@pytest.mark.parametrize("verdict, line", [
+    ({"reachability": "unknown", "routerIpv4": "203.0.113.7"}, ""),
+    ({"reachability": "forwardable", "routerIpv4": "203.0.113.7"},
+     "IPv4 von außen: erreichbar für Ports, die der Router weiterleitet (Router extern: 203.0.113.7)\n"),
+    ({"reachability": "secondRouter", "routerIpv4": "192.168.178.2\n\x1b[2J"},
+     "IPv4 von außen nicht erreichbar: ein zweiter Router davor\n"),
+])
+def test_status_says_whether_the_published_ipv4_reaches_this_mac(config_dir, verdict, line):
+    (config_dir / "status.json").write_text(json.dumps({
+        "daemonVersion": "0.24.0", "message": "m", "state": "ok", "updatedAt": "2026-01-31T08:15:00Z", **verdict}))
+    done = run(config_dir, "status")
+    assert f"Zuletzt gepusht: (noch nichts)\n{line}Daemon: " in done.stdout.decode()
+
+
 def test_status_without_a_configuration_directory_names_the_system_one(tmp_path):
     done = run(tmp_path, "status", env=client_env(tmp_path, KORVANE_CONFIG_DIR=""))
     assert "Konfiguration: /Library/Application Support/RuzEdaRoredo/config.json\n" in done.stdout.decode()
