@@ -105,14 +105,17 @@ TEST(DnsMessage, OnlyAnAuthoritativeReplyToOurQuestionCountsAndItsAddressesAreRe
     DnsMessage::Bytes otherName = reply(DnsMessage::query("home.example.org", ns_t_a), qrAa, 0, {a1});
     DnsMessage::Bytes cut = reply(query, qrAa, 0, {a1});
     cut.pop_back();
+    DnsMessage::Bytes loop = reply(query, qrAa, 0, {a1}); // the record's owner name points at itself
+    loop[query.size() + 1] = static_cast<unsigned char>(query.size());
     using R = DnsMessage::AddressReply;
     using K = DnsMessage::Kind;
     const std::vector<std::pair<DnsMessage::Bytes, std::optional<R>>> table = {
         {reply(query, qrAa, 0, {a1, a2, a1}), R{K::answer, {"198.51.100.7", "203.0.113.7"}}},
-        {reply(query, qrAa, 0, {{1, 2, 3}}), R{K::answer, {}}}, // an A record of the wrong length is none
-        {reply(query, qrAa, 0, {{1, 2, 3, 4}}, ns_t_aaaa), R{K::answer, {}}}, // not the type asked
-        {reply(query, qr, 0, {a1}), R{K::noAnswer, {}}},                      // not authoritative
-        {reply(query, qrAa, 5, {}), R{K::noAnswer, {}}},                      // REFUSED
+        {reply(query, qrAa, 0, {v6("2001:db8::7")}, ns_t_aaaa), R{K::answer, {}}}, // not the type asked
+        {reply(query, qrAa, 0, {a1, {1, 2, 3, 4, 5}}), R{K::noAnswer, {}}}, // a record that does not parse
+        {loop, R{K::noAnswer, {}}},                                         // spoils the whole reply
+        {reply(query, qr, 0, {a1}), R{K::noAnswer, {}}},                    // not authoritative
+        {reply(query, qrAa, 5, {}), R{K::noAnswer, {}}},                    // REFUSED
         {reply(query, qrAaTc, 0, {}), R{K::truncated, {}}},
         {reply(query, 0x04, 0, {a1}), std::nullopt}, // a query, not a reply
         {otherId, std::nullopt},
@@ -123,10 +126,10 @@ TEST(DnsMessage, OnlyAnAuthoritativeReplyToOurQuestionCountsAndItsAddressesAreRe
     for (const auto& [bytes, expected] : table) {
         EXPECT_EQ(DnsMessage::readAddressReply(bytes, query), expected) << bytes.size();
     }
-    // An AAAA record of the wrong length is none; a flood of records is cut.
+    // So does an AAAA record of the wrong length; a flood of records is cut.
     EXPECT_EQ(DnsMessage::readAddressReply(
                   reply(query6, qrAa, 0, {{1, 2, 3, 4}, v6("2001:db8::7")}, ns_t_aaaa), query6),
-              (R{K::answer, {"2001:db8::7"}}));
+              (R{K::noAnswer, {}}));
     EXPECT_EQ(DnsMessage::readAddressReply(reply(query, qrAa, 0, flood), query)->addresses.size(), 64u);
     // A resolver's reply: its records, none, or no answer at all (ask the next resolver).
     std::optional<DnsMessage::Records> records =
@@ -137,6 +140,7 @@ TEST(DnsMessage, OnlyAnAuthoritativeReplyToOurQuestionCountsAndItsAddressesAreRe
     EXPECT_EQ(
         DnsMessage::readRecords(reply(query, 0x81, 0x83, {}), "home.example.net", ns_t_a)->values.size(), 0u);
     EXPECT_FALSE(DnsMessage::readRecords(reply(query, 0x83, 0x80, {a1}), "home.example.net", ns_t_a));
+    EXPECT_FALSE(DnsMessage::readRecords(loop, "home.example.net", ns_t_a));
 }
 
 TEST(DnsCheckFile, WritesWhatItReadsAndRejectsAnythingElse) {
@@ -218,6 +222,7 @@ TEST(ResolverHostConfirmer, FindsTheZoneAndJudgesEachFamilyOnItsOwn) {
         {{{a1, other4}}, {ipv4, ipv6}, DnsOutcome::mismatch, {"198.51.100.7"}},
         {{{a2, pushed4}}, {ipv4, {}}, DnsOutcome::confirmed, {"203.0.113.7"}},
         {{{aaaa1, nxdomain}}, {{}, ipv6}, DnsOutcome::mismatch, {}},
+        {{{a1, {0x84, 0, {{203, 0, 113, 7, 0}}}}}, {ipv4, {}}, DnsOutcome::unknown, {}}, // no reply that parses
     };
     // clang-format on
     for (const auto& [servers, published, outcome, served] : table) {
