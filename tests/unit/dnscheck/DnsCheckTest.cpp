@@ -169,9 +169,17 @@ struct Scripted {
 };
 using Script = std::map<std::string, Scripted>;
 
+// The scripted servers' clock: each answer takes `perAnswer` and none comes after its deadline; a silent
+// server lets the deadline pass.
+struct ScriptedClock {
+    DnsTransport::Deadline now = DnsTransport::Deadline() + std::chrono::hours(1);
+    std::chrono::milliseconds perAnswer{0};
+};
+
 // Name servers that answer from `script`, behind a resolver that fails every question; the deadline each
 // question was given, by its key.
-DnsWire scripted(const Script& script, std::map<std::string, DnsTransport::Deadline>& deadlines) {
+DnsWire scripted(const Script& script, std::map<std::string, DnsTransport::Deadline>& deadlines,
+                 ScriptedClock& clock) {
     auto exchange = [&](const DnsTransport::Peer& to, const DnsMessage::Bytes& query,
                         DnsTransport::Deadline deadline) -> std::optional<DnsMessage::Bytes> {
         char server[NI_MAXHOST] = {};
@@ -184,18 +192,20 @@ DnsWire scripted(const Script& script, std::map<std::string, DnsTransport::Deadl
         const int type = ns_rr_type(question);
         const std::string key = std::string(server) + " " + std::to_string(type) + " " + ns_rr_name(question);
         deadlines[key] = deadline;
-        if (key.starts_with("192.0.2.2 ")) {
-            return reply(query, 0x81, 0x82, {});
-        }
+        const bool failing = key.starts_with("192.0.2.2 ");
         auto found = script.find(key);
-        return found == script.end() ? std::nullopt
-                                     : std::optional(reply(query, found->second.flags, found->second.rcode,
-                                                           found->second.rdatas, type));
+        if ((!failing && found == script.end()) || clock.now + clock.perAnswer > deadline) {
+            clock.now = std::max(clock.now, deadline);
+            return std::nullopt;
+        }
+        clock.now += clock.perAnswer;
+        return failing ? reply(query, 0x81, 0x82, {})
+                       : reply(query, found->second.flags, found->second.rcode, found->second.rdatas, type);
     };
     return {[] {
                 return std::vector{*DnsTransport::peerAt("192.0.2.2"), *DnsTransport::peerAt("192.0.2.1")};
             },
-            exchange};
+            exchange, [&clock] { return clock.now; }};
 }
 
 TEST(ResolverHostConfirmer, FindsTheZoneAndJudgesEachFamilyOnItsOwn) {
@@ -229,8 +239,9 @@ TEST(ResolverHostConfirmer, FindsTheZoneAndJudgesEachFamilyOnItsOwn) {
         Script script = zone;
         script.insert(servers.begin(), servers.end());
         std::map<std::string, DnsTransport::Deadline> deadlines;
+        ScriptedClock clock;
         DnsObservation seen =
-            ResolverHostConfirmer("home.example.net", scripted(script, deadlines)).observe(published);
+            ResolverHostConfirmer("home.example.net", scripted(script, deadlines, clock)).observe(published);
         EXPECT_EQ(DnsCheckRule().afterCycle(false, seen, t0), outcome) << served.size();
         EXPECT_EQ(seen.served, served);
         EXPECT_EQ(seen.servers, (std::vector<DnsServer>{{"ns1.example.net", "192.0.2.53"},
@@ -239,6 +250,25 @@ TEST(ResolverHostConfirmer, FindsTheZoneAndJudgesEachFamilyOnItsOwn) {
             EXPECT_EQ(deadlines[aaaa1] - deadlines[a1], std::chrono::seconds(1));
         }
     }
+}
+
+// A resolver that takes 0.9 s an answer and silent servers: the zone search and the questions end together
+// within the one bound.
+TEST(ResolverHostConfirmer, TheZoneSearchAndTheQuestionsShareOneBound) {
+    Script script = {{"192.0.2.1 2 home.example.net", {0x81, 0x80, {}}},
+                     {"192.0.2.1 2 example.net", {0x81, 0x80, {}}}};
+    for (unsigned char n = 1; n <= 4; ++n) {
+        const std::string name = "ns" + std::to_string(n) + ".example.net";
+        script["192.0.2.1 2 example.net"].rdatas.push_back(wireName(name.c_str()));
+        script["192.0.2.1 1 " + name] = {0x81, 0x80, {{192, 0, 2, n}}};
+    }
+    std::map<std::string, DnsTransport::Deadline> deadlines;
+    ScriptedClock clock{.perAnswer = std::chrono::milliseconds(900)};
+    const DnsTransport::Deadline start = clock.now;
+    DnsObservation seen = ResolverHostConfirmer("home.example.net", scripted(script, deadlines, clock))
+                              .observe({"203.0.113.7", {}});
+    EXPECT_EQ(DnsCheckRule().afterCycle(false, seen, t0), DnsOutcome::unknown);
+    EXPECT_LE(clock.now - start, ResolverHostConfirmer::total);
 }
 
 } // namespace
