@@ -169,17 +169,16 @@ struct Scripted {
 };
 using Script = std::map<std::string, Scripted>;
 
-// The scripted servers' clock: each answer takes `perAnswer` and none comes after its deadline; a silent
-// server lets the deadline pass.
-struct ScriptedClock {
-    DnsTransport::Deadline now = DnsTransport::Deadline() + std::chrono::hours(1);
+// The deadline each question was given, by its key, and the scripted servers' clock: each answer takes
+// `perAnswer` and none comes after its deadline; a silent server lets the deadline pass.
+struct Wire {
+    std::map<std::string, DnsTransport::Deadline> deadlines;
+    DnsTransport::Deadline now{};
     std::chrono::milliseconds perAnswer{0};
 };
 
-// Name servers that answer from `script`, behind a resolver that fails every question; the deadline each
-// question was given, by its key.
-DnsWire scripted(const Script& script, std::map<std::string, DnsTransport::Deadline>& deadlines,
-                 ScriptedClock& clock) {
+// Name servers that answer from `script`, behind a resolver that fails every question.
+DnsWire scripted(const Script& script, Wire& wire) {
     auto exchange = [&](const DnsTransport::Peer& to, const DnsMessage::Bytes& query,
                         DnsTransport::Deadline deadline) -> std::optional<DnsMessage::Bytes> {
         char server[NI_MAXHOST] = {};
@@ -191,31 +190,33 @@ DnsWire scripted(const Script& script, std::map<std::string, DnsTransport::Deadl
         ns_parserr(&message, ns_s_qd, 0, &question);
         const int type = ns_rr_type(question);
         const std::string key = std::string(server) + " " + std::to_string(type) + " " + ns_rr_name(question);
-        deadlines[key] = deadline;
+        wire.deadlines[key] = deadline;
         const bool failing = key.starts_with("192.0.2.2 ");
         auto found = script.find(key);
-        if ((!failing && found == script.end()) || clock.now + clock.perAnswer > deadline) {
-            clock.now = std::max(clock.now, deadline);
+        if ((!failing && found == script.end()) || wire.now + wire.perAnswer > deadline) {
+            wire.now = std::max(wire.now, deadline);
             return std::nullopt;
         }
-        clock.now += clock.perAnswer;
+        wire.now += wire.perAnswer;
         return failing ? reply(query, 0x81, 0x82, {})
                        : reply(query, found->second.flags, found->second.rcode, found->second.rdatas, type);
     };
     return {[] {
                 return std::vector{*DnsTransport::peerAt("192.0.2.2"), *DnsTransport::peerAt("192.0.2.1")};
             },
-            exchange, [&clock] { return clock.now; }};
+            exchange, [&wire] { return wire.now; }};
 }
 
+// What the resolver says of the zone home.example.net belongs to.
+const Script zone = {
+    {"192.0.2.1 2 home.example.net", {0x81, 0x80, {}}}, // the host owns no NS records: ask its parent
+    {"192.0.2.1 2 example.net", {0x81, 0x80, {wireName("ns1.example.net"), wireName("ns2.example.net")}}},
+    {"192.0.2.1 1 ns1.example.net", {0x81, 0x80, {{192, 0, 2, 53}}}},
+    {"192.0.2.1 1 ns2.example.net", {0x81, 0x80, {}}},
+    {"192.0.2.1 28 ns2.example.net", {0x81, 0x80, {v6("2001:db8::53")}}},
+};
+
 TEST(ResolverHostConfirmer, FindsTheZoneAndJudgesEachFamilyOnItsOwn) {
-    const Script zone = {
-        {"192.0.2.1 2 home.example.net", {0x81, 0x80, {}}}, // the host owns no NS records: ask its parent
-        {"192.0.2.1 2 example.net", {0x81, 0x80, {wireName("ns1.example.net"), wireName("ns2.example.net")}}},
-        {"192.0.2.1 1 ns1.example.net", {0x81, 0x80, {{192, 0, 2, 53}}}},
-        {"192.0.2.1 1 ns2.example.net", {0x81, 0x80, {}}},
-        {"192.0.2.1 28 ns2.example.net", {0x81, 0x80, {v6("2001:db8::53")}}},
-    };
     const std::string a1 = "192.0.2.53 1 home.example.net", aaaa1 = "192.0.2.53 28 home.example.net",
                       a2 = "2001:db8::53 1 home.example.net", aaaa2 = "2001:db8::53 28 home.example.net";
     const Scripted pushed4{0x84, 0, {{203, 0, 113, 7}}}, other4{0x84, 0, {{198, 51, 100, 7}}},
@@ -238,37 +239,28 @@ TEST(ResolverHostConfirmer, FindsTheZoneAndJudgesEachFamilyOnItsOwn) {
     for (const auto& [servers, published, outcome, served] : table) {
         Script script = zone;
         script.insert(servers.begin(), servers.end());
-        std::map<std::string, DnsTransport::Deadline> deadlines;
-        ScriptedClock clock;
+        Wire wire;
         DnsObservation seen =
-            ResolverHostConfirmer("home.example.net", scripted(script, deadlines, clock)).observe(published);
+            ResolverHostConfirmer("home.example.net", scripted(script, wire)).observe(published);
         EXPECT_EQ(DnsCheckRule().afterCycle(false, seen, t0), outcome) << served.size();
         EXPECT_EQ(seen.served, served);
         EXPECT_EQ(seen.servers, (std::vector<DnsServer>{{"ns1.example.net", "192.0.2.53"},
                                                         {"ns2.example.net", "2001:db8::53"}}));
         if (published.ipv4 && published.ipv6) { // each family has its own share of a server's time
-            EXPECT_EQ(deadlines[aaaa1] - deadlines[a1], std::chrono::seconds(1));
+            EXPECT_EQ(wire.deadlines[aaaa1] - wire.deadlines[a1], std::chrono::seconds(1));
         }
     }
 }
 
-// A resolver that takes 0.9 s an answer and silent servers: the zone search and the questions end together
-// within the one bound.
+// A resolver that takes 0.9 s an answer and silent servers: the zone search and the questions share the
+// bound.
 TEST(ResolverHostConfirmer, TheZoneSearchAndTheQuestionsShareOneBound) {
-    Script script = {{"192.0.2.1 2 home.example.net", {0x81, 0x80, {}}},
-                     {"192.0.2.1 2 example.net", {0x81, 0x80, {}}}};
-    for (unsigned char n = 1; n <= 4; ++n) {
-        const std::string name = "ns" + std::to_string(n) + ".example.net";
-        script["192.0.2.1 2 example.net"].rdatas.push_back(wireName(name.c_str()));
-        script["192.0.2.1 1 " + name] = {0x81, 0x80, {{192, 0, 2, n}}};
-    }
-    std::map<std::string, DnsTransport::Deadline> deadlines;
-    ScriptedClock clock{.perAnswer = std::chrono::milliseconds(900)};
-    const DnsTransport::Deadline start = clock.now;
-    DnsObservation seen = ResolverHostConfirmer("home.example.net", scripted(script, deadlines, clock))
-                              .observe({"203.0.113.7", {}});
+    Wire wire;
+    wire.perAnswer = std::chrono::milliseconds(900);
+    DnsObservation seen =
+        ResolverHostConfirmer("home.example.net", scripted(zone, wire)).observe({"203.0.113.7", {}});
     EXPECT_EQ(DnsCheckRule().afterCycle(false, seen, t0), DnsOutcome::unknown);
-    EXPECT_LE(clock.now - start, ResolverHostConfirmer::total);
+    EXPECT_LE(wire.now - Wire().now, ResolverHostConfirmer::total);
 }
 
 } // namespace
