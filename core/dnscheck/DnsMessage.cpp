@@ -61,6 +61,25 @@ std::optional<std::string> recordValue(ns_msg& message, const ns_rr& record) {
     return std::string(name);
 }
 
+// A record that does not parse (an owner name that loops or runs past the end, an address of the wrong
+// length, a name server's name that does not read) spoils the whole reply: the server said nothing usable.
+bool wellFormed(ns_msg& message) {
+    for (ns_sect section : {ns_s_an, ns_s_ns, ns_s_ar}) {
+        for (int index = 0; index < ns_msg_count(message, section); ++index) {
+            ns_rr record;
+            if (ns_parserr(&message, section, index, &record) < 0) {
+                return false;
+            }
+            const int type = ns_rr_type(record);
+            if (ns_rr_class(record) == ns_c_in && (type == ns_t_a || type == ns_t_aaaa || type == ns_t_ns) &&
+                !recordValue(message, record)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 // The values of every answer record of `type` owned by `owner`, each once, sorted; the least TTL.
 DnsMessage::Records answerRecords(ns_msg& message, const std::string& owner, int type) {
     DnsMessage::Records found{{}, UINT32_MAX};
@@ -145,7 +164,8 @@ std::optional<AddressReply> readAddressReply(std::span<const unsigned char> repl
         return AddressReply{Kind::truncated, {}};
     }
     const int rcode = ns_msg_getflag(answer, ns_f_rcode);
-    if (!ns_msg_getflag(answer, ns_f_aa) || (rcode != ns_r_noerror && rcode != ns_r_nxdomain)) {
+    if (!ns_msg_getflag(answer, ns_f_aa) || (rcode != ns_r_noerror && rcode != ns_r_nxdomain) ||
+        !wellFormed(answer)) {
         return AddressReply{Kind::noAnswer, {}};
     }
     if (rcode == ns_r_nxdomain) {
@@ -157,7 +177,7 @@ std::optional<AddressReply> readAddressReply(std::span<const unsigned char> repl
 
 std::optional<Records> readRecords(std::span<const unsigned char> reply, const std::string& owner, int type) {
     std::optional<ns_msg> answer = parse(reply);
-    if (!answer || ns_msg_getflag(*answer, ns_f_tc)) {
+    if (!answer || ns_msg_getflag(*answer, ns_f_tc) || !wellFormed(*answer)) {
         return std::nullopt;
     }
     const int rcode = ns_msg_getflag(*answer, ns_f_rcode);

@@ -17,8 +17,8 @@ using Bytes = std::vector<unsigned char>;
 inline constexpr std::size_t maximumSize = 65535;
 
 enum class Kind {
-    answer,    // authoritative, NOERROR or NXDOMAIN: the server speaks for the zone
-    noAnswer,  // REFUSED, SERVFAIL, not authoritative, or anything else
+    answer,    // authoritative, NOERROR or NXDOMAIN, every record well formed: the server speaks for the zone
+    noAnswer,  // REFUSED, SERVFAIL, not authoritative, a record that does not parse, or anything else
     truncated, // must be asked again over TCP
 };
 
@@ -50,7 +50,7 @@ std::optional<AddressReply> readAddressReply(std::span<const unsigned char> repl
                                              std::span<const unsigned char> query);
 
 // The records of `type` (NS, A or AAAA) owned by `owner` in a resolver's reply, perhaps none (NXDOMAIN, no
-// data); nothing when the reply is no answer (a failure code, truncated, malformed).
+// data); nothing when the reply is no answer (a failure code, truncated, any record malformed).
 std::optional<Records> readRecords(std::span<const unsigned char> reply, const std::string& owner, int type);
 
 // Names compare without letter case and without a trailing dot.

@@ -59,7 +59,7 @@ void take(const DnsMessage::AddressReply& reply, Family& family, DnsObservation&
 } // namespace
 
 DnsWire DnsWire::system() {
-    return {ResolverLibrary::systemResolvers, DnsTransport::exchange};
+    return {ResolverLibrary::systemResolvers, DnsTransport::exchange, std::chrono::steady_clock::now};
 }
 
 ResolverHostConfirmer::ResolverHostConfirmer(std::string hostname, DnsWire wire)
@@ -72,11 +72,11 @@ ResolverHostConfirmer::lookUp(const std::vector<DnsTransport::Peer>& resolvers, 
                               int type, Clock::time_point giveUp) const {
     const DnsMessage::Bytes query = DnsMessage::query(name, type, DnsMessage::Asked::resolver);
     for (const DnsTransport::Peer& resolver : resolvers) {
-        if (Clock::now() >= giveUp) {
+        if (wire_.now() >= giveUp) {
             break;
         }
         std::optional<DnsMessage::Bytes> reply =
-            wire_.exchange(resolver, query, std::min(Clock::now() + perServer, giveUp));
+            wire_.exchange(resolver, query, std::min(wire_.now() + perServer, giveUp));
         std::optional<DnsMessage::Records> records =
             reply ? DnsMessage::readRecords(*reply, name, type) : std::nullopt;
         if (records) {
@@ -86,9 +86,8 @@ ResolverHostConfirmer::lookUp(const std::vector<DnsTransport::Peer>& resolvers, 
     return std::nullopt;
 }
 
-std::optional<ResolverHostConfirmer::Zone> ResolverHostConfirmer::discover() const {
+std::optional<ResolverHostConfirmer::Zone> ResolverHostConfirmer::discover(Clock::time_point giveUp) const {
     const std::vector<DnsTransport::Peer> resolvers = wire_.resolvers();
-    const Clock::time_point giveUp = Clock::now() + total;
     for (const std::string& candidate : ancestors(hostname_)) {
         std::optional<DnsMessage::Records> names = lookUp(resolvers, candidate, ns_t_ns, giveUp);
         if (!names) {
@@ -97,7 +96,7 @@ std::optional<ResolverHostConfirmer::Zone> ResolverHostConfirmer::discover() con
         Zone zone{{}, {}};
         std::uint32_t ttl = names->ttl;
         for (const std::string& name : names->values) {
-            if (zone.servers.size() == maxServers || Clock::now() >= giveUp) {
+            if (zone.servers.size() == maxServers || wire_.now() >= giveUp) {
                 break;
             }
             std::optional<DnsMessage::Records> addresses = lookUp(resolvers, name, ns_t_a, giveUp);
@@ -112,16 +111,17 @@ std::optional<ResolverHostConfirmer::Zone> ResolverHostConfirmer::discover() con
         if (zone.servers.empty()) {
             return std::nullopt;
         }
-        zone.expires = Clock::now() +
-                       std::clamp<std::chrono::seconds>(std::chrono::seconds(ttl), minimumTtl, maximumTtl);
+        zone.expires =
+            wire_.now() + std::clamp<std::chrono::seconds>(std::chrono::seconds(ttl), minimumTtl, maximumTtl);
         return zone;
     }
     return std::nullopt;
 }
 
 DnsObservation ResolverHostConfirmer::observe(const AddressPair& published) {
-    if (!zone_ || Clock::now() >= zone_->expires) {
-        zone_ = discover();
+    const Clock::time_point giveUp = wire_.now() + total;
+    if (!zone_ || wire_.now() >= zone_->expires) {
+        zone_ = discover(giveUp);
     }
     DnsObservation seen;
     std::vector<Family> families;
@@ -137,14 +137,13 @@ DnsObservation ResolverHostConfirmer::observe(const AddressPair& published) {
     }
     // A slow answer for one family must not use up the other's time.
     const auto share = std::chrono::duration_cast<Clock::duration>(perServer) / families.size();
-    const Clock::time_point giveUp = Clock::now() + total;
     for (const DnsServer& server : zone_->servers) {
-        if (Clock::now() >= giveUp) {
+        if (wire_.now() >= giveUp) {
             break;
         }
         seen.servers.push_back(server);
         const std::optional<DnsTransport::Peer> peer = DnsTransport::peerAt(server.address);
-        Clock::time_point end = Clock::now();
+        Clock::time_point end = wire_.now();
         for (Family& family : families) {
             end += share;
             const DnsMessage::Bytes query = DnsMessage::query(hostname_, family.type);

@@ -10,12 +10,14 @@
 #include <string>
 #include <vector>
 
-// How the questions reach name servers: the system's resolvers and the network, or a test's script.
+// How the questions reach name servers and how long they take: the system's resolvers, the network and the
+// monotonic clock, or a test's script.
 struct DnsWire {
     std::function<std::vector<DnsTransport::Peer>()> resolvers;
     std::function<std::optional<DnsMessage::Bytes>(const DnsTransport::Peer&, const DnsMessage::Bytes&,
                                                    DnsTransport::Deadline)>
         exchange;
+    std::function<DnsTransport::Deadline()> now;
 
     static DnsWire system();
 };
@@ -26,7 +28,8 @@ public:
 
     // Each server's share, split evenly between the families asked; each resolver's per question.
     static constexpr std::chrono::seconds perServer{2};
-    // The zone search, and the questions to its servers, each.
+    // One observation from its start, the zone search and the questions to its servers together: what is
+    // not answered by then confirms nothing.
     static constexpr std::chrono::seconds total{6};
 
     ResolverHostConfirmer(std::string hostname, DnsWire wire);
@@ -39,7 +42,7 @@ private:
         Clock::time_point expires;
     };
 
-    std::optional<Zone> discover() const;
+    std::optional<Zone> discover(Clock::time_point giveUp) const;
     std::optional<DnsMessage::Records> lookUp(const std::vector<DnsTransport::Peer>& resolvers,
                                               const std::string& name, int type,
                                               Clock::time_point giveUp) const;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <linux/if_addr.h>
@@ -58,17 +59,22 @@ void addInterface(std::vector<HostInterface>& interfaces, const nlmsghdr& messag
     }
 }
 
-void addAddress(std::vector<HostAddress>& addresses, const std::vector<HostInterface>& interfaces,
+// False for an address of a link the links read before lack: one that came since, or a link dump the kernel
+// ended early without saying so (it does at a link too large for its buffer).
+bool addAddress(std::vector<HostAddress>& addresses, const std::vector<HostInterface>& interfaces,
                 const nlmsghdr& message) {
     if (message.nlmsg_type != RTM_NEWADDR || message.nlmsg_len < NLMSG_LENGTH(sizeof(ifaddrmsg))) {
-        return;
+        return true;
     }
     const auto& header = *static_cast<const ifaddrmsg*>(NLMSG_DATA(&message));
     const std::size_t size = header.ifa_family == AF_INET6 ? 16 : header.ifa_family == AF_INET ? 4 : 0;
+    if (size == 0 || header.ifa_prefixlen > size * 8) {
+        return true; // another family
+    }
     const auto interface = std::find_if(interfaces.begin(), interfaces.end(),
                                         [&](const HostInterface& i) { return i.index == header.ifa_index; });
-    if (size == 0 || interface == interfaces.end() || header.ifa_prefixlen > size * 8) {
-        return; // another family, or a link that came after the links were read
+    if (interface == interfaces.end()) {
+        return false;
     }
     const void* address = nullptr;
     const void* local = nullptr;
@@ -92,7 +98,7 @@ void addAddress(std::vector<HostAddress>& addresses, const std::vector<HostInter
     const void* own = local != nullptr ? local : address;
     char text[INET6_ADDRSTRLEN] = {};
     if (own == nullptr || inet_ntop(header.ifa_family, own, text, sizeof text) == nullptr) {
-        return;
+        return true;
     }
     const bool v6 = header.ifa_family == AF_INET6;
     addresses.push_back({.interfaceName = interface->name,
@@ -106,6 +112,7 @@ void addAddress(std::vector<HostAddress>& addresses, const std::vector<HostInter
                          .dhcp = false, // a DHCPv6 client's lease looks like any address given by hand
                          .tentative = (flags & (IFA_F_TENTATIVE | IFA_F_DADFAILED)) != 0,
                          .preferredLifetime = preferred});
+    return true;
 }
 
 // On a socket of its own: every link, or the one with `index` alone, and with `addresses` every address.
@@ -115,19 +122,31 @@ Expected<HostAddresses> readHost(std::optional<unsigned> index, bool addresses) 
         return opened.failure();
     }
     HostAddresses host;
-    const Netlink::Message link = [&](const nlmsghdr& m) { addInterface(host.interfaces, m); };
+    // Asked as ip(8) asks, without statistics and VF data: the kernel then sizes its buffer to the largest
+    // link; otherwise its dump stops at the first link that does not fit in a page.
     struct {
         nlmsghdr header;
         ifinfomsg body;
-    } one{};
-    one.header.nlmsg_len = NLMSG_LENGTH(sizeof one.body);
-    one.header.nlmsg_type = RTM_GETLINK;
-    one.header.nlmsg_flags = NLM_F_REQUEST;
-    one.body.ifi_index = static_cast<int>(index.value_or(0));
-    Expected<void> asked = index ? netlink.ask(one.header, link) : netlink.dump(RTM_GETLINK, link);
+        rtattr maskAttribute;
+        std::uint32_t mask;
+    } links{};
+    links.header.nlmsg_len = NLMSG_LENGTH(sizeof links.body) + RTA_SPACE(sizeof links.mask);
+    links.header.nlmsg_type = RTM_GETLINK;
+    links.header.nlmsg_flags = NLM_F_REQUEST | (index ? 0 : NLM_F_DUMP);
+    links.body.ifi_index = static_cast<int>(index.value_or(0));
+    links.maskAttribute.rta_type = IFLA_EXT_MASK;
+    links.maskAttribute.rta_len = RTA_LENGTH(sizeof links.mask);
+    links.mask = RTEXT_FILTER_SKIP_STATS;
+    Expected<void> asked =
+        netlink.ask(links.header, [&](const nlmsghdr& m) { addInterface(host.interfaces, m); });
+    bool linksComplete = true;
     if (asked && addresses) {
-        asked = netlink.dump(RTM_GETADDR,
-                             [&](const nlmsghdr& m) { addAddress(host.addresses, host.interfaces, m); });
+        asked = netlink.dump(RTM_GETADDR, [&](const nlmsghdr& m) {
+            linksComplete = addAddress(host.addresses, host.interfaces, m) && linksComplete;
+        });
+    }
+    if (asked && !linksComplete) {
+        asked = Failure{"netlink: an address of a link missing from the links", EAGAIN};
     }
     if (!asked) {
         return asked.failure();
@@ -135,14 +154,23 @@ Expected<HostAddresses> readHost(std::optional<unsigned> index, bool addresses) 
     return host;
 }
 
+// An answer the kernel cut short, or whose links or addresses changed while it was read, is asked for once
+// more; a second failure is the reader's.
+Expected<HostAddresses> readHostAgain(std::optional<unsigned> index, bool addresses) {
+    if (Expected<HostAddresses> host = readHost(index, addresses)) {
+        return host;
+    }
+    return readHost(index, addresses);
+}
+
 } // namespace
 
 Expected<HostAddresses> readHostAddresses() {
-    return readHost(std::nullopt, true);
+    return readHostAgain(std::nullopt, true);
 }
 
 Expected<std::vector<HostInterface>> readHostInterfaces(std::optional<unsigned> index) {
-    Expected<HostAddresses> host = readHost(index, false);
+    Expected<HostAddresses> host = readHostAgain(index, false);
     if (!host) {
         return host.failure();
     }

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 struct nlmsghdr;
 
@@ -20,7 +21,8 @@ public:
     Expected<void> open();
     // Sends `request` (its length, type, flags and body set; the sequence number is set here) and hands each
     // message of the answer to `message`: a dump's until the kernel says done, else its one reply. The
-    // kernel's refusal is the failure, with its errno.
+    // kernel's refusal is the failure, with its errno; so is a dump it cut short or whose tables changed
+    // while it was read (EAGAIN), after which the messages handed on are not the whole answer.
     Expected<void> ask(nlmsghdr& request, const Message& message);
     // A dump of `type` for every family.
     Expected<void> dump(std::uint16_t type, const Message& message);
@@ -31,8 +33,10 @@ public:
 
 private:
     Expected<bool> receive(const Message& message);
+    static Expected<bool> ended(const nlmsghdr& end);
 
     Descriptor socket_{-1};
     std::uint32_t port_ = 0;
     std::uint32_t sequence_ = 0;
+    std::vector<char> buffer_;
 };

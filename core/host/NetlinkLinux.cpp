@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
@@ -9,9 +10,10 @@
 
 namespace {
 
-// The kernel fills a dump's messages to at most 32 KiB, so no message is cut off in this buffer.
-constexpr std::size_t bufferBytes = 32768;
-// 8 MiB of one answer: far beyond any machine's addresses and routes, short of a kernel gone wrong.
+// One datagram holds at least one whole message, whose size the kernel tells before it is read: a link's
+// with hundreds of long alternative names passes 32 KiB. Far below this all the same.
+constexpr std::size_t maxDatagramBytes = 1 << 20;
+// Far beyond any machine's addresses and routes, short of a kernel gone wrong.
 constexpr int maxReads = 256;
 
 } // namespace
@@ -62,11 +64,18 @@ Expected<void> Netlink::dump(std::uint16_t type, const Message& message) {
     return ask(request.header, message);
 }
 
-// One datagram: true when it ended the answer.
+// One datagram, read whole into a buffer of its size: true when it ended the answer.
 Expected<bool> Netlink::receive(const Message& message) {
-    alignas(nlmsghdr) char buffer[bufferBytes];
+    const ssize_t size = recv(socket_.get(), nullptr, 0, MSG_PEEK | MSG_TRUNC);
+    if (size < 0) {
+        return errno == EINTR ? Expected<bool>(false) : Expected<bool>(Failure::of("netlink", errno));
+    }
+    if (static_cast<std::size_t>(size) > maxDatagramBytes) {
+        return Failure::of("netlink", EMSGSIZE);
+    }
+    buffer_.resize(std::max<std::size_t>(static_cast<std::size_t>(size), 1));
     sockaddr_nl from{};
-    iovec part{buffer, bufferBytes};
+    iovec part{buffer_.data(), buffer_.size()};
     msghdr header{};
     header.msg_name = &from;
     header.msg_namelen = sizeof from;
@@ -77,7 +86,7 @@ Expected<bool> Netlink::receive(const Message& message) {
         return errno == EINTR ? Expected<bool>(false) : Expected<bool>(Failure::of("netlink", errno));
     }
     if (header.msg_flags & MSG_TRUNC) {
-        return Failure{"netlink: message cut off", 0};
+        return Failure{"netlink: message cut off", EMSGSIZE};
     }
     if (from.nl_pid != 0) {
         return false; // not from the kernel
@@ -85,7 +94,7 @@ Expected<bool> Netlink::receive(const Message& message) {
     const auto length = static_cast<std::size_t>(got);
     std::size_t at = 0;
     while (length - at >= sizeof(nlmsghdr)) {
-        const auto* each = reinterpret_cast<const nlmsghdr*>(buffer + at);
+        const auto* each = reinterpret_cast<const nlmsghdr*>(buffer_.data() + at);
         if (each->nlmsg_len < sizeof(nlmsghdr) || each->nlmsg_len > length - at) {
             return Failure{"netlink: a message runs past its datagram", 0};
         }
@@ -93,15 +102,11 @@ Expected<bool> Netlink::receive(const Message& message) {
         if (each->nlmsg_seq != sequence_ || each->nlmsg_pid != port_) {
             continue; // a reply to an earlier request
         }
-        if (each->nlmsg_type == NLMSG_DONE) {
-            return true;
+        if (each->nlmsg_flags & NLM_F_DUMP_INTR) {
+            return Failure::of("netlink: the kernel's tables changed during the answer", EAGAIN);
         }
-        if (each->nlmsg_type == NLMSG_ERROR) {
-            const auto* error = static_cast<const nlmsgerr*>(NLMSG_DATA(each));
-            if (each->nlmsg_len < NLMSG_LENGTH(sizeof *error) || error->error > 0) {
-                return Failure::of("netlink", EPROTO);
-            }
-            return error->error == 0 ? Expected<bool>(true) : Failure::of("netlink", -error->error);
+        if (each->nlmsg_type == NLMSG_DONE || each->nlmsg_type == NLMSG_ERROR) {
+            return ended(*each);
         }
         message(*each);
         if (!(each->nlmsg_flags & NLM_F_MULTI)) {
@@ -109,6 +114,23 @@ Expected<bool> Netlink::receive(const Message& message) {
         }
     }
     return false;
+}
+
+// The end of an answer carries the kernel's errno: a refusal, or a dump that stopped at a message too large
+// for the kernel's buffer (EMSGSIZE), after which every later entry is missing.
+Expected<bool> Netlink::ended(const nlmsghdr& end) {
+    const bool refusal = end.nlmsg_type == NLMSG_ERROR;
+    int error = 0;
+    if (end.nlmsg_len >= NLMSG_LENGTH(refusal ? sizeof(nlmsgerr) : sizeof error)) {
+        std::memcpy(&error, NLMSG_DATA(&end), sizeof error); // nlmsgerr begins with it
+    } else if (refusal) {
+        return Failure::of("netlink", EPROTO);
+    }
+    if (error > 0) {
+        return Failure::of("netlink", EPROTO);
+    }
+    return error == 0 ? Expected<bool>(true)
+                      : Failure::of(refusal ? "netlink" : "netlink: answer cut short", -error);
 }
 
 void Netlink::forEachAttribute(const nlmsghdr& message, std::size_t bodySize, const Attribute& each) {

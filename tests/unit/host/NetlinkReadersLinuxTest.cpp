@@ -20,9 +20,11 @@
 namespace {
 
 // A 15-byte name (the longest a link may have), secondary, deprecated, tentative, temporary and
-// stable-private addresses, a tunnel without carrier, and routes the readers must pass over.
+// stable-private addresses, a tunnel without carrier, and routes the readers must pass over. The first link
+// after lo has 300 long alternative names: its message passes 32 KiB, far beyond a page.
 const char* const world = R"(set -e
 ip link set lo up; ip link add physical-uplink type veth peer name eth1; ip tuntap add dev tun0 mode tun
+printf 'link property add dev eth1 altname %0120d\n' $(seq 300) | ip -batch -
 ip link set physical-uplink addrgenmode none; ip link set eth1 addrgenmode random
 cd /proc/sys/net/ipv6/conf/physical-uplink; echo 2 >use_tempaddr; echo 7200 >temp_prefered_lft
 echo 0 >max_desync_factor; cd ../.. # the temporary address's lifetime exactly as set
