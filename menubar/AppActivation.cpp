@@ -3,6 +3,6 @@
 
 namespace AppActivation {
 
-void bringToFront() {}
+void bringToFront(WId) {}
 
 } // namespace AppActivation

@@ -1,9 +1,12 @@
-// Bringing the app in front of other applications before it shows an alert. The app has no window and no
-// Dock icon, so raising a Qt window alone leaves the alert behind the active application on macOS.
+// Bringing the app's alert in front of other applications. The app has no window and no Dock icon, so
+// raising a Qt window alone leaves the alert behind the active application on macOS.
 #pragma once
+
+#include <qwindowdefs.h>
 
 namespace AppActivation {
 
-void bringToFront();
+// `window`: the alert's native window (QWidget::winId), already shown.
+void bringToFront(WId window);
 
 } // namespace AppActivation
