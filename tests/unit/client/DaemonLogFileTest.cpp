@@ -7,56 +7,44 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <functional>
 #include <sys/stat.h>
 
 namespace {
 
 struct Row {
     const char* layout;
-    std::function<void(const Scratch&)> rotate; // after the old file was renamed away
+    void (*rotate)(const Scratch& logs); // after the rotation made its new daemon.log, mode 0644
     bool followed;
 };
 
+std::string at(const Scratch& logs, const char* name) {
+    return (logs / name).string();
+}
+
 TEST(DaemonLogFileTest, FollowsOnlyARotationsOwnFile) {
-    const auto fresh = [](const Scratch& logs) {
-        logs.write("daemon.log", "");
-        ::chmod((logs / "daemon.log").c_str(), 0644);
-    };
     const Row rows[] = {
-        {"the rotation's new file", fresh, true},
+        {"the rotation's new file", [](const Scratch&) {}, true},
+        // Only root can give a file away; as anyone else the file stays the test's own.
         {"another owner's file",
-         [&](const Scratch& logs) {
-             fresh(logs);
-             // Only root can give a file away; as anyone else the row checks what the good case does.
-             ASSERT_EQ(::chown((logs / "daemon.log").c_str(), ::geteuid() == 0 ? 4242 : ::geteuid(), -1), 0);
-         },
-         ::geteuid() != 0},
-        {"a folder others may write",
-         [&](const Scratch& logs) {
-             fresh(logs);
-             ::chmod(logs.path.c_str(), 0777);
-         },
-         false},
+         [](const Scratch& l) { (void)::chown(at(l, "daemon.log").c_str(), 4242, -1); }, ::geteuid() != 0},
+        {"a folder others may write", [](const Scratch& l) { ::chmod(l.path.c_str(), 0777); }, false},
         {"a file with a second name",
-         [&](const Scratch& logs) {
-             fresh(logs);
-             ::link((logs / "daemon.log").c_str(), (logs / "daemon.log.1").c_str());
-         },
-         false},
+         [](const Scratch& l) { ::link(at(l, "daemon.log").c_str(), at(l, "other").c_str()); }, false},
         {"a symbolic link at the log's name",
-         [&](const Scratch& logs) {
-             logs.write("elsewhere", "");
-             ::symlink("elsewhere", (logs / "daemon.log").c_str());
+         [](const Scratch& l) {
+             std::rename(at(l, "daemon.log").c_str(), at(l, "other").c_str());
+             ::symlink("other", at(l, "daemon.log").c_str());
          },
          false},
     };
     for (const Row& row : rows) {
         Scratch logs;
         logs.write("daemon.log", "");
-        int output = ::open((logs / "daemon.log").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        int output = ::open(at(logs, "daemon.log").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
         DaemonLogFile file(logs / "daemon.log", {output});
-        std::rename((logs / "daemon.log").c_str(), (logs / "daemon.log.0").c_str());
+        std::rename(at(logs, "daemon.log").c_str(), at(logs, "daemon.log.0").c_str());
+        logs.write("daemon.log", "");
+        ::chmod(at(logs, "daemon.log").c_str(), 0644);
         row.rotate(logs);
 
         std::optional<std::string> warning = file.followRotation();
