@@ -144,13 +144,12 @@ def test_install_onto_another_volume_leaves_launchd_alone(machine):
 @needs_root
 def test_the_install_acts_through_no_planted_link(machine):
     targets = [machine.base / name for name in ("logs", "config", "trap")]
+    for target, link in zip(targets, (machine.root / LOG_DIR, machine.root / CONFIG_DIR)):
+        link.parent.mkdir(parents=True)
+        link.symlink_to(target)
     for target in targets:
-        target.mkdir()
+        target.mkdir(mode=0o700)
         os.chown(target, 501, 20)
-        os.chmod(target, 0o700)
-    for relative, target in ((LOG_DIR, targets[0]), (CONFIG_DIR, targets[1])):
-        (machine.root / relative).parent.mkdir(parents=True)
-        (machine.root / relative).symlink_to(target)
     trap = f'case "$last" in */usr/local/bin) ln -s {targets[2]} "$last/korvane-client" ;; esac'
     stub_tools(machine.base / "bin", mkdir=f'for last; do :; done; /bin/mkdir "$@" || exit\n{trap}')
     pre, post = machine.install(PATH=f"{machine.base / 'bin'}:{machine.env['PATH']}")
