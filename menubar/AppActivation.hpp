@@ -2,7 +2,7 @@
 // raising a Qt window alone leaves the alert behind the active application on macOS.
 #pragma once
 
-#include <qwindowdefs.h>
+#include <QtGui/qwindowdefs.h>
 
 namespace AppActivation {
 
