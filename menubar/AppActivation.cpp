@@ -3,6 +3,6 @@
 
 namespace AppActivation {
 
-void bringToFront(WId) {}
+void bringToFront(QWidget&) {}
 
 } // namespace AppActivation

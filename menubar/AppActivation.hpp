@@ -2,11 +2,11 @@
 // raising a Qt window alone leaves the alert behind the active application on macOS.
 #pragma once
 
-#include <QtGui/qwindowdefs.h>
+class QWidget;
 
 namespace AppActivation {
 
-// `window`: the alert's native window (QWidget::winId), already shown.
-void bringToFront(WId window);
+// `alert`: the alert's window, already shown.
+void bringToFront(QWidget& alert);
 
 } // namespace AppActivation

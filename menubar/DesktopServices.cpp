@@ -14,7 +14,7 @@ void MessageBoxAlerts::warn(const QString& message, const QString& informativeTe
     // The app has no window of its own, so the alert would otherwise open behind the active application.
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     box.show();
-    AppActivation::bringToFront(box.winId());
+    AppActivation::bringToFront(box);
     box.raise();
     box.activateWindow();
     box.exec();
