@@ -3,6 +3,6 @@
 
 namespace AppActivation {
 
-void bringToFront() {}
+void bringToFront(QWidget&) {}
 
 } // namespace AppActivation

@@ -1,9 +1,12 @@
-// Bringing the app in front of other applications before it shows an alert. The app has no window and no
-// Dock icon, so raising a Qt window alone leaves the alert behind the active application on macOS.
+// Bringing the app's alert in front of other applications. The app has no window and no Dock icon, so
+// raising a Qt window alone leaves the alert behind the active application on macOS.
 #pragma once
+
+class QWidget;
 
 namespace AppActivation {
 
-void bringToFront();
+// `alert`: the alert's window, already shown.
+void bringToFront(QWidget& alert);
 
 } // namespace AppActivation

@@ -13,8 +13,8 @@ void MessageBoxAlerts::warn(const QString& message, const QString& informativeTe
     box.setInformativeText(informativeText);
     // The app has no window of its own, so the alert would otherwise open behind the active application.
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
-    AppActivation::bringToFront();
     box.show();
+    AppActivation::bringToFront(box);
     box.raise();
     box.activateWindow();
     box.exec();

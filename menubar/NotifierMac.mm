@@ -2,6 +2,12 @@
 // the app may show alerts at its first notification, and only then; later requests report the answer.
 #include "Notifier.hpp"
 
+#include "StatusDisplay.hpp"
+
+#include <QDebug>
+#include <QString>
+#include <atomic>
+
 #import <Foundation/Foundation.h>
 #import <UserNotifications/UserNotifications.h>
 
@@ -21,6 +27,23 @@
 @end
 
 namespace {
+
+// An app signed by the linker alone (the CMake build) is refused by the framework at every request: said
+// once a run, in the app's log (the unified log through Qt's message handler), with the framework's reason.
+// The user's own "no" is no error and is not said.
+void reportRefusal(NSError* error) {
+    static std::atomic<bool> said{false};
+    if (error == nil || said.exchange(true)) {
+        return;
+    }
+    const QString reason = QString::fromNSString([NSString stringWithFormat:@"%@ %ld: %@", error.domain,
+                                                                            static_cast<long>(error.code),
+                                                                            error.localizedDescription]);
+    qWarning().noquote() << QStringLiteral("Mitteilungen vom System abgelehnt (") +
+                                StatusDisplay::oneLine(reason) +
+                                QStringLiteral("). Eine selbst gebaute App bekommt sie mit einer Signatur: "
+                                               "codesign --force --deep -s - Korvane.app");
+}
 
 class CenterNotifier final : public Notifying {
 public:
@@ -48,7 +71,7 @@ public:
             // The handler runs on a queue of the framework's; the copied block keeps the request.
             [center requestAuthorizationWithOptions:UNAuthorizationOptionAlert
                                   completionHandler:^(BOOL granted, NSError* error) {
-                                    (void)error;
+                                    reportRefusal(error);
                                     if (granted) {
                                         [center addNotificationRequest:request withCompletionHandler:nil];
                                     }

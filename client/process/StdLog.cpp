@@ -8,7 +8,10 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <unistd.h>
+#include <vector>
 
 namespace StdLog {
 namespace {
@@ -30,16 +33,23 @@ std::string timestamp(std::chrono::system_clock::time_point time) {
     return buffer;
 }
 
-void line(ClientLog::Level level, std::string_view message, DaemonLogFile* logFile = nullptr) {
+std::string formatted(ClientLog::Level level, std::string_view message) {
     std::string text = timestamp(std::chrono::system_clock::now());
     text += " [";
     text += ClientLog::rawValue(level);
     text += "] ";
     text += message;
     text += '\n';
+    return text;
+}
+
+void line(ClientLog::Level level, std::string_view message, DaemonLogFile* logFile = nullptr) {
+    std::string text = formatted(level, message);
     std::lock_guard guard(outputLock());
     if (logFile != nullptr) {
-        logFile->followRotation();
+        if (std::optional<std::string> refused = logFile->followRotation()) {
+            OutputStream::write(stdout, formatted(ClientLog::Level::warn, *refused));
+        }
     }
     OutputStream::write(stdout, text);
 }
@@ -56,7 +66,7 @@ ClientLog clientLog() {
 }
 
 ClientLog daemonLog(const std::filesystem::path& path) {
-    auto logFile = std::make_shared<DaemonLogFile>(path);
+    auto logFile = std::make_shared<DaemonLogFile>(path, std::vector<int>{STDOUT_FILENO, STDERR_FILENO});
     return ClientLog([logFile](ClientLog::Level level, const std::string& message) {
         if (level != ClientLog::Level::debug) {
             line(level, message, logFile.get());

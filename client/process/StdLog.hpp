@@ -12,7 +12,8 @@ namespace StdLog {
 ClientLog clientLog();
 
 // The daemon's log: the same lines, each written after DaemonLogFile on `path` found the file again that a
-// rotation put there (when standard output was that file at this call).
+// rotation put there (when standard output was that file at this call); a WARN line before it when that
+// file was refused.
 ClientLog daemonLog(const std::filesystem::path& path);
 
 } // namespace StdLog

@@ -14,9 +14,10 @@ void sweepLeftovers(const std::filesystem::path& dir) {
 
 bool othersMayWrite(const std::filesystem::path& dir) {
     struct stat info {};
-    if (::stat(dir.c_str(), &info) != 0) {
-        return false;
-    }
+    return ::stat(dir.c_str(), &info) == 0 && othersMayWrite(info);
+}
+
+bool othersMayWrite(const struct stat& info) {
     bool trustedOwner = info.st_uid == 0 || info.st_uid == ::geteuid();
     return !trustedOwner || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
 }

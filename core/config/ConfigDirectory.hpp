@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <sys/stat.h>
 
 namespace ConfigDirectory {
 
@@ -14,5 +15,7 @@ void sweepLeftovers(const std::filesystem::path& dir);
 // True when a user other than root and the effective user can change what is in `dir`: group or others
 // may write it, or another user owns it. Such a directory is reported, never changed.
 bool othersMayWrite(const std::filesystem::path& dir);
+// The same test on what fstat said of a directory or a file already open.
+bool othersMayWrite(const struct stat& info);
 
 } // namespace ConfigDirectory

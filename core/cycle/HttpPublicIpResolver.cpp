@@ -60,7 +60,12 @@ std::optional<std::string> HttpPublicIpResolver::resolve(const std::vector<std::
     if (urls.empty()) {
         return std::nullopt;
     }
-    path.boundInterface = interfacePastTunnel(addressFamily, std::string(family));
+    Expected<std::optional<DiscoveryPath::Interface>> past =
+        interfacePastTunnel(addressFamily, std::string(family));
+    if (!past) {
+        return std::nullopt;
+    }
+    path.boundInterface = *past;
     HttpSession::RequestOptions options;
     if (path != DiscoveryPath{}) {
         options.prepareSocket = [path](int socket, int socketFamily) {
@@ -100,15 +105,22 @@ std::optional<std::string> HttpPublicIpResolver::resolve(const std::vector<std::
 
 // --- The way past a VPN's tunnel ---
 
-std::optional<DiscoveryPath::Interface> HttpPublicIpResolver::interfacePastTunnel(int addressFamily,
-                                                                                  const std::string& family) {
+Expected<std::optional<DiscoveryPath::Interface>>
+HttpPublicIpResolver::interfacePastTunnel(int addressFamily, const std::string& family) {
     Expected<FamilyRoutes> routes = readRoutes_(addressFamily);
     if (!routes) {
         log_.debug("Weg ins Internet für " + family + " nicht lesbar (" + routes.failure().text +
                    ") — IP-Discovery wie ohne VPN.");
-        return std::nullopt;
+        return std::optional<DiscoveryPath::Interface>();
     }
     const InternetRoute route = InternetRouting::decide(*routes);
+    if (route.belowUnreadable) {
+        // Whether the tunnel is a new one or the way past it changed waits for a cycle that can read it.
+        log_.warn(family + "-Discovery am Tunnel " + Unicode::shownPeerText(route.tunnel->name) +
+                  " vorbei nicht möglich, der Weg darunter ist nicht lesbar (" + *route.belowUnreadable +
+                  ") — keine " + family + "-Adresse in diesem Zyklus.");
+        return Failure{*route.belowUnreadable, 0};
+    }
     if (route.tunnel && !route.below) {
         // A dial-up or 6in4 link is the only way out, no VPN on top of another one.
         log_.debug(family + " geht über " + Unicode::shownPeerText(route.tunnel->name) +

@@ -35,8 +35,10 @@ private:
                                        std::string_view family, bool (*isValid)(std::string_view),
                                        DiscoveryPath path);
     // The interface below a VPN's tunnel that this family's discovery goes through; none when no tunnel is
-    // in the way (or the routes cannot be read).
-    std::optional<DiscoveryPath::Interface> interfacePastTunnel(int addressFamily, const std::string& family);
+    // in the way (or the routes cannot be read). A failure, said in a WARN line, when a tunnel is in the way
+    // and what is below it cannot be read: nothing is sent then.
+    Expected<std::optional<DiscoveryPath::Interface>> interfacePastTunnel(int addressFamily,
+                                                                          const std::string& family);
     // The address to publish for what the IPv6 echo saw: never one of the machine's temporary or deprecated
     // addresses.
     std::optional<std::string> stableIpv6(const std::string& echoed) const;

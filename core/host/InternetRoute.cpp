@@ -46,7 +46,7 @@ InternetRoute InternetRouting::decide(const FamilyRoutes& routes) {
     if (out == nullptr || !isTunnel(*out)) {
         return {};
     }
-    InternetRoute route{named(*out), std::nullopt};
+    InternetRoute route{named(*out), std::nullopt, routes.exitsUnreadable};
     for (unsigned index : routes.exits) {
         const HostInterface* exit = find(routes.interfaces, index);
         if (exit != nullptr && exit->running && !exit->loopback && !isTunnel(*exit)) {
@@ -75,13 +75,17 @@ Expected<FamilyRoutes> InternetRouting::read(int family) {
     if (decide(routes) == InternetRoute{}) {
         return routes;
     }
+    // The tunnel is known from here on: what cannot be read below it blocks the family rather than failing
+    // the read, which would send discovery out unbound, through the tunnel.
     Expected<std::vector<HostInterface>> interfaces = readHostInterfaces();
     if (!interfaces) {
-        return interfaces.failure();
+        routes.exitsUnreadable = interfaces.failure().text;
+        return routes;
     }
     Expected<std::vector<unsigned>> ways = exits(family);
     if (!ways) {
-        return ways.failure();
+        routes.exitsUnreadable = ways.failure().text;
+        return routes;
     }
     routes.interfaces = std::move(*interfaces);
     routes.exits = std::move(*ways);

@@ -24,12 +24,18 @@ struct FamilyRoutes {
     // main table's default routes by metric, then host routes through a gateway, as to a VPN server; macOS:
     // the network services in their order, each with a router of this family).
     std::vector<unsigned> exits;
+    // Why the interfaces below the tunnel could not be read; then `exits` is empty and `interfaces` holds the
+    // tunnel alone.
+    std::optional<std::string> exitsUnreadable{};
 };
 
 struct InternetRoute {
     std::optional<DiscoveryPath::Interface> tunnel; // the tunnel the way to the internet goes through
     std::optional<DiscoveryPath::Interface>
         below; // the interface past it; absent when no other has a way out
+    // Why the way past the tunnel is unknown: discovery must not go out at all, since unbound it would find
+    // the VPN's exit.
+    std::optional<std::string> belowUnreadable{};
 
     bool operator==(const InternetRoute&) const = default;
 };
@@ -39,7 +45,8 @@ namespace InternetRouting {
 // A point-to-point interface without a link-layer address (utun, ipsec, ppp, tun, wg), or one whose type is
 // a tunnel's.
 bool isTunnel(const HostInterface& interface);
-// Direct (nothing set) unless the kernel's way out is a tunnel; then the first exit that is up and no tunnel.
+// Direct (nothing set) unless the kernel's way out is a tunnel; then the first exit that is up and no tunnel,
+// or why the exits could not be read.
 InternetRoute decide(const FamilyRoutes& routes);
 // A documentation address of the family (192.0.2.1, 2001:db8::1), port 443, standing for the internet: no
 // route narrower than a default can be meant for it. Looking up or connecting a datagram socket sends

@@ -138,6 +138,27 @@ def test_install_onto_another_volume_leaves_launchd_alone(machine):
     assert (machine.root / "Volumes/Reserve" / LOG_DIR).is_dir() and not (machine.root / LOG_DIR).exists()
 
 
+# Links planted by whoever can write /Library/Logs, /Library/Application Support or /usr/local/bin (Homebrew's
+# user): no target is re-owned, and a link to a directory put at the command's name after the script looked
+# (here while it makes the folder) is replaced, not followed.
+@needs_root
+def test_the_install_acts_through_no_planted_link(machine):
+    targets = [machine.base / name for name in ("logs", "config", "trap")]
+    for target, link in zip(targets, (machine.root / LOG_DIR, machine.root / CONFIG_DIR)):
+        link.parent.mkdir(parents=True)
+        link.symlink_to(target)
+    for target in targets:
+        target.mkdir(mode=0o700)
+        os.chown(target, 501, 20)
+    trap = f'case "$last" in */usr/local/bin) ln -s {targets[2]} "$last/korvane-client" ;; esac'
+    stub_tools(machine.base / "bin", mkdir=f'for last; do :; done; /bin/mkdir "$@" || exit\n{trap}')
+    pre, post = machine.install(PATH=f"{machine.base / 'bin'}:{machine.env['PATH']}")
+    warnings = [line for line in post.stdout.splitlines() if "symbolischer Link" in line]
+    assert (post.returncode, len(warnings), machine.job()) == (0, 2, "4242"), post.stdout + post.stderr
+    assert [(t.stat().st_uid, stat.S_IMODE(t.stat().st_mode), os.listdir(t)) for t in targets] == [(501, 0o700, [])] * 3
+    assert {link: os.readlink(machine.root / link) for link in LINKS} == LINKS
+
+
 # A refused bootstrap (the user switched the background item off) leaves the files installed: one warning line.
 @needs_root
 @pytest.mark.parametrize("failing, script, code, lines", [("bootstrap", 1, 0, 1), ("bootout", 0, 1, 2)])

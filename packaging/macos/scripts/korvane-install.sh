@@ -95,7 +95,9 @@ korvane_link_commands() {
         fi
         if [ -e "$link" ] || [ -L "$link" ]; then
             korvane_say "Warnung: $link gehört nicht zu Korvane und bleibt, wie es ist; Korvane liegt in $target."
-        elif ! (umask 022 && mkdir -p "$(dirname "$link")" && ln -s "$target" "$link"); then
+        # -n: should a link to a directory appear at the name after the test above (the directory's owner can
+        # put one there), it is replaced rather than followed, and the link is not made inside its target.
+        elif ! (umask 022 && mkdir -p "$(dirname "$link")" && ln -sfn "$target" "$link"); then
             korvane_say "Warnung: $link konnte nicht angelegt werden; Korvane liegt in $target."
         fi
     done
@@ -112,12 +114,34 @@ korvane_unlink_commands() {
 
 # Both directories belong to root (config.json holds the API key) and stay readable for the logged-in
 # user: the menu-bar app reads status.json and opens the daemon log. Their files are left as they are.
+# A symbolic link at either path (planted by whoever can write the parent) is left alone with a warning:
+# root would otherwise re-own whatever it points to.
 korvane_make_directories() {
     for dir in "$korvane_log_dir" "$korvane_config_dir"; do
-        mkdir -p "$dir" || return 1
-        chown 0:0 "$dir" || return 1
-        chmod 0755 "$dir" || return 1
+        if [ ! -L "$dir" ]; then
+            mkdir -p "$dir" || return 1
+        fi
+        korvane_own_directory "$dir"
+        case $? in
+            0) ;;
+            2) korvane_say "Warnung: $dir ist ein symbolischer Link und bleibt, wie er ist (sein Ziel auch)." ;;
+            *) return 1 ;;
+        esac
     done
+}
+
+# Gives the directory $1 to root, mode 0755, through the directory itself: it is entered and changed as ".",
+# so a link swapped in after the test is not followed either. Returns 2 when $1 is (or became) a link.
+korvane_own_directory() {
+    parent=$(cd -P -- "$(dirname -- "$1")" && pwd -P) || return 1
+    if [ -L "$1" ]; then
+        return 2
+    fi
+    (
+        cd -P -- "$1" || exit 1
+        [ "$(pwd -P)" = "${parent%/}/$(basename -- "$1")" ] || exit 2
+        chown 0:0 . && chmod 0755 .
+    )
 }
 
 # Ends the menu-bar app of the user logged in at the console, whose bundle is about to be removed. The

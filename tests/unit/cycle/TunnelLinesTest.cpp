@@ -1,6 +1,6 @@
 // What the resolver says about a VPN's tunnel across cycles: once when it finds one, once when it is gone,
-// and a warning (never an unbound retry) when nothing is found past it. The addresses are no URL, so no
-// request leaves and only the lines are seen.
+// and a warning (never an unbound retry) when nothing is found past it or the way below it cannot be read.
+// The addresses are no URL, so no request leaves: a cycle that would send one says so in a URL line.
 #include "cycle/HttpPublicIpResolver.hpp"
 
 #include <gtest/gtest.h>
@@ -13,17 +13,22 @@ FamilyRoutes through(const char* tunnel) {
     return {{{"en0", 2, true, false, true, false}, {tunnel, 9, true, true, false, false}}, 9, {2}};
 }
 const FamilyRoutes direct{{{"en0", 2, true, false, true, false}}, 2, {2}};
+// The tunnel is known, the service order below it is not.
+const FamilyRoutes unreadableBelow{{{"utun5", 9, true, true, false, false}}, 9, {}, "no service order"};
 
 TEST(TunnelLinesTest, FoundAndLostOnceBlockedEachCycle) {
-    std::vector<Expected<FamilyRoutes>> cycles = {through("utun4"), through("utun4"), direct,
-                                                  Failure{"rtnetlink: Permission denied", 13},
-                                                  through("utun5")};
+    std::vector<Expected<FamilyRoutes>> cycles = {
+        through("utun4"), through("utun4"), direct, Failure{"rtnetlink: Permission denied", 13},
+        through("utun5"), unreadableBelow};
     std::size_t cycle = 0;
     std::vector<std::string> lines;
+    std::size_t requested = 0;
     ClientConfiguration config;
     config.ipv4DiscoveryUrls = {"not a url"};
     HttpPublicIpResolver resolver(config, ClientLog([&](ClientLog::Level level, const std::string& line) {
-                                      if (line.find("URL") == std::string::npos) {
+                                      if (line.find("URL") != std::string::npos) {
+                                          ++requested;
+                                      } else {
                                           lines.push_back(std::string(ClientLog::rawValue(level)) + " " +
                                                           line);
                                       }
@@ -37,19 +42,23 @@ TEST(TunnelLinesTest, FoundAndLostOnceBlockedEachCycle) {
     }
     const std::string blocked4 = "WARN IPv4-Discovery am Tunnel utun4 vorbei über en0 nicht möglich — keine "
                                  "IPv4-Adresse in diesem Zyklus.";
-    EXPECT_EQ(lines,
-              (std::vector<std::string>{
-                  "INFO IPv4 geht durch den Tunnel utun4 ins Internet — die IP-Discovery geht an ihm "
-                  "vorbei über en0.",
-                  blocked4, blocked4,
-                  "INFO IPv4 geht nicht mehr durch den Tunnel utun4 ins Internet — die IP-Discovery geht "
-                  "wieder den gewöhnlichen Weg.",
-                  "DEBUG Weg ins Internet für IPv4 nicht lesbar (rtnetlink: Permission denied) — "
-                  "IP-Discovery wie ohne VPN.",
-                  "INFO IPv4 geht durch den Tunnel utun5 ins Internet — die IP-Discovery geht an ihm "
-                  "vorbei über en0.",
-                  "WARN IPv4-Discovery am Tunnel utun5 vorbei über en0 nicht möglich — keine IPv4-Adresse "
-                  "in diesem Zyklus."}));
+    EXPECT_EQ(
+        lines,
+        (std::vector<std::string>{
+            "INFO IPv4 geht durch den Tunnel utun4 ins Internet — die IP-Discovery geht an ihm "
+            "vorbei über en0.",
+            blocked4, blocked4,
+            "INFO IPv4 geht nicht mehr durch den Tunnel utun4 ins Internet — die IP-Discovery geht "
+            "wieder den gewöhnlichen Weg.",
+            "DEBUG Weg ins Internet für IPv4 nicht lesbar (rtnetlink: Permission denied) — "
+            "IP-Discovery wie ohne VPN.",
+            "INFO IPv4 geht durch den Tunnel utun5 ins Internet — die IP-Discovery geht an ihm "
+            "vorbei über en0.",
+            "WARN IPv4-Discovery am Tunnel utun5 vorbei über en0 nicht möglich — keine IPv4-Adresse "
+            "in diesem Zyklus.",
+            "WARN IPv4-Discovery am Tunnel utun5 vorbei nicht möglich, der Weg darunter ist nicht lesbar "
+            "(no service order) — keine IPv4-Adresse in diesem Zyklus."}));
+    EXPECT_EQ(requested, cycles.size() - 1);
 }
 
 } // namespace
