@@ -119,6 +119,11 @@ std::optional<ResolverHostConfirmer::Zone> ResolverHostConfirmer::discover() con
     return std::nullopt;
 }
 
+std::vector<DnsServer> ResolverHostConfirmer::zoneServers() const {
+    std::optional<Zone> zone = discover();
+    return zone ? zone->servers : std::vector<DnsServer>{};
+}
+
 DnsObservation ResolverHostConfirmer::observe(const AddressPair& published) {
     if (!zone_ || Clock::now() >= zone_->expires) {
         zone_ = discover();

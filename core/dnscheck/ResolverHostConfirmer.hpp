@@ -32,6 +32,9 @@ public:
     ResolverHostConfirmer(std::string hostname, DnsWire wire);
 
     DnsObservation observe(const AddressPair& published) override;
+    // The zone's name servers that observe() would ask, found afresh within `total`; none when no resolver
+    // answered in time or the zone has no server with an address.
+    std::vector<DnsServer> zoneServers() const;
 
 private:
     struct Zone {
