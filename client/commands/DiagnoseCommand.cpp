@@ -6,7 +6,6 @@
 #include "config/ClientPaths.hpp"
 #include "config/ConfigurationStore.hpp"
 #include "dnscheck/ResolverHostConfirmer.hpp"
-#include "dnscheck/ResolverLibrary.hpp"
 #include "host/DiscoverySocket.hpp"
 #include "host/HostAddresses.hpp"
 #include "host/InternetRoute.hpp"
@@ -323,7 +322,7 @@ std::string joined(const std::vector<std::string>& items) {
 
 Section resolvers() {
     std::vector<std::string> found;
-    for (const DnsTransport::Peer& peer : ResolverLibrary::systemResolvers()) {
+    for (const DnsTransport::Peer& peer : DnsWire::system().resolvers()) {
         found.push_back(peerText(peer));
     }
     return {"resolvers", "Resolver: " + (found.empty() ? std::string("keine") : joined(found)) + "\n",
@@ -422,7 +421,7 @@ int execute(const std::vector<std::string>& arguments, const Dependencies& deps)
 
 void run(const ClientRoot& root, const std::vector<std::string>& arguments) {
     ProcessExit::exitWith(execute(arguments, {.configFile = ClientPaths::configFile(),
-                                              .daemonLog = std::string(ClientPaths::daemonLog),
+                                              .daemonLog = ClientPaths::daemonLogFile(),
                                               .trust = root.trust(),
                                               .effectiveUserId = ::geteuid()}));
 }

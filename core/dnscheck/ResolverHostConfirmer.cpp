@@ -3,6 +3,7 @@
 #include "dnscheck/DnsMessage.hpp"
 #include "dnscheck/ResolverLibrary.hpp"
 #include "status/IpAddress.hpp"
+#include "support/Environment.hpp"
 
 #include <algorithm>
 #include <arpa/nameser.h>
@@ -59,7 +60,15 @@ void take(const DnsMessage::AddressReply& reply, Family& family, DnsObservation&
 } // namespace
 
 DnsWire DnsWire::system() {
-    return {ResolverLibrary::systemResolvers, DnsTransport::exchange};
+    std::optional<std::string> named = Environment::value("KORVANE_RESOLVER");
+    if (!named) {
+        return {ResolverLibrary::systemResolvers, DnsTransport::exchange};
+    }
+    std::vector<DnsTransport::Peer> chosen;
+    if (std::optional<DnsTransport::Peer> peer = DnsTransport::peerAt(*named)) {
+        chosen.push_back(*peer);
+    }
+    return {[chosen] { return chosen; }, DnsTransport::exchange};
 }
 
 ResolverHostConfirmer::ResolverHostConfirmer(std::string hostname, DnsWire wire)

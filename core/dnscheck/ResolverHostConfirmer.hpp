@@ -17,6 +17,7 @@ struct DnsWire {
                                                    DnsTransport::Deadline)>
         exchange;
 
+    // The system's resolvers, or the one at the address KORVANE_RESOLVER names (a test's, on port 53).
     static DnsWire system();
 };
 
