@@ -52,6 +52,12 @@ std::string shown(std::string_view text) {
     return Unicode::shownPeerText(text);
 }
 
+// Paths and messages of our own, which the environment may have put anything into: one line of valid UTF-8,
+// as the JSON writer needs, and long enough for any path.
+std::string local(const std::string& text) {
+    return Unicode::shownPeerText(text, 4096, 16384);
+}
+
 json orNull(const std::string& text) {
     return text.empty() ? json(nullptr) : json(text);
 }
@@ -74,22 +80,21 @@ Section build() {
 
 Section configuration(const Dependencies& deps, Findings& found) {
     const std::filesystem::path directory = deps.configFile.parent_path();
+    const std::string path = local(deps.configFile.string());
     json files = json::object();
     for (std::string_view name : ClientPaths::fileNames) {
-        files[std::string(name)] = (directory / name).string();
+        files[std::string(name)] = local((directory / name).string());
     }
-    std::string text = "Konfiguration: " + deps.configFile.string() +
-                       "\n  Verzeichnis: " + directory.string() +
+    std::string text = "Konfiguration: " + path + "\n  Verzeichnis: " + local(directory.string()) +
                        " (config.json, ipstate.json, status.json, dnscheck.json)\n";
-    json value{
-        {"path", deps.configFile.string()}, {"files", files}, {"settings", nullptr}, {"error", nullptr}};
+    json value{{"path", path}, {"files", files}, {"settings", nullptr}, {"error", nullptr}};
     Expected<std::optional<ClientConfiguration>> loaded = ConfigurationStore(deps.configFile).load();
     if (!loaded) {
-        value["error"] = loaded.failure().text;
+        value["error"] = local(loaded.failure().text);
         if (deps.effectiveUserId != 0) {
             found.needsRoot.push_back("Konfiguration");
         }
-        return {"configuration", text + "  nicht lesbar: " + loaded.failure().text + "\n", value};
+        return {"configuration", text + "  nicht lesbar: " + local(loaded.failure().text) + "\n", value};
     }
     if (!*loaded) {
         return {"configuration", text + "  (noch nicht konfiguriert)\n", value};
@@ -101,8 +106,8 @@ Section configuration(const Dependencies& deps, Findings& found) {
     value["settings"] = settings;
     text += ConfigurationSummary::settingsLines(*found.config, masked);
     if (Expected<void> valid = found.config->validate(); !valid) {
-        value["error"] = valid.failure().text;
-        text += "  ⚠ ungültig: " + valid.failure().text + "\n";
+        value["error"] = local(valid.failure().text);
+        text += "  ⚠ ungültig: " + local(valid.failure().text) + "\n";
     }
     return {"configuration", text, value};
 }
@@ -114,10 +119,10 @@ Section trust(const Dependencies& deps) {
     std::string text = "Vertrauen: ";
     std::string source = "builtIn";
     if (deps.trust.source == HttpTrust::Source::bundleFile) {
-        text += "Datei " + deps.trust.path;
+        text += "Datei " + local(deps.trust.path);
         source = "bundleFile";
     } else if (deps.trust.source == HttpTrust::Source::directory) {
-        text += "Verzeichnis " + deps.trust.path;
+        text += "Verzeichnis " + local(deps.trust.path);
         source = "directory";
     } else {
         text += "die eingebauten Wurzeln von libcurl";
@@ -125,8 +130,9 @@ Section trust(const Dependencies& deps) {
     text += named      ? " (aus der Umgebung; Schlüsselbund-Rückgriff aus)"
             : keychain ? " und der Schlüsselbund"
                        : "";
-    return {"trust", text + "\n",
-            json{{"source", source}, {"path", orNull(deps.trust.path)}, {"keychainFallback", keychain}}};
+    return {
+        "trust", text + "\n",
+        json{{"source", source}, {"path", orNull(local(deps.trust.path))}, {"keychainFallback", keychain}}};
 }
 
 std::string interfaceName(const std::vector<HostInterface>& interfaces, unsigned index) {
@@ -148,7 +154,7 @@ Section route(int family, Findings& found) {
     Expected<FamilyRoutes> routes = InternetRouting::read(family);
     Expected<std::optional<InternetRouting::Hop>> hop = InternetRouting::lookUp(family);
     if (!routes || !hop) {
-        const std::string why = !routes ? routes.failure().text : hop.failure().text;
+        const std::string why = local(!routes ? routes.failure().text : hop.failure().text);
         return {key, label + "nicht lesbar (" + why + ")\n", json{{"error", why}}};
     }
     if (!*hop) {
@@ -189,10 +195,11 @@ std::string prefix64(const std::string& address) {
     return std::string(text) + "/64";
 }
 
-bool published(const HostAddress& address) {
-    const bool local = address.address.starts_with("fe8") || address.address.starts_with("fe9") ||
-                       address.address.starts_with("fea") || address.address.starts_with("feb");
-    return address.family == AF_INET6 && !local && address.address != "::1";
+// Neither link-local (fe80::/10) nor the loopback: what an echo service could see.
+bool beyondLink(const HostAddress& address) {
+    const bool linkLocal = address.address.starts_with("fe8") || address.address.starts_with("fe9") ||
+                           address.address.starts_with("fea") || address.address.starts_with("feb");
+    return address.family == AF_INET6 && !linkLocal && address.address != "::1";
 }
 
 std::string flags(const HostAddress& address) {
@@ -215,12 +222,12 @@ std::string flags(const HostAddress& address) {
 Section addresses() {
     Expected<HostAddresses> own = readHostAddresses();
     if (!own) {
-        return {"ipv6Addresses", "IPv6-Adressen: nicht lesbar (" + own.failure().text + ")\n",
-                json{{"error", own.failure().text}}};
+        const std::string why = local(own.failure().text);
+        return {"ipv6Addresses", "IPv6-Adressen: nicht lesbar (" + why + ")\n", json{{"error", why}}};
     }
     std::vector<const HostAddress*> global;
     for (const HostAddress& address : own->addresses) {
-        if (published(address)) {
+        if (beyondLink(address)) {
             global.push_back(&address);
         }
     }
@@ -283,7 +290,7 @@ Section discoverySource(const Findings& found) {
     }
     const DiscoveryPath path{.preferPublicSource = true, .boundInterface = found.ipv6Below};
     if (Expected<void> prepared = prepareDiscoverySocket(socket.get(), AF_INET6, path); !prepared) {
-        return failed(prepared.failure().text);
+        return failed(local(prepared.failure().text));
     }
     const InternetRouting::Destination internet = InternetRouting::internetDestination(AF_INET6);
     if (::connect(socket.get(), internet.get(), internet.length) != 0) {
@@ -338,7 +345,7 @@ Section zoneServers(const Findings& found) {
     const std::vector<DnsServer> servers =
         ResolverHostConfirmer(found.config->hostname, DnsWire::system()).zoneServers();
     if (servers.empty()) {
-        const std::string why = "nicht gefunden (keine Antwort der Resolver binnen " +
+        const std::string why = "nicht gefunden (kein Resolver nannte binnen " +
                                 std::to_string(ResolverHostConfirmer::total.count()) +
                                 " s, oder keine Adresse)";
         return {"zoneServers", label + why + "\n", json{{"servers", json::array()}, {"error", why}}};
@@ -365,7 +372,7 @@ Section launchd() {
 // Whether the running daemon writes into the file at the path (and not a rotated one) only a look at its
 // open files tells, which needs root: size and time show whether anything arrives.
 Section logFile(const Dependencies& deps, Findings& found) {
-    const std::string path = deps.daemonLog.string();
+    const std::string path = local(deps.daemonLog.string());
     struct stat info {};
     if (::stat(deps.daemonLog.c_str(), &info) != 0) {
         const std::string why = errno == ENOENT ? "fehlt" : Failure::of("stat", errno).text;
