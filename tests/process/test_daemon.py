@@ -131,35 +131,25 @@ mkdir -p "$root/Library/Logs/RuzEdaRoredo" && mount --bind "$logs" "$root/Librar
 exec chroot "$root" "$client" "$@" """
 
 
-@linux_only("a mount namespace with the log's directory, and libfaketime")
-@pytest.mark.skipif(not FAKETIME, reason="libfaketime is not installed")
-def test_the_daemon_log_survives_its_rotation(config_dir, fake_service, daemon, tmp_path):
-    need_mount_namespace()
+# On a Mac, whose own code follows the file there, the log is at a path of the test's choosing and a cycle comes
+# each minute in real time.
+@pytest.mark.parametrize("form", [
+    pytest.param("namespace", marks=[linux_only("a mount namespace with the log's directory, and libfaketime"),
+                                     pytest.mark.skipif(not FAKETIME, reason="libfaketime is not installed")]),
+    pytest.param("chosen path", marks=mac_only("the log at a path of the test's choosing, in real time; Linux "
+                                               "runs the namespace form")),
+])
+def test_the_daemon_log_survives_its_rotation(form, config_dir, fake_service, daemon, tmp_path):
     logs, root = tmp_path / "logs", tmp_path / "root"
     logs.mkdir(), root.mkdir()
-    d = rotating_daemon(config_dir, fake_service, daemon, logs, ["unshare", "-m", "sh", "-c", CHROOT, "sh", root, logs],
-                        **faster(60))
-    follows_rotation(d, logs, seconds=30)
-
-
-# The same on a Mac, where its own code follows the file: the log at a path of the test's choosing, a cycle a
-# minute in real time.
-@mac_only("the log at a chosen path, in real time; Linux runs the namespace form above")
-def test_the_daemon_log_at_a_chosen_path_survives_its_rotation(config_dir, fake_service, daemon, tmp_path):
-    logs = tmp_path / "logs"
-    logs.mkdir()
-    d = rotating_daemon(config_dir, fake_service, daemon, logs, (), KORVANE_DAEMON_LOG=str(logs / "daemon.log"))
-    follows_rotation(d, logs, seconds=150)
-
-
-def rotating_daemon(config_dir, fake_service, daemon, logs, launcher, **extra):
     write_config(config_dir, fake_service, updateIntervalMinutes=1)
     fake_service.control(update={"body": "911", "sticky": True})  # a WARN line every cycle
-    return daemon(launcher, logs / "daemon.log", **extra)
-
-
-def follows_rotation(d, logs, seconds):
     log, old, turnover = logs / "daemon.log", logs / "daemon.log.0", "Dec  9 03:00:00 mac newsyslog[42]: turned over\n"
+    if form == "namespace":
+        need_mount_namespace()
+        d, seconds = daemon(["unshare", "-m", "sh", "-c", CHROOT, "sh", root, logs], log, **faster(60)), 30
+    else:
+        d, seconds = daemon((), log, KORVANE_DAEMON_LOG=str(log)), 150
     lines = lambda path: path.read_text().splitlines()  # noqa: E731
     d.wait_for(lambda: len(lines(log)) >= 3, seconds)
     log.rename(old)

@@ -114,24 +114,21 @@ def test_confirmation(zone, pushed, ns, run, outcome, served, updates, logged, c
 @mac_only("a resolver the test names, without namespaces; Linux runs it in the DNS world above")
 def test_a_stalled_resolver_costs_the_zone_search_its_bound(config_dir, fake_service, tmp_path):
     stall = subprocess.Popen([sys.executable, str(DNSWORLD), "stall", "127.0.0.1"], stdout=subprocess.PIPE)
+    log, status, check = tmp_path / "daemon.log", config_dir / "status.json", config_dir / "dnscheck.json"
     try:
         assert stall.stdout.readline() == b"listening\n"
         write_config(config_dir, fake_service)
-        log = tmp_path / "daemon.log"
         with open(log, "wb") as out:
             daemon = subprocess.Popen([CLIENT, "run"], stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
                                       env=client_env(config_dir, fake_service, KORVANE_RESOLVER="127.0.0.1"))
         try:
-            status, check = config_dir / "status.json", config_dir / "dnscheck.json"
             deadline = time.monotonic() + 30
             while not check.exists() and time.monotonic() < deadline:
                 time.sleep(0.05)
-            assert json.loads(check.read_text())["outcome"] == "unknown"
+            assert json.loads(check.read_text())["outcome"] == "unknown" and daemon.poll() is None
             assert 1.5 < check.stat().st_mtime - status.stat().st_mtime < 7
             assert "[INFO] DNS nicht prüfbar: keine zuständigen Nameserver gefunden." in lines(log)
-            assert daemon.poll() is None
         finally:
             stop(daemon)
     finally:
         stall.kill()
-        stall.wait()
