@@ -340,7 +340,8 @@ Section resolvers() {
 Section zoneServers(const Findings& found) {
     const std::string label = "Nameserver der Zone: ";
     if (!found.config || found.config->hostname.empty()) {
-        return {"zoneServers", label + "ohne Hostnamen nicht bestimmbar\n", json{{"servers", nullptr}}};
+        return {"zoneServers", label + "ohne Hostnamen aus der Konfiguration nicht bestimmbar\n",
+                json{{"servers", nullptr}}};
     }
     const std::vector<DnsServer> servers =
         ResolverHostConfirmer(found.config->hostname, DnsWire::system()).zoneServers();
