@@ -348,7 +348,7 @@ Section zoneServers(const Findings& found) {
     if (servers.empty()) {
         const std::string why = "nicht gefunden (kein Resolver nannte binnen " +
                                 std::to_string(ResolverHostConfirmer::total.count()) +
-                                " s, oder keine Adresse)";
+                                " s Nameserver mit Adresse)";
         return {"zoneServers", label + why + "\n", json{{"servers", json::array()}, {"error", why}}};
     }
     std::vector<std::string> named;
