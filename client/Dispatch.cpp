@@ -4,6 +4,7 @@
 #include "process/ProcessExit.hpp"
 
 #include "commands/ConfigureCommand.hpp"
+#include "commands/DiagnoseCommand.hpp"
 #include "commands/OnceCommand.hpp"
 #include "commands/RunCommand.hpp"
 #include "commands/StatusCommand.hpp"
@@ -28,6 +29,7 @@ std::string usageText() {
            "               [--ipv6|--no-ipv6] [--api-key-stdin]\n"
            "  once         Einen Update-Zyklus ausführen [--force]\n"
            "  status       Konfiguration und Daemon-Zustand anzeigen\n"
+           "  diagnose     Zeigen, was Korvane auf diesem Rechner sieht (ändert nichts) [--json]\n"
            "  version      Version ausgeben\n";
 }
 
@@ -53,6 +55,9 @@ void run(const std::vector<std::string>& arguments) {
     }
     if (command == "status") {
         StatusCommand::run();
+    }
+    if (command == "diagnose") {
+        DiagnoseCommand::run(ClientRoot::forCommand(), rest);
     }
     if (command == "version" || command == "--version" || command == "-v") {
         OutputStream::write(stdout, std::string(ClientVersion::current) + "\n");

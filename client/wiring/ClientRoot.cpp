@@ -38,7 +38,7 @@ ClientRoot ClientRoot::forCommand() {
 }
 
 ClientRoot ClientRoot::forDaemon() {
-    return {StdLog::daemonLog(std::string(ClientPaths::daemonLog)),
+    return {StdLog::daemonLog(ClientPaths::daemonLogFile()),
             {},
             ServiceEndpoints::fromEnvironment(),
             HttpTrust::fromEnvironment()};

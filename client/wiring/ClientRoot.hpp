@@ -49,6 +49,7 @@ public:
 
     const ClientLog& log() const { return log_; }
     const Pause::Clock& clock() const { return clock_; }
+    const HttpTrust& trust() const { return trust_; }
 
     // config.json, read and validated, or why there is none: without the file "Keine Konfiguration gefunden
     // ({path})" followed by missingHint.

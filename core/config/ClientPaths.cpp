@@ -29,4 +29,8 @@ std::filesystem::path dnsCheckFile() {
     return configDir() / dnsCheckFileName;
 }
 
+std::filesystem::path daemonLogFile() {
+    return Environment::value("KORVANE_DAEMON_LOG").value_or(std::string(daemonLog));
+}
+
 } // namespace ClientPaths

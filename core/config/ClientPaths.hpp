@@ -27,5 +27,7 @@ std::filesystem::path configFile();
 std::filesystem::path ipStateFile();
 std::filesystem::path statusFile();
 std::filesystem::path dnsCheckFile();
+// daemonLog, or KORVANE_DAEMON_LOG when set: a test's log that it rotates itself.
+std::filesystem::path daemonLogFile();
 
 } // namespace ClientPaths

@@ -3,6 +3,7 @@
 #include "dnscheck/DnsMessage.hpp"
 #include "dnscheck/ResolverLibrary.hpp"
 #include "status/IpAddress.hpp"
+#include "support/Environment.hpp"
 
 #include <algorithm>
 #include <arpa/nameser.h>
@@ -59,7 +60,15 @@ void take(const DnsMessage::AddressReply& reply, Family& family, DnsObservation&
 } // namespace
 
 DnsWire DnsWire::system() {
-    return {ResolverLibrary::systemResolvers, DnsTransport::exchange, std::chrono::steady_clock::now};
+    std::optional<std::string> named = Environment::value("KORVANE_RESOLVER");
+    if (!named) {
+        return {ResolverLibrary::systemResolvers, DnsTransport::exchange, std::chrono::steady_clock::now};
+    }
+    std::vector<DnsTransport::Peer> chosen;
+    if (std::optional<DnsTransport::Peer> peer = DnsTransport::peerAt(*named)) {
+        chosen.push_back(*peer);
+    }
+    return {[chosen] { return chosen; }, DnsTransport::exchange, std::chrono::steady_clock::now};
 }
 
 ResolverHostConfirmer::ResolverHostConfirmer(std::string hostname, DnsWire wire)
@@ -116,6 +125,11 @@ std::optional<ResolverHostConfirmer::Zone> ResolverHostConfirmer::discover(Clock
         return zone;
     }
     return std::nullopt;
+}
+
+std::vector<DnsServer> ResolverHostConfirmer::zoneServers() const {
+    std::optional<Zone> zone = discover(wire_.now() + total);
+    return zone ? zone->servers : std::vector<DnsServer>{};
 }
 
 DnsObservation ResolverHostConfirmer::observe(const AddressPair& published) {

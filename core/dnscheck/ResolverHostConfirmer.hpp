@@ -19,6 +19,7 @@ struct DnsWire {
         exchange;
     std::function<DnsTransport::Deadline()> now;
 
+    // The system's resolvers, or the one at the address KORVANE_RESOLVER names (a test's, on port 53).
     static DnsWire system();
 };
 
@@ -35,6 +36,9 @@ public:
     ResolverHostConfirmer(std::string hostname, DnsWire wire);
 
     DnsObservation observe(const AddressPair& published) override;
+    // The zone's name servers that observe() would ask, found afresh within `total`; none when no resolver
+    // answered in time or the zone has no server with an address.
+    std::vector<DnsServer> zoneServers() const;
 
 private:
     struct Zone {

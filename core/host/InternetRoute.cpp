@@ -57,6 +57,14 @@ InternetRoute InternetRouting::decide(const FamilyRoutes& routes) {
     return route;
 }
 
+Expected<std::optional<unsigned>> InternetRouting::internetInterface(int family) {
+    Expected<std::optional<Hop>> hop = lookUp(family);
+    if (!hop) {
+        return hop.failure();
+    }
+    return *hop ? std::optional<unsigned>((*hop)->interface) : std::nullopt;
+}
+
 Expected<FamilyRoutes> InternetRouting::read(int family) {
     Expected<std::optional<unsigned>> internet = internetInterface(family);
     if (!internet) {

@@ -60,9 +60,18 @@ struct Destination {
 Destination internetDestination(int family);
 // What the machine's routing says for AF_INET or AF_INET6 now.
 Expected<FamilyRoutes> read(int family);
+// The interface the kernel sends through towards the internet; absent: no route.
+Expected<std::optional<unsigned>> internetInterface(int family);
+
+// One route towards the internet as the kernel looks it up.
+struct Hop {
+    unsigned interface = 0;
+    std::string gateway; // the router's address; empty for a route straight onto a link (a tunnel's)
+};
 
 // The platform's own parts of it (InternetRouteLinux.cpp, InternetRouteMac.mm).
-Expected<std::optional<unsigned>> internetInterface(int family);
+// With `scope`, the route a socket bound to that interface takes (the way out below a tunnel).
+Expected<std::optional<Hop>> lookUp(int family, std::optional<unsigned> scope = std::nullopt);
 Expected<std::vector<unsigned>> exits(int family);
 
 } // namespace InternetRouting

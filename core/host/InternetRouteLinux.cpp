@@ -6,6 +6,7 @@
 #include "host/Netlink.hpp"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <linux/netlink.h>
@@ -21,8 +22,16 @@ struct Route {
     unsigned char type = 0;
     std::optional<unsigned> interface;
     unsigned metric = 0;
-    bool gateway = false;
+    std::string gateway; // inet_ntop's text; empty without one
 };
+
+std::string addressText(int family, const void* data, std::size_t size) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (size != (family == AF_INET6 ? 16U : 4U) || inet_ntop(family, data, text, sizeof text) == nullptr) {
+        return {};
+    }
+    return text;
+}
 
 // Hands each route of the kernel's answer to `take`.
 Expected<void> ask(nlmsghdr& request, const std::function<void(const Route&)>& take) {
@@ -35,7 +44,7 @@ Expected<void> ask(nlmsghdr& request, const std::function<void(const Route&)>& t
             return;
         }
         const auto& header = *static_cast<const rtmsg*>(NLMSG_DATA(&message));
-        Route route{header.rtm_dst_len, header.rtm_table, header.rtm_type, std::nullopt, 0, false};
+        Route route{header.rtm_dst_len, header.rtm_table, header.rtm_type, std::nullopt, 0, {}};
         Netlink::forEachAttribute(message, sizeof(rtmsg),
                                   [&](unsigned short type, std::size_t size, const void* data) {
                                       std::uint32_t value = 0;
@@ -49,7 +58,7 @@ Expected<void> ask(nlmsghdr& request, const std::function<void(const Route&)>& t
                                       } else if (type == RTA_TABLE) {
                                           route.table = value;
                                       } else if (type == RTA_GATEWAY) {
-                                          route.gateway = true;
+                                          route.gateway = addressText(header.rtm_family, data, size);
                                       }
                                   });
         take(route);
@@ -59,13 +68,14 @@ Expected<void> ask(nlmsghdr& request, const std::function<void(const Route&)>& t
 struct RouteRequest {
     nlmsghdr header;
     rtmsg route;
-    char attributes[RTA_SPACE(16)];
+    char attributes[RTA_SPACE(16) + RTA_SPACE(4)];
 };
 
 } // namespace
 
-// The route towards the internet as the kernel would choose it.
-Expected<std::optional<unsigned>> InternetRouting::internetInterface(int family) {
+// The route towards the internet as the kernel would choose it, for a socket bound to `scope` when given.
+Expected<std::optional<InternetRouting::Hop>> InternetRouting::lookUp(int family,
+                                                                      std::optional<unsigned> scope) {
     RouteRequest request{};
     const Destination internet = internetDestination(family);
     const void* destination =
@@ -73,25 +83,37 @@ Expected<std::optional<unsigned>> InternetRouting::internetInterface(int family)
             ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(internet.get())->sin6_addr)
             : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(internet.get())->sin_addr);
     const std::size_t size = family == AF_INET6 ? 16 : 4;
-    request.header.nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg)) + RTA_SPACE(size);
+    request.header.nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg));
     request.header.nlmsg_type = RTM_GETROUTE;
     request.header.nlmsg_flags = NLM_F_REQUEST;
     request.route.rtm_family = static_cast<unsigned char>(family);
     request.route.rtm_dst_len = static_cast<unsigned char>(size * 8);
-    auto* attribute = reinterpret_cast<rtattr*>(reinterpret_cast<char*>(&request) +
-                                                NLMSG_ALIGN(NLMSG_LENGTH(sizeof(rtmsg))));
-    attribute->rta_type = RTA_DST;
-    attribute->rta_len = static_cast<unsigned short>(RTA_LENGTH(size));
-    std::memcpy(RTA_DATA(attribute), destination, size);
-    std::optional<unsigned> interface;
-    Expected<void> asked = ask(request.header, [&](const Route& route) { interface = route.interface; });
+    auto append = [&request](unsigned short type, const void* data, std::size_t length) {
+        auto* attribute = reinterpret_cast<rtattr*>(reinterpret_cast<char*>(&request) +
+                                                    NLMSG_ALIGN(request.header.nlmsg_len));
+        attribute->rta_type = type;
+        attribute->rta_len = static_cast<unsigned short>(RTA_LENGTH(length));
+        std::memcpy(RTA_DATA(attribute), data, length);
+        request.header.nlmsg_len = NLMSG_ALIGN(request.header.nlmsg_len) + RTA_SPACE(length);
+    };
+    append(RTA_DST, destination, size);
+    if (scope) {
+        const std::uint32_t index = *scope;
+        append(RTA_OIF, &index, sizeof index);
+    }
+    std::optional<Hop> hop;
+    Expected<void> asked = ask(request.header, [&](const Route& route) {
+        if (route.interface) {
+            hop = Hop{*route.interface, route.gateway};
+        }
+    });
     if (!asked && (asked.failure().error == ENETUNREACH || asked.failure().error == EHOSTUNREACH)) {
-        return std::optional<unsigned>();
+        return std::optional<Hop>();
     }
     if (!asked) {
         return asked.failure();
     }
-    return interface;
+    return hop;
 }
 
 // The main table's default routes by metric, then its host routes through a gateway.
@@ -110,7 +132,7 @@ Expected<std::vector<unsigned>> InternetRouting::exits(int family) {
         }
         if (route.destinationLength == 0) {
             defaults.emplace_back(route.metric, *route.interface);
-        } else if (route.destinationLength == host && route.gateway) {
+        } else if (route.destinationLength == host && !route.gateway.empty()) {
             hostRoutes.push_back(*route.interface);
         }
     });

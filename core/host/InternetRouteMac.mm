@@ -7,6 +7,8 @@
 #include "support/Descriptor.hpp"
 
 #include <SystemConfiguration/SystemConfiguration.h>
+#include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -35,10 +37,43 @@ std::string text(CFTypeRef value) {
     return buffer;
 }
 
+// The route in the kernel's answer after its header: the addresses rtm_addrs names, in the order of their
+// bits, each padded to 4 bytes (<net/route.h>'s ROUNDUP on Darwin); the gateway's text when it is one.
+std::string gatewayOf(const unsigned char* answer, std::size_t length, int addresses) {
+    std::size_t at = sizeof(rt_msghdr);
+    for (int bit = 1; bit <= RTA_GATEWAY && at < length; bit <<= 1) {
+        if ((addresses & bit) == 0) {
+            continue;
+        }
+        sockaddr_storage found{};
+        std::memcpy(&found, answer + at, std::min({length - at, sizeof found, std::size_t{answer[at]}}));
+        const std::size_t size = answer[at] == 0 ? 4 : (answer[at] + 3U) & ~std::size_t{3};
+        at += size;
+        if (bit != RTA_GATEWAY) {
+            continue;
+        }
+        char shown[INET6_ADDRSTRLEN] = {};
+        if (found.ss_family == AF_INET) {
+            inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&found)->sin_addr, shown, sizeof shown);
+        } else if (found.ss_family == AF_INET6) {
+            in6_addr router = reinterpret_cast<sockaddr_in6*>(&found)->sin6_addr;
+            if (IN6_IS_ADDR_LINKLOCAL(&router)) {
+                // The kernel keeps a link-local address's scope in its second 16 bits; route(8) clears them.
+                router.s6_addr[2] = router.s6_addr[3] = 0;
+            }
+            inet_ntop(AF_INET6, &router, shown, sizeof shown);
+        }
+        return shown;
+    }
+    return {};
+}
+
 } // namespace
 
-// The unscoped route towards the internet: the interface the kernel would send through.
-Expected<std::optional<unsigned>> InternetRouting::internetInterface(int family) {
+// The route towards the internet (RTM_GET, as `route -n get` asks; `-ifscope` with a scope): the interface
+// the kernel would send through, and its gateway.
+Expected<std::optional<InternetRouting::Hop>> InternetRouting::lookUp(int family,
+                                                                      std::optional<unsigned> scope) {
     Descriptor routing(::socket(PF_ROUTE, SOCK_RAW, family));
     if (!routing.valid()) {
         return Failure::of("PF_ROUTE", errno);
@@ -66,14 +101,18 @@ Expected<std::optional<unsigned>> InternetRouting::internetInterface(int family)
     header->rtm_type = RTM_GET;
     header->rtm_addrs = RTA_DST | RTA_IFP;
     header->rtm_seq = 1;
+    if (scope) {
+        header->rtm_flags |= RTF_IFSCOPE;
+        header->rtm_index = static_cast<u_short>(*scope);
+    }
     if (write(routing.get(), message, length) < 0) {
         if (errno == ESRCH || errno == ENETUNREACH) {
-            return std::optional<unsigned>();
+            return std::optional<Hop>();
         }
         return Failure::of("RTM_GET", errno);
     }
     const pid_t self = getpid();
-    unsigned char answer[2048];
+    alignas(rt_msghdr) unsigned char answer[2048];
     // Other routing messages may come first; the kernel's answer to this one follows at once.
     for (int message = 0; message < 64; ++message) {
         ssize_t got = ::read(routing.get(), answer, sizeof answer);
@@ -87,9 +126,10 @@ Expected<std::optional<unsigned>> InternetRouting::internetInterface(int family)
         std::memcpy(&reply, answer, sizeof reply);
         if (reply.rtm_type == RTM_GET && reply.rtm_seq == 1 && reply.rtm_pid == self) {
             if (reply.rtm_errno != 0) {
-                return std::optional<unsigned>();
+                return std::optional<Hop>();
             }
-            return std::optional<unsigned>(reply.rtm_index);
+            return std::optional<Hop>(
+                Hop{reply.rtm_index, gatewayOf(answer, static_cast<std::size_t>(got), reply.rtm_addrs)});
         }
     }
     return Failure{"RTM_GET: no answer", 0};

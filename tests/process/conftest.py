@@ -19,10 +19,12 @@ LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d (\[(DEBUG|INFO|WARN|ERROR)\]
 PLIST = Path("/Library/LaunchDaemons/com.korvane.client.plist")
 # Variables of the program's own that the runner's environment must not carry in.
 OWN = ("KORVANE_CONFIG_DIR", "KORVANE_SERVER_BASE_URL", "KORVANE_UPDATE_MANIFEST_URL", "SSL_CERT_FILE",
-       "SSL_CERT_DIR", "KORVANE_SELF_UPDATE")
+       "SSL_CERT_DIR", "KORVANE_SELF_UPDATE", "KORVANE_DAEMON_LOG", "KORVANE_RESOLVER")
 needs_client = pytest.mark.skipif(not CLIENT, reason="KORVANE_CLIENT is not set")
 # What needs Linux (namespaces, preloading); the macOS workflow runs every other test against the Mac build.
 linux_only = lambda why: pytest.mark.skipif(sys.platform != "linux", reason=f"Linux only: {why}")  # noqa: E731
+# The forms of a Linux-only test that the Mac's own code runs; scripts/skipped lists them in one line.
+mac_only = lambda why: pytest.mark.skipif(sys.platform != "darwin", reason=f"Mac only: {why}")  # noqa: E731
 # The restart hint and the daemon line depend on the launchd job, which a test machine does not have.
 no_job = pytest.mark.skipif(PLIST.exists(), reason="a launchd job definition is installed here")
 

@@ -29,6 +29,7 @@ USAGE = ("korvane-client 0.24.0 — Korvane DynDNS-Client für macOS\n\n"
          "               [--ipv6|--no-ipv6] [--api-key-stdin]\n"
          "  once         Einen Update-Zyklus ausführen [--force]\n"
          "  status       Konfiguration und Daemon-Zustand anzeigen\n"
+         "  diagnose     Zeigen, was Korvane auf diesem Rechner sieht (ändert nichts) [--json]\n"
          "  version      Version ausgeben\n")
 
 

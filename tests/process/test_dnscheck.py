@@ -12,13 +12,14 @@ from pathlib import Path
 
 import pytest
 
-from conftest import CLIENT, HOST, LINE, client_env, needs_client, write_config
+from conftest import CLIENT, HOST, LINE, client_env, mac_only, needs_client, write_config
 from fakeservice import FakeService, stop
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools/fake-dns"))
-from dnsworld import DnsWorld, NamespaceRefused  # noqa: E402
+from dnsworld import DNSWORLD, DnsWorld, NamespaceRefused  # noqa: E402
 
-pytestmark = [needs_client, pytest.mark.skipif(not os.path.exists("/usr/sbin/knotd"), reason="knot is not installed")]
+pytestmark = needs_client
+KNOT = pytest.mark.skipif(not os.path.exists("/usr/sbin/knotd"), reason="knot is not installed")
 FAKETIME = sorted(glob.glob("/usr/lib/*/faketime/libfaketimeMT.so.1"))
 NS = [{"address": "127.0.0.1", "name": "ns1.example.net"}]
 MANY = [f"198.51.100.{n}" for n in range(1, 61)]
@@ -28,6 +29,7 @@ def lines(log):
     return [LINE.match(line).group(1) for line in log.read_text(encoding="utf-8").splitlines()]
 
 
+@KNOT
 # zone records, addresses pushed before, name server address, how the run goes ("fast": faketime with a one-
 # minute interval; "unpublished": faketime, an hour's interval and a service whose DNS never follows), then
 # what must show in the end.
@@ -105,3 +107,28 @@ def test_confirmation(zone, pushed, ns, run, outcome, served, updates, logged, c
                 stop(daemon)
     finally:
         world.__exit__()
+
+
+# The resolver that truncates, then holds TCP, at an address the test names (KORVANE_RESOLVER), so that the Mac's
+# own resolver code meets it: the zone search gives up within its 6 s and the cycle goes on.
+@mac_only("a resolver the test names, without namespaces; Linux runs it in the DNS world above")
+def test_a_stalled_resolver_costs_the_zone_search_its_bound(config_dir, fake_service, tmp_path):
+    stall = subprocess.Popen([sys.executable, str(DNSWORLD), "stall", "127.0.0.1"], stdout=subprocess.PIPE)
+    log, status, check = tmp_path / "daemon.log", config_dir / "status.json", config_dir / "dnscheck.json"
+    try:
+        assert stall.stdout.readline() == b"listening\n"
+        write_config(config_dir, fake_service)
+        with open(log, "wb") as out:
+            daemon = subprocess.Popen([CLIENT, "run"], stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
+                                      env=client_env(config_dir, fake_service, KORVANE_RESOLVER="127.0.0.1"))
+        try:
+            deadline = time.monotonic() + 30
+            while not check.exists() and time.monotonic() < deadline:
+                time.sleep(0.05)
+            assert json.loads(check.read_text())["outcome"] == "unknown" and daemon.poll() is None
+            assert 1.5 < check.stat().st_mtime - status.stat().st_mtime < 7
+            assert "[INFO] DNS nicht prüfbar: keine zuständigen Nameserver gefunden." in lines(log)
+        finally:
+            stop(daemon)
+    finally:
+        stall.kill()

@@ -20,6 +20,7 @@ from pathlib import Path
 ZONE = "example.net"
 KNOTD, KNOTC = "/usr/sbin/knotd", "/usr/sbin/knotc"
 STALLED = "127.0.0.2"
+DNSWORLD = Path(__file__).resolve()
 
 
 class NamespaceRefused(RuntimeError):
@@ -135,11 +136,11 @@ def publish_main(host, *addresses):
     return done.returncode
 
 
-def stall_main():
-    """Run inside the namespace: the stalled resolver, until killed."""
+def stall_main(address=STALLED):
+    """Run inside the namespace (or at an address of the caller's choice): the stalled resolver, until killed."""
     udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    udp.bind((STALLED, 53))
-    tcp = socket.create_server((STALLED, 53), backlog=64)
+    udp.bind((address, 53))
+    tcp = socket.create_server((address, 53), backlog=64)
     watch, held = selectors.DefaultSelector(), []
     watch.register(udp, selectors.EVENT_READ)
     watch.register(tcp, selectors.EVENT_READ)
@@ -157,4 +158,4 @@ def stall_main():
 if __name__ == "__main__" and sys.argv[1:2] == ["publish"]:
     sys.exit(publish_main(*sys.argv[2:]))
 if __name__ == "__main__" and sys.argv[1:2] == ["stall"]:
-    stall_main()
+    stall_main(*sys.argv[2:3])

@@ -1,0 +1,32 @@
+// `korvane-client diagnose [--json]`: what Korvane sees on this machine, for an administrator and for
+// support: the build, the configuration with the key masked, the trust, each family's way to the internet,
+// the IPv6 addresses and which one would be published, the discovery's IPv6 source, the resolvers and the
+// zone's name servers, the launchd job and the log. It sends no update and writes no file.
+#pragma once
+
+#include "support/HttpTrust.hpp"
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+class ClientRoot;
+
+namespace DiagnoseCommand {
+
+struct Dependencies {
+    std::filesystem::path configFile;
+    std::filesystem::path daemonLog;
+    HttpTrust trust;
+    uid_t effectiveUserId = 0;
+    std::FILE* output = stdout;
+};
+
+// 0, or 64 for arguments other than one --json.
+int execute(const std::vector<std::string>& arguments, const Dependencies& deps);
+
+[[noreturn]] void run(const ClientRoot& root, const std::vector<std::string>& arguments);
+
+} // namespace DiagnoseCommand
