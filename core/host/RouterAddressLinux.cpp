@@ -117,8 +117,8 @@ std::optional<RouterAnswer> askPcp(in_addr gateway, Clock::time_point until) {
     unsigned char answer[1100];
     while (readable(socket.get(), until)) {
         const ssize_t got = ::recv(socket.get(), answer, sizeof answer, 0);
-        if (got < 0) {
-            // ECONNREFUSED: the port is closed, nobody speaks PCP here.
+        // ECONNREFUSED: the port is closed; version 0: a NAT-PMP router that knows no PCP.
+        if (got < 0 || (got >= 1 && answer[0] != pcpVersion)) {
             return std::nullopt;
         }
         if (std::optional<std::string> address =

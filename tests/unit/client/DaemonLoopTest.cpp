@@ -58,6 +58,10 @@ struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating, HostConfirm
         return self();
     }
     DnsObservation observe(const AddressPair&) override { return {true, true, false, {}, {}}; }
+    RouterSighting askRouter() const override {
+        ++routerQuestions;
+        return router;
+    }
     std::unique_ptr<NetworkChangeSource> networkChangeSource() const override {
         auto source = std::make_unique<ScriptedNetwork>(clocks, network);
         ScriptedNetwork* scripted = source.get();
@@ -77,7 +81,8 @@ struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating, HostConfirm
 
     Scratch dir;
     mutable ScriptedClocks clocks;
-    mutable int asked = 0, selfUpdaters = 0;
+    mutable int asked = 0, selfUpdaters = 0, routerQuestions = 0;
+    RouterSighting router;
     std::vector<TimePoint::duration> cycles;
     std::vector<std::string> lines;
     int rounds;
@@ -131,6 +136,21 @@ TEST(DaemonLoop, CyclesFollowTheIntervalSettledNetworkChangesAndWakesButNotAfter
                   std::make_tuple(failed ? DaemonStatus::State::error : DaemonStatus::State::ok, failed,
                                   std::chrono::floor<std::chrono::seconds>(start + cycles.back())));
     }
+}
+
+TEST(DaemonLoop, AsksTheRouterAtTheStartAndAfterANetworkChangeAndPublishesANewVerdictOnce) {
+    Daemon daemon(3, "\"updateIntervalMinutes\": 5", "good 203.0.113.7", {{10s}, {11500ms}});
+    daemon.router = {{RouterAnswer::Kind::address, "100.64.0.2"}, {"192.168.1.20"}};
+    EXPECT_EQ(RunCommand::execute(daemon), 0);
+    EXPECT_EQ(daemon.routerQuestions, 2);
+    EXPECT_EQ(
+        std::count(daemon.lines.begin(), daemon.lines.end(),
+                   "INFO IPv4 von außen nicht erreichbar: Carrier-NAT des Anbieters (Router: 100.64.0.2)."),
+        1);
+    DaemonStatus status = daemon.status();
+    EXPECT_EQ(
+        std::tie(status.reachability, status.routerIpv4),
+        std::make_tuple(std::optional(Reachability::carrierNat), std::optional<std::string>("100.64.0.2")));
 }
 
 TEST(DaemonLoop, WithoutAConfigurationItIdlesAndPutsItsStatusBackEveryHour) {
