@@ -213,9 +213,10 @@ std::optional<RouterAnswer> askUpnp(in_addr gateway, Clock::time_point until) {
     static const char* const types[] = {"urn:schemas-upnp-org:device:InternetGatewayDevice:1",
                                         "urn:schemas-upnp-org:device:InternetGatewayDevice:2", nullptr};
     int error = 0;
-    // No minissdpd (""): only what answers on the network counts.
+    // Both versions searched in one round and waited for once; no minissdpd (""): only what answers on the
+    // network counts.
     UPNPDev* devices = upnpDiscoverDevices(types, static_cast<int>(std::min(upnpSearch, left / 2).count()),
-                                           nullptr, "", UPNP_LOCAL_PORT_ANY, 0, 2, &error, 0);
+                                           nullptr, "", UPNP_LOCAL_PORT_ANY, 0, 2, &error, 1);
     std::optional<RouterAnswer> answer;
     for (UPNPDev* device = devices; device != nullptr && !answer && Clock::now() < until;
          device = device->pNext) {

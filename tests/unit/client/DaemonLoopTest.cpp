@@ -70,7 +70,7 @@ struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating, HostConfirm
     }
     std::optional<std::string> resolveIpv4() noexcept override {
         cycles.push_back(clocks.wall - start);
-        return "203.0.113.7";
+        return ipv4;
     }
     std::optional<std::string> resolveIpv6() noexcept override { return std::nullopt; }
     Expected<DynDnsResponse> send(const std::optional<std::string>&,
@@ -83,6 +83,7 @@ struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating, HostConfirm
     mutable ScriptedClocks clocks;
     mutable int asked = 0, selfUpdaters = 0, routerQuestions = 0;
     RouterSighting router;
+    std::string ipv4 = "203.0.113.7";
     std::vector<TimePoint::duration> cycles;
     std::vector<std::string> lines;
     int rounds;
@@ -139,7 +140,8 @@ TEST(DaemonLoop, CyclesFollowTheIntervalSettledNetworkChangesAndWakesButNotAfter
 }
 
 TEST(DaemonLoop, AsksTheRouterAtTheStartAndAfterANetworkChangeAndPublishesANewVerdictOnce) {
-    Daemon daemon(3, "\"updateIntervalMinutes\": 5", "good 203.0.113.7", {{10s}, {11500ms}});
+    Daemon daemon(3, "\"updateIntervalMinutes\": 5", "good 80.1.1.9", {{10s}, {11500ms}});
+    daemon.ipv4 = "80.1.1.9";
     daemon.router = {{RouterAnswer::Kind::address, "100.64.0.2"}, {"192.168.1.20"}};
     EXPECT_EQ(RunCommand::execute(daemon), 0);
     EXPECT_EQ(daemon.routerQuestions, 2);

@@ -17,15 +17,17 @@ TEST(ReachabilityRule, FromTheRoutersAnswerTheEchoedAddressAndTheMacsOwn) {
     const std::tuple<RouterAnswer, Echo, Own, Reachability> cases[] = {
         {{Kind::address, "80.1.1.2"}, "80.1.1.2", {"10.0.0.2"}, Reachability::forwardable},
         {{Kind::address, "100.64.0.2"}, "80.1.1.9", {"10.0.0.2"}, Reachability::carrierNat},
-        {{Kind::address, "100.127.255.254"}, std::nullopt, {"10.0.0.2"}, Reachability::carrierNat},
+        {{Kind::address, "100.127.255.254"}, "80.1.1.9", {"10.0.0.2"}, Reachability::carrierNat},
         {{Kind::address, "100.128.0.1"}, "80.1.1.9", {"10.0.0.2"}, Reachability::secondRouter},
         {{Kind::address, "192.0.0.2"}, "80.1.1.9", {"10.0.0.2"}, Reachability::dsLite},
         {{Kind::address, "192.0.0.8"}, "80.1.1.9", {"10.0.0.2"}, Reachability::secondRouter},
-        {{Kind::address, "192.168.178.2"}, std::nullopt, {"10.0.0.2"}, Reachability::secondRouter},
+        {{Kind::address, "192.168.178.2"}, "80.1.1.9", {"10.0.0.2"}, Reachability::secondRouter},
         {{Kind::address, "172.31.0.2"}, "80.1.1.9", {"10.0.0.2"}, Reachability::secondRouter},
         {{Kind::address, "80.1.1.2"}, "80.1.1.9", {"10.0.0.2"}, Reachability::secondRouter},
-        // A public address with nothing to compare it with says nothing.
-        {{Kind::address, "80.1.1.2"}, std::nullopt, {"10.0.0.2"}, Reachability::unknown},
+        // Without an echoed global address to compare nothing is said.
+        {{Kind::address, "192.168.178.2"}, std::nullopt, {"10.0.0.2"}, Reachability::unknown},
+        {{Kind::address, "203.0.113.7"}, "203.0.113.7", {"10.0.0.2"}, Reachability::unknown},
+        {{Kind::noPublicAddress, ""}, "198.18.0.7", {"10.0.0.2"}, Reachability::unknown},
         {{Kind::noPublicAddress, ""}, "80.1.1.9", {"10.0.0.2"}, Reachability::carrierNat},
         {{Kind::noIpv4, ""}, "80.1.1.9", {"10.0.0.2"}, Reachability::dsLite},
         {{Kind::noIpv4, ""}, std::nullopt, {"10.0.0.2"}, Reachability::unknown},
@@ -59,11 +61,12 @@ TEST(ReachabilityWatch, AsksAtTheStartAfterAChangeOrAMovedEchoAndHourlyAndSaysEa
     // whether the status changes, the verdict and the router's address.
     // clang-format off
     const std::tuple<int, bool, Echo, std::size_t, bool, std::optional<Reachability>, Echo> steps[] = {
-        {0, false, a, 1, true, Reachability::forwardable, a},
-        {59, false, a, 1, false, Reachability::forwardable, a},
-        {60, false, std::nullopt, 2, false, Reachability::forwardable, a}, // silent once: it still stands
-        {61, true, a, 3, true, std::nullopt, std::nullopt},                 // a new network without an answer
-        {62, false, b, 4, true, Reachability::carrierNat, "100.64.0.2"},
+        {0, false, "203.0.113.7", 0, false, std::nullopt, std::nullopt},    // no global address: no question
+        {1, false, a, 1, true, Reachability::forwardable, a},
+        {60, false, a, 1, false, Reachability::forwardable, a},
+        {61, false, std::nullopt, 2, false, Reachability::forwardable, a}, // silent once: it still stands
+        {62, true, a, 3, true, std::nullopt, std::nullopt},                 // a new network without an answer
+        {63, false, b, 4, true, Reachability::carrierNat, "100.64.0.2"},
         {-5, false, b, 5, false, Reachability::carrierNat, "100.64.0.2"}};  // the clock set back
     // clang-format on
     for (const auto& [minutes, changed, echo, questions, written, verdict, router] : steps) {
