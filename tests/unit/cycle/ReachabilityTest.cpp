@@ -83,7 +83,7 @@ TEST(ReachabilityWatch,
     }
     EXPECT_EQ(lines,
               (std::vector<std::string>{
-                  "IPv4 von außen: erreichbar, wo der Router Ports weiterleitet (Router: 80.1.1.2).",
+                  "IPv4 von außen: erreichbar für Ports, die der Router weiterleitet (Router: 80.1.1.2).",
                   "IPv4 von außen nicht erreichbar: Carrier-NAT des Anbieters (Router: 100.64.0.2)."}));
 }
 
