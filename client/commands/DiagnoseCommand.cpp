@@ -9,9 +9,11 @@
 #include "host/DiscoverySocket.hpp"
 #include "host/HostAddresses.hpp"
 #include "host/InternetRoute.hpp"
+#include "host/RouterAddress.hpp"
 #include "host/StableAddress.hpp"
 #include "process/OutputStream.hpp"
 #include "process/ProcessExit.hpp"
+#include "status/StatusFile.hpp"
 #include "support/BuildConstants.hpp"
 #include "support/Descriptor.hpp"
 #include "support/Environment.hpp"
@@ -360,6 +362,55 @@ Section zoneServers(const Findings& found) {
     return {"zoneServers", label + joined(named) + "\n", json{{"servers", list}}};
 }
 
+std::string_view answerName(RouterAnswer::Kind kind) {
+    switch (kind) {
+    case RouterAnswer::Kind::address:
+        return "address";
+    case RouterAnswer::Kind::noPublicAddress:
+        return "noPublicAddress";
+    case RouterAnswer::Kind::noIpv4:
+        return "noIpv4";
+    case RouterAnswer::Kind::none:
+        break;
+    }
+    return "none";
+}
+
+std::string answerText(const RouterAnswer& answer) {
+    switch (answer.kind) {
+    case RouterAnswer::Kind::address:
+        return "externe IPv4 " + shown(answer.externalIpv4);
+    case RouterAnswer::Kind::noPublicAddress:
+        return "keine öffentliche IPv4-Adresse";
+    case RouterAnswer::Kind::noIpv4:
+        return "keine eigene IPv4-Verbindung";
+    case RouterAnswer::Kind::none:
+        break;
+    }
+    return "keine Antwort (NAT-PMP, PCP und UPnP aus oder gesperrt)";
+}
+
+// The router is asked now; the verdict is the daemon's last, since it needs the address the echo service saw.
+Section router(const Dependencies& deps) {
+    const RouterSighting seen = RouterAddress::ask();
+    std::optional<DaemonStatus> status = StatusFile(deps.statusFile).load();
+    const Reachability verdict =
+        status ? status->reachability.value_or(Reachability::unknown) : Reachability::unknown;
+    std::string text = "Router: " + answerText(seen.answer) + "\n";
+    if (verdict != Reachability::unknown) {
+        text += "  zuletzt: " + ReachabilityText::line(verdict) + "\n";
+    }
+    json own = json::array();
+    for (const std::string& address : seen.ownIpv4) {
+        own.push_back(shown(address));
+    }
+    return {"router", text,
+            json{{"answer", answerName(seen.answer.kind)},
+                 {"externalIpv4", orNull(shown(seen.answer.externalIpv4))},
+                 {"ownIpv4", own},
+                 {"lastVerdict", ReachabilityText::name(verdict)}}};
+}
+
 Section launchd() {
     if (BuildTarget::minimumMacos.empty()) {
         return {"launchd", "Daemon (launchd): nur auf macOS\n", json(nullptr)};
@@ -406,6 +457,7 @@ int execute(const std::vector<std::string>& arguments, const Dependencies& deps)
         [&] { return discoverySource(found); },
         resolvers,
         [&] { return zoneServers(found); },
+        [&] { return router(deps); },
         launchd,
         [&] { return logFile(deps, found); },
     };
@@ -430,6 +482,7 @@ int execute(const std::vector<std::string>& arguments, const Dependencies& deps)
 void run(const ClientRoot& root, const std::vector<std::string>& arguments) {
     ProcessExit::exitWith(execute(arguments, {.configFile = ClientPaths::configFile(),
                                               .daemonLog = ClientPaths::daemonLogFile(),
+                                              .statusFile = ClientPaths::statusFile(),
                                               .trust = root.trust(),
                                               .effectiveUserId = ::geteuid()}));
 }

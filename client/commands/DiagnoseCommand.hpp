@@ -1,7 +1,8 @@
 // `korvane-client diagnose [--json]`: what Korvane sees on this machine, for an administrator and for
 // support: the build, the configuration with the key masked, the trust, each family's way to the internet,
 // the IPv6 addresses and which one would be published, the discovery's IPv6 source, the resolvers and the
-// zone's name servers, the launchd job and the log. It sends no update and writes no file.
+// zone's name servers, the home router's answer with the daemon's last verdict, the launchd job and the log.
+// It sends no update and writes no file.
 #pragma once
 
 #include "support/HttpTrust.hpp"
@@ -19,6 +20,7 @@ namespace DiagnoseCommand {
 struct Dependencies {
     std::filesystem::path configFile;
     std::filesystem::path daemonLog;
+    std::filesystem::path statusFile;
     HttpTrust trust;
     uid_t effectiveUserId = 0;
     std::FILE* output = stdout;
