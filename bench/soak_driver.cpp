@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
                                                            &InternetRouting::read);
     auto updateClient = std::make_shared<HttpDynDnsUpdateClient>(config, log, options.base, timeout,
                                                                  timeout * 4, HttpTrust::fromEnvironment());
-    auto cache = std::make_shared<IpStateCache>(std::filesystem::path(options.stateFile));
+    auto cache = std::make_shared<IpStateCache>(std::filesystem::path(options.stateFile), config.hostname);
     UpdateOrchestrator orchestrator(resolver, updateClient, cache, config, log);
 
     std::string outcomes;
