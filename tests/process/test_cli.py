@@ -255,7 +255,9 @@ def config_lines(key_shown, hostname=HOST, minutes=5, ipv4="an", ipv6="aus", war
 # report shows for them; as root, and as an ordinary user who cannot write the directory.
 @pytest.mark.parametrize("config, ipstate, shown, pushed, user", [
     (None, None, NOT_CONFIGURED, "(noch nichts)", None),
-    (None, '{"ipv4":"192.0.2.1","ipv6":"2001:db8::1"}', NOT_CONFIGURED, "192.0.2.1 / 2001:db8::1", None),
+    # without a configuration whoever's record it is
+    (None, '{"hostname":"old.example.net","ipv4":"192.0.2.1","ipv6":"2001:db8::1"}', NOT_CONFIGURED,
+     "192.0.2.1 / 2001:db8::1", None),
     (b"{not json", None, UNDECODABLE + "\n", "(noch nichts)", None),
     ({"apiKey": KEY}, None, "  nicht lesbar: {dir}/config.json: Permission denied" + READ_HINT + "\n",
      "(noch nichts)", NOBODY),
