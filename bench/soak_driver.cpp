@@ -178,7 +178,10 @@ int main(int argc, char** argv) {
     config.enableIpv6 = false;
     config.ipv4DiscoveryUrls = {options.base + "/ip4"};
     config.ipv6DiscoveryUrls = {};
-    config.validate();
+    // The base URL comes from the command line: a configuration the daemon would refuse is no soak of it.
+    if (Expected<void> valid = config.validate(); !valid) {
+        usage(valid.failure().text);
+    }
 
     auto start = std::chrono::steady_clock::now();
     std::chrono::milliseconds timeout(options.timeoutMs);
@@ -186,7 +189,7 @@ int main(int argc, char** argv) {
                                                            &InternetRouting::read);
     auto updateClient = std::make_shared<HttpDynDnsUpdateClient>(config, log, options.base, timeout,
                                                                  timeout * 4, HttpTrust::fromEnvironment());
-    auto cache = std::make_shared<IpStateCache>(std::filesystem::path(options.stateFile));
+    auto cache = std::make_shared<IpStateCache>(std::filesystem::path(options.stateFile), config.hostname);
     UpdateOrchestrator orchestrator(resolver, updateClient, cache, config, log);
 
     std::string outcomes;

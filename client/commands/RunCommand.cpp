@@ -5,18 +5,22 @@
 #include "dnscheck/DnsConfirmation.hpp"
 #include "process/Pause.hpp"
 #include "process/ProcessExit.hpp"
+#include "process/StdLog.hpp"
 #include "status/StatusFile.hpp"
 #include "support/BuildConstants.hpp"
 
 #include <algorithm>
+#include <cstdio>
 #include <optional>
 #include <string>
 
 namespace RunCommand {
 namespace {
 
-// A permanent rejection will not pass by itself; asking again every few minutes only hammers the service.
+// A permanent rejection will not pass by itself; asking again every few minutes only hammers the service,
+// and services lock an account that keeps failing: each further rejection doubles the pause, up to a day.
 constexpr std::int64_t fatalPauseMinutes = 30;
+constexpr std::int64_t longestFatalPauseMinutes = 24 * 60;
 constexpr std::chrono::hours idlePause(1);
 
 // Longest pause the daemon sleeps: the most whole minutes whose nanoseconds fit std::chrono::nanoseconds.
@@ -40,15 +44,29 @@ DaemonStatus::State stateFor(UpdateCycleStatus status) {
     return DaemonStatus::State::warning;
 }
 
-// The pause after a cycle, in whole minutes: the interval (at least the configuration's minimum), at least
-// 30 after a permanent rejection, never more than maxPauseMinutes.
-std::int64_t pauseMinutes(std::int64_t intervalMinutes, UpdateCycleStatus status) {
+// The pause after a cycle, in whole minutes: the interval (at least the configuration's minimum), never more
+// than maxPauseMinutes; after `rejections` permanent rejections in a row at least 30, doubled for each one
+// after the first, up to a day.
+std::int64_t pauseMinutes(std::int64_t intervalMinutes, int rejections) {
     std::int64_t minutes =
         std::clamp<std::int64_t>(intervalMinutes, ClientConfiguration::minIntervalMinutes, maxPauseMinutes);
-    if (status == UpdateCycleStatus::fatalError) {
-        minutes = std::max(minutes, fatalPauseMinutes);
+    if (rejections == 0) {
+        return minutes;
     }
-    return minutes;
+    std::int64_t least = fatalPauseMinutes;
+    for (int further = 1; further < rejections && least < longestFatalPauseMinutes; ++further) {
+        least *= 2;
+    }
+    return std::max(minutes, std::min(least, longestFatalPauseMinutes));
+}
+
+// When the next cycle comes, in local time and the words of the status's messages.
+std::string nextTry(TimePoint end) {
+    const std::tm then = StdLog::localTime(end);
+    char text[64];
+    std::snprintf(text, sizeof text, " Nächster Versuch am %02d.%02d. um %02d:%02d.", then.tm_mday,
+                  then.tm_mon + 1, then.tm_hour, then.tm_min);
+    return text;
 }
 
 // The pause after a cycle, interrupted for the name servers' second looks after an update (a long interval
@@ -110,10 +128,13 @@ int updateLoop(const ClientConfiguration& config, const ClientRoot& root) {
     // The app-update worker runs on this path only, never in idle mode; it is never waited for.
     root.startSelfUpdater();
 
-    std::int64_t interval = pauseMinutes(config.updateIntervalMinutes, UpdateCycleStatus::unchanged);
+    std::int64_t interval = pauseMinutes(config.updateIntervalMinutes, 0);
     root.log().info("Update-Worker gestartet (Intervall " + std::to_string(interval) + " min, Host " +
                     config.hostname + ").");
     NetworkAwarePause watch = root.networkWatch();
+    // Permanent rejections in a row. Only an accepted answer ends the row: the loop holds one configuration
+    // for its life, and a new one comes with a new start.
+    int rejections = 0;
 
     while (root.keepRunning()) {
         // A daemon runs for months: what a later kill storm leaves must not wait for the next start.
@@ -126,8 +147,21 @@ int updateLoop(const ClientConfiguration& config, const ClientRoot& root) {
         if (result.isHealthy()) {
             lastSuccessAt = finished;
         }
+        const bool fatal = result.status == UpdateCycleStatus::fatalError;
+        if (fatal) {
+            ++rejections;
+        } else if (result.isHealthy() && result.response) {
+            rejections = 0;
+        }
+        const std::int64_t minutes = pauseMinutes(config.updateIntervalMinutes, fatal ? rejections : 0);
+        // pauseMinutes keeps this within what std::chrono::nanoseconds can hold. After a rejection the pause
+        // begins before the status is written, which says when it ends.
+        std::optional<TimePoint> fatalEnd;
+        if (fatal) {
+            fatalEnd = watch.begin(std::chrono::minutes(minutes), false);
+        }
         DaemonStatus status{stateFor(result.status),
-                            result.message,
+                            result.message + (fatal ? nextTry(*fatalEnd) : ""),
                             config.hostname,
                             cycle.cache->last().ipv4,
                             cycle.cache->last().ipv6,
@@ -141,14 +175,12 @@ int updateLoop(const ClientConfiguration& config, const ClientRoot& root) {
             // An accepted answer means the service has the addresses now: give it time to publish them.
             confirmation.afterCycle(result.response.has_value(), cycle.orchestrator.lastFound());
         }
-        std::int64_t minutes = pauseMinutes(config.updateIntervalMinutes, result.status);
-        bool fatal = result.status == UpdateCycleStatus::fatalError;
-        // pauseMinutes keeps this within what std::chrono::nanoseconds can hold.
-        TimePoint end = watch.begin(std::chrono::minutes(minutes), !fatal);
         if (fatal) {
             root.log().error("Fataler Fehler — nächster Versuch in " + std::to_string(minutes) +
                              " min: " + result.message);
-            confirmation.holdRepairsUntil(end);
+            confirmation.holdRepairsUntil(*fatalEnd);
+        } else {
+            watch.begin(std::chrono::minutes(minutes), true);
         }
         // Inside the pause, after the cycle's record is out: a router that never answers moves no cycle, and
         // a network change while it is asked still ends the pause.

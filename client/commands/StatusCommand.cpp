@@ -23,8 +23,9 @@
 namespace StatusCommand {
 namespace {
 
-std::string configurationLines(const Dependencies& deps) {
-    Expected<std::optional<ClientConfiguration>> loaded = ConfigurationStore(deps.configFile).load();
+using Loaded = Expected<std::optional<ClientConfiguration>>;
+
+std::string configurationLines(const Dependencies& deps, const Loaded& loaded) {
     if (!loaded) {
         std::string hint =
             deps.effectiveUserId == 0 ? "" : " — Lesen erfordert ggf. root ('sudo korvane-client status')";
@@ -42,8 +43,14 @@ std::string configurationLines(const Dependencies& deps) {
     return text;
 }
 
-std::string lastPushedLine(const Dependencies& deps) {
-    IpStateCache cache(deps.ipStateFile);
+// The record of the configured host; one of another host is of no use to this configuration. Without a
+// readable configuration (an ordinary user), whoever's record it is.
+std::string lastPushedLine(const Dependencies& deps, const Loaded& loaded) {
+    std::optional<std::string> hostname;
+    if (loaded && *loaded) {
+        hostname = (*loaded)->hostname;
+    }
+    IpStateCache cache(deps.ipStateFile, hostname);
     std::string joined = cache.last().text();
     return "Zuletzt gepusht: " + (joined.empty() ? "(noch nichts)" : joined) + "\n";
 }
@@ -92,12 +99,13 @@ int execute(const Dependencies& deps) {
     auto emit = [&deps](const std::string& lines) { OutputStream::write(deps.output, lines); };
     emit("korvane-client " + std::string(ClientVersion::current) + "\n");
     emit("Konfiguration: " + deps.configFile.string() + "\n");
-    emit(configurationLines(deps));
+    const Loaded loaded = ConfigurationStore(deps.configFile).load();
+    emit(configurationLines(deps, loaded));
     std::filesystem::path configDir = deps.configFile.parent_path();
     if (ConfigDirectory::othersMayWrite(configDir)) {
         emit("  ⚠ für andere Benutzer beschreibbar: " + configDir.string() + "\n");
     }
-    emit(lastPushedLine(deps));
+    emit(lastPushedLine(deps, loaded));
     emit(reachabilityLine(deps));
     emit("Daemon: " + daemonState(deps) + "\n");
     return 0;

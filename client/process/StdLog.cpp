@@ -23,9 +23,7 @@ std::mutex& outputLock() {
 
 // The time-stamp part of a line; Western digits and the Gregorian calendar whatever the locale.
 std::string timestamp(std::chrono::system_clock::time_point time) {
-    std::time_t t = std::chrono::system_clock::to_time_t(time);
-    std::tm local{};
-    localtime_r(&t, &local);
+    std::tm local = localTime(time);
     // Formatted from numbers, not through the locale, so no other digits or calendar can appear.
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
@@ -55,6 +53,13 @@ void line(ClientLog::Level level, std::string_view message, DaemonLogFile* logFi
 }
 
 } // namespace
+
+std::tm localTime(std::chrono::system_clock::time_point time) {
+    std::time_t t = std::chrono::system_clock::to_time_t(time);
+    std::tm local{};
+    localtime_r(&t, &local);
+    return local;
+}
 
 ClientLog clientLog() {
     static const ClientLog log([](ClientLog::Level level, const std::string& message) {

@@ -58,7 +58,7 @@ Expected<ClientConfiguration> ClientRoot::loadConfiguration(std::string_view mis
 }
 
 UpdateCycle ClientRoot::updateCycle(const ClientConfiguration& config) const {
-    auto cache = std::make_shared<IpStateCache>(ClientPaths::ipStateFile());
+    auto cache = std::make_shared<IpStateCache>(ClientPaths::ipStateFile(), config.hostname);
     return {cache, UpdateOrchestrator(resolver(config), updateClient(config), cache, config, log_)};
 }
 

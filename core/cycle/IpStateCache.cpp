@@ -25,7 +25,8 @@ bool differs(const std::optional<std::string>& given, const std::optional<std::s
 
 } // namespace
 
-IpStateCache::IpStateCache(std::optional<std::filesystem::path> path) : path_(std::move(path)) {
+IpStateCache::IpStateCache(std::optional<std::filesystem::path> path, std::optional<std::string> hostname)
+    : path_(std::move(path)), hostname_(std::move(hostname)) {
     if (!path_) {
         return;
     }
@@ -36,6 +37,9 @@ IpStateCache::IpStateCache(std::optional<std::filesystem::path> path) : path_(st
             return;
         }
         nlohmann::json object = JsonStrict::parseObject(*bytes);
+        if (hostname_ && JsonStrict::optionalString(object, "hostname") != hostname_) {
+            return;
+        }
         AddressPair loaded;
         loaded.ipv4 = JsonStrict::optionalString(object, "ipv4");
         loaded.ipv6 = JsonStrict::optionalString(object, "ipv6");
@@ -67,6 +71,9 @@ void IpStateCache::persist() const {
     // A failure keeps the new state in memory, only a later process would not know it.
     const auto encode = [this] {
         nlohmann::json object = nlohmann::json::object();
+        if (hostname_) {
+            object["hostname"] = *hostname_;
+        }
         if (state_.ipv4) {
             object["ipv4"] = *state_.ipv4;
         }

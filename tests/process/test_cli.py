@@ -256,13 +256,18 @@ def config_lines(key_shown, hostname=HOST, minutes=5, ipv4="an", ipv6="aus", war
 # report shows for them; as root, and as an ordinary user who cannot write the directory.
 @pytest.mark.parametrize("config, ipstate, shown, pushed, user", [
     (None, None, NOT_CONFIGURED, "(noch nichts)", None),
-    (None, '{"ipv4":"192.0.2.1","ipv6":"2001:db8::1"}', NOT_CONFIGURED, "192.0.2.1 / 2001:db8::1", None),
+    # without a configuration whoever's record it is
+    (None, '{"hostname":"old.example.net","ipv4":"192.0.2.1","ipv6":"2001:db8::1"}', NOT_CONFIGURED,
+     "192.0.2.1 / 2001:db8::1", None),
     (b"{not json", None, UNDECODABLE + "\n", "(noch nichts)", None),
     ({"apiKey": KEY}, None, "  nicht lesbar: {dir}/config.json: Permission denied" + READ_HINT + "\n",
      "(noch nichts)", NOBODY),
     # user 0: root, in a directory others may write (said, not changed)
     (None, None, NOT_CONFIGURED + "  ⚠ für andere Benutzer beschreibbar: {dir}\n", "(noch nichts)", 0),
     ({"apiKey": "dyndns_abcde"}, None, config_lines("dyndns_abcd…"), "(noch nichts)", None),
+    # what was pushed for another host is nothing for this one
+    ({"apiKey": KEY}, '{"hostname":"old.example.net","ipv4":"192.0.2.1"}', config_lines("dyndns_test…"),
+     "(noch nichts)", None),
     ({"apiKey": "dyndns_abcd"}, None, config_lines("(gesetzt)"), "(noch nichts)", None),
     ({"apiKey": "dyndns_äöü€🙂xyz"}, None, config_lines("dyndns_äöü€…"), "(noch nichts)", None),
     ({"apiKey": "DYNDNS_abcdefghijkl"}, None, config_lines("(gesetzt)", warning=PREFIX), "(noch nichts)", None),
@@ -344,12 +349,15 @@ def matches(lines, expected):
 
 
 # Configuration (fields over the usual ones, a raw text, or None), fake settings, ipstate.json before, arguments;
-# exit status, stdout lines ({f} is the fake's address), stderr ({path} is config.json's), ipstate.json after.
+# exit status, stdout lines ({f} is the fake's address), stderr ({path} is config.json's), ipstate.json after
+# (both records of the configured host).
 @pytest.mark.parametrize("config, control, before, args, code, out, err, after", [
     ({"enableIpv6": True}, {}, None, [], 0, ["[INFO] DynDNS aktualisiert: 203.0.113.7 / 2001:db8::7.",
                                              "DynDNS aktualisiert: 203.0.113.7 / 2001:db8::7."], "",
      {"ipv4": "203.0.113.7", "ipv6": "2001:db8::7"}),
     ({}, {}, {"ipv4": "203.0.113.7"}, [], 0, ["IP unverändert (203.0.113.7)."], "", "same"),
+    # What a daemon still running with another host's configuration recorded after `configure` removed the file.
+    ({}, {}, {"hostname": "old.example.net", "ipv4": "203.0.113.7"}, [], 0, GOOD, "", {"ipv4": "203.0.113.7"}),
     ({}, {"update": {"body": "nochg {ip}"}}, {"ipv4": "203.0.113.7"}, ["--force", "--force"], 0,
      ["[INFO] DynDNS unverändert: 203.0.113.7.", "DynDNS unverändert: 203.0.113.7."], "", "same"),
     *[({}, {"update": {"body": word}}, OLD, [], 1, [f"[ERROR] DynDNS-Update dauerhaft abgewiesen: {word}.", text],
@@ -407,7 +415,7 @@ def test_once(fake_service, config_dir, config, control, before, args, code, out
         urls = {k: [u.format(f=f, h=h) for u in v] for k, v in config.items() if k.endswith("Urls")}
         write_config(config_dir, fake_service, **{**config, **urls})
     if before:
-        (config_dir / "ipstate.json").write_text(json.dumps(before, separators=(",", ":")))
+        (config_dir / "ipstate.json").write_text(json.dumps({"hostname": HOST, **before}, separators=(",", ":")))
     kept = (config_dir / "ipstate.json").read_bytes() if before else None
     fake_service.control(control)
     done = run(config_dir, "once", *args, fake=fake_service)
@@ -419,7 +427,7 @@ def test_once(fake_service, config_dir, config, control, before, args, code, out
     if after == "same":
         assert (config_dir / "ipstate.json").read_bytes() == kept
     else:
-        assert stored(config_dir, "ipstate.json") == after
+        assert stored(config_dir, "ipstate.json") == ({"hostname": HOST, **after} if after else None)
     assert not (config_dir / "status.json").exists()
     log = fake_service.requests()
     if code != 0 and not out:
@@ -524,6 +532,6 @@ def test_once_finishes_its_cycle_after_its_reader_has_gone(fake_service, config_
     finally:
         os.close(write_end)
     assert (done.returncode, done.stderr) == (0, b"")
-    assert stored(config_dir, "ipstate.json") == {"ipv4": "198.51.100.4"}
+    assert stored(config_dir, "ipstate.json") == {"hostname": HOST, "ipv4": "198.51.100.4"}
     assert len(fake_service.requests("/nic/update")) == 1
 

@@ -68,7 +68,7 @@ def test_confirmation(zone, pushed, ns, run, outcome, served, updates, logged, c
         with FakeService(tmp_path / "fake", *publishing, launcher=world.prefix) as fake:
             write_config(config_dir, fake, updateIntervalMinutes=1 if run == "fast" else 60)
             if pushed:
-                (config_dir / "ipstate.json").write_text(json.dumps({"ipv4": pushed}))
+                (config_dir / "ipstate.json").write_text(json.dumps({"hostname": HOST, "ipv4": pushed}))
             # A minute passes in two seconds; the name servers' bounds are real time (monotonic clock).
             extra = dict(LD_PRELOAD=FAKETIME[0], FAKETIME="+0 x30", FAKETIME_NO_CACHE="1",
                          FAKETIME_DONT_FAKE_MONOTONIC="1",  # an AddressSanitizer build allows the preload so:

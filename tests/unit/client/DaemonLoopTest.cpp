@@ -1,7 +1,8 @@
 // The daemon's loop through ClientRoot's seams, on scripted clocks: when the cycles come, that a settled
 // network change or a sleep past the deadline brings one forward and says so, also when the pause is split
-// for the name servers' second looks, the long pause after a permanent rejection that no change cuts short,
-// the longest interval, and idle mode. The pause's own rules are NetworkAwarePause's.
+// for the name servers' second looks, the long pause after a permanent rejection that no change cuts short
+// and that doubles with each further one, the longest interval, and idle mode. The pause's own rules are
+// NetworkAwarePause's.
 #include "commands/RunCommand.hpp"
 #include "config/ClientPaths.hpp"
 #include "status/StatusFile.hpp"
@@ -70,12 +71,12 @@ struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating, HostConfirm
     }
     std::optional<std::string> resolveIpv4() noexcept override {
         cycles.push_back(clocks.wall - start);
-        return ipv4;
+        return script.empty() ? ipv4 : script.at(cycles.size() - 1).first;
     }
     std::optional<std::string> resolveIpv6() noexcept override { return std::nullopt; }
     Expected<DynDnsResponse> send(const std::optional<std::string>&,
                                   const std::optional<std::string>&) override {
-        return DynDnsResponseParser::parse(answer);
+        return DynDnsResponseParser::parse(script.empty() ? answer : script.at(cycles.size() - 1).second);
     }
     DaemonStatus status() const { return StatusFile(dir / "status.json").load().value(); }
 
@@ -89,6 +90,8 @@ struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating, HostConfirm
     int rounds;
     std::string answer;
     std::vector<Happening> network;
+    // When given, per cycle: the address found and the answer to its update.
+    std::vector<std::pair<std::string, std::string>> script;
 };
 
 const std::string started =
@@ -111,8 +114,8 @@ TEST(DaemonLoop, CyclesFollowTheIntervalSettledNetworkChangesAndWakesButNotAfter
     const std::tuple<std::int64_t, std::string, std::vector<Happening>, Cycles, std::vector<std::string>> cases[] = {
         {5, "good 203.0.113.7", {{10s}, {11500ms}}, {0s, 13500ms, 313500ms}, {updated, change}},
         {5, "good 203.0.113.7", {{30s, What::sleep, 60min}}, {0s, 60min + 30s}, {updated, wake}},
-        {5, "badauth", {{60s}}, {0s, 30min}, {rejected, fatal(30), rejected, fatal(30)}},
-        {45, "badauth", {}, {0s, 45min}, {rejected, fatal(45), rejected, fatal(45)}},
+        {5, "badauth", {{60s}}, {0s, 30min}, {rejected, fatal(30), rejected, fatal(60)}},
+        {45, "badauth", {}, {0s, 45min}, {rejected, fatal(45), rejected, fatal(60)}},
         // A change the minute holds back still counts after the pause was split for a second look (15 s and
         // 60 s after the update).
         {5, "good 203.0.113.7", {{5s}, {10s}}, {0s, 7s, 67s}, {updated, change, change}},
@@ -153,6 +156,36 @@ TEST(DaemonLoop, AsksTheRouterAtTheStartAndAfterANetworkChangeAndPublishesANewVe
     EXPECT_EQ(
         std::tie(status.reachability, status.routerIpv4),
         std::make_tuple(std::optional(Reachability::carrierNat), std::optional<std::string>("100.64.0.2")));
+}
+
+TEST(DaemonLoop, EachFurtherPermanentRejectionDoublesThePauseUpToADayUntilAnAnswerIsAccepted) {
+    ::setenv("TZ", "CET-1", 1);
+    ::tzset();
+    // A network change in a pause of a day does not cut it short. Only an accepted answer begins the row
+    // anew, not a cycle that had nothing to send (203.0.113.9 was pushed before).
+    Daemon daemon(13, "\"updateIntervalMinutes\": 5", "", {{2000min}});
+    daemon.dir.write("ipstate.json", R"({"hostname":"h.example","ipv4":"203.0.113.9"})");
+    const std::pair<std::string, std::string> rejected{"203.0.113.7", "badauth"};
+    daemon.script.assign(8, rejected);
+    daemon.script.insert(daemon.script.end(), {{"203.0.113.9", "-"},
+                                               rejected,
+                                               {"203.0.113.7", "good"},
+                                               {"203.0.113.8", "abuse"},
+                                               {"203.0.113.8", "nohost"}});
+    EXPECT_EQ(RunCommand::execute(daemon), 0);
+    std::vector<Minutes> pauses;
+    for (std::size_t i = 1; i < daemon.cycles.size(); ++i) {
+        pauses.push_back(std::chrono::round<Minutes>(daemon.cycles[i] - daemon.cycles[i - 1]));
+    }
+    EXPECT_EQ(pauses, (std::vector<Minutes>{30min, 60min, 120min, 240min, 480min, 960min, 1440min, 1440min,
+                                            5min, 1440min, 5min, 30min}));
+    // The status says when the next try comes, in local time (an hour east of UTC): the last rejection came
+    // at 08:10 UTC on the fifth day, 2019-12-24.
+    EXPECT_EQ(
+        daemon.status().message,
+        "Hostname nicht gefunden oder nicht diesem Key zugeordnet. Nächster Versuch am 24.12. um 10:10.");
+    ::unsetenv("TZ");
+    ::tzset();
 }
 
 TEST(DaemonLoop, WithoutAConfigurationItIdlesAndPutsItsStatusBackEveryHour) {
