@@ -65,7 +65,9 @@ class RouterWorld:
                 run_in(self.mac_prefix, f"ip route add default via {INTERNET_GW}")
             else:
                 self._wire()
-            run_in(self.internet_prefix, f"ip addr add {SERVICE}/32 dev lo")
+            # The rest of the world refuses at once (the resolver's address, say), rather than staying silent.
+            run_in(self.internet_prefix, f"ip addr add {SERVICE}/32 dev lo && ip route add unreachable default && "
+                   "sysctl -qw net.ipv4.ip_forward=1")
         except BaseException:
             self.__exit__()
             raise
@@ -138,11 +140,16 @@ class RouterWorld:
 
 def main(argv):
     """`routerworld.py LAYOUT -- COMMAND...`: COMMAND inside the mac namespace while the world stands (a benchmark
-    that must ask a router, say); its exit status."""
+    that must ask a router, say), with a resolver on the mac's loopback that refuses at once, so that no DNS
+    look-up waits for a time-out; its exit status."""
     if len(argv) < 3 or argv[1] != "--" or argv[0] not in LAYOUTS:
         sys.exit(f"usage: routerworld.py {{{','.join(LAYOUTS)}}} -- COMMAND...")
     with tempfile.TemporaryDirectory(prefix="korvane-routerworld-") as work, RouterWorld(work, argv[0]) as world:
-        return subprocess.run([*world.mac_prefix, *argv[2:]]).returncode
+        resolv = Path(work) / "resolv.conf"
+        resolv.write_text("nameserver 127.0.0.1\n")
+        script = 'mount --bind "$1" /etc/resolv.conf && shift && exec "$@"'
+        return subprocess.run([*world.mac_prefix, "unshare", "-m", "sh", "-c", script, "sh", str(resolv),
+                               *argv[2:]]).returncode
 
 
 if __name__ == "__main__":
