@@ -31,6 +31,8 @@ int execute(const ClientRoot& root, const std::vector<std::string>& arguments) {
     UpdateCycle cycle = root.updateCycle(*loaded);
     UpdateCycleResult result = cycle.orchestrator.runOnce(force);
     writeLine(stdout, result.message);
+    // Its one line, when a router answered, comes through the log.
+    root.reachabilityWatch().afterCycle(cycle.orchestrator.lastFound().ipv4);
     return result.isHealthy() ? 0 : 1;
 }
 

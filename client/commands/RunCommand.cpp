@@ -54,8 +54,9 @@ std::int64_t pauseMinutes(std::int64_t intervalMinutes, UpdateCycleStatus status
 // The pause after a cycle, interrupted for the name servers' second looks after an update (a long interval
 // must not leave a pending record unconfirmed for hours). On the wall clock, and ended early by a settled
 // network change unless the cycle was permanently rejected (a wrong key must not hammer the service); says
-// why when the next cycle comes early.
-void pauseWithRetries(const ClientLog& log, NetworkAwarePause& watch, DnsConfirmation& confirmation) {
+// why when the next cycle comes early. A network change leaves what the router said to the network before.
+void pauseWithRetries(const ClientLog& log, NetworkAwarePause& watch, DnsConfirmation& confirmation,
+                      ReachabilityWatch& reachability) {
     for (;;) {
         switch (watch.wait(confirmation.nextRetry())) {
         case NetworkAwarePause::End::stop:
@@ -63,6 +64,7 @@ void pauseWithRetries(const ClientLog& log, NetworkAwarePause& watch, DnsConfirm
             break;
         case NetworkAwarePause::End::networkChange:
             log.info("Netzwerkänderung erkannt — Aktualisierung vorgezogen.");
+            reachability.networkChanged();
             return;
         case NetworkAwarePause::End::wake:
             log.info("Ruhezustand beendet — Aktualisierung vorgezogen.");
@@ -103,6 +105,7 @@ int updateLoop(const ClientConfiguration& config, const ClientRoot& root) {
     std::optional<TimePoint> lastSuccessAt = previousLastSuccess(statusFile);
     UpdateCycle cycle = root.updateCycle(config);
     DnsConfirmation confirmation = root.dnsConfirmation(config);
+    ReachabilityWatch reachability = root.reachabilityWatch();
 
     // The app-update worker runs on this path only, never in idle mode; it is never waited for.
     root.startSelfUpdater();
@@ -123,9 +126,23 @@ int updateLoop(const ClientConfiguration& config, const ClientRoot& root) {
         if (result.isHealthy()) {
             lastSuccessAt = finished;
         }
-        statusFile.write(DaemonStatus{stateFor(result.status), result.message, config.hostname,
-                                      cycle.cache->last().ipv4, cycle.cache->last().ipv6, lastSuccessAt,
-                                      finished, std::string(ClientVersion::current)});
+        DaemonStatus status{stateFor(result.status),
+                            result.message,
+                            config.hostname,
+                            cycle.cache->last().ipv4,
+                            cycle.cache->last().ipv6,
+                            lastSuccessAt,
+                            finished,
+                            std::string(ClientVersion::current),
+                            reachability.verdict(),
+                            reachability.routerIpv4()};
+        statusFile.write(status);
+        // After the cycle's record is out, so that a router that never answers delays nothing but itself.
+        if (reachability.afterCycle(cycle.orchestrator.lastFound().ipv4)) {
+            status.reachability = reachability.verdict();
+            status.routerIpv4 = reachability.routerIpv4();
+            statusFile.write(status);
+        }
         if (result.isHealthy()) {
             // An accepted answer means the service has the addresses now: give it time to publish them.
             confirmation.afterCycle(result.response.has_value(), cycle.orchestrator.lastFound());
@@ -139,7 +156,7 @@ int updateLoop(const ClientConfiguration& config, const ClientRoot& root) {
                              " min: " + result.message);
             confirmation.holdRepairsUntil(end);
         }
-        pauseWithRetries(root.log(), watch, confirmation);
+        pauseWithRetries(root.log(), watch, confirmation, reachability);
     }
     return 0;
 }

@@ -71,6 +71,10 @@ DnsConfirmation ClientRoot::dnsConfirmation(const ClientConfiguration& config) c
                            log_, clock_.now);
 }
 
+ReachabilityWatch ClientRoot::reachabilityWatch() const {
+    return ReachabilityWatch([this] { return askRouter(); }, clock_.now, log_);
+}
+
 void ClientRoot::startSelfUpdater() const {
     AppUpdateWorker::start({endpoints_.updateManifestUrl, log_, trust_, clock_.sleep});
 }
@@ -91,4 +95,8 @@ std::unique_ptr<NetworkChangeSource> ClientRoot::networkChangeSource() const {
 
 std::shared_ptr<HostConfirming> ClientRoot::hostConfirmer(const ClientConfiguration& config) const {
     return std::make_shared<ResolverHostConfirmer>(config.hostname, DnsWire::system());
+}
+
+RouterSighting ClientRoot::askRouter() const {
+    return RouterAddress::ask();
 }

@@ -8,6 +8,7 @@
 #include "cycle/DynDnsUpdating.hpp"
 #include "cycle/IpStateCache.hpp"
 #include "cycle/PublicIpResolving.hpp"
+#include "cycle/ReachabilityWatch.hpp"
 #include "cycle/UpdateOrchestrator.hpp"
 #include "dnscheck/DnsConfirmation.hpp"
 #include "dnscheck/HostConfirming.hpp"
@@ -58,6 +59,8 @@ public:
     NetworkAwarePause networkWatch() const;
     // What the host's authoritative name servers serve, asked after each healthy cycle of the daemon.
     DnsConfirmation dnsConfirmation(const ClientConfiguration& config) const;
+    // What the router in front of the Mac says, asked after the cycles of `once` and `run`.
+    ReachabilityWatch reachabilityWatch() const;
 
     // Asked before every cycle and every idle sleep; the daemon itself never stops.
     virtual bool keepRunning() const { return true; }
@@ -69,6 +72,7 @@ protected:
     virtual std::shared_ptr<DynDnsUpdating> updateClient(const ClientConfiguration& config) const;
     virtual std::unique_ptr<NetworkChangeSource> networkChangeSource() const;
     virtual std::shared_ptr<HostConfirming> hostConfirmer(const ClientConfiguration& config) const;
+    virtual RouterSighting askRouter() const;
 
 private:
     ClientLog log_;

@@ -57,5 +57,8 @@ Expected<FamilyRoutes> read(int family);
 // The platform's own parts of it (InternetRouteLinux.cpp, InternetRouteMac.mm).
 Expected<std::optional<unsigned>> internetInterface(int family);
 Expected<std::vector<unsigned>> exits(int family);
+// Linux: the IPv4 gateway of the main table's best default route through the interface `index`; absent when
+// it has none (the router question asks it; macOS's own client finds its gateway itself).
+Expected<std::optional<in_addr>> defaultGateway(unsigned index);
 
 } // namespace InternetRouting

@@ -22,6 +22,7 @@ struct Route {
     std::optional<unsigned> interface;
     unsigned metric = 0;
     bool gateway = false;
+    std::optional<in_addr> gatewayIpv4;
 };
 
 // Hands each route of the kernel's answer to `take`.
@@ -35,7 +36,8 @@ Expected<void> ask(nlmsghdr& request, const std::function<void(const Route&)>& t
             return;
         }
         const auto& header = *static_cast<const rtmsg*>(NLMSG_DATA(&message));
-        Route route{header.rtm_dst_len, header.rtm_table, header.rtm_type, std::nullopt, 0, false};
+        Route route{header.rtm_dst_len, header.rtm_table, header.rtm_type, std::nullopt, 0, false,
+                    std::nullopt};
         Netlink::forEachAttribute(message, sizeof(rtmsg),
                                   [&](unsigned short type, std::size_t size, const void* data) {
                                       std::uint32_t value = 0;
@@ -50,6 +52,11 @@ Expected<void> ask(nlmsghdr& request, const std::function<void(const Route&)>& t
                                           route.table = value;
                                       } else if (type == RTA_GATEWAY) {
                                           route.gateway = true;
+                                          if (header.rtm_family == AF_INET && size == sizeof(in_addr)) {
+                                              in_addr gateway{};
+                                              std::memcpy(&gateway, data, sizeof gateway);
+                                              route.gatewayIpv4 = gateway;
+                                          }
                                       }
                                   });
         take(route);
@@ -125,4 +132,27 @@ Expected<std::vector<unsigned>> InternetRouting::exits(int family) {
     }
     ordered.insert(ordered.end(), hostRoutes.begin(), hostRoutes.end());
     return ordered;
+}
+
+// The main table's IPv4 default route through `index` with the lowest metric.
+Expected<std::optional<in_addr>> InternetRouting::defaultGateway(unsigned index) {
+    RouteRequest request{};
+    request.header.nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg));
+    request.header.nlmsg_type = RTM_GETROUTE;
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    request.route.rtm_family = AF_INET;
+    std::optional<std::pair<unsigned, in_addr>> best; // metric, gateway
+    Expected<void> asked = ask(request.header, [&](const Route& route) {
+        if (route.table != RT_TABLE_MAIN || route.type != RTN_UNICAST || route.destinationLength != 0 ||
+            route.interface != index || !route.gatewayIpv4) {
+            return;
+        }
+        if (!best || route.metric < best->first) {
+            best.emplace(route.metric, *route.gatewayIpv4);
+        }
+    });
+    if (!asked) {
+        return asked.failure();
+    }
+    return best ? std::optional<in_addr>(best->second) : std::nullopt;
 }

@@ -1,0 +1,59 @@
+#include "cycle/ReachabilityWatch.hpp"
+
+#include "cycle/ReachabilityRule.hpp"
+
+#include <utility>
+
+ReachabilityWatch::ReachabilityWatch(std::function<RouterSighting()> ask, std::function<TimePoint()> now,
+                                     ClientLog log)
+    : ask_(std::move(ask)), now_(std::move(now)), log_(std::move(log)) {}
+
+bool ReachabilityWatch::due(const std::optional<std::string>& echoedIpv4) const {
+    if (!asked_) {
+        return true;
+    }
+    // The router's answer may be as old as the address the echo saw then.
+    if (echoedIpv4 && askedWithEcho_ && echoedIpv4 != askedWithEcho_) {
+        return true;
+    }
+    const TimePoint now = now_();
+    // A clock set back counts as due, or the next question might wait for years.
+    return now - *asked_ >= askSpacing || now < *asked_;
+}
+
+bool ReachabilityWatch::afterCycle(const std::optional<std::string>& echoedIpv4) {
+    if (echoedIpv4) {
+        echo_ = echoedIpv4;
+    }
+    const RouterSighting before = sighting_;
+    const Reachability previous = verdict_;
+    if (due(echo_)) {
+        RouterSighting sighting = ask_();
+        // On the same network a router that says nothing once leaves what it said before standing.
+        if (!asked_ || sighting.answer.kind != RouterAnswer::Kind::none) {
+            sighting_ = std::move(sighting);
+        }
+        asked_ = now_();
+        askedWithEcho_ = echo_;
+    }
+    verdict_ = ReachabilityRule::classify(sighting_.answer, echo_, sighting_.ownIpv4);
+    if (verdict_ != previous && verdict_ != Reachability::unknown) {
+        std::string line = ReachabilityText::line(verdict_);
+        if (std::optional<std::string> router = routerIpv4()) {
+            line += " (Router: " + *router + ")";
+        }
+        log_.info(line + ".");
+    }
+    return verdict_ != previous || sighting_.answer.externalIpv4 != before.answer.externalIpv4;
+}
+
+std::optional<Reachability> ReachabilityWatch::verdict() const {
+    return verdict_ == Reachability::unknown ? std::nullopt : std::optional(verdict_);
+}
+
+std::optional<std::string> ReachabilityWatch::routerIpv4() const {
+    if (sighting_.answer.kind != RouterAnswer::Kind::address) {
+        return std::nullopt;
+    }
+    return sighting_.answer.externalIpv4;
+}

@@ -1,0 +1,72 @@
+#include "host/RouterAddress.hpp"
+
+#include "host/HostAddresses.hpp"
+#include "host/InternetRoute.hpp"
+
+#include <future>
+#include <memory>
+#include <optional>
+#include <thread>
+
+namespace {
+
+// The interface IPv4 discovery leaves by: past a VPN's tunnel the one below it.
+std::optional<unsigned> leavingInterface() {
+    Expected<FamilyRoutes> routes = InternetRouting::read(AF_INET);
+    if (!routes || !routes->internetInterface) {
+        return std::nullopt;
+    }
+    const InternetRoute route = InternetRouting::decide(*routes);
+    if (route.below) {
+        return route.below->index;
+    }
+    if (route.tunnel) {
+        // Only a tunnel leads out: its far end is no home router.
+        return std::nullopt;
+    }
+    return routes->internetInterface;
+}
+
+std::vector<std::string> ownIpv4(unsigned index) {
+    std::vector<std::string> own;
+    Expected<HostAddresses> host = readHostAddresses();
+    if (!host) {
+        return own;
+    }
+    for (const HostAddress& address : host->addresses) {
+        if (address.family == AF_INET && address.interfaceIndex == index) {
+            own.push_back(address.address);
+        }
+    }
+    return own;
+}
+
+} // namespace
+
+RouterSighting RouterAddress::ask() {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    std::optional<unsigned> index = leavingInterface();
+    if (!index) {
+        return {};
+    }
+    RouterSighting sighting{{}, ownIpv4(*index)};
+    try {
+        // Shared with the thread, which may outlive this call when a peer holds a library call past the
+        // bound.
+        auto promise = std::make_shared<std::promise<RouterAnswer>>();
+        std::future<RouterAnswer> answer = promise->get_future();
+        std::thread([promise, index = *index, deadline] {
+            try {
+                promise->set_value(askGateway(index, deadline));
+            } catch (...) {
+                promise->set_value({});
+            }
+        }).detach();
+        if (answer.wait_until(deadline) == std::future_status::ready) {
+            sighting.answer = answer.get();
+        }
+    } catch (const std::exception&) {
+        // No thread to be had: no answer.
+    }
+    return sighting;
+}
