@@ -9,7 +9,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import HOST, client_env, linux_only, needs_client, run, write_config
+from conftest import CLIENT, HOST, client_env, linux_only, needs_client, run, write_config
 from fakeservice import FakeService, stop
 from test_daemon import Daemon
 
@@ -31,9 +31,6 @@ def world_or_skip(tmp_path, layout):
         pytest.skip(f"network namespaces not permitted here: {refused}")
 
 
-def started(world, config_dir, fake, log):
-    write_config(config_dir, fake, enableIpv6=False)
-    return Daemon(config_dir, client_env(config_dir, fake), log, launcher=world.mac_prefix)
 
 
 def told(daemon):
@@ -55,8 +52,14 @@ def test_the_router_is_asked_and_the_verdict_told_beside_an_unchanged_update(lay
     world = world_or_skip(tmp_path, layout)
     try:
         with FakeService(tmp_path / "fake", "--listen", SERVICE, "--echo-source", launcher=world.internet_prefix) as fake:
+            write_config(config_dir, fake, enableIpv6=False)
+            # `once` asks too, and says it in its one line; its update is the one the service sees.
+            once = subprocess.run([*world.mac_prefix, CLIENT, "once"], env=client_env(config_dir, fake),
+                                  capture_output=True, timeout=60)
+            assert [said in line for line in once.stdout.decode().splitlines() if SAID in line] == \
+                ([True] if said else []), once.stdout
             begun = time.monotonic()
-            daemon = started(world, config_dir, fake, tmp_path / "daemon.log")
+            daemon = Daemon(config_dir, client_env(config_dir, fake), tmp_path / "daemon.log", world.mac_prefix)
             try:
                 daemon.wait_for(lambda: daemon.status(), seconds=20)
                 cycle = time.monotonic() - begun
@@ -84,7 +87,8 @@ def test_a_network_change_asks_again(config_dir, tmp_path):
     world = world_or_skip(tmp_path, "off")
     try:
         with FakeService(tmp_path / "fake", "--listen", SERVICE, "--echo-source", launcher=world.internet_prefix) as fake:
-            daemon = started(world, config_dir, fake, tmp_path / "daemon.log")
+            write_config(config_dir, fake, enableIpv6=False)
+            daemon = Daemon(config_dir, client_env(config_dir, fake), tmp_path / "daemon.log", world.mac_prefix)
             try:
                 daemon.wait_for(lambda: daemon.status(), seconds=20)
                 time.sleep(3.5)
