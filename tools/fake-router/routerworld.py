@@ -12,6 +12,7 @@ because miniupnpd, like a real router, reports none of those.
 Layouts (LAYOUTS): the router's WAN holds PUBLIC; its WAN in 100.64.0.0/10 behind a carrier; its WAN private behind
 a first router; the router with NAT-PMP and UPnP off; a router whose firewall swallows PCP/NAT-PMP and SSDP; and
 the mac holding PUBLIC itself, straight on the internet."""
+import socket
 import subprocess
 import sys
 import tempfile
@@ -138,18 +139,39 @@ class RouterWorld:
                 holder.wait()
 
 
+
+def refuse_dns():
+    """A resolver on the loopback that answers every query REFUSED at once (the daemon's DNS confirmation then
+    gives up in a moment instead of waiting for time-outs)."""
+    udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    udp.bind(("127.0.0.1", 53))
+    print("ready", flush=True)
+    while True:
+        query, peer = udp.recvfrom(4096)
+        if len(query) >= 12:
+            udp.sendto(query[:2] + bytes([0x80 | (query[2] & 0x01), 0x80 | 5]) + query[4:], peer)
+
+
 def main(argv):
     """`routerworld.py LAYOUT -- COMMAND...`: COMMAND inside the mac namespace while the world stands (a benchmark
-    that must ask a router, say), with a resolver on the mac's loopback that refuses at once, so that no DNS
-    look-up waits for a time-out; its exit status."""
+    that must ask a router, say), with a resolver on the mac's loopback that refuses at once; its exit status."""
+    if argv == ["refuse-dns"]:
+        return refuse_dns()
     if len(argv) < 3 or argv[1] != "--" or argv[0] not in LAYOUTS:
         sys.exit(f"usage: routerworld.py {{{','.join(LAYOUTS)}}} -- COMMAND...")
     with tempfile.TemporaryDirectory(prefix="korvane-routerworld-") as work, RouterWorld(work, argv[0]) as world:
         resolv = Path(work) / "resolv.conf"
         resolv.write_text("nameserver 127.0.0.1\n")
-        script = 'mount --bind "$1" /etc/resolv.conf && shift && exec "$@"'
-        return subprocess.run([*world.mac_prefix, "unshare", "-m", "sh", "-c", script, "sh", str(resolv),
-                               *argv[2:]]).returncode
+        resolver = subprocess.Popen([*world.mac_prefix, sys.executable, __file__, "refuse-dns"], stdout=subprocess.PIPE)
+        try:
+            if resolver.stdout.readline() != b"ready\n":
+                sys.exit("routerworld.py: no resolver on the mac's loopback")
+            script = 'mount --bind "$1" /etc/resolv.conf && shift && exec "$@"'
+            return subprocess.run([*world.mac_prefix, "unshare", "-m", "sh", "-c", script, "sh", str(resolv),
+                                   *argv[2:]]).returncode
+        finally:
+            resolver.kill()
+            resolver.wait()
 
 
 if __name__ == "__main__":
