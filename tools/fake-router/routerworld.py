@@ -56,7 +56,7 @@ deny 0-65535 0.0.0.0/0 0-65535
 class RouterWorld:
     def __init__(self, workdir, layout):
         self.dir, self.layout = Path(workdir), LAYOUTS[layout]
-        self.holders, self.miniupnpd = [], None
+        self.holders, self.miniupnpd, self.resolver = [], None, None
 
     def __enter__(self):
         try:
@@ -69,6 +69,7 @@ class RouterWorld:
             # The rest of the world refuses at once (the resolver's address, say), rather than staying silent.
             run_in(self.internet_prefix, f"ip addr add {SERVICE}/32 dev lo && ip route add unreachable default && "
                    "sysctl -qw net.ipv4.ip_forward=1")
+            self._resolve_nothing()
         except BaseException:
             self.__exit__()
             raise
@@ -90,6 +91,18 @@ class RouterWorld:
                + MASQUERADE.format(out="wan0") + (f" && {SWALLOW}" if self.layout["swallow"] else ""))
         if self.layout["upnp"]:
             self.start_miniupnpd()
+
+    def _resolve_nothing(self):
+        """From here on the mac's commands see a resolver on its loopback that refuses every query at once, so that
+        no DNS look-up (the daemon's confirmation, say) waits for a time-out; mac_prefix still execs the command."""
+        self.resolver = subprocess.Popen([*self.mac_prefix, sys.executable, __file__, "refuse-dns"],
+                                         stdout=subprocess.PIPE)
+        if self.resolver.stdout.readline() != b"ready\n":
+            raise RuntimeError("no resolver on the mac's loopback")
+        resolv = self.dir / "resolv.conf"
+        resolv.write_text("nameserver 127.0.0.1\n")
+        self.mac_prefix = [*self.mac_prefix, "unshare", "-m", "sh", "-c",
+                           'mount --bind "$1" /etc/resolv.conf && shift && exec "$@"', "sh", str(resolv)]
 
     def start_miniupnpd(self):
         conf, log = self.dir / "miniupnpd.conf", self.dir / "miniupnpd.log"
@@ -126,6 +139,10 @@ class RouterWorld:
         return call_fake(self.internet_prefix, fake, path, body)
 
     def __exit__(self, *exc):
+        if self.resolver:
+            self.resolver.kill()
+            self.resolver.wait()
+            self.resolver.stdout.close()
         if self.miniupnpd and self.miniupnpd.poll() is None:
             self.miniupnpd.terminate()
             try:
@@ -137,7 +154,6 @@ class RouterWorld:
             if holder.poll() is None:
                 holder.kill()
                 holder.wait()
-
 
 
 def refuse_dns():
@@ -154,24 +170,13 @@ def refuse_dns():
 
 def main(argv):
     """`routerworld.py LAYOUT -- COMMAND...`: COMMAND inside the mac namespace while the world stands (a benchmark
-    that must ask a router, say), with a resolver on the mac's loopback that refuses at once; its exit status."""
+    that must ask a router, say); its exit status."""
     if argv == ["refuse-dns"]:
         return refuse_dns()
     if len(argv) < 3 or argv[1] != "--" or argv[0] not in LAYOUTS:
         sys.exit(f"usage: routerworld.py {{{','.join(LAYOUTS)}}} -- COMMAND...")
     with tempfile.TemporaryDirectory(prefix="korvane-routerworld-") as work, RouterWorld(work, argv[0]) as world:
-        resolv = Path(work) / "resolv.conf"
-        resolv.write_text("nameserver 127.0.0.1\n")
-        resolver = subprocess.Popen([*world.mac_prefix, sys.executable, __file__, "refuse-dns"], stdout=subprocess.PIPE)
-        try:
-            if resolver.stdout.readline() != b"ready\n":
-                sys.exit("routerworld.py: no resolver on the mac's loopback")
-            script = 'mount --bind "$1" /etc/resolv.conf && shift && exec "$@"'
-            return subprocess.run([*world.mac_prefix, "unshare", "-m", "sh", "-c", script, "sh", str(resolv),
-                                   *argv[2:]]).returncode
-        finally:
-            resolver.kill()
-            resolver.wait()
+        return subprocess.run([*world.mac_prefix, *argv[2:]]).returncode
 
 
 if __name__ == "__main__":
