@@ -1,10 +1,10 @@
 """What the home router says of its external IPv4 address and what the daemon makes of it: the client in a "mac"
 namespace behind a real miniupnpd (tools/fake-router), the fake service out on the "internet" echoing each
 client's address. The verdict is told; the update request stays what it was."""
-import json
 import subprocess
 import sys
 import time
+from contextlib import contextmanager
 from pathlib import Path
 
 import pytest
@@ -24,17 +24,32 @@ UPDATE = ["GET", "/nic/update", f"hostname={HOST}&myip={PUBLIC}", [
     ["Accept", "*/*"], ["User-Agent", "RuzEdaRoredo-macOS/0.24.0"]]]
 
 
-def world_or_skip(tmp_path, layout):
+@contextmanager
+def home(layout, config_dir, tmp_path):
+    """The world, the fake on its internet, the client's configuration and environment, and `start()` for a daemon
+    in the mac."""
     try:
-        return RouterWorld(tmp_path, layout).__enter__()
+        world = RouterWorld(tmp_path, layout).__enter__()
     except NamespaceRefused as refused:
         pytest.skip(f"network namespaces not permitted here: {refused}")
+    daemons = []
+    try:
+        with FakeService(tmp_path / "fake", "--listen", SERVICE, "--echo-source", launcher=world.internet_prefix) as fake:
+            write_config(config_dir, fake, enableIpv6=False)
+            env = client_env(config_dir, fake)
+
+            def start():
+                daemons.append(Daemon(config_dir, env, tmp_path / "daemon.log", world.mac_prefix))
+                return daemons[-1]
+            yield world, fake, env, start
+    finally:
+        for daemon in daemons:
+            stop(daemon.process, grace=10)
+        world.__exit__()
 
 
-
-
-def told(daemon):
-    return [line for line in daemon.messages() if SAID in line]
+def told(lines, said):
+    return [said in line for line in lines if SAID in line] == ([True] if said else [])
 
 
 # The world's layout; the verdict in status.json with the router's address, and the stable part of its line.
@@ -49,57 +64,32 @@ def told(daemon):
         "5351 and SSDP swallowed"])
 def test_the_router_is_asked_and_the_verdict_told_beside_an_unchanged_update(layout, verdict, router, said,
                                                                               config_dir, tmp_path):
-    world = world_or_skip(tmp_path, layout)
-    try:
-        with FakeService(tmp_path / "fake", "--listen", SERVICE, "--echo-source", launcher=world.internet_prefix) as fake:
-            write_config(config_dir, fake, enableIpv6=False)
-            # `once` asks too, and says it in its one line; its update is the one the service sees.
-            once = subprocess.run([*world.mac_prefix, CLIENT, "once"], env=client_env(config_dir, fake),
-                                  capture_output=True, timeout=60)
-            assert [said in line for line in once.stdout.decode().splitlines() if SAID in line] == \
-                ([True] if said else []), once.stdout
-            begun = time.monotonic()
-            daemon = Daemon(config_dir, client_env(config_dir, fake), tmp_path / "daemon.log", world.mac_prefix)
-            try:
-                daemon.wait_for(lambda: daemon.status(), seconds=20)
-                cycle = time.monotonic() - begun
-                # A router that never answers costs the cycle nothing: the question runs beside it, 3 s at most.
-                assert dict(daemon.status())["state"] == "ok" and cycle < 2.5, cycle
-                if verdict:
-                    daemon.wait_for(lambda: "reachability" in dict(daemon.status()), seconds=10)
-                else:
-                    time.sleep(3.5)
-                status = dict(daemon.status())
-                assert (status.get("reachability"), status.get("routerIpv4")) == (verdict, router)
-                assert [line.startswith("[INFO] ") and said in line for line in told(daemon)] == ([True] if said else [])
-                shown = [line for line in run(config_dir, "status").stdout.decode().splitlines() if SAID in line]
-                assert [said in line for line in shown] == ([True] if said else [])
-                [update] = [r for r in world.call(fake, "/_requests") if r["path"] == "/nic/update"]
-                assert [update["method"], update["path"], update["query"], update["headers"]] == \
-                    [*UPDATE[:3], [[name, value.format(port=fake.port)] for name, value in UPDATE[3]]]
-            finally:
-                stop(daemon.process, grace=10)
-    finally:
-        world.__exit__()
+    with home(layout, config_dir, tmp_path) as (world, fake, env, start):
+        # `once` asks too, and says it in its one line; its update is the one the service sees.
+        once = subprocess.run([*world.mac_prefix, CLIENT, "once"], env=env, capture_output=True, timeout=60)
+        assert told(once.stdout.decode().splitlines(), said), once.stdout
+        begun, daemon = time.monotonic(), start()
+        daemon.wait_for(daemon.status, seconds=20)
+        # A router that never answers costs the cycle nothing: the question comes after it, 3 s at most.
+        assert dict(daemon.status())["state"] == "ok" and time.monotonic() - begun < 2.5
+        daemon.wait_for(lambda: "reachability" in dict(daemon.status()), seconds=10) if verdict else time.sleep(3.5)
+        status = dict(daemon.status())
+        assert (status.get("reachability"), status.get("routerIpv4")) == (verdict, router)
+        assert told([line for line in daemon.messages() if line.startswith("[INFO] ")], said), daemon.messages()
+        assert told(run(config_dir, "status").stdout.decode().splitlines(), said)
+        [update] = [r for r in world.call(fake, "/_requests") if r["path"] == "/nic/update"]
+        assert [update["method"], update["path"], update["query"], update["headers"]] == \
+            [*UPDATE[:3], [[name, value.format(port=fake.port)] for name, value in UPDATE[3]]]
 
 
 def test_a_network_change_asks_again(config_dir, tmp_path):
-    world = world_or_skip(tmp_path, "off")
-    try:
-        with FakeService(tmp_path / "fake", "--listen", SERVICE, "--echo-source", launcher=world.internet_prefix) as fake:
-            write_config(config_dir, fake, enableIpv6=False)
-            daemon = Daemon(config_dir, client_env(config_dir, fake), tmp_path / "daemon.log", world.mac_prefix)
-            try:
-                daemon.wait_for(lambda: daemon.status(), seconds=20)
-                time.sleep(3.5)
-                assert "reachability" not in dict(daemon.status()) and not told(daemon)
-                # The router's owner turns UPnP on; the mac's network changes (a new lease): the daemon asks again.
-                world.start_miniupnpd()
-                world.mac("ip addr add 192.168.1.3/24 dev mac0")
-                daemon.wait_for(lambda: "reachability" in dict(daemon.status()), seconds=15)
-                assert dict(daemon.status())["reachability"] == "forwardable"
-                assert len(told(daemon)) == 1
-            finally:
-                stop(daemon.process, grace=10)
-    finally:
-        world.__exit__()
+    with home("off", config_dir, tmp_path) as (world, _, _, start):
+        daemon = start()
+        daemon.wait_for(daemon.status, seconds=20)
+        time.sleep(3.5)
+        assert "reachability" not in dict(daemon.status())
+        # The router's owner turns UPnP on; the mac's network changes (a new lease): the daemon asks again.
+        world.start_miniupnpd()
+        world.mac("ip addr add 192.168.1.3/24 dev mac0")
+        daemon.wait_for(lambda: dict(daemon.status()).get("reachability") == "forwardable", seconds=15)
+        assert told(daemon.messages(), "wo der Router Ports weiterleitet")
