@@ -137,12 +137,6 @@ int updateLoop(const ClientConfiguration& config, const ClientRoot& root) {
                             reachability.verdict(),
                             reachability.routerIpv4()};
         statusFile.write(status);
-        // After the cycle's record is out, so that a router that never answers delays nothing but itself.
-        if (reachability.afterCycle(cycle.orchestrator.lastFound().ipv4)) {
-            status.reachability = reachability.verdict();
-            status.routerIpv4 = reachability.routerIpv4();
-            statusFile.write(status);
-        }
         if (result.isHealthy()) {
             // An accepted answer means the service has the addresses now: give it time to publish them.
             confirmation.afterCycle(result.response.has_value(), cycle.orchestrator.lastFound());
@@ -155,6 +149,13 @@ int updateLoop(const ClientConfiguration& config, const ClientRoot& root) {
             root.log().error("Fataler Fehler — nächster Versuch in " + std::to_string(minutes) +
                              " min: " + result.message);
             confirmation.holdRepairsUntil(end);
+        }
+        // Inside the pause, after the cycle's record is out: a router that never answers moves no cycle, and
+        // a network change while it is asked still ends the pause.
+        if (reachability.afterCycle(cycle.orchestrator.lastFound().ipv4)) {
+            status.reachability = reachability.verdict();
+            status.routerIpv4 = reachability.routerIpv4();
+            statusFile.write(status);
         }
         pauseWithRetries(root.log(), watch, confirmation, reachability);
     }

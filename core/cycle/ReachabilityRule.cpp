@@ -7,6 +7,20 @@
 
 namespace {
 
+struct Block {
+    std::uint32_t network;
+    unsigned prefix;
+};
+
+constexpr Block shared{0x64400000, 10};     // 100.64.0.0/10, a carrier's NAT
+constexpr Block dsLiteLink{0xc0000000, 29}; // 192.0.0.0/29, DS-Lite's own link to the carrier
+constexpr Block rfc1918[] = {{0x0a000000, 8}, {0xac100000, 12}, {0xc0a80000, 16}};
+// Not reachable from the internet by their registration: this network, loopback, link-local, the protocol
+// assignments, documentation, benchmarking, multicast and reserved, beside the private and shared ones.
+constexpr Block special[] = {{0x00000000, 8},  {0x7f000000, 8},  {0xa9fe0000, 16},
+                             {0xc0000000, 24}, {0xc0000200, 24}, {0xc6120000, 15},
+                             {0xc6336400, 24}, {0xcb007100, 24}, {0xe0000000, 3}};
+
 // The address in host order; nothing for any text that is not one.
 std::optional<std::uint32_t> parsed(const std::string& text) {
     in_addr address{};
@@ -16,46 +30,49 @@ std::optional<std::uint32_t> parsed(const std::string& text) {
     return ntohl(address.s_addr);
 }
 
-bool within(std::uint32_t address, std::uint32_t network, unsigned prefix) {
-    const std::uint32_t mask = prefix == 0 ? 0 : ~std::uint32_t(0) << (32 - prefix);
-    return (address & mask) == network;
+bool within(std::uint32_t address, Block block) {
+    const std::uint32_t mask = ~std::uint32_t(0) << (32 - block.prefix);
+    return (address & mask) == block.network;
+}
+
+template <std::size_t n> bool withinAny(std::uint32_t address, const Block (&blocks)[n]) {
+    return std::any_of(blocks, blocks + n, [address](Block block) { return within(address, block); });
 }
 
 bool carrierShared(const std::string& text) {
     std::optional<std::uint32_t> address = parsed(text);
-    return address && within(*address, 0x64400000, 10); // 100.64.0.0/10
+    return address && within(*address, shared);
 }
 
-bool dsLiteBridge(std::uint32_t address) {
-    return within(address, 0xc0000000, 29); // 192.0.0.0/29
-}
-
-Reachability fromAddress(const std::string& external, const std::optional<std::string>& echoed) {
+Reachability fromAddress(const std::string& external, std::uint32_t echoed) {
     std::optional<std::uint32_t> address = parsed(external);
     if (!address) {
         return Reachability::unknown;
     }
-    if (echoed && parsed(*echoed) == address) {
+    if (*address == echoed) {
         return Reachability::forwardable;
     }
-    if (carrierShared(external)) {
+    if (within(*address, shared)) {
         return Reachability::carrierNat;
     }
-    if (dsLiteBridge(*address)) {
-        return Reachability::dsLite;
-    }
-    const bool rfc1918 = within(*address, 0x0a000000, 8) || within(*address, 0xac100000, 12) ||
-                         within(*address, 0xc0a80000, 16);
-    // A public address that is not the echoed one says as much, but only beside an echoed one.
-    return rfc1918 || echoed ? Reachability::secondRouter : Reachability::unknown;
+    return within(*address, dsLiteLink) ? Reachability::dsLite : Reachability::secondRouter;
 }
 
 } // namespace
 
+bool ReachabilityRule::global(const std::string& ipv4) {
+    std::optional<std::uint32_t> address = parsed(ipv4);
+    return address && !within(*address, shared) && !withinAny(*address, rfc1918) &&
+           !withinAny(*address, special);
+}
+
 Reachability ReachabilityRule::classify(const RouterAnswer& router,
                                         const std::optional<std::string>& echoedIpv4,
                                         const std::vector<std::string>& ownIpv4) {
-    if (echoedIpv4 && std::find(ownIpv4.begin(), ownIpv4.end(), *echoedIpv4) != ownIpv4.end()) {
+    if (!echoedIpv4 || !global(*echoedIpv4)) {
+        return Reachability::unknown;
+    }
+    if (std::find(ownIpv4.begin(), ownIpv4.end(), *echoedIpv4) != ownIpv4.end()) {
         return Reachability::direct;
     }
     if (std::any_of(ownIpv4.begin(), ownIpv4.end(), carrierShared)) {
@@ -63,11 +80,11 @@ Reachability ReachabilityRule::classify(const RouterAnswer& router,
     }
     switch (router.kind) {
     case RouterAnswer::Kind::address:
-        return fromAddress(router.externalIpv4, echoedIpv4);
+        return fromAddress(router.externalIpv4, *parsed(*echoedIpv4));
     case RouterAnswer::Kind::noPublicAddress:
         return Reachability::carrierNat;
     case RouterAnswer::Kind::noIpv4:
-        return echoedIpv4 ? Reachability::dsLite : Reachability::unknown;
+        return Reachability::dsLite;
     case RouterAnswer::Kind::none:
         break;
     }

@@ -27,7 +27,8 @@ bool ReachabilityWatch::afterCycle(const std::optional<std::string>& echoedIpv4)
     }
     const RouterSighting before = sighting_;
     const Reachability previous = verdict_;
-    if (due(echo_)) {
+    // Only an address the internet can reach has a router question worth asking.
+    if (echo_ && ReachabilityRule::global(*echo_) && due(echo_)) {
         RouterSighting sighting = ask_();
         // On the same network a router that says nothing once leaves what it said before standing.
         if (!asked_ || sighting.answer.kind != RouterAnswer::Kind::none) {

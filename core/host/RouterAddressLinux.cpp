@@ -15,6 +15,7 @@
 #include <miniupnpc/miniupnpc.h>
 #include <miniupnpc/upnpcommands.h>
 #include <natpmp.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <optional>
 #include <poll.h>
@@ -117,8 +118,8 @@ std::optional<RouterAnswer> askPcp(in_addr gateway, Clock::time_point until) {
     unsigned char answer[1100];
     while (readable(socket.get(), until)) {
         const ssize_t got = ::recv(socket.get(), answer, sizeof answer, 0);
-        if (got < 0) {
-            // ECONNREFUSED: the port is closed, nobody speaks PCP here.
+        // ECONNREFUSED: the port is closed; version 0: a NAT-PMP router that knows no PCP.
+        if (got < 0 || (got >= 1 && answer[0] != pcpVersion)) {
             return std::nullopt;
         }
         if (std::optional<std::string> address =
@@ -201,7 +202,7 @@ std::optional<RouterAnswer> askIgd(const char* descriptionUrl) {
     return RouterAnswer{RouterAnswer::Kind::noIpv4, {}};
 }
 
-std::optional<RouterAnswer> askUpnp(in_addr gateway, Clock::time_point until) {
+std::optional<RouterAnswer> askUpnp(in_addr gateway, unsigned index, Clock::time_point until) {
     const auto left = std::chrono::duration_cast<Ms>(until - Clock::now());
     if (left < Ms(200)) {
         return std::nullopt;
@@ -212,10 +213,16 @@ std::optional<RouterAnswer> askUpnp(in_addr gateway, Clock::time_point until) {
     }
     static const char* const types[] = {"urn:schemas-upnp-org:device:InternetGatewayDevice:1",
                                         "urn:schemas-upnp-org:device:InternetGatewayDevice:2", nullptr};
+    // The search leaves by the gateway's interface, not wherever multicast is routed (a VPN's tunnel, say).
+    char interface[IF_NAMESIZE] = {};
+    if (if_indextoname(index, interface) == nullptr) {
+        return std::nullopt;
+    }
     int error = 0;
-    // No minissdpd (""): only what answers on the network counts.
+    // Both versions searched in one round and waited for once; no minissdpd (""): only what answers on the
+    // network counts.
     UPNPDev* devices = upnpDiscoverDevices(types, static_cast<int>(std::min(upnpSearch, left / 2).count()),
-                                           nullptr, "", UPNP_LOCAL_PORT_ANY, 0, 2, &error, 0);
+                                           interface, "", UPNP_LOCAL_PORT_ANY, 0, 2, &error, 1);
     std::optional<RouterAnswer> answer;
     for (UPNPDev* device = devices; device != nullptr && !answer && Clock::now() < until;
          device = device->pNext) {
@@ -244,7 +251,7 @@ RouterAnswer RouterAddress::askGateway(unsigned index, Clock::time_point deadlin
         return *natPmp;
     }
     // Without an address UPnP may still say whether the router's IPv4 connection is up at all.
-    std::optional<RouterAnswer> upnp = askUpnp(**gateway, deadline);
+    std::optional<RouterAnswer> upnp = askUpnp(**gateway, index, deadline);
     if (upnp && (upnp->kind != RouterAnswer::Kind::noPublicAddress || !natPmp)) {
         return *upnp;
     }

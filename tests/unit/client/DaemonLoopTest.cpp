@@ -58,6 +58,10 @@ struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating, HostConfirm
         return self();
     }
     DnsObservation observe(const AddressPair&) override { return {true, true, false, {}, {}}; }
+    RouterSighting askRouter() const override {
+        ++routerQuestions;
+        return router;
+    }
     std::unique_ptr<NetworkChangeSource> networkChangeSource() const override {
         auto source = std::make_unique<ScriptedNetwork>(clocks, network);
         ScriptedNetwork* scripted = source.get();
@@ -66,7 +70,7 @@ struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating, HostConfirm
     }
     std::optional<std::string> resolveIpv4() noexcept override {
         cycles.push_back(clocks.wall - start);
-        return "203.0.113.7";
+        return ipv4;
     }
     std::optional<std::string> resolveIpv6() noexcept override { return std::nullopt; }
     Expected<DynDnsResponse> send(const std::optional<std::string>&,
@@ -77,7 +81,9 @@ struct Daemon final : ClientRoot, PublicIpResolving, DynDnsUpdating, HostConfirm
 
     Scratch dir;
     mutable ScriptedClocks clocks;
-    mutable int asked = 0, selfUpdaters = 0;
+    mutable int asked = 0, selfUpdaters = 0, routerQuestions = 0;
+    RouterSighting router;
+    std::string ipv4 = "203.0.113.7";
     std::vector<TimePoint::duration> cycles;
     std::vector<std::string> lines;
     int rounds;
@@ -131,6 +137,22 @@ TEST(DaemonLoop, CyclesFollowTheIntervalSettledNetworkChangesAndWakesButNotAfter
                   std::make_tuple(failed ? DaemonStatus::State::error : DaemonStatus::State::ok, failed,
                                   std::chrono::floor<std::chrono::seconds>(start + cycles.back())));
     }
+}
+
+TEST(DaemonLoop, AsksTheRouterAtTheStartAndAfterANetworkChangeAndPublishesANewVerdictOnce) {
+    Daemon daemon(3, "\"updateIntervalMinutes\": 5", "good 80.1.1.9", {{10s}, {11500ms}});
+    daemon.ipv4 = "80.1.1.9";
+    daemon.router = {{RouterAnswer::Kind::address, "100.64.0.2"}, {"192.168.1.20"}};
+    EXPECT_EQ(RunCommand::execute(daemon), 0);
+    EXPECT_EQ(daemon.routerQuestions, 2);
+    EXPECT_EQ(
+        std::count(daemon.lines.begin(), daemon.lines.end(),
+                   "INFO IPv4 von außen nicht erreichbar: Carrier-NAT des Anbieters (Router: 100.64.0.2)."),
+        1);
+    DaemonStatus status = daemon.status();
+    EXPECT_EQ(
+        std::tie(status.reachability, status.routerIpv4),
+        std::make_tuple(std::optional(Reachability::carrierNat), std::optional<std::string>("100.64.0.2")));
 }
 
 TEST(DaemonLoop, WithoutAConfigurationItIdlesAndPutsItsStatusBackEveryHour) {
