@@ -12,6 +12,7 @@ because miniupnpd, like a real router, reports none of those.
 Layouts (LAYOUTS): the router's WAN holds PUBLIC; its WAN in 100.64.0.0/10 behind a carrier; its WAN private behind
 a first router; the router with NAT-PMP and UPnP off; a router whose firewall swallows PCP/NAT-PMP and SSDP; and
 the mac holding PUBLIC itself, straight on the internet."""
+import os
 import socket
 import subprocess
 import sys
@@ -176,7 +177,9 @@ def main(argv):
     if len(argv) < 3 or argv[1] != "--" or argv[0] not in LAYOUTS:
         sys.exit(f"usage: routerworld.py {{{','.join(LAYOUTS)}}} -- COMMAND...")
     with tempfile.TemporaryDirectory(prefix="korvane-routerworld-") as work, RouterWorld(work, argv[0]) as world:
-        return subprocess.run([*world.mac_prefix, *argv[2:]]).returncode
+        # Where a benchmark puts its fake service (bench/benchlib.py): on the internet, past the router.
+        env = dict(os.environ, ROUTERWORLD_INTERNET=" ".join(world.internet_prefix), ROUTERWORLD_SERVICE=SERVICE)
+        return subprocess.run([*world.mac_prefix, *argv[2:]], env=env).returncode
 
 
 if __name__ == "__main__":
