@@ -34,7 +34,8 @@ def home(layout, config_dir, tmp_path):
         pytest.skip(f"network namespaces not permitted here: {refused}")
     daemons = []
     try:
-        with FakeService(tmp_path / "fake", "--listen", SERVICE, "--echo-source", launcher=world.internet_prefix) as fake:
+        with FakeService(tmp_path / "fake", "--listen", SERVICE, "--echo-source",
+                         launcher=world.internet_prefix) as fake:
             write_config(config_dir, fake, enableIpv6=False)
             env = client_env(config_dir, fake)
 

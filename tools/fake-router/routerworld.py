@@ -3,7 +3,8 @@
 on wan0, and miniupnpd with NAT-PMP, PCP and UPnP on lan0), an optional "upstream" box between the router and
 the internet that masquerades again (a carrier's NAT or a first router), and "internet" (the fake service at
 SERVICE, on the public net 80.81.82.0/24). No packet leaves these namespaces; PUBLIC is not a reserved address
-because miniupnpd, like a real router, reports none of those.
+because miniupnpd, like a real router, reports none of those. Every other address refuses at once from the
+internet, and the mac's commands see a resolver on its loopback that refuses every query.
 
     with RouterWorld(workdir, "forwardable") as world:   # raises NamespaceRefused where namespaces are refused
         subprocess.run([*world.mac_prefix, program, ...])
@@ -11,7 +12,11 @@ because miniupnpd, like a real router, reports none of those.
 
 Layouts (LAYOUTS): the router's WAN holds PUBLIC; its WAN in 100.64.0.0/10 behind a carrier; its WAN private behind
 a first router; the router with NAT-PMP and UPnP off; a router whose firewall swallows PCP/NAT-PMP and SSDP; and
-the mac holding PUBLIC itself, straight on the internet."""
+the mac holding PUBLIC itself, straight on the internet.
+
+    routerworld.py LAYOUT -- COMMAND...   # COMMAND in the mac while the world stands; a benchmark's fake service
+                                          # goes on the internet (bench/benchlib.py: ROUTERWORLD_INTERNET, _SERVICE)
+"""
 import os
 import socket
 import subprocess
@@ -84,8 +89,8 @@ class RouterWorld:
         if self.layout["upstream"]:
             up_prefix = self.upstream_prefix = self._box()
             self._link(self.upstream_prefix, "up0", f"{PUBLIC}/24", self.internet_prefix, "inet0", f"{INTERNET_GW}/24")
-            run_in(self.upstream_prefix, f"ip route add default via {INTERNET_GW} && sysctl -qw net.ipv4.ip_forward=1 && "
-                   + MASQUERADE.format(out="up0"))
+            run_in(self.upstream_prefix, f"ip route add default via {INTERNET_GW} && "
+                   f"sysctl -qw net.ipv4.ip_forward=1 && {MASQUERADE.format(out='up0')}")
         self._link(self.router_prefix, "wan0", f"{wan}/24", up_prefix, "down0" if self.layout["upstream"] else "inet0",
                    f"{gateway}/24")
         run_in(self.router_prefix, f"ip route add default via {gateway} && sysctl -qw net.ipv4.ip_forward=1 && "
