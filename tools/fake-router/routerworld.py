@@ -76,6 +76,12 @@ class RouterWorld:
             run_in(self.internet_prefix, f"ip addr add {SERVICE}/32 dev lo && ip route add unreachable default && "
                    "sysctl -qw net.ipv4.ip_forward=1")
             self._resolve_nothing()
+        except subprocess.CalledProcessError as refused:
+            self.__exit__()
+            if os.geteuid() == 0:
+                raise
+            # Without root each namespace has a user namespace of its own, and links between them are refused.
+            raise NamespaceRefused(f"{refused.cmd}: {refused.stderr.strip()}") from refused
         except BaseException:
             self.__exit__()
             raise
