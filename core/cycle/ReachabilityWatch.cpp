@@ -12,8 +12,12 @@ bool ReachabilityWatch::due(const std::optional<std::string>& echoedIpv4) const 
     if (!asked_) {
         return true;
     }
-    // The router's answer may be as old as the address the echo saw then.
-    if (echoedIpv4 && askedWithEcho_ && echoedIpv4 != askedWithEcho_) {
+    // A public address of the router's own is compared with the echoed one: when that moved, the router's is
+    // as old as it (a shared one behind a carrier's pool of addresses is not, and is not asked again each
+    // cycle).
+    if (echoedIpv4 && askedWithEcho_ && echoedIpv4 != askedWithEcho_ &&
+        sighting_.answer.kind == RouterAnswer::Kind::address &&
+        ReachabilityRule::global(sighting_.answer.externalIpv4)) {
         return true;
     }
     const TimePoint now = now_();

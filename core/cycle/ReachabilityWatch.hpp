@@ -1,7 +1,7 @@
 // What the daemon knows of the router in front of this Mac, kept per network: once a cycle has echoed a
-// global IPv4 address it asks at the start, after a network change, when the echoed address moved, and
-// otherwise at most once an hour, never every cycle; it draws the verdict anew from each cycle's echoed
-// address and says in one line when the verdict changes.
+// global IPv4 address it asks at the start, after a network change, when the echoed address moved away from
+// the router's public one, and otherwise at most once an hour, never every cycle; it draws the verdict anew
+// from each cycle's echoed address and says in one line when the verdict changes.
 #pragma once
 
 #include "host/RouterAddress.hpp"

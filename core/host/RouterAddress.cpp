@@ -10,21 +10,22 @@
 
 namespace {
 
+struct Leaving {
+    unsigned index = 0;
+    bool tunnel = false; // the only way out: its far end is no home router
+};
+
 // The interface IPv4 discovery leaves by: past a VPN's tunnel the one below it.
-std::optional<unsigned> leavingInterface() {
+std::optional<Leaving> leavingInterface() {
     Expected<FamilyRoutes> routes = InternetRouting::read(AF_INET);
     if (!routes || !routes->internetInterface) {
         return std::nullopt;
     }
     const InternetRoute route = InternetRouting::decide(*routes);
     if (route.below) {
-        return route.below->index;
+        return Leaving{route.below->index, false};
     }
-    if (route.tunnel) {
-        // Only a tunnel leads out: its far end is no home router.
-        return std::nullopt;
-    }
-    return routes->internetInterface;
+    return Leaving{*routes->internetInterface, route.tunnel.has_value()};
 }
 
 std::vector<std::string> ownIpv4(unsigned index) {
@@ -45,22 +46,28 @@ std::vector<std::string> ownIpv4(unsigned index) {
 
 RouterSighting RouterAddress::ask() {
     const auto deadline = std::chrono::steady_clock::now() + bound;
-    std::optional<unsigned> index = leavingInterface();
-    if (!index) {
+    std::optional<Leaving> leaving = leavingInterface();
+    if (!leaving) {
         return {};
     }
-    RouterSighting sighting{{}, ownIpv4(*index)};
+    // A dial-up link's own address may still be the echoed one.
+    RouterSighting sighting{{}, ownIpv4(leaving->index)};
+    if (leaving->tunnel) {
+        return sighting;
+    }
     try {
         // Shared with the thread, which may outlive this call when a peer holds a library call past the
         // bound.
         auto promise = std::make_shared<std::promise<RouterAnswer>>();
         std::future<RouterAnswer> answer = promise->get_future();
-        std::thread([promise, index = *index, deadline] {
+        std::thread([promise, index = leaving->index, deadline] {
+            RouterAnswer said;
             try {
-                promise->set_value(askGateway(index, deadline));
+                said = askGateway(index, deadline);
             } catch (...) {
-                promise->set_value({});
+                // A library's failure is no answer.
             }
+            promise->set_value(said);
         }).detach();
         if (answer.wait_until(deadline) == std::future_status::ready) {
             sighting.answer = answer.get();

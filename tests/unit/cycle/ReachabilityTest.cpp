@@ -43,11 +43,12 @@ TEST(ReachabilityRule, FromTheRoutersAnswerTheEchoedAddressAndTheMacsOwn) {
     }
 }
 
-TEST(ReachabilityWatch, AsksAtTheStartAfterAChangeOrAMovedEchoAndHourlyAndSaysEachNewVerdictOnce) {
+TEST(ReachabilityWatch,
+     AsksAtTheStartAfterAChangeOrAnEchoLeavingTheRoutersAddressAndHourlySayingEachNewVerdict) {
     using namespace std::chrono_literals;
     std::chrono::system_clock::time_point now{24h * 365 * 50};
     std::vector<RouterAnswer> answers = {
-        {Kind::address, "80.1.1.2"}, {}, {}, {Kind::address, "100.64.0.2"}, {}};
+        {Kind::address, "80.1.1.2"}, {}, {Kind::address, "100.64.0.2"}, {}, {}};
     std::size_t asked = 0;
     std::vector<std::string> lines;
     ReachabilityWatch watch(
@@ -61,13 +62,14 @@ TEST(ReachabilityWatch, AsksAtTheStartAfterAChangeOrAMovedEchoAndHourlyAndSaysEa
     // whether the status changes, the verdict and the router's address.
     // clang-format off
     const std::tuple<int, bool, Echo, std::size_t, bool, std::optional<Reachability>, Echo> steps[] = {
-        {0, false, "203.0.113.7", 0, false, std::nullopt, std::nullopt},    // no global address: no question
+        {0, false, "203.0.113.7", 0, false, std::nullopt, std::nullopt}, // no global address: no question
         {1, false, a, 1, true, Reachability::forwardable, a},
         {60, false, a, 1, false, Reachability::forwardable, a},
         {61, false, std::nullopt, 2, false, Reachability::forwardable, a}, // silent once: it still stands
-        {62, true, a, 3, true, std::nullopt, std::nullopt},                 // a new network without an answer
-        {63, false, b, 4, true, Reachability::carrierNat, "100.64.0.2"},
-        {-5, false, b, 5, false, Reachability::carrierNat, "100.64.0.2"}};  // the clock set back
+        {62, false, b, 3, true, Reachability::carrierNat, "100.64.0.2"},  // the echo left the router's
+        {63, false, a, 3, false, Reachability::carrierNat, "100.64.0.2"}, // a carrier's pool
+        {64, true, a, 4, true, std::nullopt, std::nullopt},                // a new network without an answer
+        {-5, false, a, 5, false, std::nullopt, std::nullopt}};             // the clock set back
     // clang-format on
     for (const auto& [minutes, changed, echo, questions, written, verdict, router] : steps) {
         now = std::chrono::system_clock::time_point{24h * 365 * 50} + std::chrono::minutes(minutes);
