@@ -11,7 +11,7 @@ internet, and the mac's commands see a resolver on its loopback that refuses eve
         world.call(fake, "/_requests")                    # the fake's control API, from inside the internet
 
 Layouts (LAYOUTS): the router's WAN holds PUBLIC; its WAN in 100.64.0.0/10 behind a carrier; its WAN private behind
-a first router; the router with NAT-PMP and UPnP off; a router whose firewall swallows PCP/NAT-PMP and SSDP; and
+a first router; its WAN 192.0.0.2 behind a DS-Lite AFTR; the router with NAT-PMP and UPnP off; a router whose firewall swallows PCP/NAT-PMP and SSDP; and
 the mac holding PUBLIC itself, straight on the internet.
 
     routerworld.py LAYOUT -- COMMAND...   # COMMAND in the mac while the world stands; a benchmark's fake service
@@ -35,6 +35,8 @@ LAYOUTS = {
     "forwardable": dict(wan=(PUBLIC, INTERNET_GW), upstream=False, upnp=True, swallow=False),
     "carrier": dict(wan=("100.64.0.2", "100.64.0.1"), upstream=True, upnp=True, swallow=False),
     "second": dict(wan=("192.168.178.2", "192.168.178.1"), upstream=True, upnp=True, swallow=False),
+    # DS-Lite as the home router sees it: its IPv4 leaves from 192.0.0.2 towards the carrier's AFTR, which NATs.
+    "dslite": dict(wan=("192.0.0.2", "192.0.0.1"), upstream=True, upnp=True, swallow=False),
     "off": dict(wan=(PUBLIC, INTERNET_GW), upstream=False, upnp=False, swallow=False),
     "swallow": dict(wan=(PUBLIC, INTERNET_GW), upstream=False, upnp=True, swallow=True),
     "direct": dict(wan=None, upstream=False, upnp=False, swallow=False),
