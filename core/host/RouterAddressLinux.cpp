@@ -9,6 +9,7 @@
 #include "support/Descriptor.hpp"
 #include "support/RandomUuid.hpp"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
