@@ -25,6 +25,16 @@ SYSTEM_BUNDLE = Path("/etc/ssl/certs/ca-certificates.crt")
 SYSTEM_CERT_DIR = Path("/etc/ssl/certs")
 
 
+def fake_service(state_dir, *args):
+    """The fake for a benchmark: on this machine's loopback, or, for a benchmark run by the router world's runner
+    (tools/fake-router/routerworld.py), on its internet, so that the daemon's way to the echo leads through the
+    router it asks."""
+    internet, service = os.environ.get("ROUTERWORLD_INTERNET"), os.environ.get("ROUTERWORLD_SERVICE")
+    if internet and service:
+        return FakeService(state_dir, *args, "--listen", service, launcher=internet.split())
+    return FakeService(state_dir, *args)
+
+
 def default_client():
     return Path(os.environ.get("KORVANE_CLIENT") or REPO / "build/bench/client/korvane-client")
 
@@ -84,9 +94,9 @@ def inadyn_config(path, fake, ca_file, period=None):
         f"    username = {HOSTNAME}",
         f"    password = {API_KEY}",
         f"    hostname = {HOSTNAME}",
-        f"    ddns-server = 127.0.0.1:{fake.port}",
+        f"    ddns-server = {fake.host}:{fake.port}",
         '    ddns-path = "/nic/update?hostname=%h&myip=%i"',
-        f"    checkip-server = 127.0.0.1:{fake.port}",
+        f"    checkip-server = {fake.host}:{fake.port}",
         "    checkip-path = /ip4",
         "    checkip-ssl = true",
         "}",
@@ -109,7 +119,7 @@ def ddclient_config(path, fake, daemon_seconds=0):
     lines += [
         f"use=web, web={fake.base_url}/ip4",
         "protocol=dyndns2",
-        f"server=127.0.0.1:{fake.port}",
+        f"server={fake.host}:{fake.port}",
         f"login={HOSTNAME}",
         f"password={API_KEY}",
         HOSTNAME,

@@ -7,6 +7,7 @@ import ssl
 import subprocess
 import sys
 import tempfile
+import urllib.parse
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
@@ -39,6 +40,7 @@ class FakeService:
             raise RuntimeError(f"fake-dyndns exited with {self.process.wait()}: {self.stderr_text()}")
         info = json.loads(line)
         self.base_url, self.ca_file, self.port = info["baseUrl"], info["caFile"], info["port"]
+        self.host = urllib.parse.urlsplit(self.base_url).hostname  # 127.0.0.1 unless told --listen
 
     def url(self, path):
         return self.base_url + path
@@ -50,10 +52,10 @@ class FakeService:
     def _call(self, method, path, body=None):
         # A fresh connection per call: the fake may have dropped a kept-alive one.
         if self.base_url.startswith("https:"):
-            connection = http.client.HTTPSConnection("127.0.0.1", self.port, timeout=10,
+            connection = http.client.HTTPSConnection(self.host, self.port, timeout=10,
                                                      context=ssl.create_default_context(cafile=self.ca_file))
         else:
-            connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+            connection = http.client.HTTPConnection(self.host, self.port, timeout=10)
         try:
             connection.request(method, path, body=json.dumps(body).encode() if body is not None else None)
             response = connection.getresponse()

@@ -28,7 +28,7 @@ class NamespaceRefused(RuntimeError):
     pass
 
 
-def _holder():
+def namespace_holder():
     """A process alone in a new network namespace, and the prefix that runs a command beside it."""
     root = os.geteuid() == 0
     holder = subprocess.Popen(["unshare", *(["-n"] if root else ["-r", "-n"]), "--", "sh", "-c",
@@ -47,6 +47,20 @@ def _holder():
         time.sleep(0.01)
     holder.kill()
     raise NamespaceRefused("the namespace did not come up")
+
+
+def run_in(prefix, script):
+    """A shell script run beside a namespace's holder; its stdout, or CalledProcessError."""
+    done = subprocess.run([*prefix, "sh", "-c", script], capture_output=True, text=True)
+    if done.returncode != 0:
+        raise subprocess.CalledProcessError(done.returncode, script, done.stdout, done.stderr)
+    return done.stdout
+
+
+def call_fake(prefix, fake, path, body=None):
+    """A call to the fake's control API (tools/fake-dyndns/README.md) from inside the fake's namespace."""
+    args = [sys.executable, "-c", CALL, fake.url(path), fake.ca_file, *([json.dumps(body)] if body is not None else [])]
+    return json.loads(subprocess.run([*prefix, *args], capture_output=True, check=True).stdout)
 
 
 class InternetWorld:
@@ -68,27 +82,18 @@ class InternetWorld:
         return self
 
     def _start(self):
-        holder, prefix = _holder()
+        holder, prefix = namespace_holder()
         self.holders.append(holder)
         return holder, prefix
 
     def mac(self, script):
-        return self._run(self.mac_prefix, script)
+        return run_in(self.mac_prefix, script)
 
     def internet(self, script):
-        return self._run(self.internet_prefix, script)
-
-    @staticmethod
-    def _run(prefix, script):
-        done = subprocess.run([*prefix, "sh", "-c", script], capture_output=True, text=True)
-        if done.returncode != 0:
-            raise subprocess.CalledProcessError(done.returncode, script, done.stdout, done.stderr)
-        return done.stdout
+        return run_in(self.internet_prefix, script)
 
     def call(self, fake, path, body=None):
-        """A call to the fake's control API (tools/fake-dyndns/README.md) from inside the internet."""
-        args = [sys.executable, "-c", CALL, fake.url(path), fake.ca_file, *([json.dumps(body)] if body is not None else [])]
-        return json.loads(subprocess.run([*self.internet_prefix, *args], capture_output=True, check=True).stdout)
+        return call_fake(self.internet_prefix, fake, path, body)
 
     def addresses(self, **flag):
         """The machine's global IPv6 addresses on mac0 (with `temporary=True`, say, only those)."""
