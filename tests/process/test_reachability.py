@@ -1,6 +1,7 @@
 """What the home router says of its external IPv4 address and what the daemon makes of it: the client in a "mac"
 namespace behind a real miniupnpd (tools/fake-router), the fake service out on the "internet" echoing each
 client's address. The verdict is told; the update request stays what it was."""
+import json
 import subprocess
 import sys
 import time
@@ -79,6 +80,11 @@ def test_the_router_is_asked_and_the_verdict_told_beside_an_unchanged_update(lay
         assert (status.get("reachability"), status.get("routerIpv4")) == (verdict, router)
         assert told([line for line in daemon.messages() if line.startswith("[INFO] ")], said), daemon.messages()
         assert told(run(config_dir, "status").stdout.decode().splitlines(), said)
+        # diagnose asks the router itself and shows the daemon's verdict beside it.
+        diagnosed = subprocess.run([*world.mac_prefix, CLIENT, "diagnose", "--json"], env=env, capture_output=True,
+                                   timeout=60)
+        seen = json.loads(diagnosed.stdout)["router"]
+        assert (seen["externalIpv4"], seen["lastVerdict"]) == (router, verdict or "unknown"), seen
         [update] = [r for r in world.call(fake, "/_requests") if r["path"] == "/nic/update"]
         assert [update["method"], update["path"], update["query"], update["headers"]] == \
             [*UPDATE[:3], [[name, value.format(port=fake.port)] for name, value in UPDATE[3]]]
