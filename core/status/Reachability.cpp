@@ -1,5 +1,9 @@
 #include "status/Reachability.hpp"
 
+#include "support/JsonStrict.hpp"
+
+#include <array>
+
 namespace ReachabilityText {
 
 std::string_view name(Reachability verdict) {
@@ -21,13 +25,10 @@ std::string_view name(Reachability verdict) {
 }
 
 std::optional<Reachability> fromName(std::string_view text) {
-    for (Reachability verdict : {Reachability::direct, Reachability::forwardable, Reachability::carrierNat,
-                                 Reachability::dsLite, Reachability::secondRouter, Reachability::unknown}) {
-        if (name(verdict) == text) {
-            return verdict;
-        }
-    }
-    return std::nullopt;
+    return JsonStrict::oneOf(std::array{Reachability::direct, Reachability::forwardable,
+                                        Reachability::carrierNat, Reachability::dsLite,
+                                        Reachability::secondRouter, Reachability::unknown},
+                             name, text);
 }
 
 bool unreachable(Reachability verdict) {
