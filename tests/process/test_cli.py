@@ -373,9 +373,12 @@ def matches(lines, expected):
      ["[WARN] IP-Discovery {f}/ip4 lieferte keine gültige IPv4-Adresse: 2001:db8::7",
       "[INFO] DynDNS aktualisiert: 198.51.100.4.", "DynDNS aktualisiert: 198.51.100.4."], "",
      {"ipv4": "198.51.100.4"}),
-    # Credentials in a discovery address are never sent; an answer that drips is cut by the total bound.
+    # Credentials in a discovery address are never sent, nor shown where a "/" in them makes the address
+    # invalid; an answer that drips is cut by the total bound.
     ({"ipv4DiscoveryUrls": ["https://user:secret@{h}/ip4", "{f}/ip4b"]}, {}, None, [], 0,
      ["[WARN] IP-Discovery https://user:***@{h}/ip4 fehlgeschlagen: *", *GOOD], "", {"ipv4": "203.0.113.7"}),
+    ({"ipv4DiscoveryUrls": ["https://user:se/cret@{h}/ip4", "{f}/ip4b"]}, {}, None, [], 0,
+     ["[WARN] IP-Discovery-URL ungültig: https://user:***@{h}/ip4", *GOOD], "", {"ipv4": "203.0.113.7"}),
     ({}, {"ip4": {"body": "192.0.2.1\n" * 5, "drip": 0.25}}, None, [], 0,
      ["[WARN] IP-Discovery {f}/ip4 fehlgeschlagen: Timeout was reached: no complete answer within 10000 "
       "milliseconds", *GOOD], "", {"ipv4": "203.0.113.7"}),
