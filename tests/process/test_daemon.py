@@ -128,6 +128,20 @@ def test_an_echoed_credential_stays_out_of_the_status(config_dir, fake_service, 
     assert echoed not in d.log.read_text() and KEY not in d.log.read_text()
 
 
+# A key the service keeps rejecting is asked about ever less often, 600 times faster here: 30 minutes after the
+# first rejection, twice that after the second; the status says when the next try comes.
+@linux_only("libfaketime, preloaded with LD_PRELOAD, speeds up the daemon's clock")
+@pytest.mark.skipif(not FAKETIME, reason="libfaketime is not installed")
+def test_each_further_rejection_doubles_the_pause(config_dir, fake_service, daemon):
+    write_config(config_dir, fake_service)
+    fake_service.control(update={"body": "badauth", "sticky": True})
+    d = daemon(**faster(600))
+    d.wait_for(lambda: len(fake_service.requests("/nic/update")) == 3, 60)
+    assert [m.split(":")[0] for m in d.messages() if m.startswith("[ERROR] Fataler")][:2] == [
+        "[ERROR] Fataler Fehler — nächster Versuch in 30 min", "[ERROR] Fataler Fehler — nächster Versuch in 60 min"]
+    assert " Nächster Versuch am " in dict(d.status())["message"]
+
+
 # What launchd and newsyslog do to the daemon log: launchd appends the daemon's output to it; newsyslog renames it
 # to daemon.log.0 and creates a new file with its own line in it, signalling nobody. The next lines follow in the
 # new file and the old one stops growing. The log's directory exists only in a mount namespace of the test's own:
