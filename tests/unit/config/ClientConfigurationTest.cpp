@@ -107,7 +107,7 @@ TEST(ClientConfiguration, ServiceTextShowsTheKeyInNoForm) {
     config.apiKey = "dyndns_testkey123456";
     // clang-format off
     const std::pair<const char*, const char*> cases[] = {
-        {"badauth dyndns_testkey123456 x", "badauth dyndns_test… x"}, {"x\r\ndyndns_testkey123456", "x\\r\\ndyndns_test…"},
+        {"badauth dyndns_testkey123456x", "badauth dyndns_test…x"}, {"x\r\ndyndns_testkey123456", "x\\r\\ndyndns_test…"},
         {"911 aG9tZS5leGFtcGxlLm5ldDpkeW5kbnNfdGVzdGtleTEyMzQ1Ng==", "911 dyndns_test…"},
         {"aG9tZS5leGFtcGxlLm5ldDpkeW5kbnNfdGVzdGtleTEyMzQ1Ng%3d%3D", "dyndns_test…"},
         {"911 ZHluZG5zX3Rlc3RrZXkxMjM0NTY=", "911 dyndns_test…"}, {"ZHluZG5zX3Rlc3RrZXkxMjM0NTY%3D", "dyndns_test…%3D"},
