@@ -58,12 +58,13 @@ def told(lines, said):
 @pytest.mark.parametrize("layout, verdict, router, said", [
     ("forwardable", "forwardable", PUBLIC, "weiterleitet"),
     ("carrier", "carrierNat", "100.64.0.2", "Carrier-NAT"),
+    ("carrier-upnp", "carrierNat", None, "Carrier-NAT"),
     ("second", "secondRouter", "192.168.178.2", "zweiter Router"),
     ("dslite", "dsLite", "192.0.0.2", "DS-Lite"),
     ("direct", "direct", None, "direkt erreichbar"),
     ("off", None, None, None),
     ("swallow", None, None, None),
-], ids=["public WAN", "carrier NAT", "second router", "DS-Lite", "own public address", "NAT-PMP and UPnP off",
+], ids=["public WAN", "carrier NAT", "carrier NAT, UPnP alone", "second router", "DS-Lite", "own public address", "NAT-PMP and UPnP off",
         "5351 and SSDP swallowed"])
 def test_the_router_is_asked_and_the_verdict_told_beside_an_unchanged_update(layout, verdict, router, said,
                                                                               config_dir, tmp_path):

@@ -11,7 +11,7 @@ internet, and the mac's commands see a resolver on its loopback that refuses eve
         world.call(fake, "/_requests")                    # the fake's control API, from inside the internet
 
 Layouts (LAYOUTS): the router's WAN holds PUBLIC; its WAN in 100.64.0.0/10 behind a carrier; its WAN private behind
-a first router; its WAN 192.0.0.2 behind a DS-Lite AFTR; the router with NAT-PMP and UPnP off; a router whose firewall swallows PCP/NAT-PMP and SSDP; and
+a first router; the carrier's with UPnP alone; its WAN 192.0.0.2 behind a DS-Lite AFTR; the router with NAT-PMP and UPnP off; a router whose firewall swallows PCP/NAT-PMP and SSDP; and
 the mac holding PUBLIC itself, straight on the internet.
 
     routerworld.py LAYOUT -- COMMAND...   # COMMAND in the mac while the world stands; a benchmark's fake service
@@ -37,6 +37,8 @@ LAYOUTS = {
     "second": dict(wan=("192.168.178.2", "192.168.178.1"), upstream=True, upnp=True, swallow=False),
     # DS-Lite as the home router sees it: its IPv4 leaves from 192.0.0.2 towards the carrier's AFTR, which NATs.
     "dslite": dict(wan=("192.0.0.2", "192.0.0.1"), upstream=True, upnp=True, swallow=False),
+    # Behind carrier NAT with UPnP alone: an empty external address while the connection is up.
+    "carrier-upnp": dict(wan=("100.64.0.2", "100.64.0.1"), upstream=True, upnp=True, swallow=False, natpmp=False),
     "off": dict(wan=(PUBLIC, INTERNET_GW), upstream=False, upnp=False, swallow=False),
     "swallow": dict(wan=(PUBLIC, INTERNET_GW), upstream=False, upnp=True, swallow=True),
     "direct": dict(wan=None, upstream=False, upnp=False, swallow=False),
@@ -50,7 +52,7 @@ SWALLOW = "nft add table ip wall && nft add chain ip wall in '{ type filter hook
 MINIUPNPD_CONF = """ext_ifname=wan0
 listening_ip=lan0
 http_port=5000
-enable_natpmp=yes
+enable_natpmp={natpmp}
 enable_upnp=yes
 secure_mode=yes
 system_uptime=yes
@@ -120,16 +122,18 @@ class RouterWorld:
 
     def start_miniupnpd(self):
         conf, log = self.dir / "miniupnpd.conf", self.dir / "miniupnpd.log"
-        conf.write_text(MINIUPNPD_CONF)
+        natpmp = self.layout.get("natpmp", True)
+        conf.write_text(MINIUPNPD_CONF.format(natpmp="yes" if natpmp else "no"))
         with open(log, "ab") as out:
             self.miniupnpd = subprocess.Popen([*self.router_prefix, "miniupnpd", "-d", "-f", str(conf), "-P",
                                                str(self.dir / "miniupnpd.pid")], stdin=subprocess.DEVNULL,
                                               stdout=out, stderr=subprocess.STDOUT)
-        # Ready once it listens for NAT-PMP/PCP on the router's LAN side.
+        # Ready once it listens for NAT-PMP/PCP (or, without them, for UPnP) on the router's LAN side.
+        listening = f"{ROUTER_LAN}:5351" if natpmp else ":5000"
         for _ in range(200):
             if self.miniupnpd.poll() is not None:
                 raise RuntimeError(f"miniupnpd exited: {log.read_text()}")
-            if f"{ROUTER_LAN}:5351" in run_in(self.router_prefix, "ss -lnu"):
+            if listening in run_in(self.router_prefix, "ss -lnu" if natpmp else "ss -lnt"):
                 return
             subprocess.run(["sleep", "0.02"])
         raise RuntimeError(f"miniupnpd does not listen: {log.read_text()}")
