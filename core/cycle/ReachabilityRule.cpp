@@ -1,5 +1,7 @@
 #include "cycle/ReachabilityRule.hpp"
 
+#include "status/IpAddress.hpp"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstdint>
@@ -23,11 +25,8 @@ constexpr Block special[] = {{0x00000000, 8},  {0x7f000000, 8},  {0xa9fe0000, 16
 
 // The address in host order; nothing for any text that is not one.
 std::optional<std::uint32_t> parsed(const std::string& text) {
-    in_addr address{};
-    if (inet_pton(AF_INET, text.c_str(), &address) != 1) {
-        return std::nullopt;
-    }
-    return ntohl(address.s_addr);
+    std::optional<in_addr> address = IpAddress::parseIpv4(text);
+    return address ? std::optional<std::uint32_t>(ntohl(address->s_addr)) : std::nullopt;
 }
 
 bool within(std::uint32_t address, Block block) {

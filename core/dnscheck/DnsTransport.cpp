@@ -26,24 +26,6 @@ Descriptor openSocket(int family, int type) {
     return fd;
 }
 
-// Waits for `events` until the deadline; false when it passed or the socket failed.
-bool await(int fd, short events, DnsTransport::Deadline deadline) {
-    for (;;) {
-        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            return false;
-        }
-        pollfd watched{fd, events, 0};
-        int ready = poll(&watched, 1, static_cast<int>(left.count()));
-        if (ready > 0) {
-            return (watched.revents & events) != 0;
-        }
-        if (ready < 0 && errno != EINTR) {
-            return false;
-        }
-    }
-}
-
 bool samePeer(const sockaddr_storage& from, const Peer& peer) {
     if (from.ss_family != peer.address.ss_family) {
         return false;
@@ -67,7 +49,7 @@ std::optional<DnsMessage::Bytes> overUdp(const Peer& peer, const DnsMessage::Byt
         return std::nullopt;
     }
     DnsMessage::Bytes buffer(DnsMessage::maximumSize);
-    while (await(fd.get(), POLLIN, deadline)) {
+    while (awaitReady(fd.get(), POLLIN, deadline)) {
         sockaddr_storage from{};
         socklen_t fromLength = sizeof from;
         ssize_t got = recvfrom(fd.get(), buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from),
@@ -87,7 +69,7 @@ bool sendAll(int fd, const DnsMessage::Bytes& bytes, DnsTransport::Deadline dead
         ssize_t sent = send(fd, bytes.data() + done, bytes.size() - done, ResolverLibrary::sendFlags());
         if (sent > 0) {
             done += static_cast<std::size_t>(sent);
-        } else if (!(sent < 0 && (errno == EAGAIN || errno == EINTR) && await(fd, POLLOUT, deadline))) {
+        } else if (!(sent < 0 && (errno == EAGAIN || errno == EINTR) && awaitReady(fd, POLLOUT, deadline))) {
             return false;
         }
     }
@@ -100,7 +82,7 @@ bool receiveExactly(int fd, unsigned char* into, std::size_t size, DnsTransport:
         ssize_t got = recv(fd, into + done, size - done, 0);
         if (got > 0) {
             done += static_cast<std::size_t>(got);
-        } else if (!(got < 0 && (errno == EAGAIN || errno == EINTR) && await(fd, POLLIN, deadline))) {
+        } else if (!(got < 0 && (errno == EAGAIN || errno == EINTR) && awaitReady(fd, POLLIN, deadline))) {
             return false;
         }
     }
@@ -116,7 +98,7 @@ std::optional<DnsMessage::Bytes> overTcp(const Peer& peer, const DnsMessage::Byt
     if (connect(fd.get(), reinterpret_cast<const sockaddr*>(&peer.address), peer.length) < 0) {
         int error = 0;
         socklen_t length = sizeof error;
-        if (errno != EINPROGRESS || !await(fd.get(), POLLOUT, deadline) ||
+        if (errno != EINPROGRESS || !awaitReady(fd.get(), POLLOUT, deadline) ||
             getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) < 0 || error != 0) {
             return std::nullopt;
         }

@@ -35,28 +35,6 @@ constexpr Ms upnpSearch{1000};
 constexpr std::size_t pcpRequestSize = 60;
 constexpr std::uint8_t pcpVersion = 2, pcpMap = 1, pcpResponse = 0x80, udp = 17;
 
-Clock::time_point earlier(Clock::time_point a, Clock::time_point b) {
-    return a < b ? a : b;
-}
-
-// Waits for `socket` to be readable until `until`; false when the time is up or the wait failed.
-bool readable(int socket, Clock::time_point until) {
-    for (;;) {
-        const auto left = std::chrono::ceil<Ms>(until - Clock::now());
-        if (left <= Ms(0)) {
-            return false;
-        }
-        pollfd wanted{socket, POLLIN, 0};
-        const int ready = ::poll(&wanted, 1, static_cast<int>(left.count()));
-        if (ready > 0) {
-            return true;
-        }
-        if (ready == 0 || errno != EINTR) {
-            return false;
-        }
-    }
-}
-
 std::optional<std::string> text(in_addr address) {
     if (address.s_addr == 0) {
         return std::nullopt;
@@ -117,7 +95,7 @@ std::optional<RouterAnswer> askPcp(in_addr gateway, Clock::time_point until) {
         return std::nullopt;
     }
     unsigned char answer[1100];
-    while (readable(socket.get(), until)) {
+    while (awaitReady(socket.get(), POLLIN, until)) {
         const ssize_t got = ::recv(socket.get(), answer, sizeof answer, 0);
         // ECONNREFUSED: the port is closed; version 0: a NAT-PMP router that knows no PCP.
         if (got < 0 || (got >= 1 && answer[0] != pcpVersion)) {
@@ -142,7 +120,7 @@ std::optional<RouterAnswer> askNatPmp(in_addr gateway, Clock::time_point until) 
     // Sent once: the library's own retries (its schedule runs for a minute) come only from reads that find
     // nothing, and this reads only what has arrived.
     if (sendpublicaddressrequest(&natpmp) >= 0) {
-        while (readable(natpmp.s, until)) {
+        while (awaitReady(natpmp.s, POLLIN, until)) {
             natpmpresp_t response{};
             const int read = readnatpmpresponseorretry(&natpmp, &response);
             if (read == NATPMP_TRYAGAIN || read == NATPMP_ERR_WRONGPACKETSOURCE) {
@@ -253,10 +231,12 @@ RouterAnswer RouterAddress::askGateway(unsigned index, Clock::time_point deadlin
     if (!gateway) {
         return {};
     }
-    if (std::optional<RouterAnswer> pcp = askPcp(*gateway, earlier(deadline, Clock::now() + datagramShare))) {
+    if (std::optional<RouterAnswer> pcp =
+            askPcp(*gateway, std::min(deadline, Clock::now() + datagramShare))) {
         return *pcp;
     }
-    std::optional<RouterAnswer> natPmp = askNatPmp(*gateway, earlier(deadline, Clock::now() + datagramShare));
+    std::optional<RouterAnswer> natPmp =
+        askNatPmp(*gateway, std::min(deadline, Clock::now() + datagramShare));
     if (natPmp && natPmp->kind == RouterAnswer::Kind::address) {
         return *natPmp;
     }

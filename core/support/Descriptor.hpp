@@ -4,6 +4,8 @@
 #include "support/Failure.hpp"
 
 #include <cerrno>
+#include <chrono>
+#include <poll.h>
 #include <string>
 #include <unistd.h>
 #include <utility>
@@ -40,3 +42,22 @@ public:
 private:
     int fd_;
 };
+
+// Waits until `fd` is ready for `events` or `deadline` passes (EINTR retried); false when the time is up or
+// the descriptor failed instead (a refused datagram, a reset connection).
+inline bool awaitReady(int fd, short events, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        pollfd watched{fd, events, 0};
+        int ready = ::poll(&watched, 1, static_cast<int>(left.count()));
+        if (ready > 0) {
+            return (watched.revents & events) != 0;
+        }
+        if (ready < 0 && errno != EINTR) {
+            return false;
+        }
+    }
+}
