@@ -18,8 +18,15 @@ bool parse(int family, std::string_view text, void* out) {
 } // namespace
 
 bool isValidIpv4(std::string_view text) {
+    return parseIpv4(text).has_value();
+}
+
+std::optional<in_addr> parseIpv4(std::string_view text) {
     in_addr address{};
-    return parse(AF_INET, text, &address);
+    if (!parse(AF_INET, text, &address)) {
+        return std::nullopt;
+    }
+    return address;
 }
 
 bool isValidIpv6(std::string_view text) {
