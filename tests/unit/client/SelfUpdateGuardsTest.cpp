@@ -28,7 +28,7 @@ TEST(PackageSignature, OnlyThePinnedTeamsInstallerCertificateForDistributionPass
         // report, status, problem (empty: none)
         {signedBy("Developer ID Installer: Korvane (ABCDE12345)"), 0, ""},
         {signedBy("Developer ID Installer:  (ABCDE12345)"), 0, ""}, // the team decides, not the name
-        {signedBy("Developer ID Installer: Other (ZYXWV98765)"), 0, "signiert vom Team ZYXWV98765"},
+        {signedBy("Developer ID Installer: Other (ZYXWV98760)"), 0, "signiert vom Team ZYXWV98760"},
         {signedBy("Developer ID Application: Korvane (ABCDE12345)"), 0,
          "kein Developer-ID-Installer-Zertifikat"},
         {signedBy("Developer ID Installer: Korvane (\x1b[2J)"), 0, "kein Developer-ID-Installer-Zertifikat"},

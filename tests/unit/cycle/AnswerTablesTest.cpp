@@ -1,5 +1,7 @@
-// What peers send, as tables: the update endpoint's answer words and addresses, and address normalisation.
+// What peers send, as tables: the update endpoint's answer words and addresses, and address normalisation;
+// and how a value is written into the update's query.
 #include "cycle/DynDnsResponse.hpp"
+#include "cycle/HttpDynDnsUpdateClient.hpp"
 #include "status/IpAddress.hpp"
 
 #include <gtest/gtest.h>
@@ -58,6 +60,12 @@ TEST(DynDnsResponse, AnEmptyAnswerIsClassifiedByItsStatus) {
     for (const auto& [status, code] : statuses) {
         EXPECT_EQ(DynDnsResponseParser::codeForStatus(status), code) << status;
     }
+}
+
+TEST(HttpDynDnsUpdateClient, AQueryValueKeepsOnlyUnreservedCharactersAndTheColon) {
+    // Each kept range's neighbours are encoded, and nothing in a host name can add a parameter.
+    EXPECT_EQ(HttpDynDnsUpdateClient::percentEncode("AZaz09-._~:/@[`{&= +?#%\xc3\xa4"),
+              "AZaz09-._~:%2F%40%5B%60%7B%26%3D%20%2B%3F%23%25%C3%A4");
 }
 
 TEST(IpAddress, ValidityAndCanonicalForm) {

@@ -104,6 +104,9 @@ TEST(DnsMessage, OnlyAnAuthoritativeReplyToOurQuestionCountsAndItsAddressesAreRe
     DnsMessage::Bytes otherName = reply(DnsMessage::query("home.example.org", ns_t_a), qrAa, 0, {a1});
     DnsMessage::Bytes cut = reply(query, qrAa, 0, {a1});
     cut.pop_back();
+    DnsMessage::Bytes headerOnly = reply(query, qrAa, 0, {}); // no question: a reply to nothing
+    headerOnly.resize(NS_HFIXEDSZ);
+    headerOnly[5] = 0;
     DnsMessage::Bytes loop = reply(query, qrAa, 0, {a1}); // the record's owner name points at itself
     loop[query.size() + 1] = static_cast<unsigned char>(query.size());
     using R = DnsMessage::AddressReply;
@@ -121,6 +124,7 @@ TEST(DnsMessage, OnlyAnAuthoritativeReplyToOurQuestionCountsAndItsAddressesAreRe
         {otherId, std::nullopt},
         {otherName, std::nullopt},
         {cut, std::nullopt},
+        {headerOnly, std::nullopt},
         {{}, std::nullopt},
     };
     for (const auto& [bytes, expected] : table) {
