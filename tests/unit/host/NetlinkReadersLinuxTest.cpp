@@ -1,19 +1,24 @@
 // The rtnetlink readers against the kernel's own answers: links, addresses and routes made with ip(8) in a
 // network namespace of the test's own, read back as the network watch and the VPN rule read them, and the
-// watch's notifications of a change.
+// watch's notifications of a change; a signal while the kernel is silent.
 #include "host/HostAddresses.hpp"
 #include "host/InternetRoute.hpp"
+#include "host/Netlink.hpp"
 #include "network/InterfaceSnapshot.hpp"
 #include "network/NetworkChangeSource.hpp"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/netlink.h>
 #include <net/if.h>
+#include <pthread.h>
 #include <sched.h>
 #include <string>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -141,6 +146,26 @@ TEST(NetlinkReaders, LinksAddressesAndRoutesAsTheKernelReportsThem) {
         ASSERT_EQ(*command ? std::system(command) : 0, 0);
         EXPECT_EQ(watch.source->waitForChange(later, std::chrono::milliseconds(0)), changed) << command;
     }
+}
+
+// The kernel answers no NOOP: a signal while the answer is awaited is neither the answer nor a failure, the
+// socket's bound ends the wait.
+TEST(Netlink, ASignalDuringTheWaitIsNoFailureButTheBoundIs) {
+    struct sigaction poked {};
+    struct sigaction previous {};
+    poked.sa_handler = [](int) {};
+    ::sigaction(SIGUSR1, &poked, &previous);
+    Netlink netlink;
+    ASSERT_TRUE(netlink.open());
+    nlmsghdr noop{NLMSG_LENGTH(0), NLMSG_NOOP, NLM_F_REQUEST, 0, 0};
+    std::thread poke([waiting = ::pthread_self()] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        ::pthread_kill(waiting, SIGUSR1);
+    });
+    Expected<void> asked = netlink.ask(noop, [](const nlmsghdr&) {});
+    poke.join();
+    ::sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_EQ(asked ? 0 : asked.failure().error, EAGAIN);
 }
 
 } // namespace
