@@ -9,6 +9,7 @@
 #include "host/DiscoverySocket.hpp"
 #include "host/HostAddresses.hpp"
 #include "host/InternetRoute.hpp"
+#include "host/RouteTable.hpp"
 #include "host/RouterAddress.hpp"
 #include "host/StableAddress.hpp"
 #include "process/OutputStream.hpp"
@@ -153,8 +154,8 @@ std::string router(const std::string& gateway) {
 Section route(int family, Findings& found) {
     const std::string key = family == AF_INET6 ? "ipv6Route" : "ipv4Route";
     const std::string label = familyName(family) + "-Weg ins Internet: ";
-    Expected<FamilyRoutes> routes = InternetRouting::read(family);
-    Expected<std::optional<InternetRouting::Hop>> hop = InternetRouting::lookUp(family);
+    Expected<FamilyRoutes> routes = RouteTable::read(family);
+    Expected<std::optional<RouteTable::Hop>> hop = RouteTable::lookUp(family);
     if (!routes || !hop) {
         const std::string why = local(!routes ? routes.failure().text : hop.failure().text);
         return {key, label + "nicht lesbar (" + why + ")\n", json{{"error", why}}};
@@ -176,8 +177,7 @@ Section route(int family, Findings& found) {
     if (!decided.below) {
         return {key, text + " — kein Interface darunter hat einen eigenen Weg hinaus\n", value};
     }
-    Expected<std::optional<InternetRouting::Hop>> below =
-        InternetRouting::lookUp(family, decided.below->index);
+    Expected<std::optional<RouteTable::Hop>> below = RouteTable::lookUp(family, decided.below->index);
     const std::string gateway = below && *below ? (*below)->gateway : "";
     value["below"] = json{{"interface", shown(decided.below->name)}, {"gateway", orNull(shown(gateway))}};
     if (family == AF_INET6) {
@@ -294,7 +294,7 @@ Section discoverySource(const Findings& found) {
     if (Expected<void> prepared = prepareDiscoverySocket(socket.get(), AF_INET6, path); !prepared) {
         return failed(local(prepared.failure().text));
     }
-    const InternetRouting::Destination internet = InternetRouting::internetDestination(AF_INET6);
+    const RouteTable::Destination internet = RouteTable::internetDestination(AF_INET6);
     if (::connect(socket.get(), internet.get(), internet.length) != 0) {
         return failed(errno == ENETUNREACH || errno == EHOSTUNREACH ? "keine IPv6-Route"
                                                                     : Failure::of("connect", errno).text);

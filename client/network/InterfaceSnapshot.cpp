@@ -1,7 +1,7 @@
 #include "network/InterfaceSnapshot.hpp"
 
 #include "host/DiscoverySocket.hpp"
-#include "host/InternetRoute.hpp"
+#include "host/RouteTable.hpp"
 #include "support/Descriptor.hpp"
 
 #include <arpa/inet.h>
@@ -64,8 +64,8 @@ bool addWayOut(InterfaceSnapshot& snapshot, const sockaddr* destination, socklen
 }
 
 bool addWaysOut(InterfaceSnapshot& snapshot) {
-    const InternetRouting::Destination v4 = InternetRouting::internetDestination(AF_INET);
-    const InternetRouting::Destination v6 = InternetRouting::internetDestination(AF_INET6);
+    const RouteTable::Destination v4 = RouteTable::internetDestination(AF_INET);
+    const RouteTable::Destination v6 = RouteTable::internetDestination(AF_INET6);
     return addWayOut(snapshot, v4.get(), v4.length) && addWayOut(snapshot, v6.get(), v6.length);
 }
 

@@ -1,10 +1,11 @@
 #include "updater/WorkingDirectory.hpp"
 
+#include "config/ConfigDirectory.hpp"
 #include "support/AtomicFile.hpp"
+#include "support/DirectoryEntries.hpp"
 #include "support/RandomUuid.hpp"
 
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
@@ -24,9 +25,7 @@ Expected<void> requireSafe(const Descriptor& directory, const std::filesystem::p
     if (::fstat(directory.get(), &info) != 0) {
         return Failure::of(path.string(), errno);
     }
-    bool trustedOwner = info.st_uid == 0 || info.st_uid == ::geteuid();
-    bool othersMayWrite = (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
-    if (!trustedOwner || (othersMayWrite && (info.st_mode & S_ISVTX) == 0)) {
+    if (ConfigDirectory::othersMayWrite(info, /*stickyProtects=*/true)) {
         return Failure{path.string() + ": Verzeichnis ist für andere Benutzer veränderbar"};
     }
     return {};
@@ -89,29 +88,9 @@ Expected<Descriptor> openSafely(const std::filesystem::path& base) {
     return current;
 }
 
-// Calls `take` with the name of every entry of the directory open at `directory` but "." and "..".
-template <typename Take> void forEachEntry(int directory, Take take) {
-    int listed = ::dup(directory); // closedir closes the descriptor it was given
-    DIR* listing = listed < 0 ? nullptr : ::fdopendir(listed);
-    if (listing == nullptr) {
-        Descriptor closeUnlisted(listed);
-        return;
-    }
-    ::rewinddir(listing);
-    while (const dirent* entry = ::readdir(listing)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            take(std::move(name));
-        }
-    }
-    ::closedir(listing);
-}
-
 // Empties the directory open at `directory`, descending by descriptor with O_NOFOLLOW.
 void removeEntries(int directory) {
-    std::vector<std::string> names;
-    forEachEntry(directory, [&](std::string name) { names.push_back(std::move(name)); });
-    for (const std::string& name : names) {
+    for (const std::string& name : DirectoryEntries::names(directory)) {
         struct stat info {};
         if (::fstatat(directory, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(info.st_mode)) {
             ::unlinkat(directory, name.c_str(), 0);
@@ -135,15 +114,10 @@ bool isAttemptName(std::string_view name) {
 // this program's name and the effective user's, opened without following a link. `parent` is safe from
 // other users (or sticky), so none can put another directory in place of one of ours meanwhile.
 void removeEarlierAttempts(int parent) {
-    std::vector<std::string> names;
-    forEachEntry(parent, [&](std::string name) {
-        if (isAttemptName(name)) {
-            names.push_back(std::move(name));
-        }
-    });
-    for (const std::string& name : names) {
+    for (const std::string& name : DirectoryEntries::names(parent)) {
         struct stat info {};
-        Descriptor attempt(::openat(parent, name.c_str(), directoryFlags));
+        // Nothing of another name is even opened.
+        Descriptor attempt(isAttemptName(name) ? ::openat(parent, name.c_str(), directoryFlags) : -1);
         if (!attempt.valid() || ::fstat(attempt.get(), &info) != 0 || info.st_uid != ::geteuid()) {
             continue;
         }

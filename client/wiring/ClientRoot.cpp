@@ -80,8 +80,7 @@ void ClientRoot::startSelfUpdater() const {
 }
 
 std::shared_ptr<PublicIpResolving> ClientRoot::resolver(const ClientConfiguration& config) const {
-    return std::make_shared<HttpPublicIpResolver>(config, log_, discoveryTimeout, trust_,
-                                                  &InternetRouting::read);
+    return std::make_shared<HttpPublicIpResolver>(config, log_, discoveryTimeout, trust_, &RouteTable::read);
 }
 
 std::shared_ptr<DynDnsUpdating> ClientRoot::updateClient(const ClientConfiguration& config) const {

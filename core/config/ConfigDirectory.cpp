@@ -17,9 +17,10 @@ bool othersMayWrite(const std::filesystem::path& dir) {
     return ::stat(dir.c_str(), &info) == 0 && othersMayWrite(info);
 }
 
-bool othersMayWrite(const struct stat& info) {
+bool othersMayWrite(const struct stat& info, bool stickyProtects) {
     bool trustedOwner = info.st_uid == 0 || info.st_uid == ::geteuid();
-    return !trustedOwner || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    bool sticky = stickyProtects && (info.st_mode & S_ISVTX) != 0;
+    return !trustedOwner || ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && !sticky);
 }
 
 } // namespace ConfigDirectory

@@ -15,7 +15,8 @@ void sweepLeftovers(const std::filesystem::path& dir);
 // True when a user other than root and the effective user can change what is in `dir`: group or others
 // may write it, or another user owns it. Such a directory is reported, never changed.
 bool othersMayWrite(const std::filesystem::path& dir);
-// The same test on what fstat said of a directory or a file already open.
-bool othersMayWrite(const struct stat& info);
+// The same test on what fstat said of a directory or a file already open. With `stickyProtects`, a sticky
+// directory (as /tmp) that others may write passes: they cannot rename or remove what is not their own.
+bool othersMayWrite(const struct stat& info, bool stickyProtects = false);
 
 } // namespace ConfigDirectory

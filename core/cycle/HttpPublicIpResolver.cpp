@@ -1,5 +1,6 @@
 #include "cycle/HttpPublicIpResolver.hpp"
 
+#include "host/InternetRoute.hpp"
 #include "host/StableAddress.hpp"
 #include "status/IpAddress.hpp"
 #include "support/Unicode.hpp"

@@ -5,7 +5,7 @@
 #include "config/ClientConfiguration.hpp"
 #include "cycle/PublicIpResolving.hpp"
 #include "host/DiscoverySocket.hpp"
-#include "host/InternetRoute.hpp"
+#include "host/RouteTable.hpp"
 #include "support/ClientLog.hpp"
 #include "support/HttpSession.hpp"
 
@@ -21,7 +21,7 @@ class HttpPublicIpResolver : public PublicIpResolving {
 public:
     // requestTimeout bounds each endpoint's request as a whole, so a peer that drips its answer cannot hold
     // the walk longer than that and the next endpoint is still tried.
-    // readRoutes: what the machine's routing says for a family before its discovery (InternetRouting::read).
+    // readRoutes: what the machine's routing says for a family before its discovery (RouteTable::read).
     using RouteReading = std::function<Expected<FamilyRoutes>(int family)>;
     HttpPublicIpResolver(ClientConfiguration config, ClientLog log, std::chrono::milliseconds requestTimeout,
                          HttpTrust trust, RouteReading readRoutes);

@@ -2,6 +2,7 @@
 
 #include "host/HostAddresses.hpp"
 #include "host/InternetRoute.hpp"
+#include "host/RouteTable.hpp"
 
 #include <future>
 #include <memory>
@@ -17,7 +18,7 @@ struct Leaving {
 
 // The interface IPv4 discovery leaves by: past a VPN's tunnel the one below it.
 std::optional<Leaving> leavingInterface() {
-    Expected<FamilyRoutes> routes = InternetRouting::read(AF_INET);
+    Expected<FamilyRoutes> routes = RouteTable::read(AF_INET);
     if (!routes || !routes->internetInterface) {
         return std::nullopt;
     }

@@ -3,7 +3,7 @@
 // with lifetime 0 maps nothing, and its answer carries the router's external address even where it refuses
 // the request, which tells a carrier's shared address from a second router's private one where NAT-PMP and
 // UPnP only say "no public address".
-#include "host/InternetRoute.hpp"
+#include "host/RouteTable.hpp"
 #include "host/RouterAddress.hpp"
 
 #include "support/Descriptor.hpp"
@@ -216,7 +216,7 @@ std::optional<RouterAnswer> askUpnp(in_addr gateway, unsigned index, Clock::time
 // The IPv4 router a socket bound to the interface `index` sends through; none for a route straight onto a
 // link.
 std::optional<in_addr> gatewayOf(unsigned index) {
-    Expected<std::optional<InternetRouting::Hop>> hop = InternetRouting::lookUp(AF_INET, index);
+    Expected<std::optional<RouteTable::Hop>> hop = RouteTable::lookUp(AF_INET, index);
     in_addr address{};
     if (!hop || !*hop || inet_pton(AF_INET, (*hop)->gateway.c_str(), &address) != 1) {
         return std::nullopt;

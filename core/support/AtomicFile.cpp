@@ -1,11 +1,11 @@
 #include "support/AtomicFile.hpp"
 
 #include "support/Descriptor.hpp"
+#include "support/DirectoryEntries.hpp"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
 #include <span>
 #include <string>
@@ -34,12 +34,6 @@ namespace {
 
 constexpr mode_t directoryMode = 0755;
 
-WriteFailure failure(Step step, const std::filesystem::path& path, int error) {
-    WriteFailure failed{Failure::of(path.string(), error)};
-    failed.step = step;
-    return failed;
-}
-
 // Data and metadata on the medium, not only in the kernel: on Apple fsync stops at the drive's cache.
 int syncToDisk(int fd) {
 #ifdef F_FULLFSYNC
@@ -55,37 +49,33 @@ int syncToDisk(int fd) {
 // link that another user who can write `parent` put there in the meantime. Readers that run as another user
 // (the menu-bar app) must get in, and a root daemon under umask 000 must not leave a directory anyone may
 // write to; an existing directory is never changed.
-Descriptor openOrMake(int parent, const std::string& name, int& error) {
+Expected<Descriptor> openOrMake(int parent, const std::string& name) {
     bool made = ::mkdirat(parent, name.c_str(), directoryMode) == 0;
     if (!made && errno != EEXIST) {
-        error = errno;
-        return Descriptor(-1);
+        return Failure::of(name, errno);
     }
     Descriptor directory(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat info {};
     if (!directory.valid() || ::fstat(directory.get(), &info) != 0) {
-        error = errno;
-        return Descriptor(-1);
+        return Failure::of(name, errno);
     }
     // Not made here: another writer made it just now.
     if (!made) {
         return directory;
     }
     if (info.st_uid != ::geteuid()) {
-        error = EPERM;
-        return Descriptor(-1);
+        return Failure::of(name, EPERM);
     }
     // The umask can only have narrowed the mode, so there was never a moment with wider permissions.
     if (::fchmod(directory.get(), directoryMode) != 0) {
-        error = errno;
-        return Descriptor(-1);
+        return Failure::of(name, errno);
     }
     return directory;
 }
 
 // Walks down from the deepest directory that exists (reached by path, as configured), one descriptor at a
-// time.
-int createDirectories(const std::filesystem::path& dir) {
+// time. A failure names `dir`.
+Expected<void> createDirectories(const std::filesystem::path& dir) {
     std::error_code ec;
     std::filesystem::path existing = dir;
     std::vector<std::string> missing;
@@ -97,20 +87,20 @@ int createDirectories(const std::filesystem::path& dir) {
         existing = existing.parent_path();
     }
     if (missing.empty()) {
-        return 0;
+        return {};
     }
     Descriptor current(::open(existing.empty() ? "." : existing.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!current.valid()) {
-        return errno;
+        return Failure::of(dir.string(), errno);
     }
     for (auto name = missing.rbegin(); name != missing.rend(); ++name) {
-        int error = 0;
-        current = openOrMake(current.get(), *name, error);
-        if (!current.valid()) {
-            return error;
+        Expected<Descriptor> next = openOrMake(current.get(), *name);
+        if (!next) {
+            return Failure::of(dir.string(), next.failure().error);
         }
+        current = std::move(*next);
     }
-    return 0;
+    return {};
 }
 
 constexpr std::string_view uniqueInfix = ".tmp.";
@@ -144,35 +134,34 @@ bool stillAt(int fd, const std::string& path) {
 }
 
 struct Temporary {
-    Descriptor lock{-1}; // holds the flock until the rename is done
-    std::string path;    // empty when it could not be created
-    int error = 0;
+    Descriptor lock; // holds the flock until the rename is done
+    std::string path;
 };
 
 // A new file of our own next to the target, locked, still at its name. The lock is what tells a sweep that
 // a writer is at work; it is taken without waiting: a sweep that holds it is about to remove that file, so
 // the next name is tried. Created 0600 and so, until the lock is ours, openable by no other user.
-Temporary createLocked(const std::filesystem::path& tmp) {
+Expected<Temporary> createLocked(const std::filesystem::path& tmp) {
     constexpr int attempts = 16;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         std::string unique = tmp.string() + ".XXXXXX";
         Descriptor file(::mkostemp(unique.data(), O_CLOEXEC));
         if (!file.valid()) {
-            return Temporary{Descriptor(-1), "", errno};
+            return Failure::of(tmp.string(), errno);
         }
         if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno != EWOULDBLOCK) {
                 int error = errno;
                 ::unlink(unique.c_str());
-                return Temporary{Descriptor(-1), "", error};
+                return Failure::of(tmp.string(), error);
             }
             continue;
         }
         if (stillAt(file.get(), unique)) {
-            return Temporary{std::move(file), unique, 0};
+            return Temporary{std::move(file), unique};
         }
     }
-    return Temporary{Descriptor(-1), "", EAGAIN};
+    return Failure::of(tmp.string(), EAGAIN);
 }
 
 // Writes a file of its own next to the target. The name is unique per write and the file created with
@@ -180,30 +169,30 @@ Temporary createLocked(const std::filesystem::path& tmp) {
 // each rename a file they wrote whole, and neither can truncate or extend the other's. The lock serialises
 // nothing and is never waited for: each writer locks only its own new file, before another user could open
 // it, so nobody can stall the root daemon with it.
-Temporary writeTemporary(const std::filesystem::path& tmp, std::string_view bytes, mode_t mode) {
-    Temporary created = createLocked(tmp);
-    if (created.path.empty()) {
+Expected<Temporary> writeTemporary(const std::filesystem::path& tmp, std::string_view bytes, mode_t mode) {
+    Expected<Temporary> created = createLocked(tmp);
+    if (!created) {
         return created;
     }
     // The lock belongs to the open file, so this second descriptor keeps it while the first is closed to
     // learn the last write error some file systems report only there.
-    Descriptor file(::fcntl(created.lock.get(), F_DUPFD_CLOEXEC, 0));
+    Descriptor file(::fcntl(created->lock.get(), F_DUPFD_CLOEXEC, 0));
     int error = 0;
     // fchmod after open: the umask must not narrow the mode.
     if (!file.valid() || ::fchmod(file.get(), mode) != 0) {
         error = errno;
-    } else if (Expected<void> written = writeAll(file.get(), bytes, created.path); !written) {
+    } else if (Expected<void> written = writeAll(file.get(), bytes, created->path); !written) {
         error = written.failure().error;
     } else {
         error = syncToDisk(file.get());
     }
-    if (Expected<void> closed = file.close(created.path); error == 0 && !closed) {
+    if (Expected<void> closed = file.close(created->path); error == 0 && !closed) {
         error = closed.failure().error;
     }
     if (error != 0) {
         // Removed while still locked, so no sweep can be deciding about this name meanwhile.
-        ::unlink(created.path.c_str());
-        return Temporary{Descriptor(-1), "", error};
+        ::unlink(created->path.c_str());
+        return Failure::of(tmp.string(), error);
     }
     return created;
 }
@@ -211,10 +200,10 @@ Temporary writeTemporary(const std::filesystem::path& tmp, std::string_view byte
 // Removes `name` in `dir` when it is a regular file of ours that no writer holds. Every writer removes or
 // renames its file before it lets go of the lock, so a file locked here and still at its name is one
 // nobody will touch again.
-void removeUnheld(int dir, const char* name, uid_t self) {
+void removeUnheld(int dir, const char* name) {
     struct stat named {};
     if (::fstatat(dir, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode) ||
-        named.st_uid != self) {
+        named.st_uid != ::geteuid()) {
         return;
     }
     // O_NONBLOCK: should a FIFO take the file's place meanwhile, opening it must not wait.
@@ -240,36 +229,29 @@ Expected<void, WriteFailure> write(const std::filesystem::path& path, std::strin
 
     std::filesystem::path parent = path.parent_path();
     if (!parent.empty()) {
-        if (int error = createDirectories(parent); error != 0) {
-            return failure(Step::createDirectory, parent, error);
+        if (Expected<void> made = createDirectories(parent); !made) {
+            return WriteFailure{made.failure(), Step::createDirectory};
         }
     }
-    Temporary written = writeTemporary(tmp, bytes, mode);
-    if (written.path.empty()) {
-        return failure(Step::writeTemporary, tmp, written.error);
+    Expected<Temporary> written = writeTemporary(tmp, bytes, mode);
+    if (!written) {
+        return WriteFailure{written.failure(), Step::writeTemporary};
     }
-    if (::rename(written.path.c_str(), path.c_str()) != 0) {
+    if (::rename(written->path.c_str(), path.c_str()) != 0) {
         int error = errno;
-        ::unlink(written.path.c_str());
-        return failure(Step::rename, path, error);
+        ::unlink(written->path.c_str());
+        return WriteFailure{Failure::of(path.string(), error), Step::rename};
     }
     return {}; // the lock goes only now, with the file at its final name
 }
 
 void sweepLeftovers(const std::filesystem::path& dir, std::span<const std::string_view> names) {
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* listing = fd < 0 ? nullptr : ::fdopendir(fd);
-    if (listing == nullptr) {
-        Descriptor closeUnlisted(fd);
-        return;
-    }
-    const uid_t self = ::geteuid();
-    while (const dirent* entry = ::readdir(listing)) {
-        if (isLeftoverName(entry->d_name, names)) {
-            removeUnheld(fd, entry->d_name, self);
+    const Descriptor directory(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (const std::string& entry : DirectoryEntries::names(directory.get())) {
+        if (isLeftoverName(entry, names)) {
+            removeUnheld(directory.get(), entry.c_str());
         }
     }
-    ::closedir(listing);
 }
 
 } // namespace AtomicFile

@@ -179,56 +179,46 @@ bool isEntryFor(std::string_view entry, std::string_view name) {
     return entry.size() > name.size() && entry.substr(0, name.size()) == name && entry[name.size()] == '=';
 }
 
-// Starts the child with `actions` applied; 0 or the error that kept it from starting.
-int spawn(const std::string& program, const std::vector<std::string>& arguments,
-          const std::vector<std::string>& environment, FileActions& actions, bool ownGroup, pid_t& pid) {
+// Starts the child with `actions` applied.
+Expected<pid_t> spawn(const std::string& program, const std::vector<std::string>& arguments,
+                      std::vector<std::string> environment, FileActions& actions, bool ownGroup) {
     // Last, so that the descriptors the other actions set up are the only ones left.
     actions.closeOthers();
     if (actions.status() != 0) {
-        return actions.status();
+        return failure(actions.status());
     }
     Attributes attributes(ownGroup);
     if (attributes.status() != 0) {
-        return attributes.status();
+        return failure(attributes.status());
     }
 
-    std::vector<std::string> argvStrings;
-    argvStrings.reserve(arguments.size() + 1);
-    argvStrings.push_back(program);
+    std::vector<std::string> argvStrings{program};
     argvStrings.insert(argvStrings.end(), arguments.begin(), arguments.end());
-    std::vector<std::string> envStrings = environment;
     std::vector<char*> argv = cStrings(argvStrings);
-    std::vector<char*> envp = cStrings(envStrings);
+    std::vector<char*> envp = cStrings(environment);
 
-    return ::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), envp.data());
+    pid_t pid = 0;
+    int error =
+        ::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), envp.data());
+    return error == 0 ? Expected<pid_t>(pid) : failure(error);
 }
 
 // One pipe; the descriptors it still holds are closed when it goes.
-class Pipe {
-public:
-    Pipe() {
-        int ends[2];
-        if (::pipe(ends) != 0) {
-            error_ = errno;
-            return;
-        }
-        readEnd_ = Descriptor(ends[0]);
-        writeEnd_ = Descriptor(ends[1]);
-        // Only the duplicates on the child's output and error survive exec.
-        ::fcntl(ends[0], F_SETFD, FD_CLOEXEC);
-        ::fcntl(ends[1], F_SETFD, FD_CLOEXEC);
-    }
-
-    int error() const { return error_; }
-    int readEnd() const { return readEnd_.get(); }
-    int writeEnd() const { return writeEnd_.get(); }
-    void closeWriteEnd() { writeEnd_ = Descriptor(-1); }
-
-private:
-    Descriptor readEnd_{-1};
-    Descriptor writeEnd_{-1};
-    int error_ = 0;
+struct Pipe {
+    Descriptor readEnd;
+    Descriptor writeEnd;
 };
+
+Expected<Pipe> openPipe() {
+    int ends[2];
+    if (::pipe(ends) != 0) {
+        return failure(errno);
+    }
+    // Only the duplicates on the child's output and error survive exec.
+    ::fcntl(ends[0], F_SETFD, FD_CLOEXEC);
+    ::fcntl(ends[1], F_SETFD, FD_CLOEXEC);
+    return Pipe{Descriptor(ends[0]), Descriptor(ends[1])};
+}
 
 // Reads to the end of the output; false when the deadline came first.
 bool drain(int fd, std::string& output, std::size_t limit, Deadline deadline) {
@@ -285,34 +275,34 @@ Expected<Outcome> run(const std::string& program, const std::vector<std::string>
     actions.connect(STDIN_FILENO, stdio.input);
     actions.connect(STDOUT_FILENO, stdio.output);
     actions.connect(STDERR_FILENO, stdio.error);
-    pid_t pid = 0;
-    if (int error = spawn(program, arguments, environment, actions, limit.has_value(), pid); error != 0) {
-        return failure(error);
+    Expected<pid_t> pid = spawn(program, arguments, environment, actions, limit.has_value());
+    if (!pid) {
+        return pid.failure();
     }
-    return waitFor(pid, deadlineAfter(limit));
+    return waitFor(*pid, deadlineAfter(limit));
 }
 
 Expected<Captured> capture(const std::string& program, const std::vector<std::string>& arguments,
                            const std::vector<std::string>& environment, std::size_t limit, Limit timeLimit) {
     const Deadline deadline = deadlineAfter(timeLimit);
-    Pipe pipe;
-    if (pipe.error() != 0) {
-        return failure(pipe.error());
+    Expected<Pipe> pipe = openPipe();
+    if (!pipe) {
+        return pipe.failure();
     }
     FileActions actions;
     actions.connect(STDIN_FILENO, Stream::nullDevice);
-    actions.duplicate(pipe.writeEnd(), STDOUT_FILENO);
-    actions.duplicate(pipe.writeEnd(), STDERR_FILENO);
-    pid_t pid = 0;
-    if (int error = spawn(program, arguments, environment, actions, timeLimit.has_value(), pid); error != 0) {
-        return failure(error);
+    actions.duplicate(pipe->writeEnd.get(), STDOUT_FILENO);
+    actions.duplicate(pipe->writeEnd.get(), STDERR_FILENO);
+    Expected<pid_t> pid = spawn(program, arguments, environment, actions, timeLimit.has_value());
+    if (!pid) {
+        return pid.failure();
     }
     // Our copy of the write end would keep the pipe open after the child has ended.
-    pipe.closeWriteEnd();
+    pipe->writeEnd = Descriptor(-1);
     std::string output;
-    bool ended = drain(pipe.readEnd(), output, limit, deadline);
+    bool ended = drain(pipe->readEnd.get(), output, limit, deadline);
     // A deadline already passed kills at once.
-    Expected<Outcome> outcome = waitFor(pid, ended ? deadline : Deadline(Clock::now()));
+    Expected<Outcome> outcome = waitFor(*pid, ended ? deadline : Deadline(Clock::now()));
     if (!outcome) {
         return outcome.failure();
     }

@@ -2,8 +2,8 @@
 // network namespace of the test's own, read back as the network watch and the VPN rule read them, and the
 // watch's notifications of a change; a signal while the kernel is silent.
 #include "host/HostAddresses.hpp"
-#include "host/InternetRoute.hpp"
 #include "host/Netlink.hpp"
+#include "host/RouteTable.hpp"
 #include "network/InterfaceSnapshot.hpp"
 #include "network/NetworkChangeSource.hpp"
 
@@ -124,8 +124,8 @@ TEST(NetlinkReaders, LinksAddressesAndRoutesAsTheKernelReportsThem) {
         {"ip -6 route add unreachable default", AF_INET6, "none", {"physical-uplink"}}};
     for (const auto& [command, family, chosen, exits] : families) {
         ASSERT_EQ(*command ? std::system(command) : 0, 0);
-        Expected<std::optional<unsigned>> internet = InternetRouting::internetInterface(family);
-        Expected<std::vector<unsigned>> found = InternetRouting::exits(family);
+        Expected<std::optional<unsigned>> internet = RouteTable::internetInterface(family);
+        Expected<std::vector<unsigned>> found = RouteTable::exits(family);
         ASSERT_TRUE(internet && found) << family << command;
         EXPECT_EQ(*internet ? shown(**internet) : "none", chosen) << family;
         EXPECT_EQ(shown(*found, false), exits) << family << command;

@@ -1,7 +1,7 @@
 // Linux: the kernel's own route lookup and the main table's routes over rtnetlink. The lookup honours
 // policy rules, so a tunnel chosen by firewall mark (as wg-quick sets up) shows as such, while the main
 // table still holds the physical default route that the rule bypasses.
-#include "host/InternetRoute.hpp"
+#include "host/RouteTable.hpp"
 
 #include "host/Netlink.hpp"
 
@@ -74,8 +74,7 @@ struct RouteRequest {
 } // namespace
 
 // The route towards the internet as the kernel would choose it, for a socket bound to `scope` when given.
-Expected<std::optional<InternetRouting::Hop>> InternetRouting::lookUp(int family,
-                                                                      std::optional<unsigned> scope) {
+Expected<std::optional<RouteTable::Hop>> RouteTable::lookUp(int family, std::optional<unsigned> scope) {
     RouteRequest request{};
     const Destination internet = internetDestination(family);
     const void* destination =
@@ -117,7 +116,7 @@ Expected<std::optional<InternetRouting::Hop>> InternetRouting::lookUp(int family
 }
 
 // The main table's default routes by metric, then its host routes through a gateway.
-Expected<std::vector<unsigned>> InternetRouting::exits(int family) {
+Expected<std::vector<unsigned>> RouteTable::exits(int family) {
     RouteRequest request{};
     request.header.nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg));
     request.header.nlmsg_type = RTM_GETROUTE;

@@ -2,7 +2,7 @@
 // and the network services in configd's order, each with its router of the family. Every service with a
 // router keeps a route scoped to its interface, also while a VPN holds the unscoped default, so a socket
 // bound to that interface (IP_BOUND_IF) gets out beside the tunnel.
-#include "host/InternetRoute.hpp"
+#include "host/RouteTable.hpp"
 
 #include "support/Descriptor.hpp"
 
@@ -72,8 +72,7 @@ std::string gatewayOf(const unsigned char* answer, std::size_t length, int addre
 
 // The route towards the internet (RTM_GET, as `route -n get` asks; `-ifscope` with a scope): the interface
 // the kernel would send through, and its gateway.
-Expected<std::optional<InternetRouting::Hop>> InternetRouting::lookUp(int family,
-                                                                      std::optional<unsigned> scope) {
+Expected<std::optional<RouteTable::Hop>> RouteTable::lookUp(int family, std::optional<unsigned> scope) {
     Descriptor routing(::socket(PF_ROUTE, SOCK_RAW, family));
     if (!routing.valid()) {
         return Failure::of("PF_ROUTE", errno);
@@ -136,7 +135,7 @@ Expected<std::optional<InternetRouting::Hop>> InternetRouting::lookUp(int family
 }
 
 // The interfaces of the services, in the user's order, that have a router of this family.
-Expected<std::vector<unsigned>> InternetRouting::exits(int family) {
+Expected<std::vector<unsigned>> RouteTable::exits(int family) {
     Held store = held(SCDynamicStoreCreate(nullptr, CFSTR("korvane-client"), nullptr, nullptr));
     if (!store) {
         return Failure{std::string("SCDynamicStore: ") + SCErrorString(SCError()), 0};
