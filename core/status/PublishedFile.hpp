@@ -23,7 +23,8 @@ public:
         return bytes ? decode(*bytes) : std::nullopt;
     }
 
-    // Mode 0644 through a temporary file and rename; failures are silent and keep the old file.
+    // Mode 0644, so the unprivileged menu-bar app reads what the root daemon wrote, through a temporary file
+    // and rename; failures are silent and keep the old file.
     void write(const Record& record) const {
         AtomicFile::writeBestEffort(
             path_, [&record] { return Codec::encode(record); }, 0644);
