@@ -14,6 +14,7 @@
 #include "host/StableAddress.hpp"
 #include "process/OutputStream.hpp"
 #include "process/ProcessExit.hpp"
+#include "status/IpAddress.hpp"
 #include "status/StatusFile.hpp"
 #include "support/BuildConstants.hpp"
 #include "support/Descriptor.hpp"
@@ -187,13 +188,13 @@ Section route(int family, Findings& found) {
 }
 
 std::string prefix64(const std::string& address) {
-    in6_addr bytes{};
+    std::optional<in6_addr> bytes = IpAddress::parseIpv6(address);
     char text[INET6_ADDRSTRLEN] = {};
-    if (inet_pton(AF_INET6, address.c_str(), &bytes) != 1) {
+    if (!bytes) {
         return address;
     }
-    std::fill(bytes.s6_addr + 8, bytes.s6_addr + 16, 0);
-    inet_ntop(AF_INET6, &bytes, text, sizeof text);
+    std::fill(bytes->s6_addr + 8, bytes->s6_addr + 16, 0);
+    inet_ntop(AF_INET6, &*bytes, text, sizeof text);
     return std::string(text) + "/64";
 }
 

@@ -1,6 +1,7 @@
 #include "updater/PackageSignature.hpp"
 
 #include "support/Subprocess.hpp"
+#include "support/Unicode.hpp"
 
 #include <algorithm>
 #include <string_view>
@@ -12,19 +13,11 @@ namespace {
 // pkgutil's report is a few hundred bytes; the cap only bounds a misbehaving one.
 constexpr std::size_t reportLimit = 64 * 1024;
 
-std::string_view trimmed(std::string_view line) {
-    std::size_t first = line.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return line.substr(first, line.find_last_not_of(" \t\r") - first + 1);
-}
-
 std::vector<std::string_view> trimmedLines(std::string_view text) {
     std::vector<std::string_view> lines;
     for (std::size_t start = 0; start <= text.size();) {
         std::size_t end = std::min(text.find('\n', start), text.size());
-        lines.push_back(trimmed(text.substr(start, end - start)));
+        lines.push_back(Unicode::trim(text.substr(start, end - start)));
         start = end + 1;
     }
     return lines;

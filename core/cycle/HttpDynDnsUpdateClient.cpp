@@ -1,6 +1,7 @@
 #include "cycle/HttpDynDnsUpdateClient.hpp"
 
 #include "support/BuildConstants.hpp"
+#include "support/HexDigit.hpp"
 #include "support/Unicode.hpp"
 
 #include <stdexcept>
@@ -33,7 +34,6 @@ HttpDynDnsUpdateClient::HttpDynDnsUpdateClient(ClientConfiguration config, Clien
 }
 
 std::string HttpDynDnsUpdateClient::percentEncode(std::string_view text) {
-    static constexpr char hex[] = "0123456789ABCDEF";
     std::string encoded;
     encoded.reserve(text.size());
     for (char ch : text) {
@@ -43,8 +43,7 @@ std::string HttpDynDnsUpdateClient::percentEncode(std::string_view text) {
             continue;
         }
         encoded += '%';
-        encoded += hex[c >> 4];
-        encoded += hex[c & 0x0F];
+        HexDigit::append(encoded, c, HexDigit::Letters::upper);
     }
     return encoded;
 }

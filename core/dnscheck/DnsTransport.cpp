@@ -1,6 +1,7 @@
 #include "dnscheck/DnsTransport.hpp"
 
 #include "dnscheck/ResolverLibrary.hpp"
+#include "status/IpAddress.hpp"
 #include "support/Descriptor.hpp"
 
 #include <arpa/inet.h>
@@ -127,13 +128,15 @@ std::optional<Peer> peerAt(const std::string& text) {
     Peer peer;
     auto* v4 = reinterpret_cast<sockaddr_in*>(&peer.address);
     auto* v6 = reinterpret_cast<sockaddr_in6*>(&peer.address);
-    if (inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) {
+    if (std::optional<in_addr> address = IpAddress::parseIpv4(text)) {
+        v4->sin_addr = *address;
         v4->sin_family = AF_INET;
         v4->sin_port = htons(port);
         peer.length = sizeof(sockaddr_in);
         return peer;
     }
-    if (inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) {
+    if (std::optional<in6_addr> address = IpAddress::parseIpv6(text)) {
+        v6->sin6_addr = *address;
         v6->sin6_family = AF_INET6;
         v6->sin6_port = htons(port);
         peer.length = sizeof(sockaddr_in6);

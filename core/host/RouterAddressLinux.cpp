@@ -6,6 +6,7 @@
 #include "host/RouteTable.hpp"
 #include "host/RouterAddress.hpp"
 
+#include "status/IpAddress.hpp"
 #include "support/Descriptor.hpp"
 #include "support/RandomUuid.hpp"
 
@@ -165,11 +166,9 @@ std::optional<RouterAnswer> askIgd(const char* descriptionUrl) {
     const bool externalRead =
         UPNP_GetExternalIPAddress(urls.controlURL, data.first.servicetype, external) == UPNPCOMMAND_SUCCESS;
     FreeUPNPUrls(&urls);
-    in_addr address{};
-    if (externalRead && inet_pton(AF_INET, external, &address) == 1) {
-        if (std::optional<std::string> shown = text(address)) {
-            return named(*shown);
-        }
+    std::optional<in_addr> address = externalRead ? IpAddress::parseIpv4(external) : std::nullopt;
+    if (std::optional<std::string> shown = address ? text(*address) : std::nullopt) {
+        return named(*shown);
     }
     if (!statusRead) {
         return std::nullopt;
@@ -217,11 +216,7 @@ std::optional<RouterAnswer> askUpnp(in_addr gateway, unsigned index, Clock::time
 // link.
 std::optional<in_addr> gatewayOf(unsigned index) {
     Expected<std::optional<RouteTable::Hop>> hop = RouteTable::lookUp(AF_INET, index);
-    in_addr address{};
-    if (!hop || !*hop || inet_pton(AF_INET, (*hop)->gateway.c_str(), &address) != 1) {
-        return std::nullopt;
-    }
-    return address;
+    return hop && *hop ? IpAddress::parseIpv4((*hop)->gateway) : std::nullopt;
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 #include "host/StableAddress.hpp"
 
+#include "status/IpAddress.hpp"
+
 #include <algorithm>
-#include <arpa/inet.h>
 #include <array>
 #include <cstring>
 #include <limits>
@@ -14,13 +15,12 @@ namespace {
 using Bytes = std::array<unsigned char, 16>;
 
 std::optional<Bytes> parsed(std::string_view text) {
-    const std::string terminated(text);
-    in6_addr address{};
-    if (inet_pton(AF_INET6, terminated.c_str(), &address) != 1) {
+    std::optional<in6_addr> address = IpAddress::parseIpv6(text);
+    if (!address) {
         return std::nullopt;
     }
     Bytes bytes;
-    std::memcpy(bytes.data(), &address, bytes.size());
+    std::memcpy(bytes.data(), &*address, bytes.size());
     return bytes;
 }
 

@@ -1,23 +1,21 @@
 #include "selfupdate/UpdatePackageVerifier.hpp"
 
+#include "support/HexDigit.hpp"
 #include "support/Sha256.hpp"
 #include "support/Unicode.hpp"
 
 namespace UpdatePackageVerifier {
 namespace {
 
-std::string sha256Hex(std::string_view data) {
+std::optional<std::string> sha256Hex(std::string_view data) {
     std::optional<Sha256::Digest> digest = Sha256::digest(data);
     if (!digest) {
-        // No real digest can equal this text.
-        return std::string();
+        return std::nullopt;
     }
-    static constexpr char hexDigits[] = "0123456789abcdef";
     std::string hex;
     hex.reserve(digest->size() * 2);
     for (unsigned char byte : *digest) {
-        hex += hexDigits[byte >> 4];
-        hex += hexDigits[byte & 0x0F];
+        HexDigit::append(hex, byte, HexDigit::Letters::lower);
     }
     return hex;
 }
@@ -37,10 +35,11 @@ std::string normalisedDigest(std::string_view expected) {
 }
 
 Result sha256Matches(std::string_view data, std::string_view expected) {
-    Result result;
-    result.actual = sha256Hex(data);
-    result.matches = !result.actual.empty() && result.actual == normalisedDigest(expected);
-    return result;
+    std::optional<std::string> actual = sha256Hex(data);
+    if (!actual) {
+        return {};
+    }
+    return {*actual == normalisedDigest(expected), *actual};
 }
 
 } // namespace UpdatePackageVerifier

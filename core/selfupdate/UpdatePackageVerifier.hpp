@@ -8,7 +8,7 @@ namespace UpdatePackageVerifier {
 
 struct Result {
     bool matches = false;
-    std::string actual; // the data's digest: 64 lower-case hexadecimal digits
+    std::string actual; // the data's digest: 64 lower-case hexadecimal digits, empty if none was computed
 
     bool operator==(const Result&) const = default;
 };

@@ -1,18 +1,12 @@
 #include "status/DnsCheckFile.hpp"
 
 #include "status/IpAddress.hpp"
-#include "support/AtomicFile.hpp"
-#include "support/FileRead.hpp"
-#include "support/JsonStrict.hpp"
 #include "support/Rfc3339.hpp"
 
 #include <array>
 #include <nlohmann/json.hpp>
 
 namespace {
-
-// Readable by the unprivileged menu-bar app, like status.json.
-constexpr mode_t dnsCheckFileMode = 0644;
 
 using JsonStrict::requiredString;
 
@@ -69,35 +63,20 @@ std::string DnsCheckFile::encode(const DnsCheck& check) {
     return JsonStrict::writePretty(object);
 }
 
-std::optional<DnsCheck> DnsCheckFile::decode(std::string_view text) {
-    try {
-        nlohmann::json object = JsonStrict::parseObject(text);
-        std::string hostname = requiredString(object, "hostname");
-        std::optional<DnsOutcome> outcome = DnsCheck::outcomeFromText(requiredString(object, "outcome"));
-        std::optional<std::chrono::system_clock::time_point> checkedAt =
-            Rfc3339::parse(requiredString(object, "checkedAt"));
-        std::vector<std::string> served =
-            JsonStrict::optionalStringArray(object, "served").value_or(std::vector<std::string>{});
-        for (const std::string& address : served) {
-            if (!IpAddress::isValidIpv4(address) && !IpAddress::isValidIpv6(address)) {
-                return std::nullopt;
-            }
-        }
-        if (!outcome || !checkedAt) {
+std::optional<DnsCheck> DnsCheckFile::fromObject(const nlohmann::json& object) {
+    std::string hostname = requiredString(object, "hostname");
+    std::optional<DnsOutcome> outcome = DnsCheck::outcomeFromText(requiredString(object, "outcome"));
+    std::optional<std::chrono::system_clock::time_point> checkedAt =
+        Rfc3339::parse(requiredString(object, "checkedAt"));
+    std::vector<std::string> served =
+        JsonStrict::optionalStringArray(object, "served").value_or(std::vector<std::string>{});
+    for (const std::string& address : served) {
+        if (!IpAddress::isValidIpv4(address) && !IpAddress::isValidIpv6(address)) {
             return std::nullopt;
         }
-        return DnsCheck{std::move(hostname), *outcome, std::move(served), decodeServers(object), *checkedAt};
-    } catch (const std::exception&) {
+    }
+    if (!outcome || !checkedAt) {
         return std::nullopt;
     }
-}
-
-std::optional<DnsCheck> DnsCheckFile::load() const {
-    Expected<std::string> bytes = FileRead::readAll(path_);
-    return bytes ? decode(*bytes) : std::nullopt;
-}
-
-void DnsCheckFile::write(const DnsCheck& check) const {
-    AtomicFile::writeBestEffort(
-        path_, [&check] { return encode(check); }, dnsCheckFileMode);
+    return DnsCheck{std::move(hostname), *outcome, std::move(served), decodeServers(object), *checkedAt};
 }

@@ -2,6 +2,8 @@
 // status.json for the menu-bar app and other programs.
 #pragma once
 
+#include "status/PublishedFile.hpp"
+
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -32,19 +34,11 @@ struct DnsCheck {
     bool operator==(const DnsCheck&) const = default;
 };
 
-class DnsCheckFile {
+class DnsCheckFile : public PublishedFile<DnsCheckFile, DnsCheck> {
 public:
-    explicit DnsCheckFile(std::filesystem::path path) : path_(std::move(path)) {}
-
-    // Nothing when the file is missing, unreadable or not a valid record. Never throws.
-    std::optional<DnsCheck> load() const;
-    // Mode 0644 through a temporary file and rename; failures are silent and keep the old file.
-    void write(const DnsCheck& check) const;
+    using PublishedFile::PublishedFile;
 
     static std::string encode(const DnsCheck& check);
     // Served addresses must be IPv4 or IPv6 addresses; anything else rejects the document.
-    static std::optional<DnsCheck> decode(std::string_view text);
-
-private:
-    std::filesystem::path path_;
+    static std::optional<DnsCheck> fromObject(const nlohmann::json& object);
 };

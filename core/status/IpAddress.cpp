@@ -30,28 +30,26 @@ std::optional<in_addr> parseIpv4(std::string_view text) {
 }
 
 bool isValidIpv6(std::string_view text) {
+    return parseIpv6(text).has_value();
+}
+
+std::optional<in6_addr> parseIpv6(std::string_view text) {
     in6_addr address{};
-    return parse(AF_INET6, text, &address);
+    if (!parse(AF_INET6, text, &address)) {
+        return std::nullopt;
+    }
+    return address;
 }
 
 std::optional<std::string> normalize(std::string_view text) {
-    in_addr v4{};
-    if (parse(AF_INET, text, &v4)) {
-        char buffer[INET_ADDRSTRLEN] = {};
-        if (::inet_ntop(AF_INET, &v4, buffer, sizeof buffer) == nullptr) {
-            return std::nullopt;
-        }
-        return std::string(buffer);
-    }
-    in6_addr v6{};
-    if (!parse(AF_INET6, text, &v6)) {
-        return std::nullopt;
-    }
     char buffer[INET6_ADDRSTRLEN] = {};
-    if (::inet_ntop(AF_INET6, &v6, buffer, sizeof buffer) == nullptr) {
-        return std::nullopt;
+    const char* shown = nullptr;
+    if (std::optional<in_addr> v4 = parseIpv4(text)) {
+        shown = ::inet_ntop(AF_INET, &*v4, buffer, sizeof buffer);
+    } else if (std::optional<in6_addr> v6 = parseIpv6(text)) {
+        shown = ::inet_ntop(AF_INET6, &*v6, buffer, sizeof buffer);
     }
-    return std::string(buffer);
+    return shown != nullptr ? std::optional<std::string>(shown) : std::nullopt;
 }
 
 } // namespace IpAddress

@@ -12,6 +12,8 @@ bool isValidIpv4(std::string_view text);
 // The dotted quad as the kernel holds it; nothing for any other text.
 std::optional<in_addr> parseIpv4(std::string_view text);
 bool isValidIpv6(std::string_view text);
+// The address as the kernel holds it; nothing for any other text.
+std::optional<in6_addr> parseIpv6(std::string_view text);
 // Canonical form (dotted quad; RFC 5952 for IPv6), or nothing when the text is neither.
 std::optional<std::string> normalize(std::string_view text);
 

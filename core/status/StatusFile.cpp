@@ -1,8 +1,5 @@
 #include "status/StatusFile.hpp"
 
-#include "support/AtomicFile.hpp"
-#include "support/FileRead.hpp"
-#include "support/JsonStrict.hpp"
 #include "support/Rfc3339.hpp"
 
 #include <array>
@@ -10,9 +7,6 @@
 #include <utility>
 
 namespace {
-
-// The unprivileged menu-bar app must read what the root daemon wrote.
-constexpr mode_t statusFileMode = 0644;
 
 using JsonStrict::requiredString;
 
@@ -71,43 +65,26 @@ std::string StatusFile::encode(const DaemonStatus& status) {
     return JsonStrict::writePretty(object);
 }
 
-std::optional<DaemonStatus> StatusFile::decode(std::string_view text) {
-    try {
-        nlohmann::json object = JsonStrict::parseObject(text);
-        std::optional<DaemonStatus::State> state =
-            DaemonStatus::stateFromText(requiredString(object, "state"));
-        if (!state) {
-            return std::nullopt;
-        }
-        DaemonStatus status{*state,
-                            requiredString(object, "message"),
-                            JsonStrict::optionalString(object, "hostname"),
-                            JsonStrict::optionalString(object, "lastIpv4"),
-                            JsonStrict::optionalString(object, "lastIpv6"),
-                            std::nullopt,
-                            parseTime(requiredString(object, "updatedAt"), "updatedAt"),
-                            requiredString(object, "daemonVersion")};
-        if (std::optional<std::string> lastSuccess = JsonStrict::optionalString(object, "lastSuccessAt")) {
-            status.lastSuccessAt = parseTime(*lastSuccess, "lastSuccessAt");
-        }
-        // A verdict this reader does not know is no verdict, not a damaged file.
-        if (std::optional<std::string> verdict = JsonStrict::optionalString(object, "reachability")) {
-            status.reachability = ReachabilityText::fromName(*verdict);
-        }
-        status.routerIpv4 = JsonStrict::optionalString(object, "routerIpv4");
-        return status;
-    } catch (const std::exception&) {
+std::optional<DaemonStatus> StatusFile::fromObject(const nlohmann::json& object) {
+    std::optional<DaemonStatus::State> state = DaemonStatus::stateFromText(requiredString(object, "state"));
+    if (!state) {
         return std::nullopt;
     }
-}
-
-std::optional<DaemonStatus> StatusFile::load() const {
-    // Neither throws.
-    Expected<std::string> bytes = FileRead::readAll(path_);
-    return bytes ? decode(*bytes) : std::nullopt;
-}
-
-void StatusFile::write(const DaemonStatus& status) const {
-    AtomicFile::writeBestEffort(
-        path_, [&status] { return encode(status); }, statusFileMode);
+    DaemonStatus status{*state,
+                        requiredString(object, "message"),
+                        JsonStrict::optionalString(object, "hostname"),
+                        JsonStrict::optionalString(object, "lastIpv4"),
+                        JsonStrict::optionalString(object, "lastIpv6"),
+                        std::nullopt,
+                        parseTime(requiredString(object, "updatedAt"), "updatedAt"),
+                        requiredString(object, "daemonVersion")};
+    if (std::optional<std::string> lastSuccess = JsonStrict::optionalString(object, "lastSuccessAt")) {
+        status.lastSuccessAt = parseTime(*lastSuccess, "lastSuccessAt");
+    }
+    // A verdict this reader does not know is no verdict, not a damaged file.
+    if (std::optional<std::string> verdict = JsonStrict::optionalString(object, "reachability")) {
+        status.reachability = ReachabilityText::fromName(*verdict);
+    }
+    status.routerIpv4 = JsonStrict::optionalString(object, "routerIpv4");
+    return status;
 }

@@ -1,6 +1,7 @@
 // What the daemon publishes for other processes: the status record and its status.json file.
 #pragma once
 
+#include "status/PublishedFile.hpp"
 #include "status/Reachability.hpp"
 
 #include <chrono>
@@ -33,20 +34,11 @@ struct DaemonStatus {
     bool operator==(const DaemonStatus&) const = default;
 };
 
-class StatusFile {
+class StatusFile : public PublishedFile<StatusFile, DaemonStatus> {
 public:
-    explicit StatusFile(std::filesystem::path path) : path_(std::move(path)) {}
-
-    // Nothing when the file is missing, unreadable or not a valid status. Never throws or logs.
-    std::optional<DaemonStatus> load() const;
-    // Mode 0644 through a temporary file and rename; failures are silent and keep the old file.
-    void write(const DaemonStatus& status) const;
+    using PublishedFile::PublishedFile;
 
     // Throws nlohmann::json::exception when a text is not valid UTF-8.
     static std::string encode(const DaemonStatus& status);
-    // Nothing for any document the rules reject; never throws.
-    static std::optional<DaemonStatus> decode(std::string_view text);
-
-private:
-    std::filesystem::path path_;
+    static std::optional<DaemonStatus> fromObject(const nlohmann::json& object);
 };

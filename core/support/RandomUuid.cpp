@@ -1,6 +1,7 @@
 #include "support/RandomUuid.hpp"
 
 #include "support/Descriptor.hpp"
+#include "support/HexDigit.hpp"
 
 #include <array>
 #include <cerrno>
@@ -42,15 +43,13 @@ std::string generate() {
     }
     bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40); // version 4
     bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant
-    static constexpr char hexDigits[] = "0123456789ABCDEF";
     std::string text;
     text.reserve(36);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (i == 4 || i == 6 || i == 8 || i == 10) {
             text += '-';
         }
-        text += hexDigits[bytes[i] >> 4];
-        text += hexDigits[bytes[i] & 0x0F];
+        HexDigit::append(text, bytes[i], HexDigit::Letters::upper);
     }
     return text;
 }

@@ -1,5 +1,7 @@
 #include "support/SecretForms.hpp"
 
+#include "support/HexDigit.hpp"
+
 #include <algorithm>
 #include <optional>
 #include <vector>
@@ -46,23 +48,13 @@ std::vector<Form> formsOf(std::string_view user, std::string_view secret) {
     return forms;
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')) {
-        return (c | 0x20) - 'a' + 10;
-    }
-    return -1;
-}
-
 // The byte a "%XX" at `at` stands for, in either case of the hex digits.
 std::optional<char> percentDecoded(std::string_view text, size_t at) {
-    if (at + 2 >= text.size() || text[at] != '%' || hexValue(text[at + 1]) < 0 ||
-        hexValue(text[at + 2]) < 0) {
+    if (at + 2 >= text.size() || text[at] != '%' || HexDigit::value(text[at + 1]) < 0 ||
+        HexDigit::value(text[at + 2]) < 0) {
         return std::nullopt;
     }
-    return static_cast<char>(hexValue(text[at + 1]) * 16 + hexValue(text[at + 2]));
+    return static_cast<char>(HexDigit::value(text[at + 1]) * 16 + HexDigit::value(text[at + 2]));
 }
 
 // How many characters of `text` from `at` spell `wanted`, each byte as it is or percent-encoded; 0 if they do

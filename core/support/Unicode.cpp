@@ -1,6 +1,7 @@
 #include "support/Unicode.hpp"
 
 #include "support/ControlCharacter.hpp"
+#include "support/HexDigit.hpp"
 
 #include <utf8proc.h>
 
@@ -64,9 +65,8 @@ template <typename Predicate> std::string_view trimWith(std::string_view text, P
 }
 
 void appendHex(std::string& out, std::uint32_t value, int digits) {
-    static constexpr char hex[] = "0123456789ABCDEF";
     for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
-        out += hex[(value >> shift) & 0xF];
+        out += HexDigit::of(value >> shift, HexDigit::Letters::upper);
     }
 }
 

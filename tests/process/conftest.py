@@ -14,6 +14,8 @@ from fakeservice import FakeService
 
 CLIENT = os.environ.get("KORVANE_CLIENT")
 REPO = Path(__file__).resolve().parents[2]
+# The version the program reports, where a release sets it.
+VERSION = re.search(r"^project\(Korvane VERSION (\S+) ", (REPO / "CMakeLists.txt").read_text(), re.M)[1]
 HOST, KEY = "home.example.net", "dyndns_testkey123456"
 LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d (\[(DEBUG|INFO|WARN|ERROR)\] .*)$")
 PLIST = Path("/Library/LaunchDaemons/com.korvane.client.plist")

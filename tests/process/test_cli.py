@@ -15,13 +15,13 @@ import time
 
 import pytest
 
-from conftest import (CLIENT, HOST, KEY, LINE, client_env, linux_only, mounted, needs_client, no_job, run, snapshot,
-                      stored, write_config)
+from conftest import (CLIENT, HOST, KEY, LINE, VERSION, client_env, linux_only, mounted, needs_client, no_job, run,
+                      snapshot, stored, write_config)
 from fakeservice import FakeService
 
 pytestmark = [needs_client, no_job]
 NOBODY = 65534
-USAGE = ("korvane-client 0.24.0 — Korvane DynDNS-Client für macOS\n\n"
+USAGE = (f"korvane-client {VERSION} — Korvane DynDNS-Client für macOS\n\n"
          "Verwendung: korvane-client <befehl>\n\n"
          "  run          Daemon-Modus (wird von launchd gestartet; endlos)\n"
          "  configure    Konfiguration anlegen/ändern (root; fragt fehlende Werte ab)\n"
@@ -36,7 +36,7 @@ USAGE = ("korvane-client 0.24.0 — Korvane DynDNS-Client für macOS\n\n"
 @pytest.mark.parametrize("args, code, out, err", [
     ([], 64, USAGE, ""),
     (["help", "extra"], 0, USAGE, ""), (["--help"], 0, USAGE, ""), (["-h", "version"], 0, USAGE, ""),
-    (["version", "--help"], 0, "0.24.0\n", ""), (["--version"], 0, "0.24.0\n", ""), (["-v"], 0, "0.24.0\n", ""),
+    *[(args, 0, VERSION + "\n", "") for args in (["version", "--help"], ["--version"], ["-v"])],
     *[([word, "more"], 64, USAGE, f"Unbekannter Befehl: {word}\n\n")
       for word in ["Run", "VERSION", "-V", "", "status\n", "ünbekannt 🙂", "%s%n%x", "--"]],
 ])
@@ -291,7 +291,7 @@ def test_status(config_dir, config, ipstate, shown, pushed, user):
     done = run(config_dir, "status", "--verbose", "x", user=user)
     assert (done.returncode, done.stderr) == (0, b"")
     assert done.stdout.decode() == (
-        f"korvane-client 0.24.0\nKonfiguration: {config_dir}/config.json\n" + shown.format(dir=config_dir) +
+        f"korvane-client {VERSION}\nKonfiguration: {config_dir}/config.json\n" + shown.format(dir=config_dir) +
         f"Zuletzt gepusht: {pushed}\n"
         "Daemon: nicht installiert (kein /Library/LaunchDaemons/com.korvane.client.plist)\n")
     assert snapshot(config_dir) == before
@@ -309,7 +309,7 @@ def test_status(config_dir, config, ipstate, shown, pushed, user):
 ])
 def test_status_says_whether_the_published_ipv4_reaches_this_mac(config_dir, verdict, line):
     (config_dir / "status.json").write_text(json.dumps({
-        "daemonVersion": "0.24.0", "message": "m", "state": "ok", "updatedAt": "2026-01-31T08:15:00Z", **verdict}))
+        "daemonVersion": VERSION, "message": "m", "state": "ok", "updatedAt": "2026-01-31T08:15:00Z", **verdict}))
     done = run(config_dir, "status")
     assert f"Zuletzt gepusht: (noch nichts)\n{line}Daemon: " in done.stdout.decode()
 
@@ -445,7 +445,7 @@ def test_once(fake_service, config_dir, config, control, before, args, code, out
             f"&myipv6={after['ipv6']}" if "ipv6" in after else "")
         headers = {name.lower(): value for name, value in request["headers"]}
         assert headers["authorization"] == "Basic " + base64.b64encode(f"{HOST}:{KEY}".encode()).decode()
-        assert headers["user-agent"] == "RuzEdaRoredo-macOS/0.24.0"
+        assert headers["user-agent"] == f"RuzEdaRoredo-macOS/{VERSION}"
         # A connection of its own per request, each resuming the one TLS session of the process.
         assert all(r["tlsResumed"] for r in log[1:]), log
 

@@ -17,12 +17,12 @@ from pathlib import Path
 
 import pytest
 
-from conftest import (CLIENT, HOST, KEY, LINE, REPO, client_env, linux_only, mac_only, mounted, need_mount_namespace,
-                      needs_client, run, write_config)
+from conftest import (CLIENT, HOST, KEY, LINE, REPO, VERSION, client_env, linux_only, mac_only, mounted,
+                      need_mount_namespace, needs_client, run, write_config)
 from fakeservice import stop
 
 pytestmark = needs_client
-START = "[INFO] korvane-client 0.24.0 startet (Daemon-Modus)."
+START = f"[INFO] korvane-client {VERSION} startet (Daemon-Modus)."
 WORKER = f"[INFO] Update-Worker gestartet (Intervall {{}} min, Host {HOST})."
 FAKETIME = sorted(glob.glob("/usr/lib/*/faketime/libfaketimeMT.so.1"))
 
@@ -45,7 +45,7 @@ class Daemon:
                                             stderr=subprocess.STDOUT, env=env, start_new_session=True)
 
     def new_status(self):
-        self.wait_for(lambda: self.status() and dict(self.status())["daemonVersion"] == "0.24.0")
+        self.wait_for(lambda: self.status() and dict(self.status())["daemonVersion"] == VERSION)
         return self.status()
 
     def messages(self):
@@ -106,7 +106,7 @@ def test_first_cycle(config_dir, fake_service, daemon):
     d.wait_for(lambda: len(d.messages()) == 3 and d.status())
     keys, values = zip(*d.status())
     assert keys == ("daemonVersion", "hostname", "lastIpv4", "lastSuccessAt", "message", "state", "updatedAt")
-    assert values[:3] + values[4:6] == ("0.24.0", HOST, "203.0.113.7", "DynDNS aktualisiert: 203.0.113.7.", "ok")
+    assert values[:3] + values[4:6] == (VERSION, HOST, "203.0.113.7", "DynDNS aktualisiert: 203.0.113.7.", "ok")
     assert before <= at(values[3]) <= at(values[6]) <= now()
     assert stat.S_IMODE((config_dir / "status.json").stat().st_mode) == 0o644
     # The next cycle is minutes away; the daemon waits for it and sends nothing more.
@@ -279,8 +279,8 @@ def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_se
     assert "[ERROR] Update-Installation fehlgeschlagen: /usr/sbin/installer: No such file or directory" in messages
     assert (("[WARN] Signatur des pkg nicht geprüft: diesem Entwicklungs-Build ist kein Developer-ID-Team "
              "eingebaut.") in messages) == (not team)
-    assert "[INFO] App-Update-Worker gestartet (aktuelle Version 0.24.0, Prüfintervall 12h)." in messages
-    assert "[INFO] Neue Version 0.25.0 verfügbar (aktuell 0.24.0)." in messages
+    assert f"[INFO] App-Update-Worker gestartet (aktuelle Version {VERSION}, Prüfintervall 12h)." in messages
+    assert f"[INFO] Neue Version 0.25.0 verfügbar (aktuell {VERSION})." in messages
     paths = [r["path"] for r in fake_service.requests() if r["path"].startswith("/downloads/")]
     assert paths == ["/downloads/macos/latest.json", "/downloads/macos/RuzEdaRoredo-0.25.0.pkg"]
     assert d.still_running()

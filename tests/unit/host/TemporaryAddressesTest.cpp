@@ -113,7 +113,10 @@ TEST(StableAddress, AnEchoedTemporaryOrDeprecatedAddressOfOursGivesWayToTheBestS
         {Shown::ifconfig, "2001:DB8:1::1", {macAutoconf, "en0 inet6 2001:db8:1::1 prefixlen 64 autoconf secured",
                                        "en0 inet6 2001:db8:1::5ec prefixlen 64 secured"},
          {Kind::asEchoed, "2001:DB8:1::1"}},
-        {Shown::ifconfig, macTemporary, {}, {Kind::asEchoed, macTemporary}}};
+        {Shown::ifconfig, macTemporary, {}, {Kind::asEchoed, macTemporary}},
+        // A NUL inside the echoed text does not cut it down to the address before it.
+        {Shown::ip, linuxTemporary + std::string("\0x", 2), {linuxOwn, "eth0 inet6 2001:db8:1::a/64"},
+         {Kind::asEchoed, linuxTemporary + std::string("\0x", 2)}}};
     // clang-format on
     for (const Case& each : cases) {
         EXPECT_EQ(chooseStableAddress(each.echoed, shown(each.platform, each.own)), each.expected)
