@@ -81,7 +81,7 @@ void ClientRoot::startSelfUpdater() const {
 
 std::shared_ptr<PublicIpResolving> ClientRoot::resolver(const ClientConfiguration& config) const {
     return std::make_shared<HttpPublicIpResolver>(config, log_, discoveryTimeout, trust_,
-                                                  &InternetRouting::read);
+                                                  RouteReading::system());
 }
 
 std::shared_ptr<DynDnsUpdating> ClientRoot::updateClient(const ClientConfiguration& config) const {

@@ -7,13 +7,27 @@
 
 #include <sys/socket.h>
 
+namespace {
+
+class SystemRouteReading final : public RouteReading {
+public:
+    Expected<FamilyRoutes> read(int family) override { return InternetRouting::read(family); }
+};
+
+} // namespace
+
+RouteReading& RouteReading::system() {
+    static SystemRouteReading routes;
+    return routes;
+}
+
 HttpPublicIpResolver::HttpPublicIpResolver(ClientConfiguration config, ClientLog log,
                                            std::chrono::milliseconds requestTimeout, HttpTrust trust,
-                                           RouteReading readRoutes)
+                                           RouteReading& routes)
     : config_(std::move(config)),
       session_(HttpSession::Options{
           .requestTimeout = requestTimeout, .totalTimeout = requestTimeout, .trust = std::move(trust)}),
-      log_(std::move(log)), readRoutes_(std::move(readRoutes)) {}
+      log_(std::move(log)), routes_(routes) {}
 
 std::optional<std::string> HttpPublicIpResolver::resolveIpv4() noexcept {
     return resolve(config_.ipv4DiscoveryUrls, AF_INET, "IPv4", &IpAddress::isValidIpv4, DiscoveryPath{});
@@ -107,7 +121,7 @@ std::optional<std::string> HttpPublicIpResolver::resolve(const std::vector<std::
 
 Expected<std::optional<DiscoveryPath::Interface>>
 HttpPublicIpResolver::interfacePastTunnel(int addressFamily, const std::string& family) {
-    Expected<FamilyRoutes> routes = readRoutes_(addressFamily);
+    Expected<FamilyRoutes> routes = routes_.read(addressFamily);
     if (!routes) {
         log_.debug("Weg ins Internet für " + family + " nicht lesbar (" + routes.failure().text +
                    ") — IP-Discovery wie ohne VPN.");
