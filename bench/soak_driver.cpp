@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
     auto start = std::chrono::steady_clock::now();
     std::chrono::milliseconds timeout(options.timeoutMs);
     auto resolver = std::make_shared<HttpPublicIpResolver>(config, log, timeout, HttpTrust::fromEnvironment(),
-                                                           &RouteTable::read);
+                                                           RouteReading::system());
     auto updateClient = std::make_shared<HttpDynDnsUpdateClient>(config, log, options.base, timeout,
                                                                  timeout * 4, HttpTrust::fromEnvironment());
     auto cache = std::make_shared<IpStateCache>(std::filesystem::path(options.stateFile), config.hostname);

@@ -4,6 +4,7 @@
 
 #include "DnsCheckDisplay.hpp"
 #include "StatusDisplay.hpp"
+#include "SymbolImages.hpp"
 #include "config/ClientPaths.hpp"
 #include "support/Subprocess.hpp"
 
@@ -15,19 +16,12 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <mutex>
-#include <stdexcept>
 #include <system_error>
 #include <thread>
 
 namespace {
 
-using namespace std::chrono_literals;
-
 const QString didRegisterLoginItemKey = QStringLiteral("didRegisterLoginItem");
-
-QString text(const std::filesystem::path& path) {
-    return QString::fromStdString(path.string());
-}
 
 void show(QAction* line, const StatusDisplay::Line& display) {
     if (display.title) {
@@ -84,25 +78,10 @@ private:
     AppDelegate* delegate_;
 };
 
-MenuBarServices MenuBarServices::product() {
-    MenuBarServices services;
-    services.loginItem = LoginItem::mainAppService();
-    services.bundlePath = LoginItem::bundlePath();
-    services.settings = std::make_shared<QSettings>();
-    services.alerts = std::make_shared<MessageBoxAlerts>();
-    services.notifier = Notifier::desktop();
-    services.opener = std::make_shared<DesktopFileOpener>();
-    services.files = std::make_shared<PosixFileAccess>();
-    services.symbols = SymbolImages::load;
-    services.updateProgram = "/usr/bin/osascript";
-    services.daemonLog = std::filesystem::path(ClientPaths::daemonLog);
-    services.refreshInterval = 5s;
-    services.refreshDelayAfterUpdate = 3s;
-    return services;
-}
-
-AppDelegate::AppDelegate(MenuBarServices services, QObject* parent)
-    : QObject(parent), services_(std::move(services)), statusFile_(ClientPaths::statusFile()),
+AppDelegate::AppDelegate(LoginItemService& loginItem, Notifying& notifier, DesktopServices& desktop,
+                         QSettings& settings, MenuBarOptions options, QObject* parent)
+    : QObject(parent), loginItemService_(loginItem), notifier_(notifier), desktop_(desktop),
+      settings_(settings), options_(std::move(options)), statusFile_(ClientPaths::statusFile()),
       dnsCheckFile_(ClientPaths::dnsCheckFile()),
       statusLine_(informationLine(QStringLiteral("Status unbekannt"), this)),
       dnsLine_(informationLine(QString(), this)), reachabilityLine_(informationLine(QString(), this)),
@@ -110,10 +89,6 @@ AppDelegate::AppDelegate(MenuBarServices services, QObject* parent)
       timeLine_(informationLine(QString(), this)),
       loginItem_(new QAction(QStringLiteral("Bei Anmeldung starten"), this)),
       mailbox_(std::make_shared<Mailbox>(this)) {
-    if (!services_.loginItem || !services_.settings || !services_.alerts || !services_.notifier ||
-        !services_.opener || !services_.files || !services_.symbols) {
-        throw std::invalid_argument("AppDelegate: every service must be given");
-    }
     loginItem_->setCheckable(true);
     connect(loginItem_, &QAction::triggered, this, &AppDelegate::toggleLoginItem);
 }
@@ -158,7 +133,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     statusItem_->show();
 
     timer_ = new QTimer(this);
-    timer_->setInterval(services_.refreshInterval);
+    timer_->setInterval(options_.refreshInterval);
     QPointer<AppDelegate> weak(this);
     connect(timer_, &QTimer::timeout, this, [weak] {
         if (weak) {
@@ -180,7 +155,7 @@ void AppDelegate::refresh() {
     updateLines(status, dns);
     for (const Notification& notification :
          notificationRule_.observe(status, dns, std::chrono::system_clock::now())) {
-        services_.notifier->post(notification);
+        notifier_.post(notification);
     }
     Q_EMIT refreshed();
 }
@@ -195,9 +170,9 @@ void AppDelegate::updateIcon(const std::optional<DaemonStatus>& status) {
         return;
     }
     shownIcon_ = icon;
-    std::optional<QIcon> image = services_.symbols(icon.symbol);
+    std::optional<QIcon> image = SymbolImages::load(icon.symbol);
     if (!image) {
-        image = services_.symbols(StatusDisplay::fallbackSymbol);
+        image = SymbolImages::load(StatusDisplay::fallbackSymbol);
     }
     QIcon shown;
     if (image) {
@@ -210,7 +185,7 @@ void AppDelegate::updateIcon(const std::optional<DaemonStatus>& status) {
 }
 
 void AppDelegate::updateLines(const std::optional<DaemonStatus>& status, const std::optional<DnsCheck>& dns) {
-    StatusDisplay::Lines lines = StatusDisplay::linesFor(status, services_.timeFormatter);
+    StatusDisplay::Lines lines = StatusDisplay::linesFor(status, options_.timeFormatter);
     show(statusLine_, lines.status);
     show(dnsLine_, DnsCheckDisplay::lineFor(dns));
     show(reachabilityLine_, lines.reachability);
@@ -227,10 +202,10 @@ std::vector<std::string> AppDelegate::restartArguments() {
 
 void AppDelegate::forceUpdate() {
     // Everything the waiting thread needs is copied here; it touches no user-interface object.
-    std::string program = services_.updateProgram;
+    std::string program = options_.updateProgram;
     std::vector<std::string> environment = Subprocess::currentEnvironment();
     std::shared_ptr<Mailbox> mailbox = mailbox_;
-    std::chrono::milliseconds delay = services_.refreshDelayAfterUpdate;
+    std::chrono::milliseconds delay = options_.refreshDelayAfterUpdate;
     auto work = [program, environment, mailbox, delay] {
         Subprocess::Stdio stdio;
         stdio.output = Subprocess::Stream::nullDevice;
@@ -248,29 +223,29 @@ void AppDelegate::forceUpdate() {
 }
 
 void AppDelegate::openLog() {
-    const std::filesystem::path& log = services_.daemonLog;
-    if (services_.files->isReadable(log)) {
-        services_.opener->open(QUrl::fromLocalFile(text(log)));
+    const std::filesystem::path& log = options_.daemonLog;
+    if (desktop_.isReadable(log)) {
+        desktop_.open(QUrl::fromLocalFile(StatusDisplay::text(log.string())));
         return;
     }
     QString informative =
-        services_.files->exists(log)
+        desktop_.exists(log)
             ? QStringLiteral(
                   "Die Log-Datei existiert, ist aber für deinen Benutzer nicht lesbar. Meist stimmen "
-                  "die Verzeichnisrechte nicht — im Terminal reparieren mit:\n\n"
-                  "sudo chmod 755 /Library/Logs/RuzEdaRoredo")
-            : text(log) +
+                  "die Verzeichnisrechte nicht — im Terminal reparieren mit:\n\nsudo chmod 755 ") +
+                  StatusDisplay::text(std::filesystem::path(ClientPaths::daemonLog).parent_path().string())
+            : StatusDisplay::text(log.string()) +
                   QStringLiteral(
                       " existiert (noch) nicht — läuft der Daemon? Prüfen mit: korvane-client status");
-    services_.alerts->warn(QStringLiteral("Log nicht lesbar"), informative);
+    desktop_.warn(QStringLiteral("Log nicht lesbar"), informative);
 }
 
 bool AppDelegate::runsFromBundle() const {
-    return services_.bundlePath.endsWith(QStringLiteral(".app"));
+    return options_.bundlePath.endsWith(QStringLiteral(".app"));
 }
 
 void AppDelegate::showLoginItemState() {
-    loginItem_->setChecked(services_.loginItem->status() == LoginItemStatus::enabled);
+    loginItem_->setChecked(loginItemService_.status() == LoginItemStatus::enabled);
 }
 
 void AppDelegate::registerLoginItemOnFirstLaunch() {
@@ -278,11 +253,11 @@ void AppDelegate::registerLoginItemOnFirstLaunch() {
         loginItem_->setEnabled(false);
         return;
     }
-    if (!services_.settings->value(didRegisterLoginItemKey, false).toBool()) {
+    if (!settings_.value(didRegisterLoginItemKey, false).toBool()) {
         // Set before trying, so a registration that fails or that the user undoes is never retried.
-        services_.settings->setValue(didRegisterLoginItemKey, true);
-        services_.settings->sync();
-        (void)services_.loginItem->registerItem();
+        settings_.setValue(didRegisterLoginItemKey, true);
+        settings_.sync();
+        (void)loginItemService_.registerItem();
     }
     showLoginItemState();
 }
@@ -291,10 +266,10 @@ void AppDelegate::toggleLoginItem() {
     if (!runsFromBundle()) {
         return;
     }
-    if (services_.loginItem->status() == LoginItemStatus::enabled) {
-        (void)services_.loginItem->unregisterItem();
+    if (loginItemService_.status() == LoginItemStatus::enabled) {
+        (void)loginItemService_.unregisterItem();
     } else {
-        (void)services_.loginItem->registerItem();
+        (void)loginItemService_.registerItem();
     }
     // The check mark shows what the system reports after the attempt, also when it failed.
     showLoginItemState();

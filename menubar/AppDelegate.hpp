@@ -7,7 +7,7 @@
 #include "NotificationRule.hpp"
 #include "Notifier.hpp"
 #include "StatusDisplay.hpp"
-#include "SymbolImages.hpp"
+#include "config/ClientPaths.hpp"
 #include "status/DnsCheckFile.hpp"
 #include "status/StatusFile.hpp"
 
@@ -26,32 +26,27 @@ class QMenu;
 class QSystemTrayIcon;
 class QTimer;
 
-// Every side effect of the delegate, passed in so tests can replace it. product() gives the real ones.
-struct MenuBarServices {
-    std::shared_ptr<LoginItemService> loginItem;
-    QString bundlePath;                  // the login item is offered only when this ends in ".app"
-    std::shared_ptr<QSettings> settings; // the app's user defaults
-    std::shared_ptr<Alerting> alerts;
-    std::shared_ptr<Notifying> notifier;
-    std::shared_ptr<FileOpening> opener;
-    std::shared_ptr<FileAccess> files;
-    SymbolImages::Source symbols;
-    std::string updateProgram; // runs the daemon's restart with an administrator's authorisation
-    std::filesystem::path daemonLog;
-    std::chrono::milliseconds refreshInterval{0};
-    std::chrono::milliseconds refreshDelayAfterUpdate{0}; // after the restart program has ended
+// The delegate's program, paths and timing, the product's by default; tests shorten and move them.
+struct MenuBarOptions {
+    QString bundlePath = LoginItem::bundlePath(); // the login item is offered only when this ends in ".app"
+    // Runs the daemon's restart with an administrator's authorisation.
+    std::string updateProgram = "/usr/bin/osascript";
+    std::filesystem::path daemonLog{ClientPaths::daemonLog};
+    std::chrono::milliseconds refreshInterval = std::chrono::seconds(5);
+    std::chrono::milliseconds refreshDelayAfterUpdate =
+        std::chrono::seconds(3); // after the restart program ended
     // The success time in the user's locale; tests fix their own, as a Mac ignores the environment's.
     StatusDisplay::TimeFormatter timeFormatter = StatusDisplay::TimeFormatter::shared();
-
-    static MenuBarServices product();
 };
 
 class AppDelegate final : public QObject {
     Q_OBJECT
 
 public:
-    // Resolves the status file's location once, here. Throws std::invalid_argument when a service is missing.
-    explicit AppDelegate(MenuBarServices services, QObject* parent = nullptr);
+    // The services, and `settings` (the app's user defaults), outlive the delegate. Resolves the status
+    // file's location once, here.
+    AppDelegate(LoginItemService& loginItem, Notifying& notifier, DesktopServices& desktop,
+                QSettings& settings, MenuBarOptions options = {}, QObject* parent = nullptr);
     ~AppDelegate() override;
 
     AppDelegate(const AppDelegate&) = delete;
@@ -90,7 +85,11 @@ private:
     bool runsFromBundle() const;
     void showLoginItemState();
 
-    MenuBarServices services_;
+    LoginItemService& loginItemService_;
+    Notifying& notifier_;
+    DesktopServices& desktop_;
+    QSettings& settings_;
+    MenuBarOptions options_;
     // Declared before the status item, so the item that shows it is gone first.
     std::unique_ptr<QMenu> menu_;
     std::unique_ptr<QSystemTrayIcon> statusItem_;

@@ -8,9 +8,7 @@
 
 namespace {
 
-QString text(const std::string& utf8) {
-    return QString::fromStdString(utf8);
-}
+using StatusDisplay::text;
 
 QString hostOf(const DaemonStatus& status) {
     return status.hostname && !status.hostname->empty() ? text(*status.hostname) : QStringLiteral("Der Host");

@@ -10,10 +10,6 @@
 namespace StatusDisplay {
 namespace {
 
-QString text(const std::string& utf8) {
-    return QString::fromStdString(utf8);
-}
-
 bool breaksTheLine(QChar c) {
     return ControlCharacter::is(c.unicode());
 }

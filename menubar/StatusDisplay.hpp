@@ -8,6 +8,7 @@
 #include <QString>
 #include <chrono>
 #include <optional>
+#include <string>
 
 namespace StatusDisplay {
 
@@ -53,6 +54,11 @@ public:
 private:
     QLocale locale_;
 };
+
+// UTF-8 bytes (a status file's, a path's) as Qt holds them.
+inline QString text(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
 
 // A text as one line shows it: each run of line breaks, tabs and other control characters (which would
 // break the line or open a menu's shortcut column) becomes one space.

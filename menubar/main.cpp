@@ -12,7 +12,11 @@ int main(int argc, char** argv) {
     // The log alert is the only window the app ever shows; closing it must not end the app.
     application.setQuitOnLastWindowClosed(false);
 
-    AppDelegate delegate(MenuBarServices::product());
+    std::shared_ptr<LoginItemService> loginItem = LoginItem::mainAppService();
+    std::shared_ptr<Notifying> notifier = Notifier::desktop();
+    SystemDesktop desktop;
+    QSettings settings;
+    AppDelegate delegate(*loginItem, *notifier, desktop, settings);
     QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
     return application.exec();
 }

@@ -88,22 +88,24 @@ std::string trimmed(const std::optional<std::string>& line) {
     return line ? std::string(Unicode::trim(*line)) : std::string();
 }
 
-std::string settleHostname(const Options& options, const ClientConfiguration& stored) {
+std::string settleHostname(const Options& options, const ClientConfiguration& stored, int input,
+                           std::FILE* output) {
     if (options.hostname) {
         return *options.hostname;
     }
     if (!stored.hostname.empty()) {
         return stored.hostname;
     }
-    OutputStream::write(stdout, hostnamePrompt);
-    return trimmed(SecretInput::readLine(STDIN_FILENO));
+    OutputStream::write(output, hostnamePrompt);
+    return trimmed(SecretInput::readLine(input));
 }
 
-std::string settleApiKey(const Options& options, const ClientConfiguration& stored) {
+std::string settleApiKey(const Options& options, const ClientConfiguration& stored, int input,
+                         std::FILE* output) {
     if (options.apiKeyFromStdin) {
-        return trimmed(SecretInput::readLine(STDIN_FILENO));
+        return trimmed(SecretInput::readLine(input));
     }
-    std::string typed = trimmed(SecretInput::read(apiKeyPrompt, STDIN_FILENO, stdout));
+    std::string typed = trimmed(SecretInput::read(apiKeyPrompt, input, output));
     // End of input or just Enter keeps the stored key.
     return typed.empty() ? stored.apiKey : typed;
 }
@@ -117,13 +119,12 @@ std::string pathText(const std::filesystem::path& path) {
 }
 
 // The root hint only where root would get past the refusal.
-std::string saveFailureHint(int error) {
+std::string saveFailureHint(int error, const std::filesystem::path& configDir) {
     bool privilegeProblem = error == EACCES || error == EPERM || error == EROFS;
     if (::geteuid() == 0 || !privilegeProblem) {
         return "";
     }
-    return " (Schreiben nach " + pathText(ClientPaths::configDir()) +
-           " erfordert root — 'sudo korvane-client configure')";
+    return " (Schreiben nach " + pathText(configDir) + " erfordert root — 'sudo korvane-client configure')";
 }
 
 // config.json is JSON text, so a host name or key that is not UTF-8 cannot be stored; said in words
@@ -138,25 +139,27 @@ std::optional<std::string> textProblem(const ClientConfiguration& config) {
     return std::nullopt;
 }
 
-int saveFailed(const Failure& failure) {
-    OutputStream::write(stderr,
-                        "Speichern fehlgeschlagen: " + failure.text + saveFailureHint(failure.error) + "\n");
+int saveFailed(const Failure& failure, const std::filesystem::path& configDir) {
+    OutputStream::write(stderr, "Speichern fehlgeschlagen: " + failure.text +
+                                    saveFailureHint(failure.error, configDir) + "\n");
     return 1;
 }
 
-void printSummary(const ClientConfiguration& config) {
-    std::string text = "Konfiguration gespeichert: " + ClientPaths::configFile().string() + "\n";
+void printSummary(const ClientConfiguration& config, const std::filesystem::path& configFile,
+                  const std::filesystem::path& launchdPlist, std::FILE* output) {
+    std::string text = "Konfiguration gespeichert: " + configFile.string() + "\n";
     text += ConfigurationSummary::settingsLines(config, std::nullopt);
-    if (ConfigurationSummary::fileExists(std::filesystem::path(ClientPaths::launchdPlist))) {
+    if (ConfigurationSummary::fileExists(launchdPlist)) {
         text += "Daemon neu starten, damit die Änderungen greifen:\n";
         text += "  sudo launchctl kickstart -k system/" + std::string(ClientPaths::launchdLabel) + "\n";
     }
-    OutputStream::write(stdout, text);
+    OutputStream::write(output, text);
 }
 
 } // namespace
 
-int execute(const std::vector<std::string>& arguments) {
+int execute(const std::vector<std::string>& arguments, const std::filesystem::path& configDir,
+            const std::filesystem::path& launchdPlist, int input, std::FILE* output) {
     ParsedArguments parsed = parseArguments(arguments);
     if (parsed.usageError) {
         OutputStream::write(stderr, *parsed.usageError + "\n" + std::string(usageLine) + "\n");
@@ -164,13 +167,14 @@ int execute(const std::vector<std::string>& arguments) {
     }
     const Options& options = parsed.options;
     // Earlier runs killed mid-write left copies of the key behind.
-    ConfigDirectory::sweepLeftovers(ClientPaths::configDir());
+    ConfigDirectory::sweepLeftovers(configDir);
 
-    ClientConfiguration stored = loadOrDefaults(ClientPaths::configFile());
+    const std::filesystem::path configFile = configDir / ClientPaths::configFileName;
+    ClientConfiguration stored = loadOrDefaults(configFile);
     ClientConfiguration config = stored;
     // The host name is settled first: on a piped input its line comes before the key's.
-    config.hostname = settleHostname(options, stored);
-    config.apiKey = settleApiKey(options, stored);
+    config.hostname = settleHostname(options, stored, input, output);
+    config.apiKey = settleApiKey(options, stored, input, output);
     config.updateIntervalMinutes = options.intervalMinutes.value_or(stored.updateIntervalMinutes);
     config.enableIpv4 = options.enableIpv4.value_or(stored.enableIpv4);
     config.enableIpv6 = options.enableIpv6.value_or(stored.enableIpv6);
@@ -183,21 +187,22 @@ int execute(const std::vector<std::string>& arguments) {
         OutputStream::write(stderr, "Konfiguration ungültig: " + *problem + "\n");
         return 1;
     }
-    if (Expected<void> saved = ConfigurationStore(ClientPaths::configFile()).save(config); !saved) {
-        return saveFailed(saved.failure());
+    if (Expected<void> saved = ConfigurationStore(configFile).save(config); !saved) {
+        return saveFailed(saved.failure(), configDir);
     }
     // Forgetting the pushed addresses makes the next cycle push with the new settings; the DNS outcome
     // belongs to the settings it was found with.
     std::error_code ignored;
-    std::filesystem::remove(ClientPaths::ipStateFile(), ignored);
-    std::filesystem::remove(ClientPaths::dnsCheckFile(), ignored);
+    std::filesystem::remove(configDir / ClientPaths::ipStateFileName, ignored);
+    std::filesystem::remove(configDir / ClientPaths::dnsCheckFileName, ignored);
 
-    printSummary(config);
+    printSummary(config, configFile, launchdPlist, output);
     return 0;
 }
 
 void run(const std::vector<std::string>& arguments) {
-    ProcessExit::exitWith(execute(arguments));
+    ProcessExit::exitWith(
+        execute(arguments, ClientPaths::configDir(), ClientPaths::launchdPlist, STDIN_FILENO, stdout));
 }
 
 } // namespace ConfigureCommand

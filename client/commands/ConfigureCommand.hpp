@@ -3,13 +3,17 @@
 // last DNS outcome, which may be another host's.
 #pragma once
 
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace ConfigureCommand {
 
-// The arguments after "configure". Returns 0 (saved), 1 (invalid or not saved) or 64 (usage error).
-int execute(const std::vector<std::string>& arguments);
+// The arguments after "configure", for the files in `configDir`, asking on `input` and `output`; the restart
+// hint only when `launchdPlist` exists. Returns 0 (saved), 1 (invalid or not saved) or 64 (usage error).
+int execute(const std::vector<std::string>& arguments, const std::filesystem::path& configDir,
+            const std::filesystem::path& launchdPlist, int input, std::FILE* output);
 
 [[noreturn]] void run(const std::vector<std::string>& arguments);
 

@@ -19,6 +19,7 @@
 #include "support/BuildConstants.hpp"
 #include "support/Descriptor.hpp"
 #include "support/Environment.hpp"
+#include "support/HttpTrust.hpp"
 #include "support/JsonStrict.hpp"
 #include "support/Rfc3339.hpp"
 #include "support/Unicode.hpp"
@@ -82,9 +83,9 @@ Section build() {
                  {"minimumMacos", orNull(std::string(BuildTarget::minimumMacos))}}};
 }
 
-Section configuration(const Dependencies& deps, Findings& found) {
-    const std::filesystem::path directory = deps.configFile.parent_path();
-    const std::string path = local(deps.configFile.string());
+Section configuration(Findings& found) {
+    const std::filesystem::path configFile = ClientPaths::configFile(), directory = configFile.parent_path();
+    const std::string path = local(configFile.string());
     json files = json::object();
     for (std::string_view name : ClientPaths::fileNames) {
         files[std::string(name)] = local((directory / name).string());
@@ -92,10 +93,10 @@ Section configuration(const Dependencies& deps, Findings& found) {
     std::string text = "Konfiguration: " + path + "\n  Verzeichnis: " + local(directory.string()) +
                        " (config.json, ipstate.json, status.json, dnscheck.json)\n";
     json value{{"path", path}, {"files", files}, {"settings", nullptr}, {"error", nullptr}};
-    Expected<std::optional<ClientConfiguration>> loaded = ConfigurationStore(deps.configFile).load();
+    Expected<std::optional<ClientConfiguration>> loaded = ConfigurationStore(configFile).load();
     if (!loaded) {
         value["error"] = local(loaded.failure().text);
-        if (deps.effectiveUserId != 0) {
+        if (::geteuid() != 0) {
             found.needsRoot.push_back("Konfiguration");
         }
         return {"configuration", text + "  nicht lesbar: " + local(loaded.failure().text) + "\n", value};
@@ -116,17 +117,17 @@ Section configuration(const Dependencies& deps, Findings& found) {
     return {"configuration", text, value};
 }
 
-Section trust(const Dependencies& deps) {
+Section trust(const HttpTrust& trusted) {
     // Apple's libcurl also trusts the keychain unless the environment names the roots (HttpTrust).
     const bool named = Environment::value("SSL_CERT_FILE") || Environment::value("SSL_CERT_DIR");
     const bool keychain = !named && !BuildTarget::minimumMacos.empty();
     std::string text = "Vertrauen: ";
     std::string source = "builtIn";
-    if (deps.trust.source == HttpTrust::Source::bundleFile) {
-        text += "Datei " + local(deps.trust.path);
+    if (trusted.source == HttpTrust::Source::bundleFile) {
+        text += "Datei " + local(trusted.path);
         source = "bundleFile";
-    } else if (deps.trust.source == HttpTrust::Source::directory) {
-        text += "Verzeichnis " + local(deps.trust.path);
+    } else if (trusted.source == HttpTrust::Source::directory) {
+        text += "Verzeichnis " + local(trusted.path);
         source = "directory";
     } else {
         text += "die eingebauten Wurzeln von libcurl";
@@ -134,9 +135,8 @@ Section trust(const Dependencies& deps) {
     text += named      ? " (aus der Umgebung; Schlüsselbund-Rückgriff aus)"
             : keychain ? " und der Schlüsselbund"
                        : "";
-    return {
-        "trust", text + "\n",
-        json{{"source", source}, {"path", orNull(local(deps.trust.path))}, {"keychainFallback", keychain}}};
+    return {"trust", text + "\n",
+            json{{"source", source}, {"path", orNull(local(trusted.path))}, {"keychainFallback", keychain}}};
 }
 
 std::string interfaceName(const std::vector<HostInterface>& interfaces, unsigned index) {
@@ -392,9 +392,9 @@ std::string answerText(const RouterAnswer& answer) {
 }
 
 // The router is asked now; the verdict is the daemon's last, since it needs the address the echo service saw.
-Section router(const Dependencies& deps) {
+Section router() {
     const RouterSighting seen = RouterAddress::ask();
-    std::optional<DaemonStatus> status = StatusFile(deps.statusFile).load();
+    std::optional<DaemonStatus> status = StatusFile(ClientPaths::statusFile()).load();
     const Reachability verdict =
         status ? status->reachability.value_or(Reachability::unknown) : Reachability::unknown;
     std::string text = "Router: " + answerText(seen.answer) + "\n";
@@ -416,18 +416,17 @@ Section launchd() {
     if (BuildTarget::minimumMacos.empty()) {
         return {"launchd", "Daemon (launchd): nur auf macOS\n", json(nullptr)};
     }
-    StatusCommand::Dependencies job;
-    job.launchdPlist = ClientPaths::launchdPlist;
-    const std::string state = StatusCommand::daemonState(job);
+    const std::string state = StatusCommand::daemonState({});
     return {"launchd", "Daemon (launchd): " + state + "\n", json(state)};
 }
 
 // Whether the running daemon writes into the file at the path (and not a rotated one) only a look at its
 // open files tells, which needs root: size and time show whether anything arrives.
-Section logFile(const Dependencies& deps, Findings& found) {
-    const std::string path = local(deps.daemonLog.string());
+Section logFile(Findings& found) {
+    const std::filesystem::path log = ClientPaths::daemonLogFile();
+    const std::string path = local(log.string());
     struct stat info {};
-    if (::stat(deps.daemonLog.c_str(), &info) != 0) {
+    if (::stat(log.c_str(), &info) != 0) {
         const std::string why = errno == ENOENT ? "fehlt" : Failure::of("stat", errno).text;
         return {"log", "Log: " + path + " — " + why + "\n", json{{"path", path}, {"exists", false}}};
     }
@@ -439,9 +438,8 @@ Section logFile(const Dependencies& deps, Findings& found) {
             json{{"path", path}, {"exists", true}, {"size", info.st_size}, {"modifiedAt", written}}};
 }
 
-} // namespace
-
-int execute(const std::vector<std::string>& arguments, const Dependencies& deps) {
+// 0, or 64 for arguments other than one --json.
+int execute(const std::vector<std::string>& arguments, const HttpTrust& trusted) {
     const bool asJson = arguments == std::vector<std::string>{"--json"};
     if (!arguments.empty() && !asJson) {
         OutputStream::write(stderr, "Verwendung: korvane-client diagnose [--json]\n");
@@ -450,42 +448,40 @@ int execute(const std::vector<std::string>& arguments, const Dependencies& deps)
     Findings found;
     const std::vector<std::function<Section()>> parts{
         build,
-        [&] { return configuration(deps, found); },
-        [&] { return trust(deps); },
+        [&] { return configuration(found); },
+        [&] { return trust(trusted); },
         [&] { return route(AF_INET, found); },
         [&] { return route(AF_INET6, found); },
         addresses,
         [&] { return discoverySource(found); },
         resolvers,
         [&] { return zoneServers(found); },
-        [&] { return router(deps); },
+        [] { return router(); },
         launchd,
-        [&] { return logFile(deps, found); },
+        [&] { return logFile(found); },
     };
     json report = json::object();
     for (const auto& part : parts) {
         // A person sees each part as soon as it is known: the name servers may take their seconds.
         Section section = part();
         if (!asJson) {
-            OutputStream::write(deps.output, section.text);
+            OutputStream::write(stdout, section.text);
         }
         report[section.key] = std::move(section.value);
     }
     report["needsRoot"] = found.needsRoot;
     if (asJson) {
-        OutputStream::write(deps.output, JsonStrict::writePretty(report) + "\n");
+        OutputStream::write(stdout, JsonStrict::writePretty(report) + "\n");
     } else if (!found.needsRoot.empty()) {
-        OutputStream::write(deps.output, "Nur als root: " + joined(found.needsRoot) + "\n");
+        OutputStream::write(stdout, "Nur als root: " + joined(found.needsRoot) + "\n");
     }
     return 0;
 }
 
+} // namespace
+
 void run(const ClientRoot& root, const std::vector<std::string>& arguments) {
-    ProcessExit::exitWith(execute(arguments, {.configFile = ClientPaths::configFile(),
-                                              .daemonLog = ClientPaths::daemonLogFile(),
-                                              .statusFile = ClientPaths::statusFile(),
-                                              .trust = root.trust(),
-                                              .effectiveUserId = ::geteuid()}));
+    ProcessExit::exitWith(execute(arguments, root.trust()));
 }
 
 } // namespace DiagnoseCommand

@@ -5,30 +5,14 @@
 // It sends no update and writes no file.
 #pragma once
 
-#include "support/HttpTrust.hpp"
-
-#include <cstdio>
-#include <filesystem>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 class ClientRoot;
 
 namespace DiagnoseCommand {
 
-struct Dependencies {
-    std::filesystem::path configFile;
-    std::filesystem::path daemonLog;
-    std::filesystem::path statusFile;
-    HttpTrust trust;
-    uid_t effectiveUserId = 0;
-    std::FILE* output = stdout;
-};
-
-// 0, or 64 for arguments other than one --json.
-int execute(const std::vector<std::string>& arguments, const Dependencies& deps);
-
+// Ends with 0, or 64 for arguments other than one --json.
 [[noreturn]] void run(const ClientRoot& root, const std::vector<std::string>& arguments);
 
 } // namespace DiagnoseCommand

@@ -25,10 +25,10 @@ namespace {
 
 using Loaded = Expected<std::optional<ClientConfiguration>>;
 
-std::string configurationLines(const Dependencies& deps, const Loaded& loaded) {
+std::string configurationLines(const Loaded& loaded) {
     if (!loaded) {
         std::string hint =
-            deps.effectiveUserId == 0 ? "" : " — Lesen erfordert ggf. root ('sudo korvane-client status')";
+            ::geteuid() == 0 ? "" : " — Lesen erfordert ggf. root ('sudo korvane-client status')";
         return "  nicht lesbar: " + loaded.failure().text + hint + "\n";
     }
     const std::optional<ClientConfiguration>& config = *loaded;
@@ -45,19 +45,19 @@ std::string configurationLines(const Dependencies& deps, const Loaded& loaded) {
 
 // The record of the configured host; one of another host is of no use to this configuration. Without a
 // readable configuration (an ordinary user), whoever's record it is.
-std::string lastPushedLine(const Dependencies& deps, const Loaded& loaded) {
+std::string lastPushedLine(const std::filesystem::path& configDir, const Loaded& loaded) {
     std::optional<std::string> hostname;
     if (loaded && *loaded) {
         hostname = (*loaded)->hostname;
     }
-    IpStateCache cache(deps.ipStateFile, hostname);
+    IpStateCache cache(configDir / ClientPaths::ipStateFileName, hostname);
     std::string joined = cache.last().text();
     return "Zuletzt gepusht: " + (joined.empty() ? "(noch nichts)" : joined) + "\n";
 }
 
 // Nothing while no router has answered: of an unknown verdict nothing is said.
-std::string reachabilityLine(const Dependencies& deps) {
-    std::optional<DaemonStatus> status = StatusFile(deps.statusFile).load();
+std::string reachabilityLine(const std::filesystem::path& configDir) {
+    std::optional<DaemonStatus> status = StatusFile(configDir / ClientPaths::statusFileName).load();
     std::string line = status && status->reachability ? ReachabilityText::line(*status->reachability) : "";
     if (line.empty()) {
         return "";
@@ -71,17 +71,17 @@ std::string reachabilityLine(const Dependencies& deps) {
 
 } // namespace
 
-std::string daemonState(const Dependencies& deps) {
-    std::string plist = deps.launchdPlist.string();
-    if (!ConfigurationSummary::fileExists(deps.launchdPlist)) {
+std::string daemonState(const LaunchdJob& job) {
+    std::string plist = job.plist.string();
+    if (!ConfigurationSummary::fileExists(job.plist)) {
         return "nicht installiert (kein " + plist + ")";
     }
     Subprocess::Stdio stdio;
     stdio.output = Subprocess::Stream::nullDevice;
     stdio.error = Subprocess::Stream::nullDevice;
     Expected<Subprocess::Outcome> outcome =
-        Subprocess::run(deps.launchctl, {"print", "system/" + std::string(ClientPaths::launchdLabel)},
-                        Subprocess::currentEnvironment(), stdio, deps.launchctlLimit);
+        Subprocess::run(job.launchctl, {"print", "system/" + std::string(ClientPaths::launchdLabel)},
+                        Subprocess::currentEnvironment(), stdio, job.limit);
     if (!outcome) {
         return "Zustand unbekannt (" + outcome.failure().text + ")";
     }
@@ -94,29 +94,25 @@ std::string daemonState(const Dependencies& deps) {
     return "installiert, aber nicht geladen — 'sudo launchctl bootstrap system " + plist + "'";
 }
 
-int execute(const Dependencies& deps) {
+int execute(const std::filesystem::path& configDir, const LaunchdJob& job, std::FILE* output) {
     // Each part is out as soon as it is known: a slow or hung launchctl must not leave a blank screen.
-    auto emit = [&deps](const std::string& lines) { OutputStream::write(deps.output, lines); };
+    auto emit = [output](const std::string& lines) { OutputStream::write(output, lines); };
     emit("korvane-client " + std::string(ClientVersion::current) + "\n");
-    emit("Konfiguration: " + deps.configFile.string() + "\n");
-    const Loaded loaded = ConfigurationStore(deps.configFile).load();
-    emit(configurationLines(deps, loaded));
-    std::filesystem::path configDir = deps.configFile.parent_path();
+    const std::filesystem::path configFile = configDir / ClientPaths::configFileName;
+    emit("Konfiguration: " + configFile.string() + "\n");
+    const Loaded loaded = ConfigurationStore(configFile).load();
+    emit(configurationLines(loaded));
     if (ConfigDirectory::othersMayWrite(configDir)) {
-        emit("  ⚠ für andere Benutzer beschreibbar: " + configDir.string() + "\n");
+        emit("  ⚠ für andere Benutzer beschreibbar: " + configFile.parent_path().string() + "\n");
     }
-    emit(lastPushedLine(deps, loaded));
-    emit(reachabilityLine(deps));
-    emit("Daemon: " + daemonState(deps) + "\n");
+    emit(lastPushedLine(configDir, loaded));
+    emit(reachabilityLine(configDir));
+    emit("Daemon: " + daemonState(job) + "\n");
     return 0;
 }
 
 void run() {
-    ProcessExit::exitWith(execute({.configFile = ClientPaths::configFile(),
-                                   .ipStateFile = ClientPaths::ipStateFile(),
-                                   .launchdPlist = ClientPaths::launchdPlist,
-                                   .effectiveUserId = ::geteuid(),
-                                   .statusFile = ClientPaths::statusFile()}));
+    ProcessExit::exitWith(execute(ClientPaths::configDir(), {}, stdout));
 }
 
 } // namespace StatusCommand

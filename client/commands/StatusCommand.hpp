@@ -3,36 +3,29 @@
 // nothing and always ends with 0.
 #pragma once
 
+#include "config/ClientPaths.hpp"
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <string_view>
-#include <sys/types.h>
 
 namespace StatusCommand {
 
-inline constexpr std::string_view launchctlProgram = "/bin/launchctl";
-
-// What the report reads; run() takes the program's own.
-struct Dependencies {
-    std::filesystem::path configFile;
-    std::filesystem::path ipStateFile;
-    std::filesystem::path launchdPlist;
-    std::string launchctl{launchctlProgram};
-    // A launchctl that hangs (launchd busy or wedged) must not hang the report.
-    std::chrono::milliseconds launchctlLimit = std::chrono::seconds(10);
-    uid_t effectiveUserId = 0;
-    std::FILE* output = stdout;
-    // The daemon's status file, for what the home router says of the published IPv4 address.
-    std::filesystem::path statusFile{};
+// The launchd job as the report asks after it: its plist, and the launchctl that says whether it is loaded
+// within `limit` (a launchctl that hangs, launchd busy or wedged, must not hang the report).
+struct LaunchdJob {
+    std::filesystem::path plist{ClientPaths::launchdPlist};
+    std::string launchctl = "/bin/launchctl";
+    std::chrono::milliseconds limit = std::chrono::seconds(10);
 };
 
-int execute(const Dependencies& deps);
+// The report on the files in `configDir` and on `job`, each part written to `output` as soon as it is known.
+int execute(const std::filesystem::path& configDir, const LaunchdJob& job, std::FILE* output);
 
 [[noreturn]] void run();
 
 // One line on the launchd job: not installed, loaded, installed but not loaded, or unknown.
-std::string daemonState(const Dependencies& deps);
+std::string daemonState(const LaunchdJob& job);
 
 } // namespace StatusCommand

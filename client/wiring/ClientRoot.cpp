@@ -80,7 +80,8 @@ void ClientRoot::startSelfUpdater() const {
 }
 
 std::shared_ptr<PublicIpResolving> ClientRoot::resolver(const ClientConfiguration& config) const {
-    return std::make_shared<HttpPublicIpResolver>(config, log_, discoveryTimeout, trust_, &RouteTable::read);
+    return std::make_shared<HttpPublicIpResolver>(config, log_, discoveryTimeout, trust_,
+                                                  RouteReading::system());
 }
 
 std::shared_ptr<DynDnsUpdating> ClientRoot::updateClient(const ClientConfiguration& config) const {

@@ -1,6 +1,7 @@
 #include "cycle/HttpPublicIpResolver.hpp"
 
 #include "host/InternetRoute.hpp"
+#include "host/RouteTable.hpp"
 #include "host/StableAddress.hpp"
 #include "status/IpAddress.hpp"
 #include "support/Unicode.hpp"
@@ -8,13 +9,27 @@
 
 #include <sys/socket.h>
 
+namespace {
+
+class SystemRouteReading final : public RouteReading {
+public:
+    Expected<FamilyRoutes> read(int family) override { return RouteTable::read(family); }
+};
+
+} // namespace
+
+RouteReading& RouteReading::system() {
+    static SystemRouteReading routes;
+    return routes;
+}
+
 HttpPublicIpResolver::HttpPublicIpResolver(ClientConfiguration config, ClientLog log,
                                            std::chrono::milliseconds requestTimeout, HttpTrust trust,
-                                           RouteReading readRoutes)
+                                           RouteReading& routes)
     : config_(std::move(config)),
       session_(HttpSession::Options{
           .requestTimeout = requestTimeout, .totalTimeout = requestTimeout, .trust = std::move(trust)}),
-      log_(std::move(log)), readRoutes_(std::move(readRoutes)) {}
+      log_(std::move(log)), routes_(routes) {}
 
 std::optional<std::string> HttpPublicIpResolver::resolveIpv4() noexcept {
     return resolve(config_.ipv4DiscoveryUrls, AF_INET, "IPv4", &IpAddress::isValidIpv4, DiscoveryPath{});
@@ -108,7 +123,7 @@ std::optional<std::string> HttpPublicIpResolver::resolve(const std::vector<std::
 
 Expected<std::optional<DiscoveryPath::Interface>>
 HttpPublicIpResolver::interfacePastTunnel(int addressFamily, const std::string& family) {
-    Expected<FamilyRoutes> routes = readRoutes_(addressFamily);
+    Expected<FamilyRoutes> routes = routes_.read(addressFamily);
     if (!routes) {
         log_.debug("Weg ins Internet für " + family + " nicht lesbar (" + routes.failure().text +
                    ") — IP-Discovery wie ohne VPN.");

@@ -5,26 +5,33 @@
 #include "config/ClientConfiguration.hpp"
 #include "cycle/PublicIpResolving.hpp"
 #include "host/DiscoverySocket.hpp"
-#include "host/RouteTable.hpp"
+#include "host/FamilyRoutes.hpp"
 #include "support/ClientLog.hpp"
 #include "support/HttpSession.hpp"
 
 #include <array>
 #include <chrono>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+// What the machine's routing says for a family before its discovery; abstract so tests can script it.
+class RouteReading {
+public:
+    virtual ~RouteReading() = default;
+    virtual Expected<FamilyRoutes> read(int family) = 0;
+
+    // RouteTable::read.
+    static RouteReading& system();
+};
+
 class HttpPublicIpResolver : public PublicIpResolving {
 public:
     // requestTimeout bounds each endpoint's request as a whole, so a peer that drips its answer cannot hold
     // the walk longer than that and the next endpoint is still tried.
-    // readRoutes: what the machine's routing says for a family before its discovery (RouteTable::read).
-    using RouteReading = std::function<Expected<FamilyRoutes>(int family)>;
     HttpPublicIpResolver(ClientConfiguration config, ClientLog log, std::chrono::milliseconds requestTimeout,
-                         HttpTrust trust, RouteReading readRoutes);
+                         HttpTrust trust, RouteReading& routes);
 
     std::optional<std::string> resolveIpv4() noexcept override;
     std::optional<std::string> resolveIpv6() noexcept override;
@@ -46,7 +53,7 @@ private:
     ClientConfiguration config_;
     HttpSession session_;
     ClientLog log_;
-    RouteReading readRoutes_;
+    RouteReading& routes_;
     // Per family (IPv4, IPv6): the tunnel the last cycle went past, so that finding and losing it is said
     // once.
     std::array<std::optional<std::string>, 2> tunnelPassed_;

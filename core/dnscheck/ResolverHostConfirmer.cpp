@@ -57,22 +57,32 @@ void take(const DnsMessage::AddressReply& reply, Family& family, DnsObservation&
     }
 }
 
+class SystemDnsWire final : public DnsWire {
+public:
+    std::vector<DnsTransport::Peer> resolvers() override {
+        std::optional<std::string> named = Environment::value("KORVANE_RESOLVER");
+        if (!named) {
+            return ResolverLibrary::systemResolvers();
+        }
+        std::optional<DnsTransport::Peer> peer = DnsTransport::peerAt(*named);
+        return peer ? std::vector{*peer} : std::vector<DnsTransport::Peer>{};
+    }
+    std::optional<DnsMessage::Bytes> exchange(const DnsTransport::Peer& peer, const DnsMessage::Bytes& query,
+                                              DnsTransport::Deadline deadline) override {
+        return DnsTransport::exchange(peer, query, deadline);
+    }
+    DnsTransport::Deadline now() override { return std::chrono::steady_clock::now(); }
+};
+
 } // namespace
 
-DnsWire DnsWire::system() {
-    std::optional<std::string> named = Environment::value("KORVANE_RESOLVER");
-    if (!named) {
-        return {ResolverLibrary::systemResolvers, DnsTransport::exchange, std::chrono::steady_clock::now};
-    }
-    std::vector<DnsTransport::Peer> chosen;
-    if (std::optional<DnsTransport::Peer> peer = DnsTransport::peerAt(*named)) {
-        chosen.push_back(*peer);
-    }
-    return {[chosen] { return chosen; }, DnsTransport::exchange, std::chrono::steady_clock::now};
+DnsWire& DnsWire::system() {
+    static SystemDnsWire wire;
+    return wire;
 }
 
-ResolverHostConfirmer::ResolverHostConfirmer(std::string hostname, DnsWire wire)
-    : hostname_(std::move(hostname)), wire_(std::move(wire)) {}
+ResolverHostConfirmer::ResolverHostConfirmer(std::string hostname, DnsWire& wire)
+    : hostname_(std::move(hostname)), wire_(wire) {}
 
 // The system's resolvers in turn, each for at most perServer, until one gives an answer: our own questions
 // rather than the resolver library's, whose TCP fallback waits without a limit.

@@ -5,22 +5,23 @@
 #include "dnscheck/HostConfirming.hpp"
 
 #include <chrono>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 // How the questions reach name servers and how long they take: the system's resolvers, the network and the
 // monotonic clock, or a test's script.
-struct DnsWire {
-    std::function<std::vector<DnsTransport::Peer>()> resolvers;
-    std::function<std::optional<DnsMessage::Bytes>(const DnsTransport::Peer&, const DnsMessage::Bytes&,
-                                                   DnsTransport::Deadline)>
-        exchange;
-    std::function<DnsTransport::Deadline()> now;
+class DnsWire {
+public:
+    virtual ~DnsWire() = default;
+    virtual std::vector<DnsTransport::Peer> resolvers() = 0;
+    virtual std::optional<DnsMessage::Bytes> exchange(const DnsTransport::Peer& peer,
+                                                      const DnsMessage::Bytes& query,
+                                                      DnsTransport::Deadline deadline) = 0;
+    virtual DnsTransport::Deadline now() = 0;
 
     // The system's resolvers, or the one at the address KORVANE_RESOLVER names (a test's, on port 53).
-    static DnsWire system();
+    static DnsWire& system();
 };
 
 class ResolverHostConfirmer : public HostConfirming {
@@ -33,7 +34,7 @@ public:
     // not answered by then confirms nothing.
     static constexpr std::chrono::seconds total{6};
 
-    ResolverHostConfirmer(std::string hostname, DnsWire wire);
+    ResolverHostConfirmer(std::string hostname, DnsWire& wire);
 
     DnsObservation observe(const AddressPair& published) override;
     // The zone's name servers that observe() would ask, found afresh within `total`; none when no resolver
@@ -52,6 +53,6 @@ private:
                                               Clock::time_point giveUp) const;
 
     std::string hostname_;
-    DnsWire wire_;
+    DnsWire& wire_;
     std::optional<Zone> zone_; // kept for the records' TTL
 };

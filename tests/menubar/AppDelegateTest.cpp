@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using State = DaemonStatus::State;
 
-struct FakeDesktop final : Alerting, Notifying, FileOpening, FileAccess, LoginItemService {
+struct FakeDesktop final : DesktopServices, Notifying, LoginItemService {
     void warn(const QString& message, const QString& text) override {
         alerts.push_back(message + "|" + text);
     }
@@ -49,7 +49,7 @@ struct FakeDesktop final : Alerting, Notifying, FileOpening, FileAccess, LoginIt
 
     std::vector<QString> alerts, notified;
     std::vector<QUrl> opened;
-    PosixFileAccess real;
+    SystemDesktop real;
     fs::path denied;
     LoginItemStatus login = LoginItemStatus::notRegistered, afterRegister = LoginItemStatus::enabled;
     std::string calls;
@@ -96,11 +96,12 @@ protected:
                "\"$KORVANE_CONFIG_DIR/status.json\"\n"
                "exit 3\n";
         fs::permissions(dir / "restart", fs::perms::owner_all);
-        // clang-format off
-        services = {desktop, "/Applications/Korvane.app", desktop->settings, desktop, desktop, desktop, desktop,
-                    SymbolImages::load, (dir / "restart").string(), dir / "daemon.log", 1h, 20ms,
-                    StatusDisplay::TimeFormatter(QLocale(QLocale::German, QLocale::Germany))};
-        // clang-format on
+        options = {"/Applications/Korvane.app",
+                   (dir / "restart").string(),
+                   dir / "daemon.log",
+                   1h,
+                   20ms,
+                   StatusDisplay::TimeFormatter(QLocale(QLocale::German, QLocale::Germany))};
     }
 
     ~AppDelegateTest() override {
@@ -110,7 +111,7 @@ protected:
     }
 
     void launch() {
-        delegate = std::make_unique<AppDelegate>(services);
+        delegate = std::make_unique<AppDelegate>(*desktop, *desktop, *desktop, *desktop->settings, options);
         delegate->applicationDidFinishLaunching();
     }
 
@@ -146,7 +147,7 @@ protected:
     fs::path dir = fs::temp_directory_path() / ("korvane-menubar-" + std::to_string(::getpid()));
     fs::path configDir = dir / "config";
     std::shared_ptr<FakeDesktop> desktop = std::make_shared<FakeDesktop>();
-    MenuBarServices services;
+    MenuBarOptions options;
     std::unique_ptr<AppDelegate> delegate;
 };
 
@@ -183,7 +184,7 @@ TEST_F(AppDelegateTest, EachStatusFileIsShownAsItsIconTooltipAndLines) {
          "globe | Korvane: OK | IPv6 unverändert | IPv4 von außen nicht erreichbar: DS-Lite, keine eigene IPv4-Adresse | - | Zuletzt gepusht: 2001:db8::7 | -"},
     };
     // clang-format on
-    services.refreshInterval = 10ms;
+    options.refreshInterval = 10ms;
     launch();
     for (const auto& [prepare, expected] : cases) {
         prepare();
@@ -261,7 +262,7 @@ TEST_F(AppDelegateTest, ForceUpdateRunsTheRestartProgramQuietlyThenShowsWhatTheD
               "with administrator privileges|/dev/null|/dev/null|");
     EXPECT_TRUE(shown().starts_with("exclamationmark.triangle.fill | Korvane: Fehler | Abgelehnt"));
     // A program that cannot start still gives the refresh.
-    services.updateProgram = (dir / "missing").string();
+    options.updateProgram = (dir / "missing").string();
     launch();
     QSignalSpy again(delegate.get(), &AppDelegate::refreshed);
     entry("Jetzt aktualisieren")->trigger();
@@ -269,11 +270,11 @@ TEST_F(AppDelegateTest, ForceUpdateRunsTheRestartProgramQuietlyThenShowsWhatTheD
 }
 
 TEST_F(AppDelegateTest, OpenLogOpensAReadableLogOrSaysWhatIsWrong) {
-    const QString log = QString::fromStdString(services.daemonLog.string());
+    const QString log = QString::fromStdString(options.daemonLog.string());
     launch();
     entry("Log öffnen")->trigger();
-    std::ofstream(services.daemonLog) << "secret for root\n";
-    desktop->denied = services.daemonLog;
+    std::ofstream(options.daemonLog) << "secret for root\n";
+    desktop->denied = options.daemonLog;
     entry("Log öffnen")->trigger();
     desktop->denied.clear();
     entry("Log öffnen")->trigger();
@@ -303,7 +304,7 @@ TEST_F(AppDelegateTest, TheLoginItemIsRegisteredOnceFromABundleAndToggledAfterwa
     EXPECT_EQ(desktop->calls, "RRu");
     for (const char* path :
          {"/usr/local/bin/KorvaneMenuBar", "/Applications/Korvane.app/Contents/MacOS", ""}) {
-        services.bundlePath = path;
+        options.bundlePath = path;
         desktop->settings->clear();
         launch();
         EXPECT_FALSE(entry("Bei Anmeldung starten")->isEnabled());

@@ -44,7 +44,11 @@ TEST(NotifierTest, ADaemonTurningToErrorGivesOneNotifyCallWithTheHostAndTheMessa
     };
     write(DaemonStatus::State::ok, "IP unverändert");
     {
-        AppDelegate delegate(MenuBarServices::product());
+        std::shared_ptr<LoginItemService> loginItem = LoginItem::mainAppService();
+        std::shared_ptr<Notifying> notifier = Notifier::desktop();
+        SystemDesktop desktop;
+        QSettings settings;
+        AppDelegate delegate(*loginItem, *notifier, desktop, settings);
         delegate.applicationDidFinishLaunching();
         write(DaemonStatus::State::error, "Abgelehnt: <b>badauth</b> & mehr");
         delegate.refresh();

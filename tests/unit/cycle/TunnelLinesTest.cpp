@@ -17,10 +17,16 @@ const FamilyRoutes direct{{{"en0", 2, true, false, true, false}}, 2, {2}};
 const FamilyRoutes unreadableBelow{{{"utun5", 9, true, true, false, false}}, 9, {}, "no service order"};
 
 TEST(TunnelLinesTest, FoundAndLostOnceBlockedEachCycle) {
-    std::vector<Expected<FamilyRoutes>> cycles = {
-        through("utun4"), through("utun4"), direct, Failure{"rtnetlink: Permission denied", 13},
-        through("utun5"), unreadableBelow};
-    std::size_t cycle = 0;
+    struct Routes : RouteReading {
+        Expected<FamilyRoutes> read(int family) override {
+            EXPECT_EQ(family, AF_INET);
+            return cycles.at(cycle++);
+        }
+        std::vector<Expected<FamilyRoutes>> cycles;
+        std::size_t cycle = 0;
+    } routes;
+    routes.cycles = {through("utun4"), through("utun4"), direct, Failure{"rtnetlink: Permission denied", 13},
+                     through("utun5"), unreadableBelow};
     std::vector<std::string> lines;
     std::size_t requested = 0;
     ClientConfiguration config;
@@ -33,11 +39,8 @@ TEST(TunnelLinesTest, FoundAndLostOnceBlockedEachCycle) {
                                                           line);
                                       }
                                   }),
-                                  std::chrono::milliseconds(100), {}, [&](int family) {
-                                      EXPECT_EQ(family, AF_INET);
-                                      return cycles.at(cycle++);
-                                  });
-    for (std::size_t i = 0; i < cycles.size(); ++i) {
+                                  std::chrono::milliseconds(100), {}, routes);
+    for (std::size_t i = 0; i < routes.cycles.size(); ++i) {
         EXPECT_FALSE(resolver.resolveIpv4());
     }
     const std::string blocked4 = "WARN IPv4-Discovery am Tunnel utun4 vorbei über en0 nicht möglich — keine "
@@ -58,7 +61,7 @@ TEST(TunnelLinesTest, FoundAndLostOnceBlockedEachCycle) {
             "in diesem Zyklus.",
             "WARN IPv4-Discovery am Tunnel utun5 vorbei nicht möglich, der Weg darunter ist nicht lesbar "
             "(no service order) — keine IPv4-Adresse in diesem Zyklus."}));
-    EXPECT_EQ(requested, cycles.size() - 1);
+    EXPECT_EQ(requested, routes.cycles.size() - 1);
 }
 
 } // namespace

@@ -170,18 +170,17 @@ struct Scripted {
 };
 using Script = std::map<std::string, Scripted>;
 
-// The deadline each question was given, by its key, and the scripted servers' clock: each answer takes
-// `perAnswer` and none comes after its deadline; a silent server lets the deadline pass.
-struct Wire {
-    std::map<std::string, DnsTransport::Deadline> deadlines;
-    DnsTransport::Deadline now{};
-    std::chrono::milliseconds perAnswer{0};
-};
+// Name servers that answer from `script`, behind a resolver that fails every question. It keeps the deadline
+// each question was given, by its key, and its own clock: each answer takes `perAnswer` and none comes after
+// its deadline; a silent server lets the deadline pass.
+struct Wire : DnsWire {
+    explicit Wire(const Script& script) : script(script) {}
 
-// Name servers that answer from `script`, behind a resolver that fails every question.
-DnsWire scripted(const Script& script, Wire& wire) {
-    auto exchange = [&](const DnsTransport::Peer& to, const DnsMessage::Bytes& query,
-                        DnsTransport::Deadline deadline) -> std::optional<DnsMessage::Bytes> {
+    std::vector<DnsTransport::Peer> resolvers() override {
+        return {*DnsTransport::peerAt("192.0.2.2"), *DnsTransport::peerAt("192.0.2.1")};
+    }
+    std::optional<DnsMessage::Bytes> exchange(const DnsTransport::Peer& to, const DnsMessage::Bytes& query,
+                                              DnsTransport::Deadline deadline) override {
         char server[NI_MAXHOST] = {};
         getnameinfo(reinterpret_cast<const sockaddr*>(&to.address), to.length, server, sizeof server, nullptr,
                     0, NI_NUMERICHOST);
@@ -191,22 +190,24 @@ DnsWire scripted(const Script& script, Wire& wire) {
         ns_parserr(&message, ns_s_qd, 0, &question);
         const int type = ns_rr_type(question);
         const std::string key = std::string(server) + " " + std::to_string(type) + " " + ns_rr_name(question);
-        wire.deadlines[key] = deadline;
+        deadlines[key] = deadline;
         const bool failing = key.starts_with("192.0.2.2 ");
         auto found = script.find(key);
-        if ((!failing && found == script.end()) || wire.now + wire.perAnswer > deadline) {
-            wire.now = std::max(wire.now, deadline);
+        if ((!failing && found == script.end()) || clock + perAnswer > deadline) {
+            clock = std::max(clock, deadline);
             return std::nullopt;
         }
-        wire.now += wire.perAnswer;
+        clock += perAnswer;
         return failing ? reply(query, 0x81, 0x82, {})
                        : reply(query, found->second.flags, found->second.rcode, found->second.rdatas, type);
-    };
-    return {[] {
-                return std::vector{*DnsTransport::peerAt("192.0.2.2"), *DnsTransport::peerAt("192.0.2.1")};
-            },
-            exchange, [&wire] { return wire.now; }};
-}
+    }
+    DnsTransport::Deadline now() override { return clock; }
+
+    const Script& script;
+    std::map<std::string, DnsTransport::Deadline> deadlines;
+    DnsTransport::Deadline clock{};
+    std::chrono::milliseconds perAnswer{0};
+};
 
 // What the resolver says of the zone home.example.net belongs to.
 const Script zone = {
@@ -240,9 +241,8 @@ TEST(ResolverHostConfirmer, FindsTheZoneAndJudgesEachFamilyOnItsOwn) {
     for (const auto& [servers, published, outcome, served] : table) {
         Script script = zone;
         script.insert(servers.begin(), servers.end());
-        Wire wire;
-        DnsObservation seen =
-            ResolverHostConfirmer("home.example.net", scripted(script, wire)).observe(published);
+        Wire wire(script);
+        DnsObservation seen = ResolverHostConfirmer("home.example.net", wire).observe(published);
         EXPECT_EQ(DnsCheckRule().afterCycle(false, seen, t0), outcome) << served.size();
         EXPECT_EQ(seen.served, served);
         EXPECT_EQ(seen.servers, (std::vector<DnsServer>{{"ns1.example.net", "192.0.2.53"},
@@ -256,12 +256,11 @@ TEST(ResolverHostConfirmer, FindsTheZoneAndJudgesEachFamilyOnItsOwn) {
 // A resolver that takes 0.9 s an answer and silent servers: the zone search and the questions share the
 // bound.
 TEST(ResolverHostConfirmer, TheZoneSearchAndTheQuestionsShareOneBound) {
-    Wire wire;
+    Wire wire(zone);
     wire.perAnswer = std::chrono::milliseconds(900);
-    DnsObservation seen =
-        ResolverHostConfirmer("home.example.net", scripted(zone, wire)).observe({"203.0.113.7", {}});
+    DnsObservation seen = ResolverHostConfirmer("home.example.net", wire).observe({"203.0.113.7", {}});
     EXPECT_EQ(DnsCheckRule().afterCycle(false, seen, t0), DnsOutcome::unknown);
-    EXPECT_LE(wire.now - Wire().now, ResolverHostConfirmer::total);
+    EXPECT_LE(wire.clock - DnsTransport::Deadline{}, ResolverHostConfirmer::total);
 }
 
 } // namespace
