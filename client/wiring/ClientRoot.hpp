@@ -1,6 +1,6 @@
-// Where the client is put together: the one place that reads the configuration and builds from it, the log,
-// the clock and the client's edges the update cycle of `once` and `run`, the daemon's network watch, its DNS
-// confirmation and its router watch.
+// Where the client is put together: it reads the configuration and builds, from the log, the clock and the
+// client's edges, the update cycle of `once` and `run` and the daemon's network watch, DNS confirmation and
+// router watch.
 #pragma once
 
 #include "config/ClientConfiguration.hpp"

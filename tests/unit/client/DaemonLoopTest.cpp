@@ -23,7 +23,7 @@ constexpr std::chrono::hours decades(24 * 365 * 40);
 
 // `rounds` cycles or idle hours against a service that finds 203.0.113.7 and answers every update with
 // `answer`, after an earlier daemon's status; the name servers keep serving an older address, so the pauses
-// after an update are split for second looks. Each sleep loses status.json, as if someone had removed it.
+// after an update are split for second looks. Each round loses status.json, as if someone had removed it.
 struct Daemon final : ClientEdges, PublicIpResolving, DynDnsUpdating, HostConfirming {
     Daemon(int rounds, std::string config, std::string answer = {}, std::vector<Happening> network = {})
         : rounds(rounds), answer(std::move(answer)), network(std::move(network)) {
@@ -35,16 +35,13 @@ struct Daemon final : ClientEdges, PublicIpResolving, DynDnsUpdating, HostConfir
     }
     ~Daemon() override { ::unsetenv("KORVANE_CONFIG_DIR"); }
 
-    struct StatusLosingClock final : ScriptedClock {
-        explicit StatusLosingClock(const Scratch& dir) : dir(dir) {}
-        void sleep(std::chrono::nanoseconds length) const override {
-            ScriptedClock::sleep(length);
-            std::filesystem::remove(dir / "status.json");
+    bool keepRunning() const override {
+        if (asked++ >= rounds) {
+            return false;
         }
-        const Scratch& dir;
-    };
-
-    bool keepRunning() const override { return asked++ < rounds; }
+        std::filesystem::remove(dir / "status.json");
+        return true;
+    }
     void startSelfUpdater() const override { ++selfUpdaters; }
     std::shared_ptr<PublicIpResolving> resolver(const ClientConfiguration&) const override { return self(); }
     std::shared_ptr<DynDnsUpdating> updateClient(const ClientConfiguration&) const override { return self(); }
@@ -76,7 +73,7 @@ struct Daemon final : ClientEdges, PublicIpResolving, DynDnsUpdating, HostConfir
     DaemonStatus status() const { return StatusFile(dir / "status.json").load().value(); }
 
     Scratch dir;
-    StatusLosingClock clocks{dir};
+    ScriptedClock clocks;
     mutable int asked = 0, selfUpdaters = 0, routerQuestions = 0;
     RouterSighting router;
     std::string ipv4 = "203.0.113.7";

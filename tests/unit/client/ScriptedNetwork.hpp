@@ -8,7 +8,6 @@
 #include "network/NetworkChangeSource.hpp"
 
 #include <algorithm>
-#include <chrono>
 #include <string>
 #include <vector>
 

@@ -47,7 +47,6 @@ TEST(ReachabilityRule, FromTheRoutersAnswerTheEchoedAddressAndTheMacsOwn) {
 
 TEST(ReachabilityWatch,
      AsksAtTheStartAfterAChangeOrAnEchoLeavingTheRoutersAddressAndHourlySayingEachNewVerdict) {
-    using namespace std::chrono_literals;
     struct Router final : RouterAsking {
         RouterSighting askRouter() const override { return {answers.at(asked++), {"10.0.0.2"}}; }
         std::vector<RouterAnswer> answers = {
