@@ -3,7 +3,6 @@
 #include "config/ClientPaths.hpp"
 #include "config/ConfigDirectory.hpp"
 #include "dnscheck/DnsConfirmation.hpp"
-#include "process/Pause.hpp"
 #include "process/ProcessExit.hpp"
 #include "process/StdLog.hpp"
 #include "status/StatusFile.hpp"
@@ -23,9 +22,9 @@ constexpr std::int64_t fatalPauseMinutes = 30;
 constexpr std::int64_t longestFatalPauseMinutes = 24 * 60;
 constexpr std::chrono::hours idlePause(1);
 
-// Longest pause the daemon sleeps: the most whole minutes whose nanoseconds fit std::chrono::nanoseconds.
-constexpr std::int64_t maxPauseMinutes =
-    std::chrono::nanoseconds::max().count() / std::chrono::nanoseconds(std::chrono::minutes(1)).count();
+// A longer interval is as good as none; a century keeps every pause's end within the clock's range
+// (nanoseconds reach the year 2262).
+constexpr std::int64_t longestIntervalMinutes = 100 * 365 * 24 * 60;
 
 using TimePoint = std::chrono::system_clock::time_point;
 
@@ -44,12 +43,9 @@ DaemonStatus::State stateFor(UpdateCycleStatus status) {
     return DaemonStatus::State::warning;
 }
 
-// The pause after a cycle, in whole minutes: the interval (at least the configuration's minimum), never more
-// than maxPauseMinutes; after `rejections` permanent rejections in a row at least 30, doubled for each one
-// after the first, up to a day.
-std::int64_t pauseMinutes(std::int64_t intervalMinutes, int rejections) {
-    std::int64_t minutes =
-        std::clamp<std::int64_t>(intervalMinutes, ClientConfiguration::minIntervalMinutes, maxPauseMinutes);
+// The pause after a cycle, in whole minutes: the interval; after `rejections` permanent rejections in a row
+// at least 30, doubled for each one after the first, up to a day.
+std::int64_t pauseMinutes(std::int64_t minutes, int rejections) {
     if (rejections == 0) {
         return minutes;
     }
@@ -107,7 +103,7 @@ int idle(const std::string& reason, const ClientRoot& root) {
                         std::chrono::floor<std::chrono::seconds>(root.clock().now()),
                         std::string(ClientVersion::current)};
     statusFile.write(status);
-    while (root.keepRunning()) {
+    while (root.edges().keepRunning()) {
         root.clock().sleep(idlePause);
         ConfigDirectory::sweepLeftovers(ClientPaths::configDir());
         // One failed write must not leave an older status on display for good.
@@ -126,9 +122,10 @@ int updateLoop(const ClientConfiguration& config, const ClientRoot& root) {
     ReachabilityWatch reachability = root.reachabilityWatch();
 
     // The app-update worker runs on this path only, never in idle mode; it is never waited for.
-    root.startSelfUpdater();
+    root.edges().startSelfUpdater();
 
-    std::int64_t interval = pauseMinutes(config.updateIntervalMinutes, 0);
+    // Validation keeps it at least the least interval.
+    const std::int64_t interval = std::min(config.updateIntervalMinutes, longestIntervalMinutes);
     root.log().info("Update-Worker gestartet (Intervall " + std::to_string(interval) + " min, Host " +
                     config.hostname + ").");
     NetworkAwarePause watch = root.networkWatch();
@@ -136,7 +133,7 @@ int updateLoop(const ClientConfiguration& config, const ClientRoot& root) {
     // for its life, and a new one comes with a new start.
     int rejections = 0;
 
-    while (root.keepRunning()) {
+    while (root.edges().keepRunning()) {
         // A daemon runs for months: what a later kill storm leaves must not wait for the next start.
         ConfigDirectory::sweepLeftovers(ClientPaths::configDir());
         if (confirmation.takeRepair()) {
@@ -153,9 +150,8 @@ int updateLoop(const ClientConfiguration& config, const ClientRoot& root) {
         } else if (result.isHealthy() && result.response) {
             rejections = 0;
         }
-        const std::int64_t minutes = pauseMinutes(config.updateIntervalMinutes, fatal ? rejections : 0);
-        // pauseMinutes keeps this within what std::chrono::nanoseconds can hold. After a rejection the pause
-        // begins before the status is written, which says when it ends.
+        const std::int64_t minutes = pauseMinutes(interval, fatal ? rejections : 0);
+        // After a rejection the pause begins before the status is written, which says when it ends.
         std::optional<TimePoint> fatalEnd;
         if (fatal) {
             fatalEnd = watch.begin(std::chrono::minutes(minutes), false);
@@ -178,7 +174,6 @@ int updateLoop(const ClientConfiguration& config, const ClientRoot& root) {
         if (fatal) {
             root.log().error("Fataler Fehler — nächster Versuch in " + std::to_string(minutes) +
                              " min: " + result.message);
-            confirmation.holdRepairsUntil(*fatalEnd);
         } else {
             watch.begin(std::chrono::minutes(minutes), true);
         }

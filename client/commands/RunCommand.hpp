@@ -6,7 +6,7 @@
 
 namespace RunCommand {
 
-// Returns only when the root's keepRunning says stop (tests); the exit code is then 0.
+// Returns only when the edges' keepRunning says stop (tests); the exit code is then 0.
 int execute(const ClientRoot& root);
 
 // Never returns.

@@ -2,37 +2,11 @@
 
 #include <algorithm>
 
-namespace {
-
-using Span = NetworkAwarePause::TimePoint::duration;
-
-// The clock's own unit may be coarser than nanoseconds (microseconds with libc++), and a clock set back may
-// read before 1970: the sum stops at the clock's ends instead of overflowing.
-NetworkAwarePause::TimePoint shifted(NetworkAwarePause::TimePoint point, Span by) {
-    Span::rep sum = 0;
-    if (__builtin_add_overflow(point.time_since_epoch().count(), by.count(), &sum)) {
-        return by.count() > 0 ? NetworkAwarePause::TimePoint::max() : NetworkAwarePause::TimePoint::min();
-    }
-    return NetworkAwarePause::TimePoint(Span(sum));
-}
-
-Span between(NetworkAwarePause::TimePoint from, NetworkAwarePause::TimePoint to) {
-    Span::rep difference = 0;
-    if (__builtin_sub_overflow(to.time_since_epoch().count(), from.time_since_epoch().count(), &difference)) {
-        return to > from ? Span::max() : Span::min();
-    }
-    return Span(difference);
-}
-
-} // namespace
-
-NetworkAwarePause::NetworkAwarePause(std::unique_ptr<NetworkChangeSource> source,
-                                     std::function<TimePoint()> now, std::function<Monotonic()> monotonic)
-    : source_(std::move(source)), now_(std::move(now)), monotonic_(std::move(monotonic)) {}
+NetworkAwarePause::NetworkAwarePause(std::unique_ptr<NetworkChangeSource> source, const Clock& clock)
+    : source_(std::move(source)), clock_(clock) {}
 
 NetworkAwarePause::TimePoint NetworkAwarePause::begin(std::chrono::nanoseconds length, bool mayEndEarly) {
-    // Converted down to the clock's unit, never up, so that a pause of centuries fits.
-    deadline_ = shifted(now_(), std::chrono::duration_cast<Span>(length));
+    deadline_ = clock_.now() + std::chrono::duration_cast<TimePoint::duration>(length);
     mayEndEarly_ = mayEndEarly;
     lastChange_.reset();
     return deadline_;
@@ -47,11 +21,11 @@ std::optional<NetworkAwarePause::Monotonic> NetworkAwarePause::earlyDue() const 
 }
 
 NetworkAwarePause::End NetworkAwarePause::wait(std::optional<TimePoint> stop) {
-    TimePoint wall = now_();
-    Monotonic steady = monotonic_();
+    TimePoint wall = clock_.now();
+    Monotonic steady = clock_.monotonic();
     for (;;) {
         if (wall >= deadline_) {
-            return between(deadline_, wall) > lateWake ? End::wake : End::interval;
+            return wall - deadline_ > lateWake ? End::wake : End::interval;
         }
         std::optional<Monotonic> due = earlyDue();
         if (due && steady >= *due) {
@@ -67,14 +41,14 @@ NetworkAwarePause::End NetworkAwarePause::wait(std::optional<TimePoint> stop) {
             timeout = std::chrono::ceil<std::chrono::milliseconds>(*due - steady);
         }
         bool changed = source_->waitForChange(stop ? std::min(*stop, deadline_) : deadline_, timeout);
-        TimePoint wallAfter = now_();
-        Monotonic steadyAfter = monotonic_();
+        TimePoint wallAfter = clock_.now();
+        Monotonic steadyAfter = clock_.monotonic();
         // Less time on the wall clock than on the monotonic one: the clock was set back, and the deadline
         // moves with it, so the pause keeps its length.
-        Span moved = between(wall, wallAfter);
-        Span waited = std::chrono::duration_cast<Span>(steadyAfter - steady);
+        const TimePoint::duration moved = wallAfter - wall;
+        const auto waited = std::chrono::duration_cast<TimePoint::duration>(steadyAfter - steady);
         if (moved < waited) {
-            deadline_ = shifted(shifted(deadline_, moved), -waited);
+            deadline_ += moved - waited;
         }
         if (changed && mayEndEarly_) {
             lastChange_ = steadyAfter;

@@ -1,14 +1,11 @@
-// The daemon's pause between two update cycles. It ends at its deadline on the wall clock, so that time
-// the machine spent asleep counts, or early once a network change has settled. Early ends come at most
-// once a minute, and never in a pause that must run its whole length. The settling and that minute are
-// measured on the monotonic clock, so that a wall clock set back does not hold early ends off. The pause
-// may be interrupted for work of the caller's own; a change it holds back stays held across that.
+// The daemon's pause between two update cycles: it ends at its deadline on the wall clock (time asleep
+// counts), or early once a network change has settled, at most once a minute and only when allowed.
 #pragma once
 
 #include "network/NetworkChangeSource.hpp"
+#include "support/Clock.hpp"
 
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -27,26 +24,25 @@ public:
     // A wait that comes back this long after the deadline slept through it (or the clock was set forward).
     static constexpr std::chrono::minutes lateWake{1};
 
-    NetworkAwarePause(std::unique_ptr<NetworkChangeSource> source, std::function<TimePoint()> now,
-                      std::function<Monotonic()> monotonic);
+    NetworkAwarePause(std::unique_ptr<NetworkChangeSource> source, const Clock& clock);
 
-    // Starts the pause after a cycle: `length` from now on the wall clock (the clock's last moment at the
-    // most), ended early by a settled change only with mayEndEarly. A change before this call is the
-    // cycle's, not the pause's. Returns the pause's end.
+    // Starts the pause after a cycle, `length` from now, ended early by a settled change only with
+    // mayEndEarly; a change before this call is the cycle's. Returns the pause's end.
     TimePoint begin(std::chrono::nanoseconds length, bool mayEndEarly);
 
     // Waits in the pause begun last: interval when its end came, wake when that passed during a sleep of
-    // the machine, networkChange when a settled change ends it early, stop when `stop` came first.
+    // the machine, networkChange when a settled change ends it early, stop when `stop` came first. A change
+    // held back stays held across a stop.
     End wait(std::optional<TimePoint> stop = std::nullopt);
 
 private:
     std::optional<Monotonic> earlyDue() const;
 
     std::unique_ptr<NetworkChangeSource> source_;
-    std::function<TimePoint()> now_;
-    std::function<Monotonic()> monotonic_;
+    const Clock& clock_;
     TimePoint deadline_;
     bool mayEndEarly_ = false;
+    // On the monotonic clock, so that a wall clock set back holds no early end off.
     std::optional<Monotonic> lastChange_;
     std::optional<Monotonic> lastEarlyEnd_;
 };

@@ -14,11 +14,8 @@ public:
         if (timeout) {
             wait = std::min<std::chrono::nanoseconds>(wait, *timeout);
         }
-        // Compared in the clock's own unit, not subtracted: the deadline may be the clock's last moment.
-        TimePoint wallNow = std::chrono::system_clock::now();
-        if (deadline - std::chrono::ceil<TimePoint::duration>(wait) <= wallNow) {
-            wait = std::max<std::chrono::nanoseconds>(deadline - wallNow, std::chrono::nanoseconds(0));
-        }
+        const std::chrono::nanoseconds untilDeadline = deadline - std::chrono::system_clock::now();
+        wait = std::min(wait, std::max(untilDeadline, std::chrono::nanoseconds(0)));
         std::this_thread::sleep_for(wait);
         if (std::chrono::steady_clock::now() < nextCheck_) {
             return false;
@@ -51,11 +48,11 @@ bool SnapshotComparison::waitForChange(TimePoint deadline, std::optional<std::ch
 }
 
 std::unique_ptr<NetworkChangeSource> openNetworkChangeSource(const ClientLog& log) {
-    PlatformNetworkChangeSource platform = openPlatformNetworkChangeSource();
-    if (!platform.source) {
-        log.warn("Netzwerkänderungen nicht abonnierbar (" + platform.failure +
+    Expected<std::unique_ptr<NetworkChangeSource>> platform = openPlatformNetworkChangeSource();
+    if (!platform) {
+        log.warn("Netzwerkänderungen nicht abonnierbar (" + platform.failure().text +
                  ") — Schnittstellen werden einmal pro Minute verglichen.");
-        platform.source = std::make_unique<MinuteTicks>();
+        return std::make_unique<SnapshotComparison>(std::make_unique<MinuteTicks>());
     }
-    return std::make_unique<SnapshotComparison>(std::move(platform.source));
+    return std::make_unique<SnapshotComparison>(std::move(*platform));
 }

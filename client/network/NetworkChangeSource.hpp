@@ -6,12 +6,16 @@
 
 #include "network/InterfaceSnapshot.hpp"
 #include "support/ClientLog.hpp"
+#include "support/Failure.hpp"
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <string>
 
 class NetworkChangeSource {
 public:
@@ -44,11 +48,20 @@ private:
 };
 
 // The platform's notifications, or why they cannot be had (one file per platform).
-struct PlatformNetworkChangeSource {
-    std::unique_ptr<NetworkChangeSource> source;
-    std::string failure;
-};
-PlatformNetworkChangeSource openPlatformNetworkChangeSource();
+Expected<std::unique_ptr<NetworkChangeSource>> openPlatformNetworkChangeSource();
+
+// A wait's timeout as poll(2) takes it: -1 for none.
+inline int pollMilliseconds(std::optional<std::chrono::milliseconds> timeout) {
+    return timeout ? static_cast<int>(std::clamp<std::int64_t>(timeout->count(), 0, INT_MAX)) : -1;
+}
+
+// A deadline as the platform's wall-clock timers take it.
+inline timespec wallTimespec(NetworkChangeSource::TimePoint deadline) {
+    const auto sinceEpoch = deadline.time_since_epoch();
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(sinceEpoch);
+    return {static_cast<time_t>(seconds.count()),
+            static_cast<long>(std::chrono::nanoseconds(sinceEpoch - seconds).count())};
+}
 
 // The platform's notifications or, when they cannot be had, one WARN line and a look once a minute;
 // either way through the comparison of snapshots.

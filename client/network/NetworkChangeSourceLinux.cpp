@@ -6,9 +6,7 @@
 
 #include "support/Descriptor.hpp"
 
-#include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <linux/netlink.h>
@@ -26,13 +24,10 @@ public:
         : netlink_(std::move(netlink)), timer_(std::move(timer)) {}
 
     bool waitForChange(TimePoint deadline, std::optional<std::chrono::milliseconds> timeout) override {
-        int waitMs = timeout ? static_cast<int>(std::clamp<std::int64_t>(timeout->count(), 0, INT_MAX)) : -1;
-        // A deadline the timer cannot hold (before 1970) is looked at once a minute.
-        if (!arm(deadline) && (waitMs < 0 || waitMs > 60'000)) {
-            waitMs = 60'000;
-        }
+        const itimerspec at{{}, wallTimespec(deadline)};
+        timerfd_settime(timer_.get(), TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &at, nullptr);
         pollfd ready[2] = {{netlink_.get(), POLLIN, 0}, {timer_.get(), POLLIN, 0}};
-        if (poll(ready, 2, waitMs) <= 0) {
+        if (poll(ready, 2, pollMilliseconds(timeout)) <= 0) {
             return false;
         }
         if (ready[1].revents != 0) {
@@ -49,21 +44,6 @@ public:
     }
 
 private:
-    bool arm(TimePoint deadline) {
-        // In the clock's own unit first: a deadline at the clock's last moment fits no count of nanoseconds.
-        auto sinceEpoch = deadline.time_since_epoch();
-        auto seconds = std::chrono::floor<std::chrono::seconds>(sinceEpoch);
-        itimerspec at{};
-        at.it_value.tv_sec = static_cast<time_t>(seconds.count());
-        at.it_value.tv_nsec = static_cast<long>(
-            std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch - seconds).count());
-        // Zero would disarm the timer.
-        if (at.it_value.tv_sec == 0 && at.it_value.tv_nsec == 0) {
-            at.it_value.tv_nsec = 1;
-        }
-        return timerfd_settime(timer_.get(), TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &at, nullptr) == 0;
-    }
-
     // Reads what is queued, a bounded number of reads: a flood leaves the rest for the next call, which
     // comes at once. ENOBUFS (the kernel dropped messages) is a wake-up like any message.
     void drain() {
@@ -82,21 +62,22 @@ private:
 
 } // namespace
 
-PlatformNetworkChangeSource openPlatformNetworkChangeSource() {
+Expected<std::unique_ptr<NetworkChangeSource>> openPlatformNetworkChangeSource() {
     Descriptor netlink(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE));
     if (!netlink.valid()) {
-        return {nullptr, std::strerror(errno)};
+        return Failure{std::strerror(errno), errno};
     }
     sockaddr_nl local{};
     local.nl_family = AF_NETLINK;
     local.nl_groups =
         RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR | RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE;
     if (bind(netlink.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        return {nullptr, std::strerror(errno)};
+        return Failure{std::strerror(errno), errno};
     }
     Descriptor timer(timerfd_create(CLOCK_REALTIME, TFD_CLOEXEC | TFD_NONBLOCK));
     if (!timer.valid()) {
-        return {nullptr, std::strerror(errno)};
+        return Failure{std::strerror(errno), errno};
     }
-    return {std::make_unique<NetlinkSource>(std::move(netlink), std::move(timer)), {}};
+    return std::unique_ptr<NetworkChangeSource>(
+        std::make_unique<NetlinkSource>(std::move(netlink), std::move(timer)));
 }

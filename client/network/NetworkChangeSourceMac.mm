@@ -14,7 +14,6 @@
 #include <SystemConfiguration/SystemConfiguration.h>
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <dispatch/dispatch.h>
 #include <fcntl.h>
@@ -64,15 +63,15 @@ public:
     DynamicStoreSource(const DynamicStoreSource&) = delete;
     DynamicStoreSource& operator=(const DynamicStoreSource&) = delete;
 
-    // Empty when the notifications and the timer are running, else why not.
-    std::string start() {
+    // Starts the notifications and the timer.
+    Expected<void> start() {
         queue_ = dispatch_queue_create("com.korvane.client.network", DISPATCH_QUEUE_SERIAL);
-        if (std::string failure = watchStore(); !failure.empty()) {
-            return failure;
+        if (Expected<void> watching = watchStore(); !watching) {
+            return watching;
         }
         timer_ = dispatch_source_create(DISPATCH_SOURCE_TYPE_TIMER, 0, 0, queue_);
         if (timer_ == nullptr) {
-            return "dispatch_source_create";
+            return Failure{"dispatch_source_create"};
         }
         dispatch_set_context(timer_, this);
         dispatch_source_set_event_handler_f(
@@ -94,14 +93,10 @@ public:
     }
 
     bool waitForChange(TimePoint deadline, std::optional<std::chrono::milliseconds> timeout) override {
-        dispatch_source_set_timer(timer_, dispatchTime(deadline), DISPATCH_TIME_FOREVER, leeway);
+        const timespec at = wallTimespec(deadline);
+        dispatch_source_set_timer(timer_, dispatch_walltime(&at, 0), DISPATCH_TIME_FOREVER, leeway);
         pollfd ready[2] = {{readEnd_.get(), POLLIN, 0}, {clockFd_, POLLIN, 0}};
-        int waitMs = timeout ? static_cast<int>(std::clamp<std::int64_t>(timeout->count(), 0, INT_MAX)) : -1;
-        // A deadline before 1970 is looked at once a minute.
-        if (deadline.time_since_epoch().count() < 0 && (waitMs < 0 || waitMs > 60'000)) {
-            waitMs = 60'000;
-        }
-        if (poll(ready, clockFd_ >= 0 ? 2 : 1, waitMs) <= 0) {
+        if (poll(ready, clockFd_ >= 0 ? 2 : 1, pollMilliseconds(timeout)) <= 0) {
             return false;
         }
         char drained[64];
@@ -118,11 +113,11 @@ private:
     // A little slack lets the system fold the wake-up into others; the pause looks at the clock anyway.
     static constexpr std::uint64_t leeway = NSEC_PER_SEC;
 
-    std::string watchStore() {
+    Expected<void> watchStore() {
         SCDynamicStoreContext context{0, this, nullptr, nullptr, nullptr};
         store_ = SCDynamicStoreCreate(nullptr, CFSTR("korvane-client"), changed, &context);
         if (store_ == nullptr) {
-            return SCErrorString(SCError());
+            return Failure{SCErrorString(SCError())};
         }
         CFStringRef keys[] = {
             SCDynamicStoreKeyCreateNetworkGlobalEntity(nullptr, kSCDynamicStoreDomainState, kSCEntNetIPv4),
@@ -141,23 +136,9 @@ private:
             CFRelease(created);
         }
         if (!watching || !SCDynamicStoreSetDispatchQueue(store_, queue_)) {
-            return SCErrorString(SCError());
+            return Failure{SCErrorString(SCError())};
         }
         return {};
-    }
-
-    // A wall time dispatch can hold, in a 64-bit count of nanoseconds: past 2262 the timer waits for ever
-    // (the pause looks at the clock at the next wake or notification), and so before 1970.
-    static dispatch_time_t dispatchTime(TimePoint deadline) {
-        auto sinceEpoch = deadline.time_since_epoch();
-        auto seconds = std::chrono::floor<std::chrono::seconds>(sinceEpoch);
-        if (seconds.count() < 0 || seconds.count() >= INT64_MAX / std::int64_t(NSEC_PER_SEC) - 1) {
-            return DISPATCH_TIME_FOREVER;
-        }
-        timespec at{static_cast<time_t>(seconds.count()),
-                    static_cast<long>(
-                        std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch - seconds).count())};
-        return dispatch_walltime(&at, 0);
     }
 
     void post(char byte) {
@@ -194,17 +175,16 @@ private:
 
 } // namespace
 
-PlatformNetworkChangeSource openPlatformNetworkChangeSource() {
+Expected<std::unique_ptr<NetworkChangeSource>> openPlatformNetworkChangeSource() {
     int ends[2];
     if (pipe(ends) != 0) {
-        return {nullptr, std::strerror(errno)};
+        return Failure{std::strerror(errno), errno};
     }
     makeNonBlocking(ends[0]);
     makeNonBlocking(ends[1]);
     auto source = std::make_unique<DynamicStoreSource>(ends[0], ends[1]);
-    std::string failure = source->start();
-    if (!failure.empty()) {
-        return {nullptr, failure};
+    if (Expected<void> started = source->start(); !started) {
+        return started.failure();
     }
-    return {std::move(source), {}};
+    return std::unique_ptr<NetworkChangeSource>(std::move(source));
 }

@@ -1,6 +1,6 @@
 // Systems without a notification the daemon knows: the portable comparison takes over.
 #include "network/NetworkChangeSource.hpp"
 
-PlatformNetworkChangeSource openPlatformNetworkChangeSource() {
-    return {nullptr, "keine Benachrichtigung auf diesem System"};
+Expected<std::unique_ptr<NetworkChangeSource>> openPlatformNetworkChangeSource() {
+    return Failure{"keine Benachrichtigung auf diesem System"};
 }

@@ -1,7 +1,6 @@
 #include "updater/AppUpdateWorker.hpp"
 
 #include "config/ClientConfiguration.hpp"
-#include "process/Pause.hpp"
 #include "process/ProcessExit.hpp"
 #include "selfupdate/AppUpdateDecision.hpp"
 #include "selfupdate/UpdateManifestSource.hpp"
@@ -35,7 +34,7 @@ bool check(UpdateManifestSource& source, const Settings& settings) {
 }
 
 [[noreturn]] void autoUpdateLoop(const Settings& settings) {
-    settings.sleep(startDelay);
+    settings.clock.sleep(startDelay);
     UpdateManifestSource source(settings.manifestUrl, settings.log, settings.trust);
     settings.log.info("App-Update-Worker gestartet (aktuelle Version " + std::string(ClientVersion::current) +
                       ", Prüfintervall " + std::to_string(checkInterval.count()) + "h).");
@@ -43,7 +42,7 @@ bool check(UpdateManifestSource& source, const Settings& settings) {
         if (check(source, settings)) {
             ProcessExit::exitNow(0);
         }
-        settings.sleep(checkInterval);
+        settings.clock.sleep(checkInterval);
     }
 }
 

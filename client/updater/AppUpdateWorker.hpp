@@ -3,10 +3,9 @@
 #pragma once
 
 #include "support/ClientLog.hpp"
+#include "support/Clock.hpp"
 #include "support/HttpTrust.hpp"
 
-#include <chrono>
-#include <functional>
 #include <string>
 
 namespace AppUpdateWorker {
@@ -16,7 +15,7 @@ struct Settings {
     std::string manifestUrl;
     ClientLog log;
     HttpTrust trust;
-    std::function<void(std::chrono::nanoseconds)> sleep;
+    const Clock& clock;
 };
 
 // Runs the worker on one detached thread and returns at once. The worker never returns: after a successful

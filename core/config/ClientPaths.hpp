@@ -10,6 +10,7 @@ namespace ClientPaths {
 inline constexpr std::string_view launchdLabel = "com.korvane.client";
 inline constexpr std::string_view launchdPlist = "/Library/LaunchDaemons/com.korvane.client.plist";
 inline constexpr std::string_view daemonLog = "/Library/Logs/RuzEdaRoredo/daemon.log";
+// Interface only: where the package installs the menu-bar app.
 inline constexpr std::string_view menuBarApp = "/Applications/Korvane.app";
 inline constexpr std::string_view defaultConfigDir = "/Library/Application Support/RuzEdaRoredo";
 

@@ -4,9 +4,8 @@
 
 #include <utility>
 
-ReachabilityWatch::ReachabilityWatch(std::function<RouterSighting()> ask, std::function<TimePoint()> now,
-                                     ClientLog log)
-    : ask_(std::move(ask)), now_(std::move(now)), log_(std::move(log)) {}
+ReachabilityWatch::ReachabilityWatch(const RouterAsking& router, const Clock& clock, ClientLog log)
+    : router_(router), clock_(clock), log_(std::move(log)) {}
 
 bool ReachabilityWatch::due(const std::optional<std::string>& echoedIpv4) const {
     if (!asked_) {
@@ -20,7 +19,7 @@ bool ReachabilityWatch::due(const std::optional<std::string>& echoedIpv4) const 
         ReachabilityRule::global(sighting_.answer.externalIpv4)) {
         return true;
     }
-    const TimePoint now = now_();
+    const TimePoint now = clock_.now();
     // A clock set back counts as due, or the next question might wait for years.
     return now - *asked_ >= askSpacing || now < *asked_;
 }
@@ -33,12 +32,12 @@ bool ReachabilityWatch::afterCycle(const std::optional<std::string>& echoedIpv4)
     const Reachability previous = verdict_;
     // Only an address the internet can reach has a router question worth asking.
     if (echo_ && ReachabilityRule::global(*echo_) && due(echo_)) {
-        RouterSighting sighting = ask_();
+        RouterSighting sighting = router_.askRouter();
         // On the same network a router that says nothing once leaves what it said before standing.
         if (!asked_ || sighting.answer.kind != RouterAnswer::Kind::none) {
             sighting_ = std::move(sighting);
         }
-        asked_ = now_();
+        asked_ = clock_.now();
         askedWithEcho_ = echo_;
     }
     verdict_ = ReachabilityRule::classify(sighting_.answer, echo_, sighting_.ownIpv4);

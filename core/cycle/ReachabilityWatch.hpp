@@ -7,11 +7,18 @@
 #include "host/RouterAddress.hpp"
 #include "status/Reachability.hpp"
 #include "support/ClientLog.hpp"
+#include "support/Clock.hpp"
 
 #include <chrono>
-#include <functional>
 #include <optional>
 #include <string>
+
+// Asks the router in front of this Mac for its external address.
+class RouterAsking {
+public:
+    virtual ~RouterAsking() = default;
+    virtual RouterSighting askRouter() const = 0;
+};
 
 class ReachabilityWatch {
 public:
@@ -19,7 +26,7 @@ public:
 
     static constexpr std::chrono::hours askSpacing{1};
 
-    ReachabilityWatch(std::function<RouterSighting()> ask, std::function<TimePoint()> now, ClientLog log);
+    ReachabilityWatch(const RouterAsking& router, const Clock& clock, ClientLog log);
 
     // After a cycle that found `echoedIpv4` (absent: none found this time, the last one still stands): asks
     // the router when due, classifies and logs a changed verdict. True when the verdict or the router's
@@ -35,8 +42,8 @@ public:
 private:
     bool due(const std::optional<std::string>& echoedIpv4) const;
 
-    std::function<RouterSighting()> ask_;
-    std::function<TimePoint()> now_;
+    const RouterAsking& router_;
+    const Clock& clock_;
     ClientLog log_;
     std::optional<TimePoint> asked_;
     std::optional<std::string> askedWithEcho_;

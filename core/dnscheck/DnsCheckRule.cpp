@@ -49,9 +49,6 @@ std::optional<DnsCheckRule::TimePoint> DnsCheckRule::nextRetry() const {
 }
 
 bool DnsCheckRule::takeRepair(TimePoint now) {
-    if (holdUntil_ && now < *holdUntil_) {
-        return false;
-    }
     const bool ipv4 = repairIpv4_ && spaced(lastRepairIpv4_, now);
     const bool ipv6 = repairIpv6_ && spaced(lastRepairIpv6_, now);
     repairIpv4_ = repairIpv6_ = false;

@@ -28,8 +28,6 @@ public:
 
     // True when the next cycle should push the addresses again, and notes that it will.
     bool takeRepair(TimePoint now);
-    // No repair before then: the pause after a permanent rejection.
-    void holdRepairsUntil(TimePoint until) { holdUntil_ = until; }
 
 private:
     DnsOutcome judge(const DnsObservation& seen);
@@ -39,5 +37,4 @@ private:
     bool repairIpv6_ = false;
     std::optional<TimePoint> lastRepairIpv4_;
     std::optional<TimePoint> lastRepairIpv6_;
-    std::optional<TimePoint> holdUntil_;
 };

@@ -28,14 +28,14 @@ std::string servedOf(const DnsObservation& seen) {
 } // namespace
 
 DnsConfirmation::DnsConfirmation(std::string hostname, std::shared_ptr<HostConfirming> confirmer,
-                                 DnsCheckFile file, ClientLog log, std::function<TimePoint()> now)
+                                 DnsCheckFile file, ClientLog log, const Clock& clock)
     : hostname_(std::move(hostname)), confirmer_(std::move(confirmer)), file_(std::move(file)),
-      log_(std::move(log)), now_(std::move(now)) {}
+      log_(std::move(log)), clock_(clock) {}
 
 void DnsConfirmation::afterCycle(bool pushed, const AddressPair& published) {
     published_ = published;
     DnsObservation seen = confirmer_->observe(published_);
-    publish(rule_.afterCycle(pushed, seen, now_()), seen);
+    publish(rule_.afterCycle(pushed, seen, clock_.now()), seen);
 }
 
 void DnsConfirmation::retry() {
@@ -44,7 +44,7 @@ void DnsConfirmation::retry() {
 }
 
 bool DnsConfirmation::takeRepair() {
-    if (!rule_.takeRepair(now_())) {
+    if (!rule_.takeRepair(clock_.now())) {
         return false;
     }
     log_.info("DNS-Eintrag anderweitig geändert — Adressen werden erneut gesendet.");
@@ -52,7 +52,7 @@ bool DnsConfirmation::takeRepair() {
 }
 
 void DnsConfirmation::publish(DnsOutcome outcome, const DnsObservation& seen) {
-    file_.write(DnsCheck{hostname_, outcome, seen.served, seen.servers, now_()});
+    file_.write(DnsCheck{hostname_, outcome, seen.served, seen.servers, clock_.now()});
     if (logged_ == outcome) {
         return;
     }

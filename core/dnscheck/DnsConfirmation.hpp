@@ -6,8 +6,8 @@
 #include "dnscheck/HostConfirming.hpp"
 #include "status/DnsCheckFile.hpp"
 #include "support/ClientLog.hpp"
+#include "support/Clock.hpp"
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,7 +17,7 @@ public:
     using TimePoint = DnsCheckRule::TimePoint;
 
     DnsConfirmation(std::string hostname, std::shared_ptr<HostConfirming> confirmer, DnsCheckFile file,
-                    ClientLog log, std::function<TimePoint()> now);
+                    ClientLog log, const Clock& clock);
 
     // After a healthy cycle: `pushed` when it sent the addresses.
     void afterCycle(bool pushed, const AddressPair& published);
@@ -26,7 +26,6 @@ public:
 
     // True (and logged) when the next cycle is to push the addresses again.
     bool takeRepair();
-    void holdRepairsUntil(TimePoint until) { rule_.holdRepairsUntil(until); }
 
 private:
     void publish(DnsOutcome outcome, const DnsObservation& seen);
@@ -35,7 +34,7 @@ private:
     std::shared_ptr<HostConfirming> confirmer_;
     DnsCheckFile file_;
     ClientLog log_;
-    std::function<TimePoint()> now_;
+    const Clock& clock_;
     DnsCheckRule rule_;
     AddressPair published_;
     std::optional<DnsOutcome> logged_;

@@ -30,14 +30,12 @@ TEST(NetworkAwarePauseTest, EndsAfterSettledChangesOncePerMinuteAndAfterASleepPa
         {{{10s}, {30s, What::setBack, 60min}}, false, {{End::interval, 5min}}, 3}}; // after a rejection
     // clang-format on
     for (const auto& [script, mayEndEarly, pauses, waits] : cases) {
-        ScriptedClocks clocks;
+        ScriptedClock clocks;
         auto owned = std::make_unique<ScriptedNetwork>(clocks, script);
         ScriptedNetwork* network = owned.get();
-        NetworkAwarePause pause(
-            std::make_unique<SnapshotComparison>(std::move(owned),
-                                                 [network] { return network->interfaces(); }),
-            [&clocks] { return clocks.wall; },
-            [&clocks] { return NetworkAwarePause::Monotonic(clocks.steady); });
+        NetworkAwarePause pause(std::make_unique<SnapshotComparison>(
+                                    std::move(owned), [network] { return network->interfaces(); }),
+                                clocks);
         for (const auto& [end, endsAt] : pauses) {
             pause.begin(5min, mayEndEarly);
             EXPECT_EQ(pause.wait(), end) << script.size();

@@ -4,10 +4,10 @@
 // `span`; a wait comes back at a change, at a renewal, as the machine wakes and when the clock was set.
 #pragma once
 
+#include "../ScriptedClock.hpp"
 #include "network/NetworkChangeSource.hpp"
 
 #include <algorithm>
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -18,28 +18,15 @@ struct Happening {
     std::chrono::minutes span{0};
 };
 
-struct ScriptedClocks {
-    std::chrono::milliseconds steady{0};
-    std::chrono::system_clock::time_point wall{std::chrono::hours(24 * 365 * 50)};
-
-    void advance(std::chrono::milliseconds to) {
-        wall += to - steady;
-        steady = to;
-    }
-};
-
 struct ScriptedNetwork final : NetworkChangeSource {
     using Ms = std::chrono::milliseconds;
 
-    ScriptedNetwork(ScriptedClocks& clocks, std::vector<Happening> script)
+    ScriptedNetwork(const ScriptedClock& clocks, std::vector<Happening> script)
         : clocks(clocks), script(std::move(script)) {}
 
     bool waitForChange(TimePoint deadline, std::optional<Ms> timeout) override {
         ++waits;
-        // In whole milliseconds, where the clock's last moment is no overflow.
-        Ms until = clocks.steady + std::max(std::chrono::ceil<Ms>(deadline.time_since_epoch()) -
-                                                std::chrono::floor<Ms>(clocks.wall.time_since_epoch()),
-                                            Ms(0));
+        Ms until = clocks.steady + std::max(std::chrono::ceil<Ms>(deadline - clocks.wall), Ms(0));
         if (timeout) {
             until = std::min(until, clocks.steady + *timeout);
         }
@@ -61,7 +48,7 @@ struct ScriptedNetwork final : NetworkChangeSource {
     // What the interfaces look like now, for the comparison of snapshots.
     InterfaceSnapshot interfaces() const { return InterfaceSnapshot{std::to_string(snapshot)}; }
 
-    ScriptedClocks& clocks;
+    const ScriptedClock& clocks;
     std::vector<Happening> script;
     std::size_t next = 0, snapshot = 0, waits = 0;
 };

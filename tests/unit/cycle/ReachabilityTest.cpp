@@ -4,6 +4,8 @@
 #include "cycle/ReachabilityRule.hpp"
 #include "cycle/ReachabilityWatch.hpp"
 
+#include "../ScriptedClock.hpp"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -45,18 +47,17 @@ TEST(ReachabilityRule, FromTheRoutersAnswerTheEchoedAddressAndTheMacsOwn) {
 
 TEST(ReachabilityWatch,
      AsksAtTheStartAfterAChangeOrAnEchoLeavingTheRoutersAddressAndHourlySayingEachNewVerdict) {
-    using namespace std::chrono_literals;
-    std::chrono::system_clock::time_point now{24h * 365 * 50};
-    std::vector<RouterAnswer> answers = {
-        {Kind::address, "80.1.1.2"}, {}, {Kind::address, "100.64.0.2"}, {}, {}};
-    std::size_t asked = 0;
+    struct Router final : RouterAsking {
+        RouterSighting askRouter() const override { return {answers.at(asked++), {"10.0.0.2"}}; }
+        std::vector<RouterAnswer> answers = {
+            {Kind::address, "80.1.1.2"}, {}, {Kind::address, "100.64.0.2"}, {}, {}};
+        mutable std::size_t asked = 0;
+    } asking;
+    const ScriptedClock clock;
+    const auto start = clock.wall;
     std::vector<std::string> lines;
     ReachabilityWatch watch(
-        [&] {
-            return RouterSighting{answers.at(asked++), {"10.0.0.2"}};
-        },
-        [&] { return now; },
-        ClientLog([&](ClientLog::Level, const std::string& line) { lines.push_back(line); }));
+        asking, clock, ClientLog([&](ClientLog::Level, const std::string& line) { lines.push_back(line); }));
     const Echo a = "80.1.1.2", b = "80.1.1.9";
     // Minutes after the start, a network change before it, the echoed address; then the questions so far,
     // whether the status changes, the verdict and the router's address.
@@ -72,12 +73,12 @@ TEST(ReachabilityWatch,
         {-5, false, a, 5, false, std::nullopt, std::nullopt}};             // the clock set back
     // clang-format on
     for (const auto& [minutes, changed, echo, questions, written, verdict, router] : steps) {
-        now = std::chrono::system_clock::time_point{24h * 365 * 50} + std::chrono::minutes(minutes);
+        clock.wall = start + std::chrono::minutes(minutes);
         if (changed) {
             watch.networkChanged();
         }
         EXPECT_EQ(watch.afterCycle(echo), written) << minutes;
-        EXPECT_EQ(std::make_tuple(asked, watch.verdict(), watch.routerIpv4()),
+        EXPECT_EQ(std::make_tuple(asking.asked, watch.verdict(), watch.routerIpv4()),
                   std::make_tuple(questions, verdict, router))
             << minutes;
     }

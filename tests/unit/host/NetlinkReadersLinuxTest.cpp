@@ -138,13 +138,13 @@ TEST(NetlinkReaders, LinksAddressesAndRoutesAsTheKernelReportsThem) {
                                  "physical-uplink 198.18.0.3", "physical-uplink 2001:db8:1::a",
                                  "physical-uplink 2001:db8:1::b", "physical-uplink 2001:db8:1::c",
                                  "way out 10.8.0.2"}));
-    PlatformNetworkChangeSource watch = openPlatformNetworkChangeSource();
-    ASSERT_TRUE(watch.source) << watch.failure;
+    Expected<std::unique_ptr<NetworkChangeSource>> watch = openPlatformNetworkChangeSource();
+    ASSERT_TRUE(watch) << watch.failure().text;
     const auto later = std::chrono::system_clock::now() + std::chrono::hours(1);
     for (const auto& [command, changed] :
          {std::pair{"", false}, {"ip addr add 198.18.0.4/24 dev physical-uplink", true}, {"", false}}) {
         ASSERT_EQ(*command ? std::system(command) : 0, 0);
-        EXPECT_EQ(watch.source->waitForChange(later, std::chrono::milliseconds(0)), changed) << command;
+        EXPECT_EQ((*watch)->waitForChange(later, std::chrono::milliseconds(0)), changed) << command;
     }
 }
 
