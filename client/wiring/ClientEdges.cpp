@@ -30,7 +30,8 @@ SystemEdges::SystemEdges(ClientLog log, const Clock& clock, ServiceEndpoints end
     : log_(std::move(log)), clock_(clock), endpoints_(std::move(endpoints)), trust_(std::move(trust)) {}
 
 std::shared_ptr<PublicIpResolving> SystemEdges::resolver(const ClientConfiguration& config) const {
-    return std::make_shared<HttpPublicIpResolver>(config, log_, discoveryTimeout, trust_, RouteReading::system());
+    return std::make_shared<HttpPublicIpResolver>(config, log_, discoveryTimeout, trust_,
+                                                  RouteReading::system());
 }
 
 std::shared_ptr<DynDnsUpdating> SystemEdges::updateClient(const ClientConfiguration& config) const {
