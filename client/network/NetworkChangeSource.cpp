@@ -31,15 +31,15 @@ private:
 
 } // namespace
 
-SnapshotComparison::SnapshotComparison(std::unique_ptr<NetworkChangeSource> mayHaveChanged, Snapshots take)
-    : mayHaveChanged_(std::move(mayHaveChanged)), take_(std::move(take)),
-      last_(take_().value_or(InterfaceSnapshot{})) {}
+SnapshotComparison::SnapshotComparison(std::unique_ptr<NetworkChangeSource> mayHaveChanged)
+    : mayHaveChanged_(std::move(mayHaveChanged)),
+      last_(takeInterfaceSnapshot().value_or(InterfaceSnapshot{})) {}
 
 bool SnapshotComparison::waitForChange(TimePoint deadline, std::optional<std::chrono::milliseconds> timeout) {
     if (!mayHaveChanged_->waitForChange(deadline, timeout)) {
         return false;
     }
-    std::optional<InterfaceSnapshot> current = take_();
+    std::optional<InterfaceSnapshot> current = takeInterfaceSnapshot();
     if (!current || *current == last_) {
         return false;
     }

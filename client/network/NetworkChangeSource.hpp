@@ -6,14 +6,13 @@
 
 #include "network/InterfaceSnapshot.hpp"
 #include "support/ClientLog.hpp"
-#include "support/Failure.hpp"
+#include "support/Expected.hpp"
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdint>
 #include <ctime>
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -34,16 +33,12 @@ public:
 // nothing else different, or settings that do not touch the way out, cost no cycle.
 class SnapshotComparison final : public NetworkChangeSource {
 public:
-    using Snapshots = std::function<std::optional<InterfaceSnapshot>()>;
-
-    explicit SnapshotComparison(std::unique_ptr<NetworkChangeSource> mayHaveChanged,
-                                Snapshots take = takeInterfaceSnapshot);
+    explicit SnapshotComparison(std::unique_ptr<NetworkChangeSource> mayHaveChanged);
 
     bool waitForChange(TimePoint deadline, std::optional<std::chrono::milliseconds> timeout) override;
 
 private:
     std::unique_ptr<NetworkChangeSource> mayHaveChanged_;
-    Snapshots take_;
     InterfaceSnapshot last_;
 };
 

@@ -9,7 +9,7 @@
 #pragma once
 
 #include "support/Descriptor.hpp"
-#include "support/Failure.hpp"
+#include "support/Expected.hpp"
 
 #include <filesystem>
 #include <optional>

@@ -3,7 +3,7 @@
 // the releases, so a compromised web host cannot have its own package installed.
 #pragma once
 
-#include "support/Failure.hpp"
+#include "support/Expected.hpp"
 
 #include <chrono>
 #include <filesystem>

@@ -4,7 +4,7 @@
 
 #include "selfupdate/UpdateManifest.hpp"
 #include "support/ClientLog.hpp"
-#include "support/Failure.hpp"
+#include "support/Expected.hpp"
 #include "support/HttpTrust.hpp"
 
 #include <string>

@@ -11,7 +11,7 @@
 #include "network/NetworkAwarePause.hpp"
 #include "support/ClientLog.hpp"
 #include "support/Clock.hpp"
-#include "support/Failure.hpp"
+#include "support/Expected.hpp"
 #include "support/HttpTrust.hpp"
 #include "wiring/ClientEdges.hpp"
 

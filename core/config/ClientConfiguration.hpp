@@ -1,7 +1,7 @@
 // What Korvane updates and how: the seven stored settings of config.json and four fixed constants.
 #pragma once
 
-#include "support/Failure.hpp"
+#include "support/Expected.hpp"
 #include "support/Unicode.hpp"
 
 #include <cstddef>

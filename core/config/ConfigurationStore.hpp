@@ -2,7 +2,7 @@
 #pragma once
 
 #include "config/ClientConfiguration.hpp"
-#include "support/Failure.hpp"
+#include "support/Expected.hpp"
 
 #include <filesystem>
 #include <optional>

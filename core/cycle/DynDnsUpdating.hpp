@@ -2,7 +2,7 @@
 #pragma once
 
 #include "cycle/DynDnsResponse.hpp"
-#include "support/Failure.hpp"
+#include "support/Expected.hpp"
 
 #include <optional>
 #include <string>

@@ -3,7 +3,7 @@
 // the Mac's own network has.
 #pragma once
 
-#include "support/Failure.hpp"
+#include "support/Expected.hpp"
 
 #include <optional>
 #include <string>

@@ -4,7 +4,7 @@
 // a VPN's tunnel, the discovery's choice of the stable address and the network watch all read it here.
 #pragma once
 
-#include "support/Failure.hpp"
+#include "support/Expected.hpp"
 
 #include <chrono>
 #include <optional>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "host/FamilyRoutes.hpp"
-#include "support/Failure.hpp"
+#include "support/Expected.hpp"
 
 #include <optional>
 #include <string>

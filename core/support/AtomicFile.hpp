@@ -1,7 +1,7 @@
 // Replace a file in one step: readers see the old or the new complete file, never a mixture.
 #pragma once
 
-#include "support/Failure.hpp"
+#include "support/Expected.hpp"
 
 #include <exception>
 #include <filesystem>

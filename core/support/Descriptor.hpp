@@ -1,7 +1,7 @@
 // One open file descriptor, closed when it goes unless released.
 #pragma once
 
-#include "support/Failure.hpp"
+#include "support/Expected.hpp"
 
 #include <cerrno>
 #include <chrono>

@@ -3,7 +3,7 @@
 // and a huge file must not be pulled into memory.
 #pragma once
 
-#include "support/Failure.hpp"
+#include "support/Expected.hpp"
 
 #include <cstddef>
 #include <filesystem>

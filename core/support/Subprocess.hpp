@@ -2,7 +2,7 @@
 // installer and osascript.
 #pragma once
 
-#include "support/Failure.hpp"
+#include "support/Expected.hpp"
 
 #include <chrono>
 #include <cstddef>

@@ -1,5 +1,5 @@
 // Compiled on its own by a test that expects the compiler's complaint: a failure value dropped unread.
-#include "support/Failure.hpp"
+#include "support/Expected.hpp"
 
 Expected<void> attempt();
 
