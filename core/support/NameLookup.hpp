@@ -1,0 +1,28 @@
+// A host name's addresses within a deadline. libcurl joins its resolver thread when a transfer ends, so a
+// name server that never answers would hold a request far past its bound (only libcurl 7.87 and later can
+// detach it, with CURLOPT_QUICK_EXIT; macOS 13 ships 7.84 and 7.85): here getaddrinfo runs in a detached
+// thread that owns everything it touches, and a lookup past the deadline is abandoned, never waited for.
+#pragma once
+
+#include "support/Failure.hpp"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+
+class NameLookup {
+public:
+    // The addresses as CURLOPT_RESOLVE lists them ("192.0.2.1,[2001:db8::1]"), or why there are none.
+    static Expected<std::string> resolve(const std::string& host,
+                                         std::chrono::steady_clock::time_point deadline);
+
+private:
+    void run(const std::string& host);
+
+    std::mutex lock_;
+    std::condition_variable finished_;
+    bool done_ = false;
+    std::string addresses_;
+    std::string failure_;
+};
