@@ -6,21 +6,13 @@
 
 #include <utility>
 
-namespace {
-
-// The timeout bounds the whole fetch, not only each wait for data.
-HttpSession::Options sessionOptions(HttpTrust trust) {
-    return {.requestTimeout = UpdateManifestSource::requestTimeout,
-            .totalTimeout = UpdateManifestSource::requestTimeout,
-            .bodyLimit = UpdateManifestSource::bodyLimit,
-            .trust = std::move(trust)};
-}
-
-} // namespace
-
 UpdateManifestSource::UpdateManifestSource(std::string manifestUrl, ClientLog log, HttpTrust trust)
     : manifestUrl_(std::move(manifestUrl)), log_(std::move(log)),
-      session_(HttpSession::open(sessionOptions(std::move(trust)))) {}
+      // The timeout bounds the whole fetch, not only each wait for data.
+      session_(HttpSession::open({.requestTimeout = requestTimeout,
+                                  .totalTimeout = requestTimeout,
+                                  .bodyLimit = bodyLimit,
+                                  .trust = std::move(trust)})) {}
 
 void UpdateManifestSource::warnUnloadable(const std::string& error) const {
     // A decoder's complaint quotes the bytes it choked on, and those came from the web host.

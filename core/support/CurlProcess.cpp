@@ -9,42 +9,21 @@
 namespace CurlProcess {
 namespace {
 
-// The daemon's two threads use the cache at once: libcurl takes one lock per kind of shared data through the
-// callbacks.
-class Share {
-public:
-    Share() {
-        share_ = curl_share_init();
-        if (share_ == nullptr) {
-            return;
-        }
-        bool ok = curl_share_setopt(share_, CURLSHOPT_USERDATA, this) == CURLSHE_OK &&
-                  curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &Share::lock) == CURLSHE_OK &&
-                  curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &Share::unlock) == CURLSHE_OK &&
-                  curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK;
-        if (!ok) {
-            curl_share_cleanup(share_);
-            share_ = nullptr;
-        }
-    }
+// One lock per kind of shared data, taken by libcurl through the callbacks: the daemon's two threads use
+// the cache at once. Never destroyed, like the share itself.
+std::mutex& lockFor(curl_lock_data data) {
+    static auto* locks = new std::array<std::mutex, CURL_LOCK_DATA_LAST>();
+    auto index = static_cast<std::size_t>(data);
+    return (*locks)[index < locks->size() ? index : 0];
+}
 
-    CURLSH* get() const { return share_; }
+void lock(CURL*, curl_lock_data data, curl_lock_access, void*) {
+    lockFor(data).lock();
+}
 
-private:
-    static void lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
-        static_cast<Share*>(self)->mutexFor(data).lock();
-    }
-    static void unlock(CURL*, curl_lock_data data, void* self) {
-        static_cast<Share*>(self)->mutexFor(data).unlock();
-    }
-    std::mutex& mutexFor(curl_lock_data data) {
-        auto index = static_cast<std::size_t>(data);
-        return locks_[index < locks_.size() ? index : 0];
-    }
-
-    CURLSH* share_ = nullptr;
-    std::array<std::mutex, CURL_LOCK_DATA_LAST> locks_;
-};
+void unlock(CURL*, curl_lock_data data, void*) {
+    lockFor(data).unlock();
+}
 
 } // namespace
 
@@ -68,9 +47,19 @@ Expected<void> start() {
 }
 
 CURLSH* sharedSessions() {
-    // Never destroyed: a session may still run on another thread while the process exits.
-    static Share* share = new Share();
-    return share->get();
+    // Never cleaned up: a session may still run on another thread while the process exits.
+    static CURLSH* const share = [] {
+        CURLSH* made = curl_share_init();
+        if (made != nullptr &&
+            (curl_share_setopt(made, CURLSHOPT_LOCKFUNC, &lock) != CURLSHE_OK ||
+             curl_share_setopt(made, CURLSHOPT_UNLOCKFUNC, &unlock) != CURLSHE_OK ||
+             curl_share_setopt(made, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) != CURLSHE_OK)) {
+            curl_share_cleanup(made);
+            made = nullptr;
+        }
+        return made;
+    }();
+    return share;
 }
 
 } // namespace CurlProcess

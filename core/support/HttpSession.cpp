@@ -43,25 +43,36 @@ struct Origin {
     bool operator==(const Origin&) const = default;
 };
 
-// The origin of an https URL; nothing for anything else, which libcurl then refuses by itself.
-std::optional<Origin> originOf(const std::string& url) {
-    std::unique_ptr<CURLU, void (*)(CURLU*)> parsed(curl_url(), curl_url_cleanup);
-    if (parsed == nullptr || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
+using ParsedUrl = std::unique_ptr<CURLU, void (*)(CURLU*)>;
+
+// libcurl's reading of a URL; null when its parser refuses the text.
+ParsedUrl parsedUrl(const std::string& url) {
+    ParsedUrl parsed(curl_url(), curl_url_cleanup);
+    if (parsed != nullptr && curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
+        parsed.reset();
+    }
+    return parsed;
+}
+
+std::optional<std::string> partOf(const ParsedUrl& parsed, CURLUPart which, unsigned flags = 0) {
+    char* value = nullptr;
+    if (curl_url_get(parsed.get(), which, &value, flags) != CURLUE_OK) {
         return std::nullopt;
     }
-    auto part = [&parsed](CURLUPart which, unsigned flags) -> std::optional<std::string> {
-        char* value = nullptr;
-        if (curl_url_get(parsed.get(), which, &value, flags) != CURLUE_OK) {
-            return std::nullopt;
-        }
-        std::string text = value;
-        curl_free(value);
-        return text;
-    };
-    std::optional<std::string> scheme = part(CURLUPART_SCHEME, 0);
-    std::optional<std::string> host = part(CURLUPART_HOST, 0);
-    std::optional<std::string> port = part(CURLUPART_PORT, CURLU_DEFAULT_PORT);
-    if (scheme != "https" || !host || !port || host->empty()) {
+    std::string text = value;
+    curl_free(value);
+    return text;
+}
+
+// The origin of an https URL; nothing for anything else, which libcurl then refuses by itself.
+std::optional<Origin> originOf(const std::string& url) {
+    ParsedUrl parsed = parsedUrl(url);
+    if (parsed == nullptr) {
+        return std::nullopt;
+    }
+    std::optional<std::string> host = partOf(parsed, CURLUPART_HOST);
+    std::optional<std::string> port = partOf(parsed, CURLUPART_PORT, CURLU_DEFAULT_PORT);
+    if (partOf(parsed, CURLUPART_SCHEME) != "https" || !host || !port || host->empty()) {
         return std::nullopt;
     }
     if (host->front() == '[' && host->back() == ']') {
@@ -74,27 +85,21 @@ std::optional<Origin> originOf(const std::string& url) {
 // name only where it was built with IDN support and the locale lets it (the C locale never does), and it then
 // looks the converted name up itself, past every bound of ours: it no longer matches what was looked up here.
 Expected<std::string> withAsciiHost(const std::string& url) {
-    std::unique_ptr<CURLU, void (*)(CURLU*)> parsed(curl_url(), curl_url_cleanup);
-    char* host = nullptr;
-    if (parsed == nullptr || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK ||
-        curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK) {
-        return url; // libcurl refuses it by itself
+    ParsedUrl parsed = parsedUrl(url);
+    std::optional<std::string> written = parsed ? partOf(parsed, CURLUPART_HOST) : std::nullopt;
+    if (!written || std::all_of(written->begin(), written->end(),
+                                [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        return url; // nothing to convert, or libcurl refuses it by itself
     }
-    const std::string written = host;
-    curl_free(host);
-    if (std::all_of(written.begin(), written.end(),
-                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-        return url;
+    std::optional<std::string> ascii = Unicode::asciiHostName(*written);
+    std::optional<std::string> rebuilt;
+    if (ascii && curl_url_set(parsed.get(), CURLUPART_HOST, ascii->c_str(), 0) == CURLUE_OK) {
+        rebuilt = partOf(parsed, CURLUPART_URL);
     }
-    std::optional<std::string> ascii = Unicode::asciiHostName(written);
-    char* rebuilt = nullptr;
-    if (!ascii || curl_url_set(parsed.get(), CURLUPART_HOST, ascii->c_str(), 0) != CURLUE_OK ||
-        curl_url_get(parsed.get(), CURLUPART_URL, &rebuilt, 0) != CURLUE_OK) {
-        return Failure{"Could not resolve host: " + written + " (no ASCII form)"};
+    if (!rebuilt) {
+        return Failure{"Could not resolve host: " + *written + " (no ASCII form)"};
     }
-    std::string result = rebuilt;
-    curl_free(rebuilt);
-    return result;
+    return *rebuilt;
 }
 
 // libcurl reads an address in the URL itself, without a resolver; an IPv6 one (perhaps with a zone) has
@@ -114,12 +119,11 @@ class OptionSetter {
 public:
     explicit OptionSetter(CURL* curl) : curl_(curl) {}
 
-    template <typename Value> bool set(CURLoption option, const char* name, Value value) {
+    template <typename Value> void set(CURLoption option, const char* name, Value value) {
         CURLcode code = curl_easy_setopt(curl_, option, value);
         if (code != CURLE_OK && failure_.empty()) {
             failure_ = std::string("libcurl refused ") + name + ": " + curl_easy_strerror(code);
         }
-        return code == CURLE_OK;
     }
 
     // https only, for the first request and every redirect. CURLOPT_PROTOCOLS_STR came with libcurl
@@ -249,6 +253,15 @@ Expected<RequestLists> requestLists(const std::string& url, const std::vector<st
     return lists;
 }
 
+// Where libcurl's callbacks find their transfer; none between transfers.
+void pointCallbacks(OptionSetter& s, Transfer* transfer) {
+    KORVANE_SET(s, CURLOPT_WRITEDATA, transfer);
+    KORVANE_SET(s, CURLOPT_HEADERDATA, transfer);
+    KORVANE_SET(s, CURLOPT_PREREQDATA, transfer);
+    KORVANE_SET(s, CURLOPT_XFERINFODATA, transfer);
+    KORVANE_SET(s, CURLOPT_OPENSOCKETDATA, transfer);
+}
+
 // Points the handle at one request; the first option libcurl refused, or nothing.
 std::string setUp(CURL* c, const std::string& url, const RequestLists& lists,
                   const HttpSession::Credential* credential, Transfer& transfer,
@@ -265,11 +278,7 @@ std::string setUp(CURL* c, const std::string& url, const RequestLists& lists,
         KORVANE_SET(s, CURLOPT_USERNAME, credential->user.c_str());
         KORVANE_SET(s, CURLOPT_PASSWORD, credential->password.c_str());
     }
-    KORVANE_SET(s, CURLOPT_WRITEDATA, &transfer);
-    KORVANE_SET(s, CURLOPT_HEADERDATA, &transfer);
-    KORVANE_SET(s, CURLOPT_PREREQDATA, &transfer);
-    KORVANE_SET(s, CURLOPT_XFERINFODATA, &transfer);
-    KORVANE_SET(s, CURLOPT_OPENSOCKETDATA, &transfer);
+    pointCallbacks(s, &transfer);
     return s.failure();
 }
 
@@ -283,11 +292,7 @@ std::string cleared(CURL* c, bool hadCredential) {
         KORVANE_SET(reset, CURLOPT_USERNAME, nullptr);
         KORVANE_SET(reset, CURLOPT_PASSWORD, nullptr);
     }
-    KORVANE_SET(reset, CURLOPT_WRITEDATA, nullptr);
-    KORVANE_SET(reset, CURLOPT_HEADERDATA, nullptr);
-    KORVANE_SET(reset, CURLOPT_PREREQDATA, nullptr);
-    KORVANE_SET(reset, CURLOPT_XFERINFODATA, nullptr);
-    KORVANE_SET(reset, CURLOPT_OPENSOCKETDATA, nullptr);
+    pointCallbacks(reset, nullptr);
     return reset.failure();
 }
 
@@ -316,17 +321,11 @@ Expected<void> classify(CURLcode code, const Transfer& transfer, const std::stri
 } // namespace
 
 struct HttpSession::Handle {
-    CURL* curl = nullptr;
+    std::unique_ptr<CURL, void (*)(CURL*)> curl{curl_easy_init(), curl_easy_cleanup};
     char errorBuffer[CURL_ERROR_SIZE] = {};
     // Set when libcurl refused an option: the handle then runs no request at all.
     std::string refused;
     std::mutex lock; // calls on one session are serialised
-
-    ~Handle() {
-        if (curl != nullptr) {
-            curl_easy_cleanup(curl);
-        }
-    }
 };
 
 Expected<HttpSession> HttpSession::open(Options options) {
@@ -334,11 +333,10 @@ Expected<HttpSession> HttpSession::open(Options options) {
         return started.failure();
     }
     auto handle = std::make_unique<Handle>();
-    handle->curl = curl_easy_init();
     if (handle->curl == nullptr) {
         return Failure{"curl_easy_init failed"};
     }
-    OptionSetter s(handle->curl);
+    OptionSetter s(handle->curl.get());
     KORVANE_SET(s, CURLOPT_ERRORBUFFER, handle->errorBuffer);
     KORVANE_SET(s, CURLOPT_NOSIGNAL, 1L);
     s.restrictToHttps();
@@ -477,7 +475,7 @@ HttpSession::Hop HttpSession::transfer(const std::string& url, const std::vector
         transfer.idleLimit = options_.requestTimeout;
     }
 
-    CURL* c = handle_->curl;
+    CURL* c = handle_->curl.get();
     handle_->errorBuffer[0] = '\0';
     const std::string refused = setUp(c, url, *lists, credential, transfer, connectDeadline, deadline);
     CURLcode code = refused.empty() ? curl_easy_perform(c) : CURLE_OK;
@@ -504,17 +502,5 @@ bool HttpSession::isHttpsUrl(const std::string& text) {
 }
 
 bool HttpSession::isValidUrl(const std::string& text) {
-    if (text.find('\0') != std::string::npos) {
-        return false;
-    }
-    if (!CurlProcess::start()) {
-        return false;
-    }
-    CURLU* parsed = curl_url();
-    if (parsed == nullptr) {
-        return false;
-    }
-    bool valid = curl_url_set(parsed, CURLUPART_URL, text.c_str(), 0) == CURLUE_OK;
-    curl_url_cleanup(parsed);
-    return valid;
+    return text.find('\0') == std::string::npos && CurlProcess::start() && parsedUrl(text) != nullptr;
 }

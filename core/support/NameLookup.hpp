@@ -7,22 +7,11 @@
 #include "support/Failure.hpp"
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <string>
 
-class NameLookup {
-public:
-    // The addresses as CURLOPT_RESOLVE lists them ("192.0.2.1,[2001:db8::1]"), or why there are none.
-    static Expected<std::string> resolve(const std::string& host,
-                                         std::chrono::steady_clock::time_point deadline);
+namespace NameLookup {
 
-private:
-    void run(const std::string& host);
+// The addresses as CURLOPT_RESOLVE lists them ("192.0.2.1,[2001:db8::1]"), or why there are none.
+Expected<std::string> resolve(const std::string& host, std::chrono::steady_clock::time_point deadline);
 
-    std::mutex lock_;
-    std::condition_variable finished_;
-    bool done_ = false;
-    std::string addresses_;
-    std::string failure_;
-};
+} // namespace NameLookup
