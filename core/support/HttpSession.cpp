@@ -30,10 +30,7 @@ Failure timedOut(const HttpSession::Options& options) {
                    std::to_string(clampedMilliseconds(totalBound(options))) + " milliseconds"};
 }
 
-struct CurlListDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-using CurlList = std::unique_ptr<curl_slist, CurlListDeleter>;
+using CurlList = std::unique_ptr<curl_slist, void (*)(curl_slist*)>;
 
 // Where a request goes: credentials are given to the first one only.
 struct Origin {
@@ -222,8 +219,8 @@ struct Transfer {
 
 // What a request hands libcurl besides its options, alive until the transfer ends.
 struct RequestLists {
-    CurlList resolved; // the host's addresses; none for an address in the URL
-    CurlList headers;
+    CurlList resolved{nullptr, curl_slist_free_all}; // the host's addresses; none for an address in the URL
+    CurlList headers{nullptr, curl_slist_free_all};
 };
 
 Expected<RequestLists> requestLists(const std::string& url, const std::vector<std::string>& headers,

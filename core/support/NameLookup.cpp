@@ -4,27 +4,15 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
-#include <condition_variable>
-#include <memory>
-#include <mutex>
+#include <future>
 #include <system_error>
 #include <thread>
 
 namespace NameLookup {
 namespace {
 
-// Shared by the waiting caller and the lookup thread, which may outlive it.
-struct Lookup {
-    void run(const std::string& host);
-
-    std::mutex lock;
-    std::condition_variable finished;
-    bool done = false;
-    std::string addresses;
-    std::string why;
-};
-
-void Lookup::run(const std::string& host) {
+// What getaddrinfo says, each address once, in its order.
+Expected<std::string> lookUp(const std::string& host) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -50,30 +38,29 @@ void Lookup::run(const std::string& host) {
     if (found != nullptr) {
         ::freeaddrinfo(found);
     }
-    std::lock_guard guard(lock);
-    addresses = std::move(listed);
-    why = status == 0 ? "no address" : ::gai_strerror(status);
-    done = true;
-    finished.notify_all();
+    if (listed.empty()) {
+        return Failure{"Could not resolve host: " + host + " (" +
+                       (status == 0 ? "no address" : ::gai_strerror(status)) + ")"};
+    }
+    return listed;
 }
 
 } // namespace
 
 Expected<std::string> resolve(const std::string& host, std::chrono::steady_clock::time_point deadline) {
-    auto state = std::make_shared<Lookup>();
+    std::promise<Expected<std::string>> promise;
+    std::future<Expected<std::string>> answer = promise.get_future();
     try {
-        std::thread([state, host] { state->run(host); }).detach();
+        std::thread([promise = std::move(promise), host]() mutable {
+            promise.set_value(lookUp(host));
+        }).detach();
     } catch (const std::system_error& failure) {
         return Failure{std::string("Could not start a name lookup: ") + failure.what()};
     }
-    std::unique_lock guard(state->lock);
-    if (!state->finished.wait_until(guard, deadline, [&state] { return state->done; })) {
+    if (answer.wait_until(deadline) != std::future_status::ready) {
         return Failure{"Timeout was reached: no address for " + host + " in time"};
     }
-    if (state->addresses.empty()) {
-        return Failure{"Could not resolve host: " + host + " (" + state->why + ")"};
-    }
-    return state->addresses;
+    return answer.get();
 }
 
 } // namespace NameLookup
