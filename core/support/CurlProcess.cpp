@@ -28,21 +28,17 @@ void unlock(CURL*, curl_lock_data data, void*) {
 } // namespace
 
 Expected<void> start() {
-    static std::mutex lock;
-    static bool started = false;
-    std::lock_guard guard(lock);
-    if (started) {
-        return {};
-    }
-    HttpTrust::prepareProcess();
-    // OpenSSL here, LibreSSL in Apple's libcurl, whatever CURL_SSL_BACKEND says: the other backend of Apple's
-    // libcurl (Secure Transport) refuses a CA directory, which would refuse every request. A libcurl with one
-    // backend only keeps it.
-    curl_global_sslset(CURLSSLBACKEND_OPENSSL, nullptr, nullptr);
-    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+    static const bool started = [] {
+        HttpTrust::prepareProcess();
+        // OpenSSL here, LibreSSL in Apple's libcurl, whatever CURL_SSL_BACKEND says: the other backend of
+        // Apple's libcurl (Secure Transport) refuses a CA directory, which would refuse every request. A
+        // libcurl with one backend only keeps it.
+        curl_global_sslset(CURLSSLBACKEND_OPENSSL, nullptr, nullptr);
+        return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    }();
+    if (!started) {
         return Failure{"curl_global_init failed"};
     }
-    started = true;
     return {};
 }
 

@@ -7,7 +7,7 @@
 
 namespace CurlProcess {
 
-// Starts libcurl once, after the trusted roots' process setting; a failed start is tried again next time.
+// Starts libcurl once, after the trusted roots' process setting; a failed start stays failed.
 Expected<void> start();
 
 // The TLS session cache every request shares, so that later handshakes resume; null when libcurl cannot

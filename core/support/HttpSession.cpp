@@ -21,13 +21,9 @@ long clampedMilliseconds(std::chrono::milliseconds value) {
     return static_cast<long>(std::max<std::chrono::milliseconds::rep>(value.count(), 1));
 }
 
-std::chrono::milliseconds totalBound(const HttpSession::Options& options) {
-    return options.totalTimeout.value_or(options.requestTimeout);
-}
-
 Failure timedOut(const HttpSession::Options& options) {
     return Failure{"Timeout was reached: no complete answer within " +
-                   std::to_string(clampedMilliseconds(totalBound(options))) + " milliseconds"};
+                   std::to_string(clampedMilliseconds(options.total())) + " milliseconds"};
 }
 
 using CurlList = std::unique_ptr<curl_slist, void (*)(curl_slist*)>;
@@ -424,7 +420,7 @@ Expected<HttpResponse> HttpSession::perform(const std::string& url, const std::v
     if (!handle_->refused.empty()) {
         return Failure{handle_->refused};
     }
-    const Clock::time_point deadline = Clock::now() + totalBound(options_);
+    const Clock::time_point deadline = Clock::now() + options_.total();
     std::optional<Origin> first;
     std::string current = url;
     for (long redirects = 0;; ++redirects) {
@@ -468,7 +464,7 @@ HttpSession::Hop HttpSession::transfer(const std::string& url, const std::vector
     Transfer transfer;
     transfer.bodyLimit = options_.bodyLimit;
     transfer.prepareSocket = &prepareSocket;
-    if (options_.requestTimeout < totalBound(options_)) {
+    if (options_.requestTimeout < options_.total()) {
         transfer.idleLimit = options_.requestTimeout;
     }
 

@@ -36,6 +36,8 @@ public:
         std::optional<std::chrono::milliseconds> totalTimeout = std::nullopt;
         std::size_t bodyLimit = defaultBodyLimit;
         HttpTrust trust; // the roots peers are checked against (the program's: ClientRoot)
+
+        std::chrono::milliseconds total() const { return totalTimeout.value_or(requestTimeout); }
     };
 
     struct Credential {
