@@ -71,17 +71,18 @@ Expected<void> downloadAndInstall(const UpdateManifest& manifest, const ClientLo
                                   const HttpTrust& trust) {
     if (!HttpSession::isHttpsUrl(manifest.url)) {
         return Failure{"Update-URL ungültig oder nicht https: " +
-                       Unicode::shownPeerText(UrlText::withoutPassword(manifest.url), 256, 1024) +
+                       Unicode::shownPeerText(UrlText::withoutPassword(manifest.url),
+                                              Unicode::longShownCharacters, Unicode::longShownBytes) +
                        " — Update abgebrochen."};
     }
 
     std::string package;
     {
-        HttpSession session({.requestTimeout = downloadTimeout,
-                             .totalTimeout = downloadTotalTimeout,
-                             .bodyLimit = maxPackageBytes,
-                             .trust = trust});
-        Expected<HttpResponse> result = session.get(manifest.url);
+        Expected<HttpSession> session = HttpSession::open({.requestTimeout = downloadTimeout,
+                                                           .totalTimeout = downloadTotalTimeout,
+                                                           .bodyLimit = maxPackageBytes,
+                                                           .trust = trust});
+        Expected<HttpResponse> result = session ? session->get(manifest.url) : session.failure();
         if (!result) {
             return Failure{"Update-Download fehlgeschlagen: " + result.failure().text};
         }
@@ -92,9 +93,10 @@ Expected<void> downloadAndInstall(const UpdateManifest& manifest, const ClientLo
     UpdatePackageVerifier::Result digest = UpdatePackageVerifier::sha256Matches(package, manifest.sha256);
     if (!digest.matches) {
         // The expected digest is the web host's text like any other.
-        return Failure{"SHA-256 des heruntergeladenen pkg passt nicht zum Manifest (erwartet " +
-                       Unicode::shownPeerText(manifest.sha256, 256, 1024) + ", erhalten " + digest.actual +
-                       ") — Update abgebrochen."};
+        return Failure{
+            "SHA-256 des heruntergeladenen pkg passt nicht zum Manifest (erwartet " +
+            Unicode::shownPeerText(manifest.sha256, Unicode::longShownCharacters, Unicode::longShownBytes) +
+            ", erhalten " + digest.actual + ") — Update abgebrochen."};
     }
 
     Expected<WorkingDirectory> working = WorkingDirectory::create(temporaryBase());

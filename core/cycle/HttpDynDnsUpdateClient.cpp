@@ -24,8 +24,8 @@ HttpDynDnsUpdateClient::HttpDynDnsUpdateClient(ClientConfiguration config, Clien
                                                std::chrono::milliseconds sessionTimeout,
                                                std::chrono::milliseconds requestTimeout, HttpTrust trust)
     : config_(std::move(config)),
-      session_(HttpSession::Options{
-          .requestTimeout = sessionTimeout, .totalTimeout = requestTimeout, .trust = std::move(trust)}),
+      session_(HttpSession::open(
+          {.requestTimeout = sessionTimeout, .totalTimeout = requestTimeout, .trust = std::move(trust)})),
       log_(std::move(log)) {
     if (serviceBaseUrl.ends_with('/')) {
         serviceBaseUrl.pop_back();
@@ -70,7 +70,8 @@ Expected<DynDnsResponse> HttpDynDnsUpdateClient::send(const std::optional<std::s
     // libcurl builds the Basic credential itself and keeps it to this host, whatever its version.
     HttpSession::RequestOptions options;
     options.basicAuth = HttpSession::Credential{config_.hostname, config_.apiKey};
-    Expected<HttpResponse> result = session_.get(buildUrl(ipv4, ipv6), headers, options);
+    Expected<HttpResponse> result =
+        session_ ? session_->get(buildUrl(ipv4, ipv6), headers, options) : session_.failure();
     if (!result) {
         return result.failure();
     }

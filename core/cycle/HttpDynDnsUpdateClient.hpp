@@ -31,7 +31,7 @@ private:
                          const std::optional<std::string>& ipv6) const;
 
     ClientConfiguration config_;
-    HttpSession session_;
+    Expected<HttpSession> session_;
     ClientLog log_;
     std::string endpoint_;
 };

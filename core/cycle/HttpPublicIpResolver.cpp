@@ -27,8 +27,8 @@ HttpPublicIpResolver::HttpPublicIpResolver(ClientConfiguration config, ClientLog
                                            std::chrono::milliseconds requestTimeout, HttpTrust trust,
                                            RouteReading& routes)
     : config_(std::move(config)),
-      session_(HttpSession::Options{
-          .requestTimeout = requestTimeout, .totalTimeout = requestTimeout, .trust = std::move(trust)}),
+      session_(HttpSession::open(
+          {.requestTimeout = requestTimeout, .totalTimeout = requestTimeout, .trust = std::move(trust)})),
       log_(std::move(log)), routes_(routes) {}
 
 std::optional<std::string> HttpPublicIpResolver::resolveIpv4() noexcept {
@@ -95,7 +95,7 @@ std::optional<std::string> HttpPublicIpResolver::resolve(const std::vector<std::
             log_.warn("IP-Discovery-URL ungültig: " + shownUrl);
             continue;
         }
-        Expected<HttpResponse> result = session_.get(url, {}, options);
+        Expected<HttpResponse> result = session_ ? session_->get(url, {}, options) : session_.failure();
         if (!result) {
             log_.warn("IP-Discovery " + shownUrl + " fehlgeschlagen: " + result.failure().text);
             continue;

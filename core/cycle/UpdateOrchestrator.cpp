@@ -1,6 +1,6 @@
 #include "cycle/UpdateOrchestrator.hpp"
 
-#include "support/HttpSession.hpp"
+#include "support/Unicode.hpp"
 
 #include <utility>
 
@@ -109,7 +109,7 @@ UpdateCycleResult UpdateOrchestrator::runOnce(bool force) {
     if (!response) {
         // The transfer's error may quote what the service sent; the session has bounded it already.
         const std::string reason = config_.shownServiceText(
-            response.failure().text, HttpSession::shownErrorCharacters, HttpSession::shownErrorBytes);
+            response.failure().text, Unicode::longShownCharacters, Unicode::longShownBytes);
         log_.warn("Update-Request fehlgeschlagen (Netzwerkfehler?): " + reason);
         return UpdateCycleResult(UpdateCycleStatus::transientError, "Update fehlgeschlagen: " + reason,
                                  std::nullopt);

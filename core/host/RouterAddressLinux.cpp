@@ -181,7 +181,7 @@ std::optional<RouterAnswer> askIgd(const char* descriptionUrl) {
 }
 
 std::optional<RouterAnswer> askUpnp(in_addr gateway, unsigned index, Clock::time_point until) {
-    const auto left = std::chrono::duration_cast<Ms>(until - Clock::now());
+    const Ms left = millisecondsUntil(until);
     if (left < Ms(200)) {
         return std::nullopt;
     }

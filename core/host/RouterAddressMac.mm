@@ -3,6 +3,8 @@
 // address, or says that a second NAT stands beyond it.
 #include "host/RouterAddress.hpp"
 
+#include "support/Descriptor.hpp"
+
 #include <arpa/inet.h>
 #include <dispatch/dispatch.h>
 #include <dns_sd.h>
@@ -53,10 +55,8 @@ RouterAnswer RouterAddress::askGateway(unsigned index, std::chrono::steady_clock
     if (DNSServiceNATPortMappingCreate(&service, 0, index, 0, 0, 0, 0, &answered, question.get()) ==
         kDNSServiceErr_NoError) {
         if (DNSServiceSetDispatchQueue(service, queue) == kDNSServiceErr_NoError) {
-            const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                deadline - std::chrono::steady_clock::now());
-            dispatch_semaphore_wait(question->done,
-                                    dispatch_time(DISPATCH_TIME_NOW, left.count() > 0 ? left.count() : 0));
+            const std::chrono::nanoseconds left = millisecondsUntil(deadline);
+            dispatch_semaphore_wait(question->done, dispatch_time(DISPATCH_TIME_NOW, left.count()));
         }
         // Deallocated on its queue, so that no callback runs after the question is gone.
         dispatch_sync(queue, ^{

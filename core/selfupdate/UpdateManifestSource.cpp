@@ -6,25 +6,17 @@
 
 #include <utility>
 
-namespace {
-
-// The timeout bounds the whole fetch, not only each wait for data.
-HttpSession::Options sessionOptions(HttpTrust trust) {
-    return {.requestTimeout = UpdateManifestSource::requestTimeout,
-            .totalTimeout = UpdateManifestSource::requestTimeout,
-            .bodyLimit = UpdateManifestSource::bodyLimit,
-            .trust = std::move(trust)};
-}
-
-} // namespace
-
 UpdateManifestSource::UpdateManifestSource(std::string manifestUrl, ClientLog log, HttpTrust trust)
-    : manifestUrl_(std::move(manifestUrl)), log_(std::move(log)), session_(sessionOptions(std::move(trust))) {
-}
+    : manifestUrl_(std::move(manifestUrl)), log_(std::move(log)),
+      // The timeout bounds the whole fetch, not only each wait for data.
+      session_(HttpSession::open({.requestTimeout = requestTimeout,
+                                  .totalTimeout = requestTimeout,
+                                  .bodyLimit = bodyLimit,
+                                  .trust = std::move(trust)})) {}
 
 void UpdateManifestSource::warnUnloadable(const std::string& error) const {
     // A decoder's complaint quotes the bytes it choked on, and those came from the web host.
-    std::string shown = Unicode::shownPeerText(error, 256, 1024);
+    std::string shown = Unicode::shownPeerText(error, Unicode::longShownCharacters, Unicode::longShownBytes);
     log_.warn("Update-Manifest konnte nicht geladen werden: " + UrlText::withoutPassword(manifestUrl_) +
               " (" + shown + ")");
 }
@@ -34,7 +26,7 @@ std::optional<UpdateManifest> UpdateManifestSource::latest() {
         return std::nullopt;
     }
     // The status is not looked at: whatever body came back has to decode as a manifest.
-    Expected<HttpResponse> result = session_.get(manifestUrl_);
+    Expected<HttpResponse> result = session_ ? session_->get(manifestUrl_) : session_.failure();
     if (!result) {
         warnUnloadable(result.failure().text);
         return std::nullopt;

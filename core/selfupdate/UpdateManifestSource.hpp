@@ -30,5 +30,5 @@ private:
 
     const std::string manifestUrl_;
     const ClientLog log_;
-    HttpSession session_;
+    Expected<HttpSession> session_;
 };

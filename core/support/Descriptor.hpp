@@ -3,6 +3,7 @@
 
 #include "support/Expected.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <poll.h>
@@ -43,11 +44,17 @@ private:
     int fd_;
 };
 
+// Whole milliseconds left until `deadline`, rounded up so that no wait ends early; zero once it has passed.
+inline std::chrono::milliseconds millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return std::max(left, std::chrono::milliseconds(0));
+}
+
 // Waits until `fd` is ready for `events` or `deadline` passes (EINTR retried); false when the time is up or
 // the descriptor failed instead (a refused datagram, a reset connection).
 inline bool awaitReady(int fd, short events, std::chrono::steady_clock::time_point deadline) {
     for (;;) {
-        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        std::chrono::milliseconds left = millisecondsUntil(deadline);
         if (left.count() <= 0) {
             return false;
         }

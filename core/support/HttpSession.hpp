@@ -1,22 +1,17 @@
-// One HTTPS client session over a libcurl easy handle, shared by every network client of the system.
-// Ephemeral (no cookies, no .netrc, no cache, no proxy from the environment), https only, full
-// certificate verification, a cap on the body, an overall time bound that name resolution counts against.
-// Each request is sent exactly once, on a connection of its own: libcurl silently sends a request again
-// when a kept connection turns out dead. The sessions of a process share TLS sessions, so later handshakes
-// resume.
+// The one HTTPS client of the system: each GET is sent once, over https only with full verification, within
+// an overall time bound and a cap on the body, and carries nothing from the environment (cookies, .netrc,
+// cache, proxies).
 #pragma once
 
-#include "support/Failure.hpp"
+#include "support/Expected.hpp"
 #include "support/HttpTrust.hpp"
 
 #include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 struct HttpResponse {
@@ -31,9 +26,6 @@ public:
     // Enough for an address or an answer word; an unbounded body from a peer is unsafe input.
     static constexpr std::size_t defaultBodyLimit = 64 * 1024;
     static constexpr long maxRedirects = 5;
-    // An error text is shown as peer text (Unicode::shownPeerText) within these bounds.
-    static constexpr std::size_t shownErrorCharacters = 256;
-    static constexpr std::size_t shownErrorBytes = 1024;
 
     struct Options {
         // Bounds the connection set-up (name resolution included) and, after it, every wait for data: no
@@ -44,6 +36,8 @@ public:
         std::optional<std::chrono::milliseconds> totalTimeout = std::nullopt;
         std::size_t bodyLimit = defaultBodyLimit;
         HttpTrust trust; // the roots peers are checked against (the program's: ClientRoot)
+
+        std::chrono::milliseconds total() const { return totalTimeout.value_or(requestTimeout); }
     };
 
     struct Credential {
@@ -62,11 +56,10 @@ public:
         SocketPreparation prepareSocket;
     };
 
-    explicit HttpSession(Options options);
+    // A session, or why libcurl could not start or give a handle.
+    static Expected<HttpSession> open(Options options);
+    HttpSession(HttpSession&&) noexcept;
     ~HttpSession();
-
-    HttpSession(const HttpSession&) = delete;
-    HttpSession& operator=(const HttpSession&) = delete;
 
     // A plain GET. Headers are complete lines such as "User-Agent: x". A failed transfer answers the
     // transfer's own text, one inert line whatever a peer named; calls on one session are serialised. A
@@ -81,8 +74,9 @@ public:
 
 private:
     struct Handle;
-
     struct Hop;
+
+    HttpSession(Options options, std::unique_ptr<Handle> handle);
 
     Expected<HttpResponse> perform(const std::string& url, const std::vector<std::string>& headers,
                                    const RequestOptions& options);
@@ -91,6 +85,5 @@ private:
                  std::chrono::steady_clock::time_point deadline);
 
     Options options_;
-    std::mutex lock_;
     std::unique_ptr<Handle> handle_;
 };

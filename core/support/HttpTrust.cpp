@@ -6,12 +6,6 @@
 #include <cstdlib>
 #include <filesystem>
 
-namespace {
-
-constexpr const char* systemCertificateDirectory = "/etc/ssl/certs";
-
-} // namespace
-
 HttpTrust HttpTrust::select(const std::optional<std::string>& certFile,
                             const std::optional<std::string>& certDir, const std::string& systemDirectory,
                             const std::vector<std::string>& systemBundles) {
@@ -48,8 +42,7 @@ HttpTrust HttpTrust::select(const std::optional<std::string>& certFile,
 }
 
 HttpTrust HttpTrust::fromEnvironment() {
-    return select(Environment::value("SSL_CERT_FILE"), Environment::value("SSL_CERT_DIR"),
-                  systemCertificateDirectory);
+    return select(Environment::value("SSL_CERT_FILE"), Environment::value("SSL_CERT_DIR"), "/etc/ssl/certs");
 }
 
 void HttpTrust::prepareProcess() {

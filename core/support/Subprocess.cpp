@@ -27,12 +27,6 @@ Deadline deadlineAfter(Limit limit) {
     return limit ? Deadline(Clock::now() + *limit) : std::nullopt;
 }
 
-// Whole milliseconds left, never negative.
-long long millisecondsLeft(Clock::time_point deadline) {
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return std::max<long long>(left, 0);
-}
-
 Failure failure(int error) {
     return Failure{std::generic_category().message(error), error};
 }
@@ -154,13 +148,13 @@ Expected<Outcome> waitFor(pid_t pid, Deadline deadline = std::nullopt) {
         if (result < 0) {
             return failure(errno);
         }
-        if (millisecondsLeft(*deadline) == 0) {
+        if (millisecondsUntil(*deadline).count() == 0) {
             ::kill(-pid, SIGKILL);
             killed = true;
             deadline.reset();
             continue;
         }
-        std::this_thread::sleep_for(std::min(pause, std::chrono::milliseconds(millisecondsLeft(*deadline))));
+        std::this_thread::sleep_for(std::min(pause, millisecondsUntil(*deadline)));
         pause = std::min(pause * 2, std::chrono::milliseconds(50));
     }
     if (killed) {
@@ -226,7 +220,7 @@ bool drain(int fd, std::string& output, std::size_t limit, Deadline deadline) {
     for (;;) {
         if (deadline) {
             pollfd ready{fd, POLLIN, 0};
-            int waited = static_cast<int>(std::min<long long>(millisecondsLeft(*deadline), INT_MAX));
+            int waited = static_cast<int>(std::min<long long>(millisecondsUntil(*deadline).count(), INT_MAX));
             int result = ::poll(&ready, 1, waited);
             if (result < 0 && errno == EINTR) {
                 continue;

@@ -37,6 +37,9 @@ bool isLetterOrNumber(std::string_view grapheme);
 // and "…" follows.
 inline constexpr std::size_t shownCharacters = 64;
 inline constexpr std::size_t shownBytes = 512;
+// For a text that may be a whole error line or URL.
+inline constexpr std::size_t longShownCharacters = 256;
+inline constexpr std::size_t longShownBytes = 1024;
 std::string shownPeerText(std::string_view text, std::size_t maxCharacters = shownCharacters,
                           std::size_t maxBytes = shownBytes);
 

@@ -56,8 +56,9 @@ TEST(HttpTrust, FileThenDirectoryThenHashedSystemDirectoryThenBundleThenBuiltIn)
 TEST(HttpSession, RunsNoRequestWhenLibcurlRefusesASafetyOption) {
     // Longer than libcurl accepts for any text option: its trust setting is refused before any connection
     // (which to this port would fail with another error).
-    HttpSession session({.requestTimeout = 1s, .trust = HttpTrust::bundle(std::string(8000001, 'x'))});
-    Expected<HttpResponse> result = session.get("https://127.0.0.1:1/ip4");
+    Expected<HttpResponse> result =
+        HttpSession::open({.requestTimeout = 1s, .trust = HttpTrust::bundle(std::string(8000001, 'x'))})
+            ->get("https://127.0.0.1:1/ip4");
     ASSERT_FALSE(result);
     EXPECT_TRUE(result.failure().text.starts_with("libcurl refused CURLOPT_CAINFO: "))
         << result.failure().text;
