@@ -33,13 +33,13 @@ private:
 
 SnapshotComparison::SnapshotComparison(std::unique_ptr<NetworkChangeSource> mayHaveChanged)
     : mayHaveChanged_(std::move(mayHaveChanged)),
-      last_(takeInterfaceSnapshot().value_or(InterfaceSnapshot{})) {}
+      last_(mayHaveChanged_->interfaces().value_or(InterfaceSnapshot{})) {}
 
 bool SnapshotComparison::waitForChange(TimePoint deadline, std::optional<std::chrono::milliseconds> timeout) {
     if (!mayHaveChanged_->waitForChange(deadline, timeout)) {
         return false;
     }
-    std::optional<InterfaceSnapshot> current = takeInterfaceSnapshot();
+    std::optional<InterfaceSnapshot> current = mayHaveChanged_->interfaces();
     if (!current || *current == last_) {
         return false;
     }

@@ -27,6 +27,8 @@ public:
     // platform cannot tell. True when the network changed since the previous call, however often (for a
     // platform's notifications: may have changed).
     virtual bool waitForChange(TimePoint deadline, std::optional<std::chrono::milliseconds> timeout) = 0;
+    // What the interfaces look like now, for the comparison below; none when they cannot be read.
+    virtual std::optional<InterfaceSnapshot> interfaces() const { return takeInterfaceSnapshot(); }
 };
 
 // Passes on only what changed the snapshot, so that a lease renewed or a router's lifetime refreshed with

@@ -3,7 +3,7 @@
 // state written best effort), the caller says so with ignore().
 #pragma once
 
-#include "support/Expected.hpp"
+#include "support/Failure.hpp"
 
 #include <type_traits>
 #include <utility>

@@ -56,10 +56,7 @@ struct Daemon final : ClientEdges, PublicIpResolving, DynDnsUpdating, HostConfir
         return router;
     }
     std::unique_ptr<NetworkChangeSource> networkChangeSource() const override {
-        auto source = std::make_unique<ScriptedNetwork>(clocks, network);
-        ScriptedNetwork* scripted = source.get();
-        return std::make_unique<SnapshotComparison>(std::move(source),
-                                                    [scripted] { return scripted->interfaces(); });
+        return std::make_unique<SnapshotComparison>(std::make_unique<ScriptedNetwork>(clocks, network));
     }
     std::optional<std::string> resolveIpv4() noexcept override {
         cycles.push_back(clocks.wall - start);

@@ -33,9 +33,7 @@ TEST(NetworkAwarePauseTest, EndsAfterSettledChangesOncePerMinuteAndAfterASleepPa
         ScriptedClock clocks;
         auto owned = std::make_unique<ScriptedNetwork>(clocks, script);
         ScriptedNetwork* network = owned.get();
-        NetworkAwarePause pause(std::make_unique<SnapshotComparison>(
-                                    std::move(owned), [network] { return network->interfaces(); }),
-                                clocks);
+        NetworkAwarePause pause(std::make_unique<SnapshotComparison>(std::move(owned)), clocks);
         for (const auto& [end, endsAt] : pauses) {
             pause.begin(5min, mayEndEarly);
             EXPECT_EQ(pause.wait(), end) << script.size();

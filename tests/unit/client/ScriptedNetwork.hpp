@@ -46,7 +46,9 @@ struct ScriptedNetwork final : NetworkChangeSource {
         return happening.what == What::change || happening.what == What::renewal;
     }
     // What the interfaces look like now, for the comparison of snapshots.
-    InterfaceSnapshot interfaces() const { return InterfaceSnapshot{std::to_string(snapshot)}; }
+    std::optional<InterfaceSnapshot> interfaces() const override {
+        return InterfaceSnapshot{std::to_string(snapshot)};
+    }
 
     const ScriptedClock& clocks;
     std::vector<Happening> script;
