@@ -20,7 +20,7 @@ enum class DynDnsResponseCode {
 struct DynDnsResponse {
     DynDnsResponseCode code = DynDnsResponseCode::unknown;
     std::string raw;
-    std::optional<std::string> reportedIp;
+    std::optional<std::string> reportedIp; // interface only: the address the service names, read by nobody
 
     bool isSuccess() const;
     bool isFatal() const;

@@ -7,12 +7,13 @@ namespace IpAddress {
 namespace {
 
 // inet_pton needs a NUL-terminated string; an embedded NUL would cut the text short, so it is invalid.
-bool parse(int family, std::string_view text, void* out) {
-    if (text.find('\0') != std::string_view::npos) {
-        return false;
+template <typename Address> std::optional<Address> parse(int family, std::string_view text) {
+    Address address{};
+    if (text.find('\0') != std::string_view::npos ||
+        ::inet_pton(family, std::string(text).c_str(), &address) != 1) {
+        return std::nullopt;
     }
-    std::string terminated(text);
-    return ::inet_pton(family, terminated.c_str(), out) == 1;
+    return address;
 }
 
 } // namespace
@@ -22,11 +23,7 @@ bool isValidIpv4(std::string_view text) {
 }
 
 std::optional<in_addr> parseIpv4(std::string_view text) {
-    in_addr address{};
-    if (!parse(AF_INET, text, &address)) {
-        return std::nullopt;
-    }
-    return address;
+    return parse<in_addr>(AF_INET, text);
 }
 
 bool isValidIpv6(std::string_view text) {
@@ -34,11 +31,7 @@ bool isValidIpv6(std::string_view text) {
 }
 
 std::optional<in6_addr> parseIpv6(std::string_view text) {
-    in6_addr address{};
-    if (!parse(AF_INET6, text, &address)) {
-        return std::nullopt;
-    }
-    return address;
+    return parse<in6_addr>(AF_INET6, text);
 }
 
 std::optional<std::string> normalize(std::string_view text) {
