@@ -6,6 +6,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+from contextlib import contextmanager
 from pathlib import Path
 
 import pytest
@@ -18,6 +19,8 @@ REPO = Path(__file__).resolve().parents[2]
 VERSION = re.search(r"^project\(Korvane VERSION (\S+) ", (REPO / "CMakeLists.txt").read_text(), re.M)[1]
 HOST, KEY = "home.example.net", "dyndns_testkey123456"
 LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d (\[(DEBUG|INFO|WARN|ERROR)\] .*)$")
+# The namespace worlds of tools/fake-*, for the tests that import them.
+sys.path[:0] = [str(REPO / "tools" / world) for world in ("fake-internet", "fake-vpn", "fake-dns", "fake-router")]
 PLIST = Path("/Library/LaunchDaemons/com.korvane.client.plist")
 # Variables of the program's own that the runner's environment must not carry in.
 OWN = ("KORVANE_CONFIG_DIR", "KORVANE_SERVER_BASE_URL", "KORVANE_UPDATE_MANIFEST_URL", "SSL_CERT_FILE",
@@ -63,6 +66,20 @@ def mounted(source, target, *more):
     pairs = [str(p) for p in (source, target, *more)]
     script = 'while [ "$1" != -- ]; do mount --bind "$1" "$2" || exit 125; shift 2; done; shift; exec "$@"'
     return ["unshare", "-m", "sh", "-c", script, "sh", *pairs, "--"]
+
+
+@contextmanager
+def entered(world, refused):
+    """A namespace world, set up and torn down around the block; the test is skipped where the machine refuses
+    it (`refused`: that world's exception)."""
+    try:
+        world = world.__enter__()
+    except refused as why:
+        pytest.skip(f"namespaces not permitted here: {why}")
+    try:
+        yield world
+    finally:
+        world.__exit__()
 
 
 def write_config(config_dir, fake=None, **fields):

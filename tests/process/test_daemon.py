@@ -1,7 +1,6 @@
 """`korvane-client run` as a process: the first cycle and its status.json, the app-update worker under a faster
 clock. The loop (later cycles, early ends, back-off, idle mode) is DaemonLoopTest's, a real network change
 test_ipv6_source's."""
-import base64
 import fcntl
 import glob
 import hashlib
@@ -116,32 +115,6 @@ def test_first_cycle(config_dir, fake_service, daemon):
     assert KEY not in d.log.read_text()
 
 
-# A service that echoes the credential: status.json, which every user may read, and the log hold only the masked key.
-def test_an_echoed_credential_stays_out_of_the_status(config_dir, fake_service, daemon):
-    write_config(config_dir, fake_service)
-    echoed = base64.b64encode(f"{HOST}:{KEY}".encode()).decode()
-    fake_service.control(update={"body": f"911 {echoed}"})
-    d = daemon()
-    d.wait_for(lambda: d.status())
-    assert dict(d.status())["message"] == "Vorübergehender Serverfehler (911 dyndns_test…). Erneuter Versuch im " \
-                                          "nächsten Intervall."
-    assert echoed not in d.log.read_text() and KEY not in d.log.read_text()
-
-
-# A key the service keeps rejecting is asked about ever less often, 600 times faster here: 30 minutes after the
-# first rejection, twice that after the second; the status says when the next try comes.
-@linux_only("libfaketime, preloaded with LD_PRELOAD, speeds up the daemon's clock")
-@pytest.mark.skipif(not FAKETIME, reason="libfaketime is not installed")
-def test_each_further_rejection_doubles_the_pause(config_dir, fake_service, daemon):
-    write_config(config_dir, fake_service)
-    fake_service.control(update={"body": "badauth", "sticky": True})
-    d = daemon(**faster(600))
-    d.wait_for(lambda: len(fake_service.requests("/nic/update")) == 3, 60)
-    assert [m.split(":")[0] for m in d.messages() if m.startswith("[ERROR] Fataler")][:2] == [
-        "[ERROR] Fataler Fehler — nächster Versuch in 30 min", "[ERROR] Fataler Fehler — nächster Versuch in 60 min"]
-    assert " Nächster Versuch am " in dict(d.status())["message"]
-
-
 # What launchd and newsyslog do to the daemon log: launchd appends the daemon's output to it; newsyslog renames it
 # to daemon.log.0 and creates a new file with its own line in it, signalling nobody. The next lines follow in the
 # new file and the old one stops growing. The log's directory exists only in a mount namespace of the test's own:
@@ -224,9 +197,6 @@ def test_the_app_update_worker_runs_only_in_a_working_daemon(config_dir, fake_se
     if case == "plain http":  # one character of 600 combining marks: the shown URL ends at its 1024 bytes
         fake_service.control(manifest={"url": "http://x" + "a" + "\u0301" * 600})
     temporary = tmp_path / "missing" / "tmp"  # made when needed; the trailing slash is fine
-    if case == "installs":  # an earlier failed attempt's package goes when the next one starts
-        (temporary / "korvane-update-0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D").mkdir(parents=True)
-        (temporary / "korvane-update-0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D/RuzEdaRoredo-0.24.9.pkg").write_text("x")
     launcher, clock = signer.pop("launcher", ()), faster(20)
     if case == "stalled download":  # the download's idle bound is monotonic time, sped up here too
         fake_service.control(pkg={"stallBody": 30})

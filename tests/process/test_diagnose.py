@@ -2,15 +2,12 @@
 addresses (tools/fake-internet) and of one behind a full tunnel (tools/fake-vpn), what it names."""
 import json
 import subprocess
-import sys
 
 import pytest
 
-from conftest import CLIENT, KEY, REPO, client_env, linux_only, needs_client, run, snapshot, write_config
-
-sys.path[:0] = [str(REPO / "tools/fake-internet"), str(REPO / "tools/fake-vpn")]
-from internetworld import InternetWorld, NamespaceRefused  # noqa: E402
-from vpnworld import NamespaceRefused as TunnelRefused, VpnWorld  # noqa: E402
+from conftest import CLIENT, KEY, client_env, entered, linux_only, needs_client, run, snapshot, write_config
+from internetworld import InternetWorld, NamespaceRefused
+from vpnworld import NamespaceRefused as TunnelRefused, VpnWorld
 
 pytestmark = needs_client
 MASKED = KEY[:11] + "…"
@@ -36,16 +33,10 @@ def diagnose(prefix, config_dir, *args):
 
 @linux_only("network namespaces")
 def test_the_stable_address_is_named_beside_the_temporary_one(config_dir):
-    try:
-        world = InternetWorld().__enter__()
-    except NamespaceRefused as refused:
-        pytest.skip(f"network namespaces not permitted here: {refused}")
-    try:
+    with entered(InternetWorld(), NamespaceRefused) as world:
         world.mac("ip addr add 2001:db8:1::a/64 dev mac0 mngtmpaddr")
         (temporary,) = world.addresses(temporary=True)
         report = diagnose(world.mac_prefix, config_dir, "--json")
-    finally:
-        world.__exit__()
     flags = {a["address"]: (a["temporary"], a["published"]) for a in report["ipv6Addresses"]["addresses"]}
     assert flags == {"2001:db8:1::a": (False, True), temporary: (True, False)}
     assert report["ipv6DiscoverySource"]["address"] == "2001:db8:1::a"
@@ -54,14 +45,8 @@ def test_the_stable_address_is_named_beside_the_temporary_one(config_dir):
 
 @linux_only("network namespaces and tun devices")
 def test_the_tunnel_and_the_way_below_it_are_named(config_dir, tmp_path):
-    try:
-        world = VpnWorld(tmp_path, "full").__enter__()
-    except TunnelRefused as refused:
-        pytest.skip(f"network namespaces or tun devices not permitted here: {refused}")
-    try:
+    with entered(VpnWorld(tmp_path, "full"), TunnelRefused) as world:
         report, text = diagnose(world.prefix("mac"), config_dir, "--json"), diagnose(world.prefix("mac"), config_dir)
-    finally:
-        world.__exit__()
     assert report["ipv4Route"] == {"interface": "vpn0", "gateway": None, "tunnel": True,
                                    "below": {"interface": "phys0", "gateway": "10.1.0.1"}}
     assert "IPv4-Weg ins Internet: Tunnel vpn0 — darunter phys0, Router 10.1.0.1\n" in text

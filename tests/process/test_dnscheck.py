@@ -1,6 +1,5 @@
 """The daemon's DNS confirmation against a real authoritative server (knot) in a namespace of its own whose
 /etc/resolv.conf names it; fake-dyndns publishes each accepted update there."""
-import glob
 import json
 import os
 import stat
@@ -8,19 +7,16 @@ import subprocess
 import sys
 import time
 from datetime import datetime, timedelta
-from pathlib import Path
 
 import pytest
 
-from conftest import CLIENT, HOST, LINE, client_env, mac_only, needs_client, write_config
+from conftest import HOST, LINE, client_env, entered, mac_only, needs_client, write_config
+from dnsworld import DNSWORLD, DnsWorld, NamespaceRefused
 from fakeservice import FakeService, stop
-
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools/fake-dns"))
-from dnsworld import DNSWORLD, DnsWorld, NamespaceRefused  # noqa: E402
+from test_daemon import FAKETIME, Daemon, faster
 
 pytestmark = needs_client
 KNOT = pytest.mark.skipif(not os.path.exists("/usr/sbin/knotd"), reason="knot is not installed")
-FAKETIME = sorted(glob.glob("/usr/lib/*/faketime/libfaketimeMT.so.1"))
 NS = [{"address": "127.0.0.1", "name": "ns1.example.net"}]
 MANY = [f"198.51.100.{n}" for n in range(1, 61)]
 
@@ -58,30 +54,19 @@ def lines(log):
 def test_confirmation(zone, pushed, ns, run, outcome, served, updates, logged, config_dir, tmp_path):
     if run and not FAKETIME:
         pytest.skip("libfaketime is not installed")
-    try:
-        stalled = ns == "stalled"
-        world = DnsWorld(tmp_path / "dns", zone, "127.0.0.1" if stalled else ns, stalled).__enter__()
-    except NamespaceRefused as refused:
-        pytest.skip(f"network and mount namespaces not permitted here: {refused}")
-    try:
+    stalled = ns == "stalled"
+    with entered(DnsWorld(tmp_path / "dns", zone, "127.0.0.1" if stalled else ns, stalled), NamespaceRefused) as world:
         publishing = ("--verbose", *(("--on-good", str(world.publisher)) if run != "unpublished" else ()))
         with FakeService(tmp_path / "fake", *publishing, launcher=world.prefix) as fake:
             write_config(config_dir, fake, updateIntervalMinutes=1 if run == "fast" else 60)
             if pushed:
                 (config_dir / "ipstate.json").write_text(json.dumps({"hostname": HOST, "ipv4": pushed}))
             # A minute passes in two seconds; the name servers' bounds are real time (monotonic clock).
-            extra = dict(LD_PRELOAD=FAKETIME[0], FAKETIME="+0 x30", FAKETIME_NO_CACHE="1",
-                         FAKETIME_DONT_FAKE_MONOTONIC="1",  # an AddressSanitizer build allows the preload so:
-                         ASAN_OPTIONS="verify_asan_link_order=0:" + os.environ.get("ASAN_OPTIONS", "")) if run else {}
-            log = tmp_path / "daemon.log"
-            with open(log, "wb") as out:
-                daemon = subprocess.Popen([*world.prefix, CLIENT, "run"], stdin=subprocess.DEVNULL, stdout=out,
-                                          stderr=subprocess.STDOUT, env=client_env(config_dir, fake, **extra))
+            env = client_env(config_dir, fake, **(faster(30) if run else {}))
+            daemon = Daemon(config_dir, env, tmp_path / "daemon.log", world.prefix)
             try:
                 status, check = config_dir / "status.json", config_dir / "dnscheck.json"
-                deadline = time.monotonic() + 30
-                while not (check.exists() and logged[-1] in lines(log)) and time.monotonic() < deadline:
-                    time.sleep(0.05)
+                daemon.wait_for(lambda: check.exists() and logged[-1] in lines(daemon.log))
                 written = json.loads(check.read_text())
                 if ns != "127.0.0.1":
                     # One silent server costs its 2 s and no more; the zone search its 6 s at most.
@@ -93,20 +78,15 @@ def test_confirmation(zone, pushed, ns, run, outcome, served, updates, logged, c
                         < timedelta(seconds=10)
                 time.sleep(3 if run else 0.5)  # the next cycles find it confirmed and push nothing more
                 if stalled:  # and the cycles go on
-                    again = time.monotonic() + 20
-                    while json.loads(check.read_text())["checkedAt"] == written["checkedAt"] and time.monotonic() < again:
-                        time.sleep(0.05)
-                    assert json.loads(check.read_text())["checkedAt"] > written["checkedAt"]
-                assert [m for m in lines(log)[2:] if "DNS" in m] == logged
+                    daemon.wait_for(lambda: json.loads(check.read_text())["checkedAt"] > written["checkedAt"], 20)
+                assert [m for m in lines(daemon.log)[2:] if "DNS" in m] == logged
                 assert {k: written[k] for k in ("outcome", "served", "servers")} == {
                     "outcome": outcome, "served": served,
                     "servers": [] if stalled else [{**NS[0], "address": ns}]}
                 assert stat.S_IMODE(check.stat().st_mode) == 0o644
                 assert fake.stderr_text().count('"GET /nic/update') == updates
             finally:
-                stop(daemon)
-    finally:
-        world.__exit__()
+                stop(daemon.process)
 
 
 # The resolver that truncates, then holds TCP, at an address the test names (KORVANE_RESOLVER), so that the Mac's
@@ -114,21 +94,18 @@ def test_confirmation(zone, pushed, ns, run, outcome, served, updates, logged, c
 @mac_only("a resolver the test names, without namespaces; Linux runs it in the DNS world above")
 def test_a_stalled_resolver_costs_the_zone_search_its_bound(config_dir, fake_service, tmp_path):
     stall = subprocess.Popen([sys.executable, str(DNSWORLD), "stall", "127.0.0.1"], stdout=subprocess.PIPE)
-    log, status, check = tmp_path / "daemon.log", config_dir / "status.json", config_dir / "dnscheck.json"
+    status, check = config_dir / "status.json", config_dir / "dnscheck.json"
     try:
         assert stall.stdout.readline() == b"listening\n"
         write_config(config_dir, fake_service)
-        with open(log, "wb") as out:
-            daemon = subprocess.Popen([CLIENT, "run"], stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
-                                      env=client_env(config_dir, fake_service, KORVANE_RESOLVER="127.0.0.1"))
+        env = client_env(config_dir, fake_service, KORVANE_RESOLVER="127.0.0.1")
+        daemon = Daemon(config_dir, env, tmp_path / "daemon.log")
         try:
-            deadline = time.monotonic() + 30
-            while not check.exists() and time.monotonic() < deadline:
-                time.sleep(0.05)
-            assert json.loads(check.read_text())["outcome"] == "unknown" and daemon.poll() is None
+            daemon.wait_for(check.exists)
+            assert json.loads(check.read_text())["outcome"] == "unknown" and daemon.process.poll() is None
             assert 1.5 < check.stat().st_mtime - status.stat().st_mtime < 7
-            assert "[INFO] DNS nicht prüfbar: keine zuständigen Nameserver gefunden." in lines(log)
+            assert "[INFO] DNS nicht prüfbar: keine zuständigen Nameserver gefunden." in lines(daemon.log)
         finally:
-            stop(daemon)
+            stop(daemon.process)
     finally:
         stall.kill()

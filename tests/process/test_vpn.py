@@ -2,16 +2,12 @@
 (tools/fake-vpn); the fake service out on the "internet" answers each echo with the address it came from."""
 import re
 import subprocess
-import sys
-from pathlib import Path
 
 import pytest
 
-from conftest import CLIENT, LINE, client_env, linux_only, needs_client, write_config
+from conftest import CLIENT, LINE, client_env, entered, linux_only, needs_client, write_config
 from fakeservice import FakeService
-
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools/fake-vpn"))
-from vpnworld import PHYSICAL, SERVICE, NamespaceRefused, VpnWorld  # noqa: E402
+from vpnworld import PHYSICAL, SERVICE, NamespaceRefused, VpnWorld
 
 pytestmark = [needs_client, linux_only("network namespaces and tun devices")]
 FOUND = "[INFO] IPv4 geht durch den Tunnel vpn0 ins Internet — die IP-Discovery geht an ihm vorbei über phys0."
@@ -29,19 +25,13 @@ BLOCKED = "[WARN] IPv4-Discovery am Tunnel vpn0 vorbei über phys0 nicht möglic
 ], ids=["physical default at a higher metric", "wg-quick's firewall mark", "0/1 + 128/1", "split tunnel",
         "kill switch", "beside a network without a way out"])
 def test_the_address_found_is_the_one_past_the_tunnel(layout, published, logged, config_dir, tmp_path):
-    try:
-        world = VpnWorld(tmp_path, layout).__enter__()
-    except NamespaceRefused as refused:
-        pytest.skip(f"network namespaces or tun devices not permitted here: {refused}")
-    try:
-        with FakeService(tmp_path / "fake", "--listen", SERVICE, "--echo-source", "--verbose",
-                         launcher=world.prefix("internet")) as fake:
-            write_config(config_dir, fake, enableIpv6=False)
-            done = subprocess.run([*world.prefix("mac"), CLIENT, "once"], env=client_env(config_dir, fake),
-                                  capture_output=True, timeout=60)
-            seen = fake.stderr_text().splitlines()
-    finally:
-        world.__exit__()
+    with entered(VpnWorld(tmp_path, layout), NamespaceRefused) as world, \
+            FakeService(tmp_path / "fake", "--listen", SERVICE, "--echo-source", "--verbose",
+                        launcher=world.prefix("internet")) as fake:
+        write_config(config_dir, fake, enableIpv6=False)
+        done = subprocess.run([*world.prefix("mac"), CLIENT, "once"], env=client_env(config_dir, fake),
+                              capture_output=True, timeout=60)
+        seen = fake.stderr_text().splitlines()
     lines = [m.group(1) for m in map(LINE.match, done.stdout.decode().splitlines()) if m]
     # Every echo request came from the physical network, and none was retried through the tunnel.
     assert [line.split()[1] for line in seen if '"GET /ip4' in line] == ([published] if published else [])
