@@ -7,7 +7,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import CLIENT, needs_client
+from conftest import CLIENT, mounted, needs_client
 
 pytestmark = needs_client
 CHECK = os.environ.get("KORVANE_HTTP_CHECK") or str(Path(CLIENT or ".").parents[1] / "tests/korvane-http-check")
@@ -41,3 +41,15 @@ def test_session(fake_service, control, auth, idle, out, seen):
                           capture_output=True, timeout=60)
     assert done.stdout.decode() == out
     assert [any(k.lower() == "authorization" for k, _ in r["headers"]) for r in fake_service.requests()] == seen
+
+
+def test_a_named_bundle_is_the_only_trust(fake_service, tmp_path):
+    """The bundle SSL_CERT_FILE names replaces libcurl's built-in directory, which here trusts the fake."""
+    ca_hash = subprocess.run(["openssl", "x509", "-hash", "-noout", "-in", fake_service.ca_file],
+                             capture_output=True, text=True, check=True).stdout.strip()
+    (tmp_path / f"{ca_hash}.0").write_bytes(Path(fake_service.ca_file).read_bytes())
+    other = "/usr/share/ca-certificates/mozilla/ISRG_Root_X1.crt"
+    done = subprocess.run([*mounted(tmp_path, "/etc/ssl/certs"), CHECK, fake_service.base_url + "/ip4", "5000", "5000"],
+                          env={**os.environ, "SSL_CERT_FILE": other}, capture_output=True, timeout=60)
+    assert done.stdout == b"error: SSL certificate problem: unable to get local issuer certificate\n"
+    assert fake_service.requests() == []
