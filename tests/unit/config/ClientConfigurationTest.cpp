@@ -118,6 +118,9 @@ TEST(ClientConfiguration, ServiceTextShowsTheKeyInNoForm) {
     for (const auto& [text, shown] : cases) {
         EXPECT_EQ(config.shownServiceText(text), shown) << text;
     }
+    // A "%3" at the end is no percent-encoding, whatever lies beyond the text.
+    EXPECT_EQ(config.shownServiceText(std::string_view("dyndns_testkey12345%36").substr(0, 21)),
+              "dyndns_testkey12345%3");
 }
 
 } // namespace
