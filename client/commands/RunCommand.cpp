@@ -124,10 +124,10 @@ int updateLoop(const ClientConfiguration& config, const ClientRoot& root) {
     // The app-update worker runs on this path only, never in idle mode; it is never waited for.
     root.edges().startSelfUpdater();
 
-    // Validation keeps it at least the least interval.
+    // At least the least interval (validated); logged as configured, the pauses use the bound.
     const std::int64_t interval = std::min(config.updateIntervalMinutes, longestIntervalMinutes);
-    root.log().info("Update-Worker gestartet (Intervall " + std::to_string(interval) + " min, Host " +
-                    config.hostname + ").");
+    root.log().info("Update-Worker gestartet (Intervall " + std::to_string(config.updateIntervalMinutes) +
+                    " min, Host " + config.hostname + ").");
     NetworkAwarePause watch = root.networkWatch();
     // Permanent rejections in a row. Only an accepted answer ends the row: the loop holds one configuration
     // for its life, and a new one comes with a new start.
