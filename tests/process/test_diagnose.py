@@ -34,11 +34,12 @@ def diagnose(prefix, config_dir, *args):
 @linux_only("network namespaces")
 def test_the_stable_address_is_named_beside_the_temporary_one(config_dir):
     with entered(InternetWorld(), NamespaceRefused) as world:
-        world.mac("ip addr add 2001:db8:1::a/64 dev mac0 mngtmpaddr")
+        # A second /64 without a temporary address publishes its own stable one, not the first's.
+        world.mac("ip addr add 2001:db8:2::b/64 dev mac0 && ip addr add 2001:db8:1::a/64 dev mac0 mngtmpaddr")
         (temporary,) = world.addresses(temporary=True)
         report = diagnose(world.mac_prefix, config_dir, "--json")
     flags = {a["address"]: (a["temporary"], a["published"]) for a in report["ipv6Addresses"]["addresses"]}
-    assert flags == {"2001:db8:1::a": (False, True), temporary: (True, False)}
+    assert flags == {"2001:db8:1::a": (False, True), temporary: (True, False), "2001:db8:2::b": (False, True)}
     assert report["ipv6DiscoverySource"]["address"] == "2001:db8:1::a"
     assert report["ipv6Route"] == {"interface": "mac0", "gateway": "2001:db8:1::1", "tunnel": False, "below": None}
 
