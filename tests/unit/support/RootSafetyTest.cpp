@@ -6,12 +6,28 @@
 
 #include "../Scratch.hpp"
 
+#include <atomic>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#ifdef __linux__
+// A sweep that wins the lock of the writer's next new temporary files, as many times as a test says.
+std::atomic<int> lostLockRaces{0};
+
+extern "C" int flock(int fd, int operation) {
+    if (lostLockRaces > 0) {
+        --lostLockRaces;
+        errno = EWOULDBLOCK;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_flock, fd, operation));
+}
+#endif
 
 namespace {
 
@@ -35,6 +51,19 @@ TEST(AtomicFile, CreatesMissingParentDirectoriesWith0755WhateverTheUmask) {
         EXPECT_EQ(modeOf(dir / "x/y"), 0755u) << mask;
     }
 }
+
+#ifdef __linux__
+// Each lost race leaves its file to the sweep and tries a new name, a bounded number of times.
+TEST(AtomicFile, GivesUpAfterSixteenLostLockRaces) {
+    for (int lost : {15, 16}) {
+        Scratch dir;
+        lostLockRaces = lost;
+        const bool written = bool(AtomicFile::write(dir / "file", "v", 0600));
+        lostLockRaces = 0;
+        EXPECT_EQ(written, lost < 16) << lost;
+    }
+}
+#endif
 
 TEST(Subprocess, ChildGetsNoDescriptorButTheStandardStreams) {
     int held = ::open("/dev/null", O_RDONLY); // without O_CLOEXEC, as a library may leave a socket
