@@ -57,7 +57,7 @@ void run(const std::vector<std::string>& arguments) {
         StatusCommand::run();
     }
     if (command == "diagnose") {
-        DiagnoseCommand::run(ClientRoot::forCommand(), rest);
+        DiagnoseCommand::run(rest);
     }
     if (command == "version" || command == "--version" || command == "-v") {
         OutputStream::write(stdout, std::string(ClientVersion::current) + "\n");

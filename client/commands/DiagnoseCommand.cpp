@@ -12,6 +12,7 @@
 #include "host/RouteTable.hpp"
 #include "host/RouterAddress.hpp"
 #include "host/StableAddress.hpp"
+#include "network/InterfaceSnapshot.hpp"
 #include "process/OutputStream.hpp"
 #include "process/ProcessExit.hpp"
 #include "status/IpAddress.hpp"
@@ -23,7 +24,6 @@
 #include "support/JsonStrict.hpp"
 #include "support/Rfc3339.hpp"
 #include "support/Unicode.hpp"
-#include "wiring/ClientRoot.hpp"
 
 #include <arpa/inet.h>
 #include <functional>
@@ -198,13 +198,6 @@ std::string prefix64(const std::string& address) {
     return std::string(text) + "/64";
 }
 
-// Neither link-local (fe80::/10) nor the loopback: what an echo service could see.
-bool beyondLink(const HostAddress& address) {
-    const bool linkLocal = address.address.starts_with("fe8") || address.address.starts_with("fe9") ||
-                           address.address.starts_with("fea") || address.address.starts_with("feb");
-    return address.family == AF_INET6 && !linkLocal && address.address != "::1";
-}
-
 std::string flags(const HostAddress& address) {
     std::string text;
     for (auto [set, name] :
@@ -230,7 +223,7 @@ Section addresses() {
     }
     std::vector<const HostAddress*> global;
     for (const HostAddress& address : own->addresses) {
-        if (beyondLink(address)) {
+        if (address.family == AF_INET6 && beyondLink(address)) {
             global.push_back(&address);
         }
     }
@@ -480,8 +473,8 @@ int execute(const std::vector<std::string>& arguments, const HttpTrust& trusted)
 
 } // namespace
 
-void run(const ClientRoot& root, const std::vector<std::string>& arguments) {
-    ProcessExit::exitWith(execute(arguments, root.trust()));
+void run(const std::vector<std::string>& arguments) {
+    ProcessExit::exitWith(execute(arguments, HttpTrust::fromEnvironment()));
 }
 
 } // namespace DiagnoseCommand

@@ -8,11 +8,9 @@
 #include <string>
 #include <vector>
 
-class ClientRoot;
-
 namespace DiagnoseCommand {
 
 // Ends with 0, or 64 for arguments other than one --json.
-[[noreturn]] void run(const ClientRoot& root, const std::vector<std::string>& arguments);
+[[noreturn]] void run(const std::vector<std::string>& arguments);
 
 } // namespace DiagnoseCommand

@@ -20,12 +20,6 @@ bool beyondLink(int family, const void* bytes) {
     return family == AF_INET6 && !IN6_IS_ADDR_LINKLOCAL(v6) && !IN6_IS_ADDR_LOOPBACK(v6);
 }
 
-bool beyondLink(const HostAddress& address) {
-    in6_addr bytes{}; // room for either family
-    return inet_pton(address.family, address.address.c_str(), &bytes) == 1 &&
-           beyondLink(address.family, &bytes);
-}
-
 std::optional<std::string> addressBeyondLink(const sockaddr* address) {
     const void* bytes =
         address->sa_family == AF_INET6
@@ -70,6 +64,12 @@ bool addWaysOut(InterfaceSnapshot& snapshot) {
 }
 
 } // namespace
+
+bool beyondLink(const HostAddress& address) {
+    in6_addr bytes{}; // room for either family
+    return inet_pton(address.family, address.address.c_str(), &bytes) == 1 &&
+           beyondLink(address.family, &bytes);
+}
 
 InterfaceSnapshot interfaceSnapshot(const HostAddresses& host) {
     InterfaceSnapshot snapshot;

@@ -17,5 +17,8 @@
 using InterfaceSnapshot = std::set<std::string>;
 std::optional<InterfaceSnapshot> takeInterfaceSnapshot();
 
+// Neither link-local nor loopback: an address that says something about the way out.
+bool beyondLink(const HostAddress& address);
+
 // The interfaces' and addresses' part of the snapshot.
 InterfaceSnapshot interfaceSnapshot(const HostAddresses& host);

@@ -78,11 +78,11 @@ Expected<void> downloadAndInstall(const UpdateManifest& manifest, const ClientLo
 
     std::string package;
     {
-        Expected<HttpSession> session = HttpSession::open({.requestTimeout = downloadTimeout,
-                                                           .totalTimeout = downloadTotalTimeout,
-                                                           .bodyLimit = maxPackageBytes,
-                                                           .trust = trust});
-        Expected<HttpResponse> result = session ? session->get(manifest.url) : session.failure();
+        HttpSession session = HttpSession::open({.requestTimeout = downloadTimeout,
+                                                 .totalTimeout = downloadTotalTimeout,
+                                                 .bodyLimit = maxPackageBytes,
+                                                 .trust = trust});
+        Expected<HttpResponse> result = session.get(manifest.url);
         if (!result) {
             return Failure{"Update-Download fehlgeschlagen: " + result.failure().text};
         }

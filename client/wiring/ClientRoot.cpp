@@ -6,18 +6,16 @@
 
 #include <utility>
 
-ClientRoot::ClientRoot(ClientLog log, const Clock& clock, const ClientEdges& edges, HttpTrust trust)
-    : log_(std::move(log)), clock_(clock), edges_(edges), trust_(std::move(trust)) {}
+ClientRoot::ClientRoot(ClientLog log, const Clock& clock, const ClientEdges& edges)
+    : log_(std::move(log)), clock_(clock), edges_(edges) {}
 
-ClientRoot::ClientRoot(ClientLog log, std::unique_ptr<const ClientEdges> edges, HttpTrust trust)
-    : log_(std::move(log)), clock_(Clock::system()), ownEdges_(std::move(edges)), edges_(*ownEdges_),
-      trust_(std::move(trust)) {}
+ClientRoot::ClientRoot(ClientLog log, std::unique_ptr<const ClientEdges> edges)
+    : log_(std::move(log)), clock_(Clock::system()), ownEdges_(std::move(edges)), edges_(*ownEdges_) {}
 
 ClientRoot ClientRoot::withSystemEdges(ClientLog log) {
-    ServiceEndpoints endpoints = ServiceEndpoints::fromEnvironment();
-    HttpTrust trust = HttpTrust::fromEnvironment();
-    auto edges = std::make_unique<SystemEdges>(log, Clock::system(), std::move(endpoints), trust);
-    return ClientRoot(std::move(log), std::move(edges), std::move(trust));
+    auto edges = std::make_unique<SystemEdges>(log, Clock::system(), ServiceEndpoints::fromEnvironment(),
+                                               HttpTrust::fromEnvironment());
+    return ClientRoot(std::move(log), std::move(edges));
 }
 
 ClientRoot ClientRoot::forCommand() {

@@ -27,7 +27,7 @@ struct UpdateCycle {
 class ClientRoot {
 public:
     // `clock` and `edges` outlive the root.
-    ClientRoot(ClientLog log, const Clock& clock, const ClientEdges& edges, HttpTrust trust = {});
+    ClientRoot(ClientLog log, const Clock& clock, const ClientEdges& edges);
     // The program's own: the log on standard output (the daemon's follows its file through a rotation), the
     // system's clocks and edges, the service addresses of the build or the environment and the environment's
     // roots.
@@ -37,7 +37,6 @@ public:
     const ClientLog& log() const { return log_; }
     const Clock& clock() const { return clock_; }
     const ClientEdges& edges() const { return edges_; }
-    const HttpTrust& trust() const { return trust_; }
 
     // config.json, read and validated, or why there is none: without the file "Keine Konfiguration gefunden
     // ({path})" followed by missingHint.
@@ -51,12 +50,11 @@ public:
     ReachabilityWatch reachabilityWatch() const;
 
 private:
-    ClientRoot(ClientLog log, std::unique_ptr<const ClientEdges> edges, HttpTrust trust);
+    ClientRoot(ClientLog log, std::unique_ptr<const ClientEdges> edges);
     static ClientRoot withSystemEdges(ClientLog log);
 
     ClientLog log_;
     const Clock& clock_;
     std::unique_ptr<const ClientEdges> ownEdges_; // the program's; a test keeps its own
     const ClientEdges& edges_;
-    HttpTrust trust_;
 };

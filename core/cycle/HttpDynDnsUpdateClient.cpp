@@ -70,8 +70,7 @@ Expected<DynDnsResponse> HttpDynDnsUpdateClient::send(const std::optional<std::s
     // libcurl builds the Basic credential itself and keeps it to this host, whatever its version.
     HttpSession::RequestOptions options;
     options.basicAuth = HttpSession::Credential{config_.hostname, config_.apiKey};
-    Expected<HttpResponse> result =
-        session_ ? session_->get(buildUrl(ipv4, ipv6), headers, options) : session_.failure();
+    Expected<HttpResponse> result = session_.get(buildUrl(ipv4, ipv6), headers, options);
     if (!result) {
         return result.failure();
     }

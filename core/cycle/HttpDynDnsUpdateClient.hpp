@@ -31,7 +31,7 @@ private:
                          const std::optional<std::string>& ipv6) const;
 
     ClientConfiguration config_;
-    Expected<HttpSession> session_;
+    HttpSession session_;
     ClientLog log_;
     std::string endpoint_;
 };

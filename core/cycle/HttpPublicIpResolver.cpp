@@ -95,7 +95,7 @@ std::optional<std::string> HttpPublicIpResolver::resolve(const std::vector<std::
             log_.warn("IP-Discovery-URL ungültig: " + shownUrl);
             continue;
         }
-        Expected<HttpResponse> result = session_ ? session_->get(url, {}, options) : session_.failure();
+        Expected<HttpResponse> result = session_.get(url, {}, options);
         if (!result) {
             log_.warn("IP-Discovery " + shownUrl + " fehlgeschlagen: " + result.failure().text);
             continue;

@@ -51,7 +51,7 @@ private:
     std::optional<std::string> stableIpv6(const std::string& echoed) const;
 
     ClientConfiguration config_;
-    Expected<HttpSession> session_;
+    HttpSession session_;
     ClientLog log_;
     RouteReading& routes_;
     // Per family (IPv4, IPv6): the tunnel the last cycle went past, so that finding and losing it is said

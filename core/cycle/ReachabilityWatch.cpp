@@ -7,14 +7,14 @@
 ReachabilityWatch::ReachabilityWatch(const RouterAsking& router, const Clock& clock, ClientLog log)
     : router_(router), clock_(clock), log_(std::move(log)) {}
 
-bool ReachabilityWatch::due(const std::optional<std::string>& echoedIpv4) const {
+bool ReachabilityWatch::due() const {
     if (!asked_) {
         return true;
     }
     // A public address of the router's own is compared with the echoed one: when that moved, the router's is
     // as old as it (a shared one behind a carrier's pool of addresses is not, and is not asked again each
     // cycle).
-    if (echoedIpv4 && askedWithEcho_ && echoedIpv4 != askedWithEcho_ &&
+    if (echo_ && askedWithEcho_ && echo_ != askedWithEcho_ &&
         sighting_.answer.kind == RouterAnswer::Kind::address &&
         ReachabilityRule::global(sighting_.answer.externalIpv4)) {
         return true;
@@ -31,7 +31,7 @@ bool ReachabilityWatch::afterCycle(const std::optional<std::string>& echoedIpv4)
     const RouterSighting before = sighting_;
     const Reachability previous = verdict_;
     // Only an address the internet can reach has a router question worth asking.
-    if (echo_ && ReachabilityRule::global(*echo_) && due(echo_)) {
+    if (echo_ && ReachabilityRule::global(*echo_) && due()) {
         RouterSighting sighting = router_.askRouter();
         // On the same network a router that says nothing once leaves what it said before standing.
         if (!asked_ || sighting.answer.kind != RouterAnswer::Kind::none) {

@@ -40,7 +40,7 @@ public:
     std::optional<std::string> routerIpv4() const;
 
 private:
-    bool due(const std::optional<std::string>& echoedIpv4) const;
+    bool due() const;
 
     const RouterAsking& router_;
     const Clock& clock_;

@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <cerrno>
 #include <cstring>
 #include <miniupnpc/miniupnpc.h>
 #include <miniupnpc/upnpcommands.h>

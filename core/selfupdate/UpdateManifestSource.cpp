@@ -26,7 +26,7 @@ std::optional<UpdateManifest> UpdateManifestSource::latest() {
         return std::nullopt;
     }
     // The status is not looked at: whatever body came back has to decode as a manifest.
-    Expected<HttpResponse> result = session_ ? session_->get(manifestUrl_) : session_.failure();
+    Expected<HttpResponse> result = session_.get(manifestUrl_);
     if (!result) {
         warnUnloadable(result.failure().text);
         return std::nullopt;

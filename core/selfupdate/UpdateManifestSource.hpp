@@ -30,5 +30,5 @@ private:
 
     const std::string manifestUrl_;
     const ClientLog log_;
-    Expected<HttpSession> session_;
+    HttpSession session_;
 };

@@ -81,9 +81,12 @@ std::optional<DaemonStatus> StatusFile::fromObject(const nlohmann::json& object)
     if (std::optional<std::string> lastSuccess = JsonStrict::optionalString(object, "lastSuccessAt")) {
         status.lastSuccessAt = parseTime(*lastSuccess, "lastSuccessAt");
     }
-    // A verdict this reader does not know is no verdict, not a damaged file.
+    // A verdict this reader does not know is no verdict, not a damaged file; nor is "unknown".
     if (std::optional<std::string> verdict = JsonStrict::optionalString(object, "reachability")) {
-        status.reachability = ReachabilityText::fromName(*verdict);
+        if (std::optional<Reachability> known = ReachabilityText::fromName(*verdict);
+            known != Reachability::unknown) {
+            status.reachability = known;
+        }
     }
     status.routerIpv4 = JsonStrict::optionalString(object, "routerIpv4");
     return status;

@@ -314,20 +314,22 @@ Expected<void> classify(CURLcode code, const Transfer& transfer, const std::stri
 } // namespace
 
 struct HttpSession::Handle {
-    std::unique_ptr<CURL, void (*)(CURL*)> curl{curl_easy_init(), curl_easy_cleanup};
+    std::unique_ptr<CURL, void (*)(CURL*)> curl{nullptr, curl_easy_cleanup};
     char errorBuffer[CURL_ERROR_SIZE] = {};
-    // Set when libcurl refused an option: the handle then runs no request at all.
+    // Set when libcurl did not start or refused an option: the handle then runs no request at all.
     std::string refused;
     std::mutex lock; // calls on one session are serialised
 };
 
-Expected<HttpSession> HttpSession::open(Options options) {
-    if (Expected<void> started = CurlProcess::start(); !started) {
-        return started.failure();
-    }
+HttpSession HttpSession::open(Options options) {
     auto handle = std::make_unique<Handle>();
+    Expected<void> started = CurlProcess::start();
+    if (started) {
+        handle->curl.reset(curl_easy_init());
+    }
     if (handle->curl == nullptr) {
-        return Failure{"curl_easy_init failed"};
+        handle->refused = started ? "curl_easy_init failed" : started.failure().text;
+        return HttpSession(std::move(options), std::move(handle));
     }
     OptionSetter s(handle->curl.get());
     KORVANE_SET(s, CURLOPT_ERRORBUFFER, handle->errorBuffer);
@@ -380,7 +382,6 @@ Expected<HttpSession> HttpSession::open(Options options) {
 HttpSession::HttpSession(Options options, std::unique_ptr<Handle> handle)
     : options_(std::move(options)), handle_(std::move(handle)) {}
 
-HttpSession::HttpSession(HttpSession&&) noexcept = default;
 HttpSession::~HttpSession() = default;
 
 // One request of a chain: its answer, and where a redirect points.

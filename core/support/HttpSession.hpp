@@ -56,9 +56,8 @@ public:
         SocketPreparation prepareSocket;
     };
 
-    // A session, or why libcurl could not start or give a handle.
-    static Expected<HttpSession> open(Options options);
-    HttpSession(HttpSession&&) noexcept;
+    // A session; one for which libcurl could not start or give a handle answers every call with that.
+    static HttpSession open(Options options);
     ~HttpSession();
 
     // A plain GET. Headers are complete lines such as "User-Agent: x". A failed transfer answers the

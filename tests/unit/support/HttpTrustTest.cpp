@@ -58,7 +58,7 @@ TEST(HttpSession, RunsNoRequestWhenLibcurlRefusesASafetyOption) {
     // (which to this port would fail with another error).
     Expected<HttpResponse> result =
         HttpSession::open({.requestTimeout = 1s, .trust = HttpTrust::bundle(std::string(8000001, 'x'))})
-            ->get("https://127.0.0.1:1/ip4");
+            .get("https://127.0.0.1:1/ip4");
     ASSERT_FALSE(result);
     EXPECT_TRUE(result.failure().text.starts_with("libcurl refused CURLOPT_CAINFO: "))
         << result.failure().text;
