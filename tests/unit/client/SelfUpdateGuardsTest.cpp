@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 #include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -71,11 +72,16 @@ TEST(WorkingDirectory, MissingDirectoriesAreMadeButNoneAnotherUserCanChangeOrTha
          fs::canonical(dir / "shared").string() + ": Verzeichnis ist für andere Benutzer veränderbar"},
         {"plain-file/tmp", fs::canonical(dir / "plain-file").string() + ": "}};
     for (const auto& [base, error] : cases) {
+        const mode_t old = ::umask(0277); // what is made is 0700 whatever the umask
         Expected<WorkingDirectory> working = WorkingDirectory::create(dir / base);
+        ::umask(old);
         std::string reason = working ? "" : working.failure().text;
         EXPECT_EQ(bool(working), error.empty()) << base;
         EXPECT_TRUE(reason.starts_with(error) && reason.empty() == error.empty()) << base << ": " << reason;
-        EXPECT_EQ(working && fs::is_directory(working->path()), error.empty()) << base;
+        EXPECT_EQ(working && fs::is_directory(working->path()) &&
+                      fs::status(working->path()).permissions() == fs::perms::owner_all,
+                  error.empty())
+            << base;
         EXPECT_EQ(fs::exists(dir / base), error.empty()) << base;
     }
 }

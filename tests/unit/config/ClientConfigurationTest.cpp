@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <tuple>
 
 namespace {
 
@@ -118,9 +120,13 @@ TEST(ClientConfiguration, ServiceTextShowsTheKeyInNoForm) {
     for (const auto& [text, shown] : cases) {
         EXPECT_EQ(config.shownServiceText(text), shown) << text;
     }
-    // A "%3" at the end is no percent-encoding, whatever lies beyond the text.
-    EXPECT_EQ(config.shownServiceText(std::string_view("dyndns_testkey12345%36").substr(0, 21)),
-              "dyndns_testkey12345%3");
+    // Nothing beyond the text is read: a "%3" at its end is no percent-encoding, and Base64 ending mid-group
+    // ends there.
+    for (const auto& [buffer, size, shown] :
+         {std::tuple{"dyndns_testkey12345%36", 21, "dyndns_testkey12345%3"},
+          {"ZHluZG5zX3Rlc3RrZXkxMjM0NTZ4eXo=", 25, "dyndns_test…"}}) {
+        EXPECT_EQ(config.shownServiceText(std::string_view(buffer).substr(0, size)), shown) << buffer;
+    }
 }
 
 } // namespace
