@@ -120,11 +120,12 @@ TEST(ClientConfiguration, ServiceTextShowsTheKeyInNoForm) {
     for (const auto& [text, shown] : cases) {
         EXPECT_EQ(config.shownServiceText(text), shown) << text;
     }
-    // Nothing beyond the text is read: a "%3" at its end is no percent-encoding, and Base64 ending mid-group
-    // ends there.
+    // Nothing beyond the text is read: a "%3" at its end is no percent-encoding, Base64 ending mid-group ends
+    // there, and the key cut short is not the key.
     for (const auto& [buffer, size, shown] :
          {std::tuple{"dyndns_testkey12345%36", 21, "dyndns_testkey12345%3"},
-          {"ZHluZG5zX3Rlc3RrZXkxMjM0NTZ4eXo=", 25, "dyndns_test…"}}) {
+          {"ZHluZG5zX3Rlc3RrZXkxMjM0NTZ4eXo=", 25, "dyndns_test…"},
+          {"dyndns_testkey123456", 19, "dyndns_testkey12345"}}) {
         EXPECT_EQ(config.shownServiceText(std::string_view(buffer).substr(0, size)), shown) << buffer;
     }
 }
