@@ -65,6 +65,15 @@ TEST(AtomicFile, GivesUpAfterSixteenLostLockRaces) {
 }
 #endif
 
+// One entry of the name reaches the child, with the new value, where the first one stood; a longer name is
+// another variable.
+TEST(Subprocess, TheEnvironmentHoldsOneEntryOfTheNameWithItsNewValue) {
+    EXPECT_EQ(Subprocess::environmentWith(
+                  {"A=1", "KORVANE_SELF_UPDATE=0", "KORVANE_SELF_UPDATEX=2", "KORVANE_SELF_UPDATE=3"},
+                  "KORVANE_SELF_UPDATE", "1"),
+              (std::vector<std::string>{"A=1", "KORVANE_SELF_UPDATE=1", "KORVANE_SELF_UPDATEX=2"}));
+}
+
 TEST(Subprocess, ChildGetsNoDescriptorButTheStandardStreams) {
     int held = ::open("/dev/null", O_RDONLY); // without O_CLOEXEC, as a library may leave a socket
     ASSERT_GE(held, 3);
